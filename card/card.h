@@ -1,0 +1,37 @@
+/*
+ * card.h: the card reader window, the card connection and its state machine,
+ * the APDU exchange, the ATR table and the protocol parameters.
+ */
+#ifndef VORLANE_CARD_H
+#define VORLANE_CARD_H
+
+#include <windows.h>
+#include <winscard.h>
+
+/* Exports from card/reader_window.cpp */
+ATOM reader_window_register(HINSTANCE instance);
+LRESULT CALLBACK reader_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+/* Exports from card/reader_choice.cpp */
+int reader_scan(void);
+int reader_list_all(void);
+INT_PTR CALLBACK reader_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
+/* Exports from card/card_state.cpp */
+void card_tick(void);
+int card_reset(char *text);
+unsigned char *card_get_atr(int *length);
+
+/* Exports from card/card_transmit.cpp */
+int card_transmit(unsigned char *buffer, int length, int *error);
+void xfer_stats_clear(void);
+/* Tests replace the wall clock; 0 restores it. */
+typedef void (*xfer_clock_fn)(long long *seconds, int *milliseconds);
+void xfer_clock_set(xfer_clock_fn clock);
+
+/* Exports from card/atr_table.cpp */
+void atr_table_load(void);
+int atr_match(const unsigned char *atr, int length);
+int card_print_parameters(SCARDHANDLE handle);
+
+#endif

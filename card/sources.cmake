@@ -1,0 +1,1 @@
+list(APPEND VORLANE_WIN_SOURCES card/reader_window.cpp)

@@ -1,0 +1,70 @@
+/*
+ * pane_style.cpp: the Font, Color and Background choosers shared by the
+ * Console and the reader window.
+ *
+ * The choosers have no owner window, so the pane's window can be closed
+ * while one is open. Every caller passes the window and checks that it still
+ * exists before it applies what the user chose.
+ */
+#include "console/console.h"
+
+#include <commdlg.h>
+
+#include "app/app_state.h"
+#include "resources/resource.h"
+
+/* Runs the font chooser on pane_logfont. When the user confirms and window
+   still exists, creates the font, sets it into the window's pane and swaps
+   it with *font (the previous one is deleted once). Returns 1 when confirmed. */
+int pane_choose_font(HWND window, HFONT *font)
+{
+    CHOOSEFONTA choose = {};
+
+    choose.lStructSize = sizeof choose;
+    choose.hwndOwner = NULL;
+    choose.lpLogFont = &app.pane_logfont;
+    choose.Flags = CF_SCREENFONTS | CF_INITTOLOGFONTSTRUCT | CF_EFFECTS;
+    if (!ChooseFontA(&choose))
+        return 0;
+    if (!IsWindow(window))
+        return 1;
+    HWND edit = GetDlgItem(window, IDC_PANE_EDIT);
+    HFONT created = CreateFontIndirectA(&app.pane_logfont);
+    if (edit)
+        SendMessageA(edit, WM_SETFONT, (WPARAM)created, FALSE);
+    if (*font)
+        DeleteObject(*font);
+    *font = created;
+    pane_redraw(edit, window);
+    return 1;
+}
+
+/* Runs the colour chooser, fully open, starting on grey every time. */
+int pane_choose_color(HWND window, COLORREF *color)
+{
+    CHOOSECOLORA choose = {};
+
+    (void)window;
+    choose.lStructSize = sizeof choose;
+    choose.hwndOwner = NULL;
+    choose.rgbResult = RGB(128, 128, 128);
+    choose.lpCustColors = app.custom_colors;
+    choose.Flags = CC_FULLOPEN | CC_RGBINIT;
+    if (!ChooseColorA(&choose))
+        return 0;
+    *color = choose.rgbResult;
+    return 1;
+}
+
+/* Invalidates without erasing and updates at once, the pane then its window. */
+void pane_redraw(HWND edit, HWND window)
+{
+    if (edit && IsWindow(edit)) {
+        InvalidateRect(edit, NULL, FALSE);
+        UpdateWindow(edit);
+    }
+    if (window && IsWindow(window)) {
+        InvalidateRect(window, NULL, FALSE);
+        UpdateWindow(window);
+    }
+}

@@ -1,0 +1,1 @@
+list(APPEND VORLANE_WIN_SOURCES stubs/pending.cpp)
