@@ -1,0 +1,37 @@
+# Sourced by the run and test commands: an X display (a virtual one when
+# there is none) and a ready Wine prefix with a persistent wineserver.
+export WINEPREFIX="${WINEPREFIX:-$HOME/.vorlane-wine}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winscard=n}"
+
+vorlane_display_ok() {
+  [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1
+}
+
+# Starts Xvfb on :99 unless a display answers; sets VORLANE_VIRTUAL_DISPLAY=1
+# when the display is a virtual one.
+vorlane_display() {
+  VORLANE_VIRTUAL_DISPLAY=0
+  if vorlane_display_ok; then
+    return
+  fi
+  export DISPLAY=:99
+  VORLANE_VIRTUAL_DISPLAY=1
+  if ! xdpyinfo >/dev/null 2>&1; then
+    rm -f /tmp/.X99-lock
+    (Xvfb :99 -screen 0 1280x1024x24 -nolisten tcp >/tmp/vorlane-xvfb.log 2>&1 &)
+    for _ in $(seq 1 50); do
+      xdpyinfo >/dev/null 2>&1 && break
+      sleep 0.1
+    done
+  fi
+  export VORLANE_VIRTUAL_DISPLAY
+}
+
+vorlane_wine_prefix() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "setup: preparing the Wine prefix $WINEPREFIX (first time only)"
+    wineboot -i >/dev/null 2>&1 || true
+  fi
+  wineserver -p >/dev/null 2>&1 || true
+}

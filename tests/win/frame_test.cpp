@@ -1,0 +1,296 @@
+/*
+ * frame_test.cpp: the frame window, its menu, the Console's life and display
+ * settings, and printing from several threads at once.
+ */
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "app/app.h"
+#include "app/app_state.h"
+#include "console/console.h"
+#include "resources/resource.h"
+#include "tests/win/win_harness.h"
+
+namespace {
+
+void frame_command(int id) {
+    SendMessageA(app.frame_window, WM_COMMAND, id, 0);
+    harness_pump(10);
+}
+
+bool menu_greyed(int id) {
+    return (GetMenuState(app.frame_menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0;
+}
+
+/* Presses a button of a dialog found by title from another thread, which is
+   how a modal dialog of the GUI thread is answered in these tests. */
+std::thread answer_dialog(const char *title, int button, void (*before)(HWND) = nullptr) {
+    return std::thread([=] {
+        HWND dialog = harness_find_window(title, 5000);
+        if (!dialog)
+            return;
+        if (before)
+            before(dialog);
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    });
+}
+
+class FrameTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        harness_frame_open();
+    }
+    void TearDown() override {
+        harness_frame_close();
+    }
+};
+
+} // namespace
+
+TEST_F(FrameTest, ConsoleOpensWithGreetingAndGreysItsMenuItem) {
+    EXPECT_FALSE(menu_greyed(IDM_NEW_CONSOLE));
+    frame_command(IDM_NEW_CONSOLE);
+    ASSERT_NE(app.console_edit, (HWND)0);
+    EXPECT_EQ(harness_window_text(app.console_window), "Console");
+    EXPECT_EQ(harness_window_text(app.console_edit), "Console is Ready ...\r\n");
+    EXPECT_TRUE(menu_greyed(IDM_NEW_CONSOLE));
+
+    frame_command(IDM_CLOSE);
+    EXPECT_EQ(app.console_edit, (HWND)0);
+    EXPECT_FALSE(menu_greyed(IDM_NEW_CONSOLE));
+    EXPECT_EQ(console_print("dropped\r\n"), 0);
+
+    /* A new Console starts empty: nothing held back survives. */
+    frame_command(IDM_NEW_CONSOLE);
+    EXPECT_EQ(harness_window_text(app.console_edit), "Console is Ready ...\r\n");
+}
+
+TEST_F(FrameTest, ReaderCommandOpensVelmoAndGreysItsItem) {
+    frame_command(IDM_NEW_READER);
+    ASSERT_NE(app.reader_window, (HWND)0);
+    EXPECT_EQ(harness_window_text(app.reader_window), "Velmo");
+    EXPECT_TRUE(menu_greyed(IDM_NEW_READER));
+    frame_command(IDM_CLOSE_ALL);
+    EXPECT_EQ(app.reader_window, (HWND)0);
+    EXPECT_FALSE(menu_greyed(IDM_NEW_READER));
+}
+
+TEST_F(FrameTest, CloseWithNoChildDoesNothing) {
+    EXPECT_EQ(harness_child_count(), 0);
+    frame_command(IDM_CLOSE);
+    EXPECT_TRUE(IsWindow(app.frame_window));
+}
+
+TEST_F(FrameTest, CloseAllClosesEveryChildHarmlessly) {
+    frame_command(IDM_NEW_CONSOLE);
+    frame_command(IDM_NEW_READER);
+    EXPECT_EQ(harness_child_count(), 2);
+    frame_command(IDM_CLOSE_ALL);
+    EXPECT_EQ(harness_child_count(), 0);
+    EXPECT_TRUE(IsWindow(app.frame_window));
+}
+
+TEST_F(FrameTest, QuitClosesEveryChildThenTheFrame) {
+    for (int id : {IDM_QUIT, IDM_QUIT_READER}) {
+        frame_command(IDM_NEW_CONSOLE);
+        frame_command(IDM_NEW_READER);
+        HWND frame = app.frame_window;
+        SendMessageA(frame, WM_COMMAND, id, 0);
+        EXPECT_FALSE(IsWindow(frame)) << "command " << id;
+        EXPECT_EQ(app.console_edit, (HWND)0);
+        EXPECT_EQ(app.reader_edit, (HWND)0);
+        MSG msg;
+        EXPECT_TRUE(PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE));
+        harness_frame_close();
+        harness_frame_open();
+    }
+}
+
+TEST_F(FrameTest, LogOffQueryEmptiesTheFrameAndAnswersYes) {
+    frame_command(IDM_NEW_CONSOLE);
+    EXPECT_NE(SendMessageA(app.frame_window, WM_QUERYENDSESSION, 0, 0), 0);
+    EXPECT_EQ(harness_child_count(), 0);
+    EXPECT_TRUE(IsWindow(app.frame_window));
+}
+
+TEST_F(FrameTest, MaximiseAndRestoreResizeTheConsolePane) {
+    frame_command(IDM_NEW_CONSOLE);
+    HWND console = app.console_window;
+    SendMessageA(app.mdi_client, WM_MDIMAXIMIZE, (WPARAM)console, 0);
+    harness_pump(20);
+    EXPECT_TRUE(IsZoomed(console));
+    RECT client, edit;
+    GetClientRect(console, &client);
+    GetWindowRect(app.console_edit, &edit);
+    EXPECT_EQ(edit.right - edit.left, client.right);
+    EXPECT_EQ(edit.bottom - edit.top, client.bottom);
+    SendMessageA(app.mdi_client, WM_MDIRESTORE, (WPARAM)console, 0);
+    harness_pump(20);
+    EXPECT_FALSE(IsZoomed(console));
+    GetClientRect(console, &client);
+    GetWindowRect(app.console_edit, &edit);
+    EXPECT_EQ(edit.right - edit.left, client.right);
+}
+
+TEST_F(FrameTest, FontColorBackgroundWithNoChildDoNothing) {
+    /* No child: the frame has nobody to forward to, and no chooser opens. */
+    for (int id : {IDM_FONT, IDM_COLOR, IDM_BACKGROUND, IDM_SEND_APDU})
+        frame_command(id);
+    EXPECT_EQ(harness_find_window("Color", 200), (HWND)0);
+    EXPECT_EQ(harness_find_window("Font", 200), (HWND)0);
+}
+
+TEST_F(FrameTest, ChosenColoursAndFontOutliveTheConsole) {
+    frame_command(IDM_NEW_CONSOLE);
+    /* The colour chooser starts on grey; confirming it takes grey. */
+    std::thread answer = answer_dialog("Color", IDOK);
+    frame_command(IDM_COLOR);
+    answer.join();
+    EXPECT_EQ(app.console_text_color, RGB(128, 128, 128));
+
+    answer = answer_dialog("Font", IDOK);
+    frame_command(IDM_FONT);
+    answer.join();
+    EXPECT_TRUE(app.console_font_chosen);
+
+    frame_command(IDM_CLOSE);
+    frame_command(IDM_NEW_CONSOLE);
+    EXPECT_EQ(harness_window_text(app.console_edit), "Console is Ready ...\r\n");
+    HDC dc = GetDC(app.console_edit);
+    SendMessageA(app.console_window, WM_CTLCOLOREDIT, (WPARAM)dc, (LPARAM)app.console_edit);
+    EXPECT_EQ(GetTextColor(dc), RGB(128, 128, 128));
+    EXPECT_EQ(GetBkColor(dc), RGB(0, 0, 0));
+    ReleaseDC(app.console_edit, dc);
+    HFONT font = (HFONT)SendMessageA(app.console_edit, WM_GETFONT, 0, 0);
+    ASSERT_NE(font, (HFONT)0);
+    LOGFONTA shown = {};
+    GetObjectA(font, sizeof shown, &shown);
+    EXPECT_STREQ(shown.lfFaceName, app.pane_logfont.lfFaceName);
+}
+
+TEST_F(FrameTest, CancelledChooserChangesNothing) {
+    frame_command(IDM_NEW_CONSOLE);
+    std::thread answer = answer_dialog("Color", IDCANCEL);
+    frame_command(IDM_BACKGROUND);
+    answer.join();
+    EXPECT_EQ(app.console_back_color, RGB(0, 0, 0));
+}
+
+/* The chooser has no owner: the Console can be closed while it is open. */
+static void close_console_first(HWND) {
+    SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.console_window, 0);
+}
+
+TEST_F(FrameTest, ConsoleClosedWhileItsChooserIsOpen) {
+    frame_command(IDM_NEW_CONSOLE);
+    std::thread answer = answer_dialog("Color", IDOK, close_console_first);
+    frame_command(IDM_BACKGROUND);
+    answer.join();
+    EXPECT_EQ(app.console_window, (HWND)0);
+    EXPECT_EQ(app.console_back_brush, (HBRUSH)0);
+    EXPECT_EQ(app.console_back_color, RGB(128, 128, 128));
+
+    answer = answer_dialog("Font", IDOK, close_console_first);
+    frame_command(IDM_NEW_CONSOLE);
+    frame_command(IDM_FONT);
+    answer.join();
+    EXPECT_EQ(app.console_font, (HFONT)0);
+    /* The next Console takes the colour and the font. */
+    frame_command(IDM_NEW_CONSOLE);
+    EXPECT_NE(app.console_back_brush, (HBRUSH)0);
+    EXPECT_NE(app.console_font, (HFONT)0);
+}
+
+TEST_F(FrameTest, AboutBoxShowsTheNameAndClosesOnOk) {
+    std::string text;
+    static std::string *seen = &text;
+    std::thread answer = answer_dialog("About", IDOK, [](HWND dialog) {
+        for (HWND item = GetWindow(dialog, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT))
+            *seen += harness_window_text(item) + "|";
+    });
+    frame_command(IDM_ABOUT);
+    answer.join();
+    EXPECT_NE(text.find("Vorlane|"), std::string::npos) << text;
+    EXPECT_NE(text.find("OK|"), std::string::npos) << text;
+}
+
+namespace {
+std::atomic<int> workers_done;
+bool workers_finished() {
+    return workers_done.load() == 4;
+}
+int gui_ticks;
+void CALLBACK gui_print_tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (gui_ticks < 50)
+        console_print("gui %d\r\n", gui_ticks++);
+}
+} // namespace
+
+TEST_F(FrameTest, ThreadsPrintingAtOnceLoseNoLineAndNeverMixTwo) {
+    frame_command(IDM_NEW_CONSOLE);
+    workers_done = 0;
+    gui_ticks = 0;
+    UINT_PTR timer = SetTimer(NULL, 0, 1, gui_print_tick);
+    std::thread workers[4];
+    for (int t = 0; t < 4; t++)
+        workers[t] = std::thread([t] {
+            for (int i = 0; i < 120; i++)
+                console_print("worker %d line %d\r\n", t, i);
+            workers_done++;
+        });
+    ASSERT_TRUE(harness_pump_until(workers_finished, 60000));
+    for (auto &w : workers)
+        w.join();
+    harness_pump(100);
+    KillTimer(NULL, timer);
+
+    std::set<std::string> shown;
+    int last[4] = {-1, -1, -1, -1};
+    for (const std::string &line : harness_lines(app.console_edit)) {
+        EXPECT_TRUE(shown.insert(line).second) << "twice: " << line;
+        int t, i;
+        char tail;
+        if (sscanf(line.c_str(), "worker %d line %d%c", &t, &i, &tail) == 2) {
+            EXPECT_EQ(i, last[t] + 1) << "out of order: " << line;
+            last[t] = i;
+        } else if (line != "Console is Ready ...") {
+            EXPECT_EQ(sscanf(line.c_str(), "gui %d%c", &i, &tail), 1) << "mixed: " << line;
+        }
+    }
+    for (int t = 0; t < 4; t++)
+        EXPECT_EQ(last[t], 119) << "worker " << t;
+    EXPECT_EQ(shown.size(), 1u + 480u + (size_t)gui_ticks);
+}
+
+TEST_F(FrameTest, HeavyPrintingThroughRebuildsNeverDeadlocks) {
+    frame_command(IDM_NEW_CONSOLE);
+    frame_command(IDM_NEW_READER);
+    workers_done = 0;
+    gui_ticks = 0;
+    UINT_PTR timer = SetTimer(NULL, 0, 1, gui_print_tick);
+    std::thread workers[4];
+    for (int t = 0; t < 4; t++)
+        workers[t] = std::thread([t] {
+            for (int i = 0; i < 1500; i++) {
+                if (t % 2)
+                    console_print("worker %d line %d\r\n", t, i);
+                else
+                    reader_print("worker %d line %d\r\n", t, i);
+            }
+            workers_done++;
+        });
+    ASSERT_TRUE(harness_pump_until(workers_finished, 120000));
+    for (auto &w : workers)
+        w.join();
+    KillTimer(NULL, timer);
+    /* The newest line of each pane is the last line of one of its workers. */
+    auto reader = harness_lines(app.reader_edit);
+    ASSERT_FALSE(reader.empty());
+    EXPECT_LE(reader.size(), 599u);
+    EXPECT_TRUE(reader.back() == "worker 0 line 1499" || reader.back() == "worker 2 line 1499")
+        << reader.back();
+}
