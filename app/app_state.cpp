@@ -8,15 +8,13 @@
 
 AppState app;
 
-static void app_state_init_shell(void)
-{
+static void app_state_init_shell(void) {
     strcpy(app.auto_script_name, "scriptdefault.txt");
     app.console_text_color = RGB(255, 255, 0);
     app.console_back_color = RGB(0, 0, 0);
 }
 
-static void app_state_init_card(void)
-{
+static void app_state_init_card(void) {
     strcpy(app.reader_names, "PCSC Reader 0");
     app.sc_scope = SCARD_SCOPE_SYSTEM;
     app.sc_protocols = SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1;
@@ -25,8 +23,7 @@ static void app_state_init_card(void)
     app.atr_index = -1;
 }
 
-static void app_state_init_dialogs(void)
-{
+static void app_state_init_dialogs(void) {
     strcpy(app.apdu_comment, "Select Applet");
     strcpy(app.apdu_text, "00 A4 04 00 05 01 02 03 04 05");
     strcpy(app.apdu_file_path, "pdu.txt");
@@ -37,8 +34,7 @@ static void app_state_init_dialogs(void)
     strcpy(app.script_file_name, "script.txt");
 }
 
-static void app_state_init_net(void)
-{
+static void app_state_init_net(void) {
     app.net_port = 8080;
     app.net_listen_socket = INVALID_SOCKET;
     app.net_connection.socket = INVALID_SOCKET;
@@ -46,8 +42,7 @@ static void app_state_init_net(void)
 
 /* Sets every field but the locks to its initial value. Runs before any
    window or thread exists; the locks are created by app_locks_create. */
-void app_state_init(void)
-{
+void app_state_init(void) {
     memset(&app, 0, offsetof(AppState, card_lock));
     app_state_init_shell();
     app_state_init_card();
@@ -57,8 +52,7 @@ void app_state_init(void)
 
 /* Creates the locks that live for the whole process. They are never deleted
    while a script or network thread may still enter them (see app_run). */
-void app_locks_create(void)
-{
+void app_locks_create(void) {
     if (app.card_lock_ready)
         return;
     InitializeCriticalSection(&app.card_lock);

@@ -7,13 +7,11 @@
 
 #include <string.h>
 
-static int command_line_is_delimiter(char c)
-{
+static int command_line_is_delimiter(char c) {
     return c == ' ' || c == '\r' || c == '\n';
 }
 
-int command_line_parse(const char *text, char *script_name, size_t script_size, int *network)
-{
+int command_line_parse(const char *text, char *script_name, size_t script_size, int *network) {
     int next_is_script = 0;
     int refused = 0;
     const char *p = text ? text : "";

@@ -15,8 +15,7 @@
 #include "resources/resource.h"
 #include "script/script.h"
 
-static HWND frame_create_child(const char *class_name, const char *title)
-{
+static HWND frame_create_child(const char *class_name, const char *title) {
     MDICREATESTRUCTA create = {};
 
     create.szClass = class_name;
@@ -31,8 +30,7 @@ static HWND frame_create_child(const char *class_name, const char *title)
     return (HWND)SendMessageA(app.mdi_client, WM_MDICREATE, 0, (LPARAM)&create);
 }
 
-static LRESULT frame_on_create(HWND window)
-{
+static LRESULT frame_on_create(HWND window) {
     CLIENTCREATESTRUCT client = {};
 
     client.hWindowMenu = app.window_menu;
@@ -47,8 +45,7 @@ static LRESULT frame_on_create(HWND window)
     return 0;
 }
 
-static BOOL CALLBACK frame_close_one(HWND window, LPARAM unused)
-{
+static BOOL CALLBACK frame_close_one(HWND window, LPARAM unused) {
     (void)unused;
     if (!IsWindow(window) || GetWindow(window, GW_OWNER))
         return TRUE;
@@ -61,41 +58,35 @@ static BOOL CALLBACK frame_close_one(HWND window, LPARAM unused)
 
 /* Visits every descendant of the MDI client, edit controls included: an
    edit control answers the query, and its parent ignores the MDI requests. */
-void frame_close_all(void)
-{
+void frame_close_all(void) {
     EnumChildWindows(app.mdi_client, frame_close_one, 0);
 }
 
-static void frame_close_active(void)
-{
+static void frame_close_active(void) {
     HWND active = (HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0);
 
     if (active && SendMessageA(active, WM_QUERYENDSESSION, 0, 0))
         SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)active, 0);
 }
 
-static void frame_new_console(void)
-{
+static void frame_new_console(void) {
     frame_create_child("HelloChild", "Console");
     console_print("Console is Ready ...\r\n");
     EnableMenuItem(app.frame_menu, IDM_NEW_CONSOLE, MF_BYCOMMAND | MF_GRAYED);
 }
 
-static void frame_new_reader(void)
-{
+static void frame_new_reader(void) {
     frame_create_child("Velmo", "Velmo");
     EnableMenuItem(app.frame_menu, IDM_NEW_READER, MF_BYCOMMAND | MF_GRAYED);
 }
 
-static void frame_dialog(HWND window, const char *name, DLGPROC proc)
-{
+static void frame_dialog(HWND window, const char *name, DLGPROC proc) {
     DialogBoxParamA(app.instance, name, window, proc, 0);
 }
 
 /* Anything the frame does not handle goes to the active child, then to the
    default frame processing (which activates a child of the window list). */
-static LRESULT frame_forward(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
+static LRESULT frame_forward(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     HWND active = (HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0);
 
     if (active && IsWindow(active))
@@ -103,8 +94,7 @@ static LRESULT frame_forward(HWND window, UINT message, WPARAM wparam, LPARAM lp
     return DefFrameProcA(window, app.mdi_client, message, wparam, lparam);
 }
 
-static LRESULT frame_on_command(HWND window, WPARAM wparam, LPARAM lparam)
-{
+static LRESULT frame_on_command(HWND window, WPARAM wparam, LPARAM lparam) {
     switch (wparam) {
         case IDM_NEW_CONSOLE: frame_new_console(); break;
         case IDM_CLOSE: frame_close_active(); break;
@@ -128,16 +118,14 @@ static LRESULT frame_on_command(HWND window, WPARAM wparam, LPARAM lparam)
 
 /* WM_CLOSE and WM_QUERYENDSESSION: empty the frame first; refuse while a
    child is left. */
-static LRESULT frame_on_close(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
+static LRESULT frame_on_close(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     SendMessageA(window, WM_COMMAND, IDM_CLOSE_ALL, 0);
     if (GetWindow(app.mdi_client, GW_CHILD))
         return 0;
     return DefFrameProcA(window, app.mdi_client, message, wparam, lparam);
 }
 
-static LRESULT frame_on_paint(HWND window)
-{
+static LRESULT frame_on_paint(HWND window) {
     PAINTSTRUCT paint;
 
     BeginPaint(window, &paint);
@@ -145,8 +133,7 @@ static LRESULT frame_on_paint(HWND window)
     return 0;
 }
 
-LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
+LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_CREATE: return frame_on_create(window);
         case WM_DESTROY:
@@ -163,8 +150,7 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
     return DefFrameProcA(window, app.mdi_client, message, wparam, lparam);
 }
 
-LRESULT CALLBACK mdi_client_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
+LRESULT CALLBACK mdi_client_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_ERASEBKGND) {
         paint_logo(window);
         return 1;
@@ -172,8 +158,7 @@ LRESULT CALLBACK mdi_client_proc(HWND window, UINT message, WPARAM wparam, LPARA
     return CallWindowProcA(app.client_default_proc, window, message, wparam, lparam);
 }
 
-INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
-{
+INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
     (void)lparam;
     switch (message) {
         case WM_INITDIALOG: return TRUE;

@@ -5,8 +5,7 @@
 
 #include "app/app.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show)
-{
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show) {
     (void)previous;
     return app_run(instance, command_line, show);
 }

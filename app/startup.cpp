@@ -17,8 +17,7 @@
 #include "script/script.h"
 
 static ATOM app_register_class(HINSTANCE instance, const char *name, WNDPROC proc, HBRUSH back,
-                               HICON small_icon)
-{
+                               HICON small_icon) {
     WNDCLASSEXA wc = {};
 
     wc.cbSize = sizeof wc;
@@ -35,8 +34,7 @@ static ATOM app_register_class(HINSTANCE instance, const char *name, WNDPROC pro
 
 /* Registers Vorlane, HelloChild and Velmo, in that order. Returns 1 when all
    three are registered (or were already). */
-int app_register_classes(HINSTANCE instance)
-{
+int app_register_classes(HINSTANCE instance) {
     HICON icon = LoadIconA(instance, "icone");
     int ok = 1;
 
@@ -53,8 +51,7 @@ int app_register_classes(HINSTANCE instance)
     return ok;
 }
 
-HWND app_create_frame(int show)
-{
+HWND app_create_frame(int show) {
     HWND frame = CreateWindowExA(0, "Vorlane", "Vorlane", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL,
                                  app.frame_menu, app.instance, NULL);
@@ -65,8 +62,7 @@ HWND app_create_frame(int show)
     return frame;
 }
 
-static int app_message_loop(void)
-{
+static int app_message_loop(void) {
     MSG msg = {};
 
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
@@ -78,8 +74,7 @@ static int app_message_loop(void)
     return (int)msg.wParam;
 }
 
-void app_message_loop_once(void)
-{
+void app_message_loop_once(void) {
     MSG msg;
 
     while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
@@ -90,13 +85,11 @@ void app_message_loop_once(void)
     }
 }
 
-static void app_fail(const char *what)
-{
+static void app_fail(const char *what) {
     MessageBoxA(NULL, what, "Vorlane", MB_OK | MB_ICONERROR);
 }
 
-int app_run(HINSTANCE instance, const char *command_line, int show)
-{
+int app_run(HINSTANCE instance, const char *command_line, int show) {
     app_state_init();
     app.instance = instance; /* the logo resource is loaded from it */
     app.gui_thread_id = GetCurrentThreadId();

@@ -9,17 +9,15 @@
 #include "card/card.h"
 #include "resources/resource.h"
 
-static void console_apply_font(void)
-{
+static void console_apply_font(void) {
     app.console_font = CreateFontIndirectA(&app.pane_logfont);
     SendMessageA(app.console_edit, WM_SETFONT, (WPARAM)app.console_font, FALSE);
 }
 
-static LRESULT console_on_create(HWND window, LPARAM lparam)
-{
+static LRESULT console_on_create(HWND window, LPARAM lparam) {
     const CREATESTRUCTA *create = (const CREATESTRUCTA *)lparam;
-    DWORD style = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
-                  ES_AUTOVSCROLL | ES_AUTOHSCROLL;
+    DWORD style = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
+                  ES_AUTOHSCROLL;
 
     app.console_window = window;
     app.console_edit = CreateWindowExA(0, "edit", NULL, style, 0, 0, 0, 0, window,
@@ -34,8 +32,7 @@ static LRESULT console_on_create(HWND window, LPARAM lparam)
     return 0;
 }
 
-static LRESULT console_on_destroy(HWND window)
-{
+static LRESULT console_on_destroy(HWND window) {
     EnableMenuItem(app.frame_menu, IDM_NEW_CONSOLE, MF_BYCOMMAND | MF_ENABLED);
     if (app.console_window == window) {
         app.console_edit = 0;
@@ -52,15 +49,13 @@ static LRESULT console_on_destroy(HWND window)
     return 0;
 }
 
-static void console_choose_font(HWND window)
-{
+static void console_choose_font(HWND window) {
     if (!pane_choose_font(window, &app.console_font))
         return;
     app.console_font_chosen = 1;
 }
 
-static void console_choose_color(HWND window, int background)
-{
+static void console_choose_color(HWND window, int background) {
     COLORREF color;
 
     if (!pane_choose_color(window, &color))
@@ -79,8 +74,7 @@ static void console_choose_color(HWND window, int background)
         pane_redraw(app.console_edit, window);
 }
 
-static LRESULT console_on_command(HWND window, WPARAM wparam)
-{
+static LRESULT console_on_command(HWND window, WPARAM wparam) {
     switch (wparam) {
         case IDM_FONT: console_choose_font(window); break;
         case IDM_COLOR: console_choose_color(window, 0); break;
@@ -90,15 +84,13 @@ static LRESULT console_on_command(HWND window, WPARAM wparam)
     return 0;
 }
 
-static LRESULT console_on_size(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
+static LRESULT console_on_size(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     MoveWindow(app.console_edit, 0, 0, LOWORD(lparam), HIWORD(lparam), TRUE);
     /* The MDI child's own maximise and restore need WM_SIZE too. */
     return DefMDIChildProcA(window, message, wparam, lparam);
 }
 
-static LRESULT console_on_paint(HWND window)
-{
+static LRESULT console_on_paint(HWND window) {
     PAINTSTRUCT paint;
 
     BeginPaint(window, &paint);
@@ -106,8 +98,7 @@ static LRESULT console_on_paint(HWND window)
     return 0;
 }
 
-LRESULT CALLBACK console_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
+LRESULT CALLBACK console_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_CREATE: return console_on_create(window, lparam);
         case WM_DESTROY: return console_on_destroy(window);

@@ -29,18 +29,15 @@ struct PanePrintRequest {
     int length;
 };
 
-static HWND pane_edit(int pane)
-{
+static HWND pane_edit(int pane) {
     return pane == 0 ? app.reader_edit : app.console_edit;
 }
 
-static char *pane_format_buffer(int pane)
-{
+static char *pane_format_buffer(int pane) {
     return pane == 0 ? app.reader_format : app.console_format;
 }
 
-void pane_reset(int pane)
-{
+void pane_reset(int pane) {
     app.pane_current[pane] = 0;
     app.pane_insert_start[pane] = 0;
     app.pane_insert_end[pane] = 0;
@@ -49,13 +46,11 @@ void pane_reset(int pane)
 
 /* A full pane holds 599 lines of up to 122 characters, above the edit
    control's default limit of about 32,000 characters. */
-void pane_edit_prepare(HWND edit)
-{
+void pane_edit_prepare(HWND edit) {
     SendMessageA(edit, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
 }
 
-static void pane_read_selection(HWND edit, int pane)
-{
+static void pane_read_selection(HWND edit, int pane) {
     DWORD start = 0, end = 0;
 
     SendMessageA(edit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
@@ -64,8 +59,7 @@ static void pane_read_selection(HWND edit, int pane)
 }
 
 /* The 600th line completed: keep the newest 300 and rebuild the control. */
-static void pane_rebuild(HWND edit, int pane)
-{
+static void pane_rebuild(HWND edit, int pane) {
     char work[PANE_FORMAT_SIZE];
     char(*lines)[PANE_SLOT_SIZE] = app.pane_lines[pane];
     size_t used = 0;
@@ -86,8 +80,7 @@ static void pane_rebuild(HWND edit, int pane)
 }
 
 /* Appends segment to the open line, shows the line and opens the next one. */
-static void pane_complete_line(HWND edit, int pane, const char *segment)
-{
+static void pane_complete_line(HWND edit, int pane, const char *segment) {
     char *slot = app.pane_lines[pane][app.pane_current[pane]];
     size_t used = strlen(slot);
     size_t room = PANE_LINE_MAX > used ? PANE_LINE_MAX - used : 0;
@@ -105,8 +98,7 @@ static void pane_complete_line(HWND edit, int pane, const char *segment)
     app.pane_lines[pane][app.pane_current[pane]][0] = 0;
 }
 
-int pane_append(HWND edit, char *text, int length, int pane)
-{
+int pane_append(HWND edit, char *text, int length, int pane) {
     text[length] = 0;
     int n = (int)strlen(text);
     int open = (int)strlen(app.pane_lines[pane][app.pane_current[pane]]);
@@ -144,8 +136,7 @@ int pane_append(HWND edit, char *text, int length, int pane)
 }
 
 /* GUI thread: copy the text into the pane's buffer and append it. */
-static int pane_append_copy(int pane, const char *text, int length)
-{
+static int pane_append_copy(int pane, const char *text, int length) {
     HWND edit = pane_edit(pane);
     char *buffer = pane_format_buffer(pane);
 
@@ -158,8 +149,7 @@ static int pane_append_copy(int pane, const char *text, int length)
     return pane_append(edit, buffer, length, pane);
 }
 
-LRESULT pane_sink_message(WPARAM wparam, LPARAM lparam)
-{
+LRESULT pane_sink_message(WPARAM wparam, LPARAM lparam) {
     const PanePrintRequest *request = (const PanePrintRequest *)lparam;
     int pane = (int)wparam;
 
@@ -169,8 +159,7 @@ LRESULT pane_sink_message(WPARAM wparam, LPARAM lparam)
 }
 
 /* Hands already formatted text to the pane, from any thread. */
-int pane_print_text(int pane, const char *text, int length)
-{
+int pane_print_text(int pane, const char *text, int length) {
     if (!pane_edit(pane))
         return 0;
     if (GetCurrentThreadId() == app.gui_thread_id)
@@ -183,8 +172,7 @@ int pane_print_text(int pane, const char *text, int length)
 
 /* Formats into buffer (PANE_FORMAT_SIZE bytes). A message that does not fit
    is cut to its first 63,999 characters, and that is the length returned. */
-static int pane_format(char *buffer, const char *format, va_list args)
-{
+static int pane_format(char *buffer, const char *format, va_list args) {
     int length = vsnprintf(buffer, PANE_FORMAT_SIZE, format, args);
 
     if (length < 0)
@@ -194,8 +182,7 @@ static int pane_format(char *buffer, const char *format, va_list args)
     return length;
 }
 
-static int pane_vprint(int pane, const char *format, va_list args)
-{
+static int pane_vprint(int pane, const char *format, va_list args) {
     if (!pane_edit(pane))
         return 0;
     if (GetCurrentThreadId() == app.gui_thread_id) {
@@ -209,8 +196,7 @@ static int pane_vprint(int pane, const char *format, va_list args)
     return pane_print_text(pane, buffer, length);
 }
 
-int reader_print(const char *format, ...)
-{
+int reader_print(const char *format, ...) {
     va_list args;
     va_start(args, format);
     int length = pane_vprint(0, format, args);
@@ -218,8 +204,7 @@ int reader_print(const char *format, ...)
     return length;
 }
 
-int console_print(const char *format, ...)
-{
+int console_print(const char *format, ...) {
     va_list args;
     va_start(args, format);
     int length = pane_vprint(1, format, args);

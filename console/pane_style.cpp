@@ -16,8 +16,7 @@
 /* Runs the font chooser on pane_logfont. When the user confirms and window
    still exists, creates the font, sets it into the window's pane and swaps
    it with *font (the previous one is deleted once). Returns 1 when confirmed. */
-int pane_choose_font(HWND window, HFONT *font)
-{
+int pane_choose_font(HWND window, HFONT *font) {
     CHOOSEFONTA choose = {};
 
     choose.lStructSize = sizeof choose;
@@ -40,8 +39,7 @@ int pane_choose_font(HWND window, HFONT *font)
 }
 
 /* Runs the colour chooser, fully open, starting on grey every time. */
-int pane_choose_color(HWND window, COLORREF *color)
-{
+int pane_choose_color(HWND window, COLORREF *color) {
     CHOOSECOLORA choose = {};
 
     (void)window;
@@ -57,8 +55,7 @@ int pane_choose_color(HWND window, COLORREF *color)
 }
 
 /* Invalidates without erasing and updates at once, the pane then its window. */
-void pane_redraw(HWND edit, HWND window)
-{
+void pane_redraw(HWND edit, HWND window) {
     if (edit && IsWindow(edit)) {
         InvalidateRect(edit, NULL, FALSE);
         UpdateWindow(edit);

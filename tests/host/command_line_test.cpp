@@ -13,8 +13,7 @@ struct Parsed {
     int refused;
 };
 
-static Parsed parse(const char *text)
-{
+static Parsed parse(const char *text) {
     char name[256] = "scriptdefault.txt";
     Parsed p{};
     p.refused = command_line_parse(text, name, sizeof name, &p.network);
@@ -22,8 +21,7 @@ static Parsed parse(const char *text)
     return p;
 }
 
-TEST(CommandLine, ScriptOption)
-{
+TEST(CommandLine, ScriptOption) {
     EXPECT_EQ(parse("").script, "scriptdefault.txt");
     EXPECT_EQ(parse("-s my.txt").script, "my.txt");
     EXPECT_EQ(parse("-s a -s b").script, "b");
@@ -35,15 +33,13 @@ TEST(CommandLine, ScriptOption)
     EXPECT_EQ(parse("  -s \r\n  far.txt  ").script, "far.txt");
 }
 
-TEST(CommandLine, TabsAndQuotesAreOrdinaryCharacters)
-{
+TEST(CommandLine, TabsAndQuotesAreOrdinaryCharacters) {
     EXPECT_EQ(parse("-s a\tb").script, "a\tb");
     EXPECT_EQ(parse("-s \"my").script, "\"my");
     EXPECT_EQ(parse("-s\tx").script, "scriptdefault.txt");
 }
 
-TEST(CommandLine, OverlongNameIsRefusedWhole)
-{
+TEST(CommandLine, OverlongNameIsRefusedWhole) {
     std::string fits(255, 'f');
     Parsed p = parse(("-s " + fits).c_str());
     EXPECT_EQ(p.script, fits);
@@ -57,8 +53,7 @@ TEST(CommandLine, OverlongNameIsRefusedWhole)
     EXPECT_EQ(p.script, "ok.txt");
 }
 
-TEST(CommandLine, NetworkSwitch)
-{
+TEST(CommandLine, NetworkSwitch) {
     EXPECT_EQ(parse("").network, 0);
     EXPECT_EQ(parse("-n").network, 1);
     EXPECT_EQ(parse("-s x -n").network, 1);

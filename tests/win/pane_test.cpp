@@ -13,8 +13,7 @@
 
 class PaneTest : public testing::Test {
   protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         harness_frame_open();
         SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
         harness_pump(10);
@@ -23,20 +22,22 @@ class PaneTest : public testing::Test {
         SetWindowTextA(app.console_edit, "");
         pane_reset(1);
     }
-    void TearDown() override { harness_frame_close(); }
-    std::vector<std::string> lines() { return harness_lines(app.console_edit); }
+    void TearDown() override {
+        harness_frame_close();
+    }
+    std::vector<std::string> lines() {
+        return harness_lines(app.console_edit);
+    }
 };
 
-TEST_F(PaneTest, PartialLinesJoinAndShowOnlyWhenComplete)
-{
+TEST_F(PaneTest, PartialLinesJoinAndShowOnlyWhenComplete) {
     console_print("abc");
     EXPECT_EQ(harness_window_text(app.console_edit), "");
     console_print("def\r\n");
     EXPECT_EQ(harness_window_text(app.console_edit), "abcdef\r\n");
 }
 
-TEST_F(PaneTest, LongTextWrapsAt120AndHoldsTheRestBack)
-{
+TEST_F(PaneTest, LongTextWrapsAt120AndHoldsTheRestBack) {
     std::string text(250, 'x');
     for (int i = 0; i < 250; i++)
         text[i] = (char)('a' + i % 26);
@@ -51,8 +52,7 @@ TEST_F(PaneTest, LongTextWrapsAt120AndHoldsTheRestBack)
     EXPECT_EQ(shown[2], text.substr(240));
 }
 
-TEST_F(PaneTest, ExactlyOneHundredTwentyThenLineFeedAddsAnEmptyLine)
-{
+TEST_F(PaneTest, ExactlyOneHundredTwentyThenLineFeedAddsAnEmptyLine) {
     console_print("%s\n", std::string(120, 'q').c_str());
     auto shown = lines();
     ASSERT_EQ(shown.size(), 2u);
@@ -60,8 +60,7 @@ TEST_F(PaneTest, ExactlyOneHundredTwentyThenLineFeedAddsAnEmptyLine)
     EXPECT_EQ(shown[1], "");
 }
 
-TEST_F(PaneTest, CarriageReturnKeptUnlessRightBeforeLineFeedInOneCall)
-{
+TEST_F(PaneTest, CarriageReturnKeptUnlessRightBeforeLineFeedInOneCall) {
     console_print("x\r");
     console_print("\n");
     EXPECT_EQ(harness_window_text(app.console_edit), "x\r\r\n");
@@ -69,8 +68,7 @@ TEST_F(PaneTest, CarriageReturnKeptUnlessRightBeforeLineFeedInOneCall)
     EXPECT_EQ(harness_window_text(app.console_edit), "x\r\r\ny\r\n");
 }
 
-TEST_F(PaneTest, SixHundredMessagesLeaveTheNewestThreeHundred)
-{
+TEST_F(PaneTest, SixHundredMessagesLeaveTheNewestThreeHundred) {
     for (int i = 1; i <= 599; i++)
         console_print("message %d\r\n", i);
     auto shown = lines();
@@ -91,8 +89,7 @@ TEST_F(PaneTest, SixHundredMessagesLeaveTheNewestThreeHundred)
     EXPECT_EQ(shown.front(), "message 601");
 }
 
-TEST_F(PaneTest, FullPaneOfLongLinesIsNotStoppedByTheEditLimit)
-{
+TEST_F(PaneTest, FullPaneOfLongLinesIsNotStoppedByTheEditLimit) {
     std::string line(119, 'L');
     for (int i = 0; i < 599; i++)
         console_print("%03d%s\r\n", i % 1000, line.substr(4).c_str());
@@ -101,8 +98,7 @@ TEST_F(PaneTest, FullPaneOfLongLinesIsNotStoppedByTheEditLimit)
     EXPECT_EQ(shown.back().substr(0, 3), "598");
 }
 
-TEST_F(PaneTest, NewLinesGoWhereThePreviousEndedNotAtTheCaret)
-{
+TEST_F(PaneTest, NewLinesGoWhereThePreviousEndedNotAtTheCaret) {
     console_print("first\r\n");
     /* The user types at the end; output still lands above the typing. */
     int end = GetWindowTextLengthA(app.console_edit);
@@ -112,8 +108,7 @@ TEST_F(PaneTest, NewLinesGoWhereThePreviousEndedNotAtTheCaret)
     EXPECT_EQ(harness_window_text(app.console_edit), "first\r\nsecond\r\ntyped");
 }
 
-TEST_F(PaneTest, OverlongMessageIsCutToTheFormatBuffer)
-{
+TEST_F(PaneTest, OverlongMessageIsCutToTheFormatBuffer) {
     std::string big(70000, 'z');
     int length = console_print("%s", big.c_str());
     EXPECT_EQ(length, PANE_FORMAT_SIZE - 1);
@@ -121,8 +116,7 @@ TEST_F(PaneTest, OverlongMessageIsCutToTheFormatBuffer)
     EXPECT_EQ(lines().size(), 533u);
 }
 
-TEST_F(PaneTest, NoConsoleMeansNothingPrinted)
-{
+TEST_F(PaneTest, NoConsoleMeansNothingPrinted) {
     SendMessageA(app.frame_window, WM_COMMAND, IDM_CLOSE_ALL, 0);
     harness_pump(10);
     EXPECT_EQ(app.console_edit, (HWND)0);

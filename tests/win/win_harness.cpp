@@ -4,12 +4,12 @@
 #include "tests/win/win_harness.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 
 #include "app/app.h"
 #include "app/app_state.h"
 
-void harness_pump(int ms)
-{
+void harness_pump(int ms) {
     DWORD end = GetTickCount() + (DWORD)ms;
     do {
         app_message_loop_once();
@@ -18,8 +18,7 @@ void harness_pump(int ms)
     app_message_loop_once();
 }
 
-bool harness_pump_until(bool (*done)(void), int ms)
-{
+bool harness_pump_until(bool (*done)(void), int ms) {
     DWORD end = GetTickCount() + (DWORD)ms;
     while (!done() && (int)(end - GetTickCount()) > 0) {
         app_message_loop_once();
@@ -28,8 +27,7 @@ bool harness_pump_until(bool (*done)(void), int ms)
     return done();
 }
 
-HWND harness_frame_open(void)
-{
+HWND harness_frame_open(void) {
     HINSTANCE instance = GetModuleHandleA(NULL);
 
     app_state_init();
@@ -44,13 +42,11 @@ HWND harness_frame_open(void)
     return frame;
 }
 
-static bool harness_frame_gone(void)
-{
+static bool harness_frame_gone(void) {
     return !app.frame_window || !IsWindow(app.frame_window);
 }
 
-void harness_frame_close(void)
-{
+void harness_frame_close(void) {
     if (app.frame_window && IsWindow(app.frame_window))
         PostMessageA(app.frame_window, WM_CLOSE, 0, 0);
     harness_pump_until(harness_frame_gone, 5000);
@@ -64,8 +60,7 @@ void harness_frame_close(void)
     app.mdi_client = 0;
 }
 
-std::string harness_window_text(HWND window)
-{
+std::string harness_window_text(HWND window) {
     int length = (int)SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
     std::string text((size_t)length + 1, '\0');
     SendMessageA(window, WM_GETTEXT, (WPARAM)length + 1, (LPARAM)&text[0]);
@@ -73,8 +68,7 @@ std::string harness_window_text(HWND window)
     return text;
 }
 
-std::vector<std::string> harness_lines(HWND edit)
-{
+std::vector<std::string> harness_lines(HWND edit) {
     std::string text = harness_window_text(edit);
     std::vector<std::string> lines;
     size_t start = 0;
@@ -90,8 +84,7 @@ std::vector<std::string> harness_lines(HWND edit)
     return lines;
 }
 
-int harness_child_count(void)
-{
+int harness_child_count(void) {
     int count = 0;
     for (HWND child = GetWindow(app.mdi_client, GW_CHILD); child;
          child = GetWindow(child, GW_HWNDNEXT))
@@ -104,8 +97,7 @@ struct HarnessFind {
     HWND found;
 };
 
-static BOOL CALLBACK harness_find_one(HWND window, LPARAM param)
-{
+static BOOL CALLBACK harness_find_one(HWND window, LPARAM param) {
     HarnessFind *find = (HarnessFind *)param;
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
@@ -118,8 +110,7 @@ static BOOL CALLBACK harness_find_one(HWND window, LPARAM param)
     return TRUE;
 }
 
-HWND harness_find_window(const char *title, int wait_ms)
-{
+HWND harness_find_window(const char *title, int wait_ms) {
     DWORD end = GetTickCount() + (DWORD)wait_ms;
     for (;;) {
         HarnessFind find = {title, 0};
@@ -130,10 +121,15 @@ HWND harness_find_window(const char *title, int wait_ms)
     }
 }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     testing::InitGoogleTest(&argc, argv);
     app_state_init();
     app_locks_create();
-    return RUN_ALL_TESTS();
+    int result = RUN_ALL_TESTS();
+    /* End at once: a thread of a common dialog or of the rig's DLL left
+       behind must not hold up the process exit under Wine. */
+    fflush(stdout);
+    fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), (UINT)result);
+    return result;
 }
