@@ -33,5 +33,11 @@ vorlane_wine_prefix() {
     echo "setup: preparing the Wine prefix $WINEPREFIX (first time only)"
     wineboot -i >/dev/null 2>&1 || true
   fi
+  # Wine draws the window frames itself: a virtual display has no window
+  # manager, and waiting for one costs seconds per window.
+  if [ ! -f "$WINEPREFIX/.vorlane-unmanaged" ]; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
+      touch "$WINEPREFIX/.vorlane-unmanaged"
+  fi
   wineserver -p >/dev/null 2>&1 || true
 }
