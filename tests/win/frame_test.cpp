@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/app.h"
 #include "app/app_state.h"
@@ -293,4 +294,64 @@ TEST_F(FrameTest, HeavyPrintingThroughRebuildsNeverDeadlocks) {
     EXPECT_LE(reader.size(), 599u);
     EXPECT_TRUE(reader.back() == "worker 0 line 1499" || reader.back() == "worker 2 line 1499")
         << reader.back();
+}
+
+namespace {
+/* "id text" for every entry of a popup, "-" for a separator. */
+std::vector<std::string> menu_entries(HMENU menu) {
+    std::vector<std::string> entries;
+    for (int i = 0; i < GetMenuItemCount(menu); i++) {
+        char text[64] = "";
+        GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
+        UINT id = GetMenuItemID(menu, i);
+        if (text[0] == 0 && id == 0)
+            entries.push_back("-");
+        else
+            entries.push_back(std::to_string(id) + " " + text);
+    }
+    return entries;
+}
+} // namespace
+
+TEST_F(FrameTest, MenuHasEveryEntryInOrder) {
+    HMENU menu = LoadMenuA(GetModuleHandleA(NULL), "MENU1");
+    ASSERT_NE(menu, (HMENU)0);
+    ASSERT_EQ(GetMenuItemCount(menu), 7);
+    const char *titles[] = {"Reader", "Windows", "New", "Reader", "Script", "About", "Tag"};
+    for (int i = 0; i < 7; i++) {
+        char text[64] = "";
+        GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
+        EXPECT_STREQ(text, titles[i]);
+    }
+    using V = std::vector<std::string>;
+    EXPECT_EQ(menu_entries(GetSubMenu(menu, 0)),
+              (V{"-", "5 Font", "6 Color", "7 Background", "1235 QUIT"}));
+    EXPECT_EQ(menu_entries(GetSubMenu(menu, 1)), (V{"30 Tile", "31 Cascade", "32 Arrange", "-",
+                                                    "12 Close", "33 CloseAll", "-", "13 Quit"}));
+    EXPECT_EQ(menu_entries(GetSubMenu(menu, 2)), (V{"10 Console", "50 CardReader"}));
+    EXPECT_EQ(menu_entries(GetSubMenu(menu, 3)), (V{"1001 SendApdu", "104 Write", "105 Read"}));
+    EXPECT_EQ(menu_entries(GetSubMenu(menu, 4)), (V{"555 Exec"}));
+    EXPECT_EQ(GetSubMenu(menu, 5), (HMENU)0);
+    EXPECT_EQ(GetMenuItemID(menu, 5), 1234u);
+    EXPECT_EQ(menu_entries(GetSubMenu(menu, 6)), (V{"216 Read", "217 Write"}));
+    DestroyMenu(menu);
+}
+
+TEST_F(FrameTest, CommandWithNotificationCodeIsNotAMenuCommand) {
+    /* The whole first parameter is compared: 10 with a notification code
+       is not "New Console" and goes to the (absent) active child. */
+    SendMessageA(app.frame_window, WM_COMMAND, MAKEWPARAM(IDM_NEW_CONSOLE, 1), 0);
+    harness_pump(10);
+    EXPECT_EQ(app.console_window, (HWND)0);
+    EXPECT_EQ(harness_child_count(), 0);
+}
+
+TEST_F(FrameTest, WindowListEntriesActivateTheirChild) {
+    frame_command(IDM_NEW_CONSOLE);
+    HWND console = app.console_window;
+    frame_command(IDM_NEW_READER);
+    EXPECT_EQ((HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0), app.reader_window);
+    /* The window list numbers children from 1000 in creation order. */
+    frame_command(IDM_FIRST_CHILD);
+    EXPECT_EQ((HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0), console);
 }
