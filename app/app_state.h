@@ -20,6 +20,7 @@
 #include <winscard.h>
 
 #include "card/atr_record.h"
+#include "card/xfer_stat.h" /* XferStat, a slot of the exchange statistics */
 
 /* Limits shared by several subsystems */
 enum {
@@ -50,14 +51,6 @@ enum {
     CARD_READY = 5,
     CARD_GONE = 6,
     CARD_DROPPED = 99,
-};
-
-/* One slot of the exchange statistics of card_transmit */
-struct XferStat {
-    unsigned char header[6];      /* CLA INS P1 P2 length; 5 stored and compared */
-    unsigned char status_word[3]; /* SW1 SW2; 2 stored and compared */
-    int count;                    /* exchanges counted in the slot */
-    int sum_ms;                   /* their total time in ms */
 };
 
 /* The network reader's one connection slot */
@@ -141,6 +134,7 @@ struct AppState {
     int xfer_total_ms;          /* ms in exchanges since the last script start */
     XferStat xfer_stats[2];     /* two-slot averages */
     int xfer_stats_next;        /* slot the next new pair replaces */
+    void (*xfer_clock)(long long *seconds, int *milliseconds); /* a test's clock, or 0 */
 
     /* --- ATR table (card/atr_table.cpp). Written once at start-up. --- */
     AtrRecord atr_table[ATR_TABLE_MAX];
@@ -148,24 +142,24 @@ struct AppState {
     volatile LONG atr_index; /* record of the last ATR read, -1 for none */
 
     /* --- Command dialog (dialogs/command_dialog.cpp). GUI thread only. --- */
-    char apdu_comment[APDU_TEXT_SIZE];
-    char apdu_text[APDU_TEXT_SIZE];
-    char apdu_file_path[PATH_SIZE];
-    unsigned char apdu_buffer[APDU_TEXT_SIZE];
-    int apdu_length;
+    char apdu_comment[APDU_TEXT_SIZE];        /* stored comment, up to 1023 characters */
+    char apdu_text[APDU_TEXT_SIZE];           /* stored APDU text, up to 1023 characters */
+    char apdu_file_path[PATH_SIZE];           /* APDU file last chosen; proposed next time */
+    unsigned char apdu_buffer[APDU_TEXT_SIZE]; /* command bytes, then the response (>= 512) */
+    int apdu_length;                          /* bytes of the last sound command */
 
     /* --- Memory and tag dialogs (dialogs/memory_dialogs.cpp). GUI thread only. --- */
-    unsigned memory_write_address;
+    unsigned memory_write_address; /* start address; low 16 bits used; 0 at each opening */
     unsigned tag_write_address;
     unsigned memory_read_address;
     unsigned tag_read_address;
-    int memory_read_size;
+    int memory_read_size;        /* bytes to read, kept for the process */
     int tag_read_size;
-    int memory_read_text_format;
+    int memory_read_text_format; /* 1: show chunks as text ("Text Format") */
     int tag_read_text_format;
-    char memory_dump_path[PATH_SIZE];
+    char memory_dump_path[PATH_SIZE]; /* dump file proposed by READ and SAVE */
     char tag_dump_path[PATH_SIZE];
-    FILE *memory_dump_file;
+    FILE *memory_dump_file; /* open only during one READ and SAVE, else 0 */
     FILE *tag_dump_file;
 
     /* --- Script engine (script/). script_file_name is GUI-thread only;
@@ -180,8 +174,9 @@ struct AppState {
     int net_winsock_started;            /* socket library started */
     HANDLE net_daemon_thread;           /* server thread, or 0 */
     DWORD net_daemon_thread_id;
-    volatile LONG net_running;          /* 1 from a start until its stop */
+    volatile LONG net_running;          /* 1 from a start until its stop, 2 during it */
     NetConnection net_connection;       /* the one connection slot */
+    int net_lock_ready;                 /* net_connection.lock exists; GUI thread */
 
     /* --- Process-lifetime locks, created once by start-up (app_locks_create)
        and kept last so that app_state_init leaves them alone. --- */

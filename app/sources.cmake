@@ -1,2 +1,5 @@
 list(APPEND VORLANE_PURE_SOURCES app/command_line.cpp)
+list(APPEND VORLANE_PURE_SOURCES app/dib.cpp)
+list(APPEND VORLANE_WIN_SOURCES app/logo.cpp)
 list(APPEND VORLANE_WIN_SOURCES app/app_state.cpp app/startup.cpp app/frame.cpp)
+list(APPEND VORLANE_WIN_SOURCES app/file_dialogs.cpp)

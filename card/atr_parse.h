@@ -10,16 +10,29 @@
 
 #include "card/atr_record.h"
 
-/* Result of one atr.txt line */
-enum { ATR_LINE_RECORD = 1, ATR_LINE_COMMENT = 0, ATR_LINE_END = -1 };
+/* atr.txt is read in pieces of at most 127 characters (a 128-byte buffer):
+   a longer line is taken as several lines. */
+enum { ATR_LINE_PIECE = 127 };
 
-/* Classifies a line and, for a record, fills *record (fields cut to size). */
+/* Result of one atr.txt line */
+enum {
+    ATR_LINE_RECORD = 1,  /* *record filled */
+    ATR_LINE_COMMENT = 0, /* "/" or "*" first: skipped */
+    ATR_LINE_END = -1,    /* fewer than four fields: the table ends here */
+    ATR_LINE_SKIPPED = 2, /* four fields, but the ATR or script is too long to keep */
+};
+
+/* Classifies a line (only its first 127 characters are looked at) and, for a
+   record, fills *record. A name over 31 characters is cut to 31; an ATR text
+   over 255 or a script name over 63 characters skips the line, since a cut
+   ATR or file name would name another card or file. */
 int atr_line_parse(const char *line, AtrRecord *record);
 
 /* Reads a whole table from stream; returns the number of records (<= max). */
 int atr_table_read(FILE *stream, AtrRecord *table, int max);
 
-/* Writes the match text of an ATR ("%02X" per byte) into text (size bytes). */
+/* Writes the match text of an ATR ("%02X" per byte) into text (size bytes),
+   as many whole bytes as fit; a negative length gives an empty text. */
 void atr_to_text(const unsigned char *atr, int length, char *text, size_t size);
 
 /* Index of the first record whose atr_text equals text exactly, or -1. */

@@ -1,1 +1,8 @@
-list(APPEND VORLANE_WIN_SOURCES card/reader_window.cpp)
+list(APPEND VORLANE_PURE_SOURCES card/atr_parse.cpp card/xfer_line.cpp)
+list(APPEND VORLANE_WIN_SOURCES
+     card/pcsc.cpp
+     card/reader_window.cpp
+     card/reader_choice.cpp
+     card/card_state.cpp
+     card/card_transmit.cpp
+     card/atr_table.cpp)

@@ -10,7 +10,8 @@ target_link_libraries(vorlane_core PUBLIC vorlane_pure winscard wsock32 comdlg32
 
 set(VORLANE_RC ${CMAKE_SOURCE_DIR}/resources/vorlane.rc)
 set_property(SOURCE ${VORLANE_RC} APPEND PROPERTY OBJECT_DEPENDS
-             ${CMAKE_SOURCE_DIR}/resources/resource.h ${CMAKE_SOURCE_DIR}/resources/icone.ico)
+             ${CMAKE_SOURCE_DIR}/resources/resource.h ${CMAKE_SOURCE_DIR}/resources/icone.ico
+             ${CMAKE_SOURCE_DIR}/resources/logo.bmp)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/resources")
 enable_language(RC)
 

@@ -2,7 +2,7 @@
 # there is none) and a ready Wine prefix with a persistent wineserver.
 export WINEPREFIX="${WINEPREFIX:-$HOME/.vorlane-wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winscard=n}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winscard=n,b}"
 
 vorlane_display_ok() {
   [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1

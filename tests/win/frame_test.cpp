@@ -40,6 +40,19 @@ std::thread answer_dialog(const char *title, int button, void (*before)(HWND) = 
     });
 }
 
+/* Opens the reader window. With readers listed but no card in any, it asks
+   for a reader in the READER dialog; closing that dialog keeps the first. */
+void open_reader() {
+    std::thread dismiss([] {
+        HWND dialog = harness_find_window("Reader", 1500);
+        if (dialog)
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    });
+    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
+    dismiss.join();
+    harness_pump(10);
+}
+
 class FrameTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -71,7 +84,7 @@ TEST_F(FrameTest, ConsoleOpensWithGreetingAndGreysItsMenuItem) {
 }
 
 TEST_F(FrameTest, ReaderCommandOpensVelmoAndGreysItsItem) {
-    frame_command(IDM_NEW_READER);
+    open_reader();
     ASSERT_NE(app.reader_window, (HWND)0);
     EXPECT_EQ(harness_window_text(app.reader_window), "Velmo");
     EXPECT_TRUE(menu_greyed(IDM_NEW_READER));
@@ -88,7 +101,7 @@ TEST_F(FrameTest, CloseWithNoChildDoesNothing) {
 
 TEST_F(FrameTest, CloseAllClosesEveryChildHarmlessly) {
     frame_command(IDM_NEW_CONSOLE);
-    frame_command(IDM_NEW_READER);
+    open_reader();
     EXPECT_EQ(harness_child_count(), 2);
     frame_command(IDM_CLOSE_ALL);
     EXPECT_EQ(harness_child_count(), 0);
@@ -98,7 +111,7 @@ TEST_F(FrameTest, CloseAllClosesEveryChildHarmlessly) {
 TEST_F(FrameTest, QuitClosesEveryChildThenTheFrame) {
     for (int id : {IDM_QUIT, IDM_QUIT_READER}) {
         frame_command(IDM_NEW_CONSOLE);
-        frame_command(IDM_NEW_READER);
+        open_reader();
         HWND frame = app.frame_window;
         SendMessageA(frame, WM_COMMAND, id, 0);
         EXPECT_FALSE(IsWindow(frame)) << "command " << id;
@@ -269,7 +282,7 @@ TEST_F(FrameTest, ThreadsPrintingAtOnceLoseNoLineAndNeverMixTwo) {
 
 TEST_F(FrameTest, HeavyPrintingThroughRebuildsNeverDeadlocks) {
     frame_command(IDM_NEW_CONSOLE);
-    frame_command(IDM_NEW_READER);
+    open_reader();
     workers_done = 0;
     gui_ticks = 0;
     UINT_PTR timer = SetTimer(NULL, 0, 1, gui_print_tick);
@@ -288,12 +301,15 @@ TEST_F(FrameTest, HeavyPrintingThroughRebuildsNeverDeadlocks) {
     for (auto &w : workers)
         w.join();
     KillTimer(NULL, timer);
-    /* The newest line of each pane is the last line of one of its workers. */
+    /* The last line of each reader-pane worker is there (the reader window's
+       own status lines may follow it). */
     auto reader = harness_lines(app.reader_edit);
     ASSERT_FALSE(reader.empty());
     EXPECT_LE(reader.size(), 599u);
-    EXPECT_TRUE(reader.back() == "worker 0 line 1499" || reader.back() == "worker 2 line 1499")
-        << reader.back();
+    bool last_seen = false;
+    for (const std::string &line : reader)
+        last_seen |= line == "worker 0 line 1499" || line == "worker 2 line 1499";
+    EXPECT_TRUE(last_seen);
 }
 
 namespace {
@@ -349,7 +365,7 @@ TEST_F(FrameTest, CommandWithNotificationCodeIsNotAMenuCommand) {
 TEST_F(FrameTest, WindowListEntriesActivateTheirChild) {
     frame_command(IDM_NEW_CONSOLE);
     HWND console = app.console_window;
-    frame_command(IDM_NEW_READER);
+    open_reader();
     EXPECT_EQ((HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0), app.reader_window);
     /* The window list numbers children from 1000 in creation order. */
     frame_command(IDM_FIRST_CHILD);

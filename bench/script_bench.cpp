@@ -1,0 +1,238 @@
+/*
+ * script_bench.cpp: what the script interpreter costs per APDU. In one run,
+ * on the rig's test card in reader 0, with the program's frame and reader
+ * window (hidden) and no Console, it times:
+ *   - a raw loop of SCardTransmit calls on the reader window's card handle,
+ *   - a loop of card_transmit calls, the exchange every script line makes,
+ *   - a script of the same APDU lines with "/OFF" (no trace),
+ *   - the same script with the trace on (every command and response shown
+ *     in the reader pane),
+ * each on a worker thread while this GUI thread runs a message loop, and
+ * prints the per-APDU times and their ratios.
+ *
+ *   flock /tmp/vorlane-readers.lock scripts/wine-run \
+ *       build/windows/bin/script_bench.exe [LINES]
+ *
+ * bench/script_bench runs it beside the native scriptor on the same APDUs.
+ * The APDUs alternate 80 F0 00 04 (4-byte response) and 00 B0 00 00 10
+ * (18-byte response).
+ */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <windows.h>
+#include <winscard.h>
+
+#include "app/app.h"
+#include "app/app_state.h"
+#include "card/card.h"
+#include "console/console.h"
+#include "resources/resource.h"
+#include "script/script.h"
+#include "tests/win/testcard_client.h"
+
+static const char bench_atr[] = "3B8F8001804F0CA000000306030001000000006A";
+static const char *const bench_lines[2] = {"80 F0 00 04", "00 B0 00 00 10"};
+static const unsigned char bench_bytes[2][5] = {{0x80, 0xF0, 0x00, 0x04},
+                                                {0x00, 0xB0, 0x00, 0x00, 0x10}};
+static const int bench_lengths[2] = {4, 5};
+
+/* One timed loop on a worker thread */
+struct BenchLoop {
+    int count;
+    int raw; /* 1: SCardTransmit, 0: card_transmit */
+    int failed;
+};
+
+static double bench_now_us(void) {
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return (double)counter.QuadPart * 1e6 / (double)frequency.QuadPart;
+}
+
+/* A message loop like the program's, until handle is signalled. */
+static void bench_loop_until(HANDLE handle) {
+    for (;;) {
+        DWORD woke = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
+        if (woke == WAIT_OBJECT_0)
+            return;
+        app_message_loop_once();
+    }
+}
+
+/* The same, until no script run is left. A run signals nothing when it
+   ends, so the count is looked at every 20 ms; the loop still wakes at once
+   for every text a run hands over, and does not steal the processor from
+   the run by waking every millisecond. */
+static void bench_loop_until_runs_end(void) {
+    while (app.script_runs > 0) {
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
+        app_message_loop_once();
+    }
+}
+
+static void bench_pump(int ms) {
+    DWORD end = GetTickCount() + (DWORD)ms;
+    do {
+        app_message_loop_once();
+        Sleep(1);
+    } while ((int)(end - GetTickCount()) > 0);
+}
+
+static DWORD WINAPI bench_loop_thread(LPVOID param) {
+    BenchLoop *loop = (BenchLoop *)param;
+    unsigned char buffer[XFER_RESPONSE_MAX];
+    LPCSCARD_IO_REQUEST pci =
+        app.active_protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
+    int error;
+
+    for (int i = 0; i < loop->count; i++) {
+        int k = i % 2;
+        memcpy(buffer, bench_bytes[k], (size_t)bench_lengths[k]);
+        if (loop->raw) {
+            DWORD length = sizeof buffer;
+            if (SCardTransmit(app.card_handle, pci, buffer, (DWORD)bench_lengths[k], NULL, buffer,
+                              &length) != SCARD_S_SUCCESS)
+                loop->failed = 1;
+        } else if (card_transmit(buffer, bench_lengths[k], &error) < 0) {
+            loop->failed = 1;
+        }
+    }
+    return 0;
+}
+
+/* Microseconds for count exchanges on a worker thread, or -1. */
+static double bench_exchanges(int count, int raw) {
+    BenchLoop loop = {count, raw, 0};
+    double start = bench_now_us();
+    HANDLE thread = CreateThread(NULL, 0, bench_loop_thread, &loop, 0, NULL);
+    if (!thread)
+        return -1;
+    bench_loop_until(thread);
+    double elapsed = bench_now_us() - start;
+    CloseHandle(thread);
+    return loop.failed ? -1 : elapsed;
+}
+
+/* Microseconds for one run of the script at path (a static text). */
+static double bench_script(const char *path) {
+    double start = bench_now_us();
+    start_script(path);
+    bench_loop_until_runs_end();
+    return bench_now_us() - start;
+}
+
+static int bench_write_script(const char *path, int count, int trace) {
+    FILE *file = fopen(path, "w");
+    if (!file)
+        return 0;
+    if (!trace)
+        fputs("/OFF\n", file);
+    for (int i = 0; i < count; i++)
+        fprintf(file, "%s\n", bench_lines[i % 2]);
+    fclose(file);
+    return 1;
+}
+
+/* The program's frame and reader window, hidden, with the card ready. */
+static int bench_open(void) {
+    HINSTANCE instance = GetModuleHandleA(NULL);
+
+    app_state_init();
+    app.instance = instance;
+    app.gui_thread_id = GetCurrentThreadId();
+    app_locks_create();
+    strcpy(app.auto_script_name, "no-such-script.txt");
+    app_register_classes(instance);
+    app.frame_menu = LoadMenuA(instance, "MENU1");
+    app.window_menu = GetSubMenu(app.frame_menu, 1);
+    if (!app_create_frame(SW_HIDE))
+        return 0;
+    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
+    for (int i = 0; i < 100 && app.card_state != CARD_READY; i++)
+        bench_pump(50);
+    if (app.card_state != CARD_READY)
+        return 0;
+    bench_loop_until_runs_end();
+    KillTimer(app.reader_window, 1); /* no presence checks during the timing */
+    return 1;
+}
+
+/* A reader pane emptied between runs, so every run starts alike. */
+static void bench_pane_clear(void) {
+    SetWindowTextA(app.reader_edit, "");
+    pane_reset(0);
+}
+
+struct BenchTimes {
+    double raw, transmit, off, on;
+};
+
+static int bench_round(int count, BenchTimes *sum) {
+    static char off_path[] = "script_bench_off.txt";
+    static char on_path[] = "script_bench_on.txt";
+    double raw = bench_exchanges(count, 1);
+    double transmit = bench_exchanges(count, 0);
+    bench_pane_clear();
+    double off = bench_script(off_path);
+    bench_pane_clear();
+    double on = bench_script(on_path);
+    if (raw < 0 || transmit < 0)
+        return 0;
+    sum->raw += raw;
+    sum->transmit += transmit;
+    sum->off += off;
+    sum->on += on;
+    return 1;
+}
+
+int main(int argc, char **argv) {
+    int count = argc > 1 ? atoi(argv[1]) : 10000;
+    int rounds = argc > 2 ? atoi(argv[2]) : 2;
+    BenchTimes sum = {0, 0, 0, 0};
+
+    if (count < 2)
+        count = 2;
+    if (rounds < 1)
+        rounds = 1;
+    testcard_remove(1);
+    testcard_reset_state(0);
+    if (!testcard_insert(0, bench_atr) || !bench_open()) {
+        printf("script_bench: no ready card on reader 0 (is the rig running?)\n");
+        return 1;
+    }
+    if (!bench_write_script("script_bench_off.txt", count, 0) ||
+        !bench_write_script("script_bench_on.txt", count, 1)) {
+        printf("script_bench: cannot write the scripts\n");
+        return 1;
+    }
+    BenchTimes warm = {0, 0, 0, 0};
+    bench_round(count / 20 > 2 ? count / 20 : 2, &warm); /* warm-up, shorter scripts are fine */
+    for (int round = 0; round < rounds; round++) {
+        if (!bench_round(count, &sum)) {
+            printf("script_bench: an exchange failed\n");
+            return 1;
+        }
+    }
+    double n = (double)count * rounds;
+    printf("APDUs per side: %d x %d rounds (80 F0 00 04 and 00 B0 00 00 10 alternating)\n", count,
+           rounds);
+    printf("raw SCardTransmit loop:     %8.1f us/APDU\n", sum.raw / n);
+    printf("card_transmit loop:         %8.1f us/APDU\n", sum.transmit / n);
+    printf("script, trace off:          %8.1f us/APDU\n", sum.off / n);
+    printf("script, trace on:           %8.1f us/APDU\n", sum.on / n);
+    printf("ratio trace off / raw SCardTransmit loop: %.3f\n", sum.off / sum.raw);
+    printf("ratio trace off / card_transmit loop:     %.3f\n", sum.off / sum.transmit);
+    printf("ratio trace on / trace off:               %.3f\n", sum.on / sum.off);
+    printf("SCRIPT_BENCH_US %.1f %.1f %.1f %.1f\n", sum.raw / n, sum.transmit / n, sum.off / n,
+           sum.on / n);
+
+    DeleteFileA("script_bench_off.txt");
+    DeleteFileA("script_bench_on.txt");
+    SendMessageA(app.frame_window, WM_CLOSE, 0, 0);
+    bench_pump(20);
+    testcard_remove(0);
+    return 0;
+}

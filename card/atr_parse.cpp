@@ -1,0 +1,132 @@
+/*
+ * atr_parse.cpp: the table of known cards, atr.txt, as text.
+ *
+ * Each line holds four fields separated by white space, read the way
+ * "%s %s %d %s" reads them: name, ATR as upper-case hexadecimal, a number
+ * kept with the record, and the card's script file. A line that starts with
+ * "/" or "*" is a comment; the first line without four fields ends the
+ * table. Lines are read in pieces of at most 127 characters, so a longer
+ * line counts as several.
+ */
+#include "card/atr_parse.h"
+
+#include <limits.h>
+#include <string.h>
+
+/* White space as the C locale's isspace sees it */
+static int atr_is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+/* "%s": skips white space and takes the next word. Returns its length, 0
+   when the text has no further word. */
+static size_t atr_scan_word(const char **at, const char **word) {
+    const char *start = *at;
+
+    while (atr_is_space(*start))
+        start++;
+    const char *end = start;
+    while (*end && !atr_is_space(*end))
+        end++;
+    *word = start;
+    *at = end;
+    return (size_t)(end - start);
+}
+
+/* "%d": skips white space, an optional sign, then at least one digit. The
+   value is held within the range of int. Returns 0 when no number is there. */
+static int atr_scan_int(const char **at, int *value) {
+    const char *p = *at;
+    int negative = 0;
+    long long number = 0;
+
+    while (atr_is_space(*p))
+        p++;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    if (*p < '0' || *p > '9')
+        return 0;
+    while (*p >= '0' && *p <= '9') {
+        if (number <= (long long)INT_MAX + 1)
+            number = number * 10 + (*p - '0');
+        p++;
+    }
+    if (negative)
+        number = -number;
+    if (number > INT_MAX)
+        number = INT_MAX;
+    if (number < INT_MIN)
+        number = INT_MIN;
+    *value = (int)number;
+    *at = p;
+    return 1;
+}
+
+static void atr_copy_field(char *field, size_t size, const char *word, size_t length) {
+    if (length > size - 1)
+        length = size - 1;
+    memcpy(field, word, length);
+    field[length] = 0;
+}
+
+int atr_line_parse(const char *line, AtrRecord *record) {
+    char piece[ATR_LINE_PIECE + 1];
+    const char *name, *atr, *script;
+    size_t name_length, atr_length, script_length;
+    int value = 0;
+
+    if (line[0] == '/' || line[0] == '*')
+        return ATR_LINE_COMMENT;
+    size_t length = strnlen(line, ATR_LINE_PIECE);
+    memcpy(piece, line, length);
+    piece[length] = 0;
+
+    const char *at = piece;
+    if (!(name_length = atr_scan_word(&at, &name)) || !(atr_length = atr_scan_word(&at, &atr)) ||
+        !atr_scan_int(&at, &value) || !(script_length = atr_scan_word(&at, &script)))
+        return ATR_LINE_END;
+    if (atr_length > sizeof record->atr_text - 1 || script_length > sizeof record->script - 1)
+        return ATR_LINE_SKIPPED;
+    memset(record, 0, sizeof *record);
+    atr_copy_field(record->name, sizeof record->name, name, name_length);
+    atr_copy_field(record->atr_text, sizeof record->atr_text, atr, atr_length);
+    record->value = value;
+    atr_copy_field(record->script, sizeof record->script, script, script_length);
+    return ATR_LINE_RECORD;
+}
+
+int atr_table_read(FILE *stream, AtrRecord *table, int max) {
+    char piece[ATR_LINE_PIECE + 1];
+    int count = 0;
+
+    while (count < max && fgets(piece, sizeof piece, stream)) {
+        AtrRecord record;
+        int kind = atr_line_parse(piece, &record);
+        if (kind == ATR_LINE_END)
+            break;
+        if (kind == ATR_LINE_RECORD)
+            table[count++] = record;
+    }
+    return count;
+}
+
+void atr_to_text(const unsigned char *atr, int length, char *text, size_t size) {
+    static const char digits[] = "0123456789ABCDEF";
+    size_t used = 0;
+
+    if (size == 0)
+        return;
+    for (int i = 0; i < length && used + 2 < size; i++) {
+        text[used++] = digits[atr[i] >> 4];
+        text[used++] = digits[atr[i] & 15];
+    }
+    text[used] = 0;
+}
+
+int atr_table_find(const AtrRecord *table, int count, const char *text) {
+    for (int i = 0; i < count; i++) {
+        if (strcmp(table[i].atr_text, text) == 0)
+            return i;
+    }
+    return -1;
+}

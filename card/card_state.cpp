@@ -1,0 +1,265 @@
+/*
+ * card_state.cpp: the card state machine of the reader window, run one step
+ * per timer tick, the card reset the network reader asks for, and the drop
+ * of the connection when the window closes.
+ *
+ * States: 0 no context, 1 context, 2 waiting for a card, 3 connected,
+ * 4 reading the ATR, 5 card ready, 6 card gone, 99 connection dropped.
+ *
+ * Design: each step runs inside card_lock, which also serialises every
+ * exchange and reset. Printing from a worker waits for the GUI thread, and
+ * the GUI thread takes card_lock on every tick, so no path prints while it
+ * holds the lock: the lines a step produces are collected in a CardLines
+ * on the stack and printed, in order, once the lock is left. The card's
+ * script is started after those lines, so its own output follows them.
+ */
+#include "card/card.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "app/app_state.h"
+#include "card/card_local.h"
+#include "card/pcsc.h"
+#include "console/console.h"
+#include "script/script.h"
+
+enum {
+    CARD_LINES_SIZE = 4096, /* every line one step can produce */
+    CARD_RESET_TEXT = 1024  /* the report of card_reset */
+};
+
+/* Lines produced under card_lock, each piece ended by a NUL */
+struct CardLines {
+    char text[CARD_LINES_SIZE];
+    int used;
+    int start_script; /* a card became ready: its script starts after the lines */
+};
+
+static const char card_prompt[] = "Velmo:>";
+
+static void card_lines_add(CardLines *lines, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+static void card_lines_add(CardLines *lines, const char *format, ...) {
+    int room = CARD_LINES_SIZE - lines->used;
+    if (room < 2)
+        return;
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(lines->text + lines->used, (size_t)room, format, args);
+    va_end(args);
+    if (n < 0)
+        return;
+    if (n > room - 1)
+        n = room - 1;
+    lines->used += n + 1;
+}
+
+/* After the lock: the lines in order, then the card's script. */
+static void card_lines_finish(const CardLines *lines) {
+    for (int at = 0; at < lines->used; at += (int)strlen(lines->text + at) + 1)
+        reader_print("%s", lines->text + at);
+    if (lines->start_script)
+        run_card_script();
+}
+
+/* "Answer to Reset: \r\n " and "%02X " for each byte of card_atr. */
+static int card_atr_text(char *text, size_t size) {
+    size_t used = (size_t)snprintf(text, size, "Answer to Reset: \r\n ");
+
+    for (int i = 0; i < app.card_atr_len && used + 4 < size; i++)
+        used += (size_t)snprintf(text + used, size - used, "%02X ", app.card_atr[i]);
+    return (int)used;
+}
+
+/* Queries the card and keeps its ATR. After a failed query the count is the
+   buffer's size, 256: the network reader answers such an ATR as a failure. */
+static LONG card_read_atr(void) {
+    unsigned char atr[CARD_ATR_SIZE];
+    DWORD length = sizeof atr;
+    DWORD state = 0;
+
+    memset(atr, 0, sizeof atr);
+    LONG status = pcsc_state(app.card_handle, &state, &app.active_protocol, atr, &length);
+    if (length > CARD_ATR_SIZE)
+        length = CARD_ATR_SIZE;
+    if (length > 0)
+        memcpy(app.card_atr, atr, length);
+    app.card_atr_len = (int)length;
+    return status;
+}
+
+static void card_name_line(CardLines *lines, int index) {
+    if (index >= 0)
+        card_lines_add(lines, "%s inserted...\r\n", app.atr_table[index].name);
+}
+
+static void card_presence_check(void) {
+    unsigned char atr[CARD_ATR_SIZE];
+    DWORD length = sizeof atr;
+    DWORD state = 0;
+
+    LONG status = pcsc_state(app.card_handle, &state, &app.active_protocol, atr, &length);
+    if (status != SCARD_S_SUCCESS || state == PCSC_STATE_ABSENT)
+        app.card_state = CARD_GONE;
+}
+
+/* State 4: the ATR, the card's name, the parameters; then the card is ready. */
+static void card_atr_step(CardLines *lines) {
+    char text[3 * CARD_ATR_SIZE + 32];
+    char parameters[CARD_PARAMETERS_SIZE];
+
+    card_read_atr();
+    card_name_line(lines, atr_lookup(app.card_atr, app.card_atr_len));
+    card_atr_text(text, sizeof text - 2);
+    strcat(text, "\r\n");
+    card_lines_add(lines, "%s", text);
+    app.card_state = CARD_READY;
+    card_parameters_text(app.card_handle, parameters, sizeof parameters);
+    card_lines_add(lines, "%s", parameters);
+    lines->start_script = 1;
+    card_presence_check();
+}
+
+static LONG card_connect(void) {
+    return pcsc_connect(app.sc_context, app.reader_names, app.sc_protocols, &app.card_handle,
+                        &app.active_protocol);
+}
+
+/* State 0: a context. Returns 1 when the step goes on with state 1. */
+static int card_establish(CardLines *lines) {
+    app.sc_context = 0;
+    LONG status = pcsc_establish(app.sc_scope, &app.sc_context);
+    if (status != SCARD_S_SUCCESS) {
+        card_lines_add(lines, "ScardEstablishContext: Error n\xB0 %8.8X\r\n", (unsigned)status);
+        return 0;
+    }
+    app.card_state = CARD_CONTEXT;
+    return 1;
+}
+
+/* State 1: the first connect says whether a card is there. */
+static void card_first_connect(CardLines *lines) {
+    app.card_handle = 0;
+    if (card_connect() == SCARD_S_SUCCESS) {
+        card_lines_add(lines, "Card Detected ...T=%d\r\n", (int)app.active_protocol - 1);
+        app.card_state = CARD_CONNECTED;
+    } else {
+        card_lines_add(lines, "\r\n%s Insert a card in the reader (state=2)\r\n", card_prompt);
+        app.card_state = CARD_WAITING;
+    }
+}
+
+static void card_step(CardLines *lines) {
+    switch (app.card_state) {
+        case CARD_NO_CONTEXT:
+            if (card_establish(lines))
+                card_first_connect(lines);
+            break;
+        case CARD_CONTEXT: card_first_connect(lines); break;
+        case CARD_WAITING:
+            if (card_connect() != SCARD_S_SUCCESS)
+                break;
+            app.card_state = CARD_READING_ATR;
+            card_atr_step(lines);
+            break;
+        case CARD_CONNECTED:
+            app.card_state = CARD_READING_ATR;
+            card_atr_step(lines);
+            break;
+        case CARD_READING_ATR: card_atr_step(lines); break;
+        case CARD_READY: card_presence_check(); break;
+        case CARD_GONE:
+            pcsc_disconnect(app.card_handle);
+            app.card_handle = 0;
+            app.card_state = CARD_DROPPED;
+            break;
+        case CARD_DROPPED:
+            pcsc_release(app.sc_context);
+            app.sc_context = 0;
+            app.card_state = CARD_NO_CONTEXT;
+            break;
+        default: break;
+    }
+}
+
+void card_tick(void) {
+    CardLines lines;
+
+    lines.used = 0;
+    lines.start_script = 0;
+    EnterCriticalSection(&app.card_lock);
+    card_step(&lines);
+    LeaveCriticalSection(&app.card_lock);
+    card_lines_finish(&lines);
+}
+
+/* Reconnects a ready card and reads its ATR again; writes the report into
+   text. Returns the report's length. */
+static int card_reset_locked(char *text, CardLines *lines) {
+    app.card_state = CARD_WAITING;
+    pcsc_disconnect(app.card_handle);
+    app.card_handle = 0;
+    if (card_connect() != SCARD_S_SUCCESS)
+        return snprintf(text, CARD_RESET_TEXT, "No Card in reader\r\n");
+    app.card_state = CARD_READING_ATR;
+    LONG status = card_read_atr();
+    card_name_line(lines, atr_lookup(app.card_atr, app.card_atr_len));
+    int used = card_atr_text(text, CARD_RESET_TEXT - 64);
+    used += snprintf(text + used, (size_t)(CARD_RESET_TEXT - used), "\r\nReader Status: %X\r\n\r\n",
+                     (unsigned)status);
+    app.card_state = CARD_READY;
+    lines->start_script = 1;
+    return used;
+}
+
+int card_reset(char *text) {
+    CardLines lines;
+    int length;
+
+    lines.used = 0;
+    lines.start_script = 0;
+    length = snprintf(text, CARD_RESET_TEXT, "Reader is busy, try later ...\r\n");
+    EnterCriticalSection(&app.card_lock);
+    if (app.card_state == CARD_READY)
+        length = card_reset_locked(text, &lines);
+    LeaveCriticalSection(&app.card_lock);
+    card_lines_finish(&lines);
+    return length;
+}
+
+unsigned char *card_get_atr(int *length) {
+    char text[CARD_RESET_TEXT];
+
+    card_reset(text);
+    EnterCriticalSection(&app.card_lock);
+    *length = app.card_atr_len;
+    LeaveCriticalSection(&app.card_lock);
+    return app.card_atr;
+}
+
+/* Every state that holds a card handle disconnects it, and every state that
+   holds a context releases it, so a window closed at any point leaves
+   nothing open behind it. */
+void card_close(void) {
+    EnterCriticalSection(&app.card_lock);
+    switch (app.card_state) {
+        case CARD_CONNECTED:
+        case CARD_READING_ATR:
+        case CARD_READY:
+        case CARD_GONE:
+            pcsc_disconnect(app.card_handle);
+            pcsc_release(app.sc_context);
+            break;
+        case CARD_CONTEXT:
+        case CARD_WAITING:
+        case CARD_DROPPED: pcsc_release(app.sc_context); break;
+        default: break;
+    }
+    app.card_handle = 0;
+    app.sc_context = 0;
+    app.card_state = CARD_NO_CONTEXT;
+    LeaveCriticalSection(&app.card_lock);
+}

@@ -1,0 +1,57 @@
+/*
+ * pcsc.cpp: the PC/SC call layer. Every card operation of Vorlane goes
+ * through these few functions, with the share mode, disposition and control
+ * blocks fixed here once.
+ *
+ * The card state is read with SCardStatusA, which reports the state, the
+ * active protocol and the ATR in one call. The state is mapped to "absent"
+ * (PCSC_STATE_ABSENT) when the service reports SCARD_ABSENT.
+ */
+#include "card/pcsc.h"
+
+LONG pcsc_establish(DWORD scope, SCARDCONTEXT *context) {
+    return SCardEstablishContext(scope, NULL, NULL, context);
+}
+
+LONG pcsc_release(SCARDCONTEXT context) {
+    return SCardReleaseContext(context);
+}
+
+LONG pcsc_list_readers(char *names, DWORD *length) {
+    return SCardListReadersA(0, NULL, names, length);
+}
+
+LONG pcsc_connect(SCARDCONTEXT context, const char *reader, DWORD protocols, SCARDHANDLE *handle,
+                  DWORD *protocol) {
+    return SCardConnectA(context, reader, SCARD_SHARE_SHARED, protocols, handle, protocol);
+}
+
+LONG pcsc_disconnect(SCARDHANDLE handle) {
+    return SCardDisconnect(handle, SCARD_LEAVE_CARD);
+}
+
+LONG pcsc_state(SCARDHANDLE handle, DWORD *state, DWORD *protocol, unsigned char *atr,
+                DWORD *atr_length) {
+    char reader[1024];
+    DWORD reader_length = sizeof reader;
+    DWORD size = *atr_length;
+    DWORD raw_state = 0;
+
+    LONG status =
+        SCardStatusA(handle, reader, &reader_length, &raw_state, protocol, atr, atr_length);
+    if (status != SCARD_S_SUCCESS)
+        *atr_length = size;
+    *state = raw_state == SCARD_ABSENT ? (DWORD)PCSC_STATE_ABSENT : raw_state;
+    return status;
+}
+
+LONG pcsc_transmit(SCARDHANDLE handle, DWORD protocol, const unsigned char *command, DWORD length,
+                   unsigned char *response, DWORD *response_length) {
+    LPCSCARD_IO_REQUEST pci = protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
+
+    return SCardTransmit(handle, pci, command, length, NULL, response, response_length);
+}
+
+LONG pcsc_get_attrib(SCARDHANDLE handle, DWORD attribute, unsigned char *value, DWORD *length) {
+    return SCardGetAttrib(handle, attribute, value, length);
+}

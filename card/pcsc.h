@@ -1,0 +1,33 @@
+/*
+ * pcsc.h: the calls Vorlane makes into the platform's PC/SC service, each a
+ * thin wrapper that passes the arguments the card code always uses and
+ * returns the service's status code unchanged (0 on success).
+ */
+#ifndef VORLANE_PCSC_H
+#define VORLANE_PCSC_H
+
+#include <windows.h>
+#include <winscard.h>
+
+/* Card state as the state query reports it; only "absent" is looked at. */
+enum { PCSC_STATE_ABSENT = 1 };
+
+/* Exports from card/pcsc.cpp */
+LONG pcsc_establish(DWORD scope, SCARDCONTEXT *context);
+LONG pcsc_release(SCARDCONTEXT context);
+/* Reader names as a multi-string, no context, all groups; *length in: size. */
+LONG pcsc_list_readers(char *names, DWORD *length);
+/* Shared mode; *handle and *protocol receive the connection. */
+LONG pcsc_connect(SCARDCONTEXT context, const char *reader, DWORD protocols, SCARDHANDLE *handle,
+                  DWORD *protocol);
+LONG pcsc_disconnect(SCARDHANDLE handle); /* leaves the card as it is */
+/* State, protocol, ATR. *atr_length in: the buffer's size; after a failed
+   query it is left at that size. */
+LONG pcsc_state(SCARDHANDLE handle, DWORD *state, DWORD *protocol, unsigned char *atr,
+                DWORD *atr_length);
+/* T=1 control block when protocol is T=1, T=0 otherwise. */
+LONG pcsc_transmit(SCARDHANDLE handle, DWORD protocol, const unsigned char *command, DWORD length,
+                   unsigned char *response, DWORD *response_length);
+LONG pcsc_get_attrib(SCARDHANDLE handle, DWORD attribute, unsigned char *value, DWORD *length);
+
+#endif

@@ -1,0 +1,164 @@
+/*
+ * reader_choice.cpp: which reader the card reader window follows. The
+ * readers are listed, each is probed for a card, and the one reader with a
+ * card is taken at once; otherwise the user picks one in the READER dialog.
+ * The chosen name is moved to the start of reader_names, where every
+ * connect finds it.
+ *
+ * All of this runs on the GUI thread while the window is being created,
+ * before its timer starts, with a context and card handles of its own.
+ */
+#include "card/card.h"
+
+#include <string.h>
+
+#include "app/app_state.h"
+#include "card/card_local.h"
+#include "card/pcsc.h"
+#include "resources/resource.h"
+
+/* Lists the readers into reader_names; an empty list when that fails. The
+   last byte is kept 0, so every name in the buffer is terminated. */
+static void reader_list_names(void) {
+    DWORD length = READER_NAMES_SIZE;
+
+    app.reader_names[0] = 0;
+    if (pcsc_list_readers(app.reader_names, &length) != SCARD_S_SUCCESS)
+        app.reader_names[0] = 0;
+    else if (length < READER_NAMES_SIZE)
+        app.reader_names[length] = 0;
+    app.reader_names[READER_NAMES_SIZE - 1] = 0;
+}
+
+/* Splits the multi-string in reader_names into list; stops at the empty
+   name, at the end of the buffer or at READER_LIST_MAX names. */
+static int reader_list_parse(const char **list) {
+    size_t at = 0;
+    int count = 0;
+
+    while (count < READER_LIST_MAX && at < READER_NAMES_SIZE && app.reader_names[at]) {
+        list[count++] = app.reader_names + at;
+        at += strlen(app.reader_names + at) + 1;
+    }
+    return count;
+}
+
+/* 1 when the reader holds a card that answers the state query. */
+static int reader_has_card(SCARDCONTEXT context, const char *name) {
+    SCARDHANDLE handle = 0;
+    DWORD protocol = 0, state = 0;
+    unsigned char atr[CARD_ATR_SIZE];
+    DWORD atr_length = sizeof atr;
+    int present = 0;
+
+    if (pcsc_connect(context, name, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handle, &protocol) !=
+        SCARD_S_SUCCESS)
+        return 0;
+    if (pcsc_state(handle, &state, &protocol, atr, &atr_length) == SCARD_S_SUCCESS &&
+        state != PCSC_STATE_ABSENT)
+        present = 1;
+    if (handle)
+        pcsc_disconnect(handle);
+    return present;
+}
+
+/* A failed scan offers nothing: the entries of an earlier scan point into
+   a list that has been replaced since. */
+int reader_scan(void) {
+    SCARDCONTEXT context = 0;
+    int offered = 0;
+
+    app.offered_count = 0;
+    reader_list_names();
+    int listed = reader_list_parse(app.all_readers);
+    if (pcsc_establish(SCARD_SCOPE_SYSTEM, &context) != SCARD_S_SUCCESS)
+        return -1;
+    for (int i = 0; i < listed; i++) {
+        if (reader_has_card(context, app.all_readers[i]))
+            app.offered_readers[offered++] = app.all_readers[i];
+    }
+    pcsc_release(context);
+    app.offered_count = offered;
+    return offered;
+}
+
+int reader_list_all(void) {
+    app.offered_count = reader_list_parse(app.offered_readers);
+    return app.offered_count;
+}
+
+/* The index SELECT ends with: the last pick when it still names an offered
+   reader, else what the combo box shows, else the first reader (or none). */
+static int reader_pick_valid(HWND dialog) {
+    if (app.reader_pick >= 0 && app.reader_pick < app.offered_count)
+        return app.reader_pick;
+    int shown = (int)SendDlgItemMessageA(dialog, IDC_READER_COMBO, CB_GETCURSEL, 0, 0);
+    if (shown >= 0 && shown < app.offered_count)
+        return shown;
+    return app.offered_count > 0 ? 0 : -1;
+}
+
+static INT_PTR reader_dialog_init(HWND dialog) {
+    for (int i = 0; i < app.offered_count; i++)
+        SendDlgItemMessageA(dialog, IDC_READER_COMBO, CB_INSERTSTRING, (WPARAM)i,
+                            (LPARAM)app.offered_readers[i]);
+    SendDlgItemMessageA(dialog, IDC_READER_COMBO, CB_SETCURSEL, (WPARAM)app.reader_last_pick, 0);
+    return TRUE;
+}
+
+static INT_PTR reader_dialog_command(HWND dialog, WPARAM wparam) {
+    switch (LOWORD(wparam)) {
+        case IDC_READER_COMBO:
+            if (HIWORD(wparam) == CBN_SELCHANGE) {
+                int selection =
+                    (int)SendDlgItemMessageA(dialog, IDC_READER_COMBO, CB_GETCURSEL, 0, 0);
+                if (selection >= 0)
+                    app.reader_pick = selection;
+            }
+            return TRUE;
+        case IDC_READER_SELECT:
+            app.reader_pick = reader_pick_valid(dialog);
+            app.reader_last_pick = app.reader_pick;
+            EndDialog(dialog, app.reader_pick);
+            return TRUE;
+        case IDCANCEL: EndDialog(dialog, -1); return TRUE;
+        default: return FALSE;
+    }
+}
+
+INT_PTR CALLBACK reader_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    (void)lparam;
+    switch (message) {
+        case WM_INITDIALOG: return reader_dialog_init(dialog);
+        case WM_COMMAND: return reader_dialog_command(dialog, wparam);
+        default: return FALSE;
+    }
+}
+
+static int reader_dialog_run(void) {
+    return (int)DialogBoxParamA(app.instance, "READER", app.frame_window, reader_dialog_proc, 0);
+}
+
+/* The names overlap when the chosen one is not the first: memmove. */
+static void reader_select(int index) {
+    const char *name = app.offered_readers[index];
+    size_t length = strnlen(name, READER_NAMES_SIZE - 1 - (size_t)(name - app.reader_names));
+
+    memmove(app.reader_names, name, length);
+    app.reader_names[length] = 0;
+}
+
+void reader_choose(void) {
+    int pick = -1;
+
+    reader_list_names();
+    int found = reader_scan();
+    if (found == 1)
+        pick = 0;
+    else if (found >= 2)
+        pick = reader_dialog_run();
+    else if (reader_list_all() >= 1)
+        pick = reader_dialog_run();
+    if (pick >= 0 && pick < app.offered_count)
+        reader_select(pick);
+}

@@ -1,0 +1,226 @@
+/*
+ * command_dialog.cpp: the Command dialog. The user types one command APDU as
+ * hexadecimal text with a one-line comment, sends it to the card and reads
+ * command and response in the reader pane; SAVE and READ keep the two texts
+ * in an APDU file ("//" and the comment, then the APDU text, one line each).
+ *
+ * The stored texts live in AppState, so each opening shows what was last
+ * sent or loaded; typing alone changes only the dialog's fields.
+ */
+#include "dialogs/dialogs.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/app.h"
+#include "app/app_state.h"
+#include "card/card.h"
+#include "console/console.h"
+#include "dialogs/apdu_text.h"
+#include "resources/resource.h"
+
+/* "Sending " and "%02X " for up to 512 command bytes */
+enum { COMMAND_SENDING_SIZE = 8 + 3 * XFER_RESPONSE_MAX + 1 };
+/* "Received\r\n", "%02X " and a line end per 16 bytes for 512 response
+   bytes, and the status lines */
+enum { COMMAND_RECEIVED_SIZE = 10 + 3 * XFER_RESPONSE_MAX + 2 * 32 + 40 };
+
+static void command_show_stored(HWND dialog) {
+    dlg_item_printf(dialog, IDC_CMD_COMMENT, "%s", app.apdu_comment);
+    dlg_item_printf(dialog, IDC_CMD_DATA, "%s", app.apdu_text);
+}
+
+static INT_PTR command_on_init(HWND dialog) {
+    command_show_stored(dialog);
+    dlg_item_printf(dialog, IDC_CMD_COUNT, "%d", app.apdu_length);
+    file_dialog_init(dialog);
+    return TRUE;
+}
+
+static void command_print_sending(const unsigned char *bytes, int count) {
+    char text[COMMAND_SENDING_SIZE];
+    int used = snprintf(text, sizeof text, "Sending ");
+
+    for (int i = 0; i < count && i < XFER_RESPONSE_MAX; i++)
+        used += snprintf(text + used, sizeof text - (size_t)used, "%02X ", bytes[i]);
+    reader_print("\r\n%s\r\n", text);
+}
+
+static void command_print_received(const unsigned char *bytes, int count, int status) {
+    char text[COMMAND_RECEIVED_SIZE];
+    int used = snprintf(text, sizeof text, "Received\r\n");
+
+    if (count > XFER_RESPONSE_MAX)
+        count = XFER_RESPONSE_MAX;
+    for (int i = 0; i < count; i++) {
+        used += snprintf(text + used, sizeof text - (size_t)used, "%02X ", bytes[i]);
+        if ((i + 1) % 16 == 0)
+            used += snprintf(text + used, sizeof text - (size_t)used, "\r\n");
+    }
+    snprintf(text + used, sizeof text - (size_t)used, "\r\nReader Status: %X\r\n\r\n",
+             (unsigned)status & 0xFFFF);
+    reader_print("%s", text);
+    reader_print("%s Card is ready\r\n", "Velmo:>");
+}
+
+/* SEND and SEND AND QUIT: store the fields, and send the text unless a pair
+   of it is not hexadecimal (then nothing is sent or printed). */
+static void command_send(HWND dialog) {
+    int count = 0;
+    int status = 0;
+    int received;
+
+    GetDlgItemTextA(dialog, IDC_CMD_COMMENT, app.apdu_comment, sizeof app.apdu_comment);
+    GetDlgItemTextA(dialog, IDC_CMD_DATA, app.apdu_text, sizeof app.apdu_text);
+    if (!apdu_text_to_bytes(app.apdu_text, app.apdu_buffer, &count))
+        return;
+    app.apdu_length = count;
+    dlg_item_printf(dialog, IDC_CMD_COUNT, "%d", app.apdu_length);
+    command_print_sending(app.apdu_buffer, app.apdu_length);
+    received = card_transmit(app.apdu_buffer, app.apdu_length, &status);
+    if (received < 0) {
+        reader_print("Reader is busy, try later...\r\n");
+        return;
+    }
+    command_print_received(app.apdu_buffer, received, status);
+}
+
+static void command_new(HWND dialog) {
+    dlg_item_printf(dialog, IDC_CMD_COMMENT, "%s", "");
+    dlg_item_printf(dialog, IDC_CMD_DATA, "%s", "");
+    dlg_item_printf(dialog, IDC_CMD_COUNT, "%d", 0);
+}
+
+/* The whole text of a field, however long, in a temporary buffer; 0 when
+   memory runs out. */
+static char *command_field_text(HWND dialog, int id) {
+    HWND field = GetDlgItem(dialog, id);
+    int length = GetWindowTextLengthA(field);
+    char *text = (char *)malloc((size_t)length + 1);
+
+    if (!text)
+        return 0;
+    text[0] = 0;
+    GetWindowTextA(field, text, length + 1);
+    return text;
+}
+
+static int command_write_file(FILE *file, const char *comment, const char *text) {
+    size_t comment_length = strlen(comment);
+    size_t text_length = strlen(text);
+
+    return fwrite("//", 1, 2, file) == 2 &&
+           fwrite(comment, 1, comment_length, file) == comment_length &&
+           fwrite("\r\n", 1, 2, file) == 2 && fwrite(text, 1, text_length, file) == text_length &&
+           fwrite("\r\n", 1, 2, file) == 2;
+}
+
+/* SAVE: the two fields as they are, into an APDU file. A file that cannot
+   be written whole is reported in the reader pane, never left looking
+   saved. */
+static void command_save(HWND dialog) {
+    char *comment;
+    char *text;
+    FILE *file;
+    int written;
+
+    if (!choose_save_file(dialog, app.apdu_file_path, "Write Apdu File"))
+        return;
+    comment = command_field_text(dialog, IDC_CMD_COMMENT);
+    text = command_field_text(dialog, IDC_CMD_DATA);
+    file = (comment && text) ? fopen(app.apdu_file_path, "wb") : 0;
+    if (file) {
+        written = command_write_file(file, comment, text);
+        if (fclose(file) != 0)
+            written = 0;
+        if (!written)
+            reader_print("!!! Error While Writing %s\r\n", app.apdu_file_path);
+    }
+    free(comment);
+    free(text);
+}
+
+/* Reads one line of a text-mode file, line end included, keeping its first
+   `room` characters in `line` (no terminator). Returns the line's whole
+   length; 0 when the file has no further line. */
+static size_t command_read_line(FILE *file, char *line, size_t room) {
+    size_t length = 0;
+    int c;
+
+    while ((c = fgetc(file)) != EOF) {
+        if (length < room)
+            line[length] = (char)c;
+        length++;
+        if (c == '\n')
+            break;
+    }
+    return length;
+}
+
+/* Copies characters [from, to) of a line read by command_read_line into a
+   stored text, cut to the text's 1,023 characters and ended at a NUL byte. */
+static void command_take(char *stored, const char *line, size_t from, size_t to) {
+    size_t length = to > from ? to - from : 0;
+
+    if (length > APDU_TEXT_SIZE - 1)
+        length = APDU_TEXT_SIZE - 1;
+    memcpy(stored, line + from, length);
+    stored[length] = 0;
+}
+
+/* READ: the comment is the first line without its first two characters
+   (normally "//") and its last one (the line end); the APDU text is the
+   second line without its line end. Lines are read whole, so a line that
+   ends the file without a line end is not cut short; only the part that the
+   1,023-character stored texts can hold is kept. */
+static void command_read(HWND dialog) {
+    char line[APDU_TEXT_SIZE + 2];
+    size_t length;
+    FILE *file;
+
+    if (!choose_open_file(dialog, app.apdu_file_path, "Read Apdu File"))
+        return;
+    file = fopen(app.apdu_file_path, "r");
+    if (!file)
+        return;
+    length = command_read_line(file, line, sizeof line);
+    if (length <= 3)
+        app.apdu_comment[0] = 0;
+    else
+        command_take(app.apdu_comment, line, 2, length - 1);
+    length = command_read_line(file, line, sizeof line);
+    if (length == 0)
+        app.apdu_text[0] = 0;
+    else
+        command_take(app.apdu_text, line, 0, length - 1);
+    fclose(file);
+    command_show_stored(dialog);
+}
+
+static INT_PTR command_on_command(HWND dialog, int id) {
+    switch (id) {
+        case IDC_CMD_SEND: command_send(dialog); return TRUE;
+        case IDC_CMD_SEND_QUIT:
+            command_send(dialog);
+            EndDialog(dialog, 0);
+            return TRUE;
+        case IDC_CMD_NEW: command_new(dialog); return TRUE;
+        case IDC_CMD_SAVE: command_save(dialog); return TRUE;
+        case IDC_CMD_READ: command_read(dialog); return TRUE;
+        case IDC_CMD_CANCEL: EndDialog(dialog, 0); return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK command_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    (void)lparam;
+    switch (message) {
+        case WM_INITDIALOG: return command_on_init(dialog);
+        case WM_COMMAND:
+            if (HIWORD(wparam) != BN_CLICKED)
+                return FALSE;
+            return command_on_command(dialog, LOWORD(wparam));
+    }
+    return FALSE;
+}

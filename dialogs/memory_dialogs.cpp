@@ -1,0 +1,299 @@
+/*
+ * memory_dialogs.cpp: the four dialogs that write a file to, or read and
+ * dump, the memory of a memory card or a contactless tag, one chunk per
+ * command APDU from a start address that moves on behind the last chunk.
+ *
+ * The memory and tag members of each pair run the same steps; a variant
+ * record says what differs (chunk routine and size, how P1 P2 is made from
+ * the address, the file dialog's title, and which AppState fields hold the
+ * dialog's values).
+ */
+#include "dialogs/dialogs.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/app.h"
+#include "app/app_state.h"
+#include "console/console.h"
+#include "resources/resource.h"
+
+typedef int (*ChunkRoutine)(unsigned char *buffer, int length, unsigned p1p2);
+
+struct MemoryVariant {
+    ChunkRoutine chunk;     /* one command APDU per chunk */
+    int chunk_size;         /* bytes per chunk */
+    int block_shift;        /* P1 P2 = address >> block_shift */
+    const char *file_title; /* title of the file dialog */
+    unsigned *address;      /* start address field */
+    int *size;              /* read size field (Read dialogs) */
+    int *text_format;       /* text format flag (Read dialogs) */
+    char *dump_path;        /* dump path (Read dialogs) */
+    FILE **dump_file;       /* dump file during READ and SAVE (Read dialogs) */
+};
+
+static const MemoryVariant memory_write_variant = {
+    memory_write_binary, 32, 0, "Loading a File", &app.memory_write_address, 0, 0, 0, 0};
+static const MemoryVariant tag_write_variant = {
+    tag_update_binary, 4, 2, "Loading a File", &app.tag_write_address, 0, 0, 0, 0};
+static const MemoryVariant memory_read_variant = {memory_read_binary,
+                                                  16,
+                                                  0,
+                                                  "Dumping card content in a file",
+                                                  &app.memory_read_address,
+                                                  &app.memory_read_size,
+                                                  &app.memory_read_text_format,
+                                                  app.memory_dump_path,
+                                                  &app.memory_dump_file};
+static const MemoryVariant tag_read_variant = {tag_read_binary,
+                                               4,
+                                               2,
+                                               "Dumping tag content in a file",
+                                               &app.tag_read_address,
+                                               &app.tag_read_size,
+                                               &app.tag_read_text_format,
+                                               app.tag_dump_path,
+                                               &app.tag_dump_file};
+
+/* Filter lists: description and pattern pairs, ended by an empty text */
+static const char memory_write_filter[] = "All  files   (*.*)\0*.*\0"
+                                          "html files  (*.html)\0*.html\0"
+                                          "html files  (*.htm)\0*.htm\0"
+                                          "gif  files  (*.gif)\0*.gif\0"
+                                          "jpeg files  (*.jpg)\0*.jpg\0"
+                                          "applet files  (*.class)\0*.class\0";
+static const char memory_read_filter[] = "Cfg files  (*.cfg)\0*.cfg\0"
+                                         "All files   (*.*)\0*.*\0";
+
+/* A chunk routine's buffer: card_transmit may answer with up to 512 bytes. */
+enum { MEMORY_WORK_SIZE = XFER_RESPONSE_MAX };
+
+static void memory_print_ready(void) {
+    reader_print("%s Card is ready\r\n", "Velmo:>");
+}
+
+/* ---- Write dialogs ---- */
+
+/* Reads a whole file to write into a temporary buffer. Returns 0 when the
+   file cannot be opened, measured, held in memory or read: then the card is
+   not touched. */
+static unsigned char *memory_file_load(const char *path, long *length) {
+    FILE *file = fopen(path, "rb");
+    unsigned char *data = 0;
+    long size;
+    size_t got;
+
+    if (!file)
+        return 0;
+    size = file_length(file);
+    if (size >= 0)
+        data = (unsigned char *)malloc((size_t)size + 10);
+    if (data) {
+        got = fread(data, 1, (size_t)size, file);
+        if (ferror(file)) {
+            free(data);
+            data = 0;
+        }
+        *length = (long)got;
+    }
+    fclose(file);
+    return data;
+}
+
+static void memory_write_chunks(const MemoryVariant *variant, const unsigned char *data, long n) {
+    unsigned char work[MEMORY_WORK_SIZE];
+    unsigned a = *variant->address & 0xFFFF;
+    long total = 0;
+    long position = 0;
+
+    while (n > 0) {
+        int chunk = n < variant->chunk_size ? (int)n : variant->chunk_size;
+        memcpy(work, data + position, (size_t)chunk);
+        int result = variant->chunk(work, chunk, a >> variant->block_shift);
+        int written = result >= 2 && work[0] == 0x90;
+        if (written) {
+            reader_print("Adr=%04u, %02d bytes written %2.2X %2.2X\r\n", a, chunk, 0x90, work[1]);
+            total += chunk;
+        } else {
+            reader_print("!!! Error While writting ...\r\n");
+        }
+        n -= chunk;
+        position += chunk;
+        a = (a + (unsigned)chunk) & 0xFFFF;
+        if (!written)
+            break;
+    }
+    reader_print("%ld bytes written\r\n", total);
+    *variant->address = a;
+}
+
+static void memory_write(HWND dialog, const MemoryVariant *variant) {
+    char path[PATH_SIZE] = "";
+    unsigned char *data;
+    long n = 0;
+
+    dlg_item_scanf(dialog, IDC_WRITE_ADDRESS, "%u", variant->address);
+    if (!choose_open_file(dialog, path, variant->file_title))
+        return;
+    data = memory_file_load(path, &n);
+    if (!data)
+        return;
+    memory_write_chunks(variant, data, n);
+    dlg_item_printf(dialog, IDC_WRITE_ADDRESS, "%u", *variant->address);
+    free(data);
+    memory_print_ready();
+}
+
+static INT_PTR memory_write_dialog(HWND dialog, UINT message, WPARAM wparam,
+                                   const MemoryVariant *variant) {
+    switch (message) {
+        case WM_INITDIALOG:
+            *variant->address = 0;
+            dlg_item_printf(dialog, IDC_WRITE_ADDRESS, "%u", *variant->address);
+            file_dialog_init_filter(dialog, memory_write_filter);
+            return TRUE;
+        case WM_COMMAND:
+            if (HIWORD(wparam) != BN_CLICKED)
+                return FALSE;
+            switch (LOWORD(wparam)) {
+                case IDC_WRITE_WRITE: memory_write(dialog, variant); return TRUE;
+                case IDC_WRITE_QUIT: EndDialog(dialog, 0); return TRUE;
+            }
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK memory_write_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    (void)lparam;
+    return memory_write_dialog(dialog, message, wparam, &memory_write_variant);
+}
+
+INT_PTR CALLBACK tag_write_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    (void)lparam;
+    return memory_write_dialog(dialog, message, wparam, &tag_write_variant);
+}
+
+/* ---- Read dialogs ---- */
+
+/* The pane text of a chunk read: the bytes as characters up to the first
+   zero (text format), or the hexadecimal bytes then their characters with
+   "." for what is not printable, and a line end. */
+static void memory_chunk_text(char *text, size_t room, const unsigned char *data, int chunk,
+                              int text_format) {
+    size_t used = 0;
+
+    if (text_format) {
+        for (int i = 0; i < chunk && data[i] && used + 1 < room; i++)
+            text[used++] = (char)data[i];
+        text[used] = 0;
+        return;
+    }
+    for (int i = 0; i < chunk; i++)
+        used += (size_t)snprintf(text + used, room - used, "%2.2X ", data[i]);
+    for (int i = 0; i < chunk; i++)
+        text[used++] = (data[i] >= 0x20 && data[i] <= 0x7E) ? (char)data[i] : '.';
+    snprintf(text + used, room - used, "\r\n");
+}
+
+/* Appends a chunk to the dump file. A failed write is reported once and the
+   dump is closed, so that a short dump never passes for a whole one; the
+   read goes on into the pane. */
+static void memory_dump_chunk(const MemoryVariant *variant, const unsigned char *data, int chunk) {
+    FILE *dump = *variant->dump_file;
+
+    if (!dump)
+        return;
+    if (fwrite(data, 1, (size_t)chunk, dump) == (size_t)chunk)
+        return;
+    fclose(dump);
+    *variant->dump_file = 0;
+    reader_print("!!! Error While Writing %s\r\n", variant->dump_path);
+}
+
+static void memory_read_chunks(const MemoryVariant *variant) {
+    unsigned char work[MEMORY_WORK_SIZE];
+    char text[4 * MEMORY_WORK_SIZE];
+    unsigned a = *variant->address & 0xFFFF;
+    int remaining = *variant->size;
+
+    while (remaining > 0) {
+        int chunk = remaining < variant->chunk_size ? remaining : variant->chunk_size;
+        int result = variant->chunk(work, chunk, a >> variant->block_shift);
+        int read = result >= chunk + 2 && work[chunk] == 0x90;
+        if (read) {
+            memory_dump_chunk(variant, work, chunk);
+            memory_chunk_text(text, sizeof text, work, chunk, *variant->text_format);
+        } else {
+            snprintf(text, sizeof text, "!!! Error While Reading...\r\n");
+        }
+        reader_print("%s", text);
+        remaining -= chunk;
+        a = (a + (unsigned)chunk) & 0xFFFF;
+        if (!read)
+            break;
+    }
+    *variant->address = a;
+}
+
+static void memory_read(HWND dialog, const MemoryVariant *variant) {
+    dlg_item_scanf(dialog, IDC_READ_ADDRESS, "%u", variant->address);
+    dlg_item_scanf(dialog, IDC_READ_SIZE, "%u", variant->size);
+    memory_read_chunks(variant);
+    dlg_item_printf(dialog, IDC_READ_ADDRESS, "%u", *variant->address);
+    memory_print_ready();
+    if (*variant->dump_file) {
+        if (fclose(*variant->dump_file) != 0)
+            reader_print("!!! Error While Writing %s\r\n", variant->dump_path);
+        *variant->dump_file = 0;
+    }
+}
+
+static void memory_read_and_save(HWND dialog, const MemoryVariant *variant) {
+    if (!choose_save_file(dialog, variant->dump_path, variant->file_title))
+        return;
+    *variant->dump_file = fopen(variant->dump_path, "wb");
+    if (!*variant->dump_file)
+        return;
+    memory_read(dialog, variant);
+}
+
+static INT_PTR memory_read_on_init(HWND dialog, const MemoryVariant *variant) {
+    *variant->address = 0;
+    file_dialog_init_filter(dialog, memory_read_filter);
+    dlg_item_printf(dialog, IDC_READ_ADDRESS, "%u", *variant->address);
+    dlg_item_printf(dialog, IDC_READ_SIZE, "%u", (unsigned)*variant->size);
+    CheckDlgButton(dialog, IDC_READ_TEXT_FORMAT,
+                   *variant->text_format ? BST_CHECKED : BST_UNCHECKED);
+    return TRUE;
+}
+
+static INT_PTR memory_read_dialog(HWND dialog, UINT message, WPARAM wparam,
+                                  const MemoryVariant *variant) {
+    switch (message) {
+        case WM_INITDIALOG: return memory_read_on_init(dialog, variant);
+        case WM_COMMAND:
+            if (HIWORD(wparam) != BN_CLICKED)
+                return FALSE;
+            switch (LOWORD(wparam)) {
+                case IDC_READ_READ: memory_read(dialog, variant); return TRUE;
+                case IDC_READ_SAVE: memory_read_and_save(dialog, variant); return TRUE;
+                case IDC_READ_TEXT_FORMAT:
+                    *variant->text_format =
+                        IsDlgButtonChecked(dialog, IDC_READ_TEXT_FORMAT) == BST_CHECKED;
+                    return TRUE;
+                case IDC_READ_QUIT: EndDialog(dialog, 0); return TRUE;
+            }
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK memory_read_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    (void)lparam;
+    return memory_read_dialog(dialog, message, wparam, &memory_read_variant);
+}
+
+INT_PTR CALLBACK tag_read_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    (void)lparam;
+    return memory_read_dialog(dialog, message, wparam, &tag_read_variant);
+}

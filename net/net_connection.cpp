@@ -1,0 +1,264 @@
+/*
+ * net_connection.cpp: one client connection of the network reader: its
+ * state machine (1 receive, 2 send, 3 close, 0 over), the answers to
+ * requests, the socket helpers and the hexadecimal trace.
+ *
+ * Design: the connection lock guards the slot's state and socket between the
+ * server thread and the stop. The server thread holds it except around each
+ * blocking receive and send; after one it looks at the state again, so a
+ * stop that closed the socket meanwhile (state 0) wins. Requests are
+ * answered with the lock held, so card_transmit and card_get_atr take
+ * card_lock inside it: connection lock first, then card_lock. Nothing here
+ * prints while card_lock is held; those routines take and leave it
+ * themselves.
+ *
+ * Every buffer is sized for the worst a client can cause: the receive
+ * buffer holds 1024 characters (a long request of 271 bytes takes 549), the
+ * request buffer holds the 272 decoded bytes and, after the command byte,
+ * the 512 bytes card_transmit may write; the reply has a buffer of its own,
+ * since 512 response bytes take 1034 characters.
+ */
+#include "net/net.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "app/app_state.h"
+#include "card/card.h"
+#include "console/console.h"
+#include "net/net_frame.h"
+
+enum {
+    NET_RECEIVE_SIZE = 1024,                     /* request text held at once */
+    NET_REQUEST_SIZE = 1024,                     /* decoded request, then the response */
+    NET_REPLY_SIZE = 2 * XFER_RESPONSE_MAX + 10, /* the longest reply and its NUL */
+    NET_TRACE_SIZE = 2048,                       /* trace text printed at once */
+    NET_TRACE_PER_LINE = 32,                     /* bytes per trace line */
+    NET_SHUT_BOTH = 2,                           /* shutdown(): no more receives or sends */
+    NET_STATUS_DONE = 0x00,
+    NET_STATUS_FAILED = 0xFB
+};
+
+/* What one connection works on; lives on the server thread's stack. */
+struct NetExchange {
+    char received[NET_RECEIVE_SIZE];
+    int count; /* characters received towards the next frame */
+    unsigned char request[NET_REQUEST_SIZE];
+    char reply[NET_REPLY_SIZE];
+    int reply_length;
+};
+
+static NetConnection *net_slot(int slot) {
+    return slot == 0 ? &app.net_connection : 0;
+}
+
+/* The slot's socket, read without the lock by the thread that serves it:
+   the stop may set it to none at any moment, which only makes the next
+   call fail. */
+static SOCKET net_slot_socket(NetConnection *connection) {
+    return *(volatile SOCKET *)&connection->socket;
+}
+
+int net_recv(int slot, char *buffer, int room) {
+    NetConnection *connection = net_slot(slot);
+
+    if (!connection || !buffer || room <= 0)
+        return 0;
+    SOCKET handle = net_slot_socket(connection);
+    if (handle == INVALID_SOCKET)
+        return 0;
+    int got = recv(handle, buffer, room, 0);
+    return got > 0 ? got : 0; /* SOCKET_ERROR is nothing received */
+}
+
+int net_send_all(int slot, const char *text, int length) {
+    NetConnection *connection = net_slot(slot);
+
+    if (!connection || !text || length <= 0)
+        return 0;
+    SOCKET handle = net_slot_socket(connection);
+    if (handle == INVALID_SOCKET)
+        return 0;
+    while (length > 0) {
+        int sent = send(handle, text, length, 0);
+        if (sent <= 0)
+            return 0;
+        text += sent;
+        length -= sent;
+    }
+    return 1;
+}
+
+int net_socket_close(int slot) {
+    NetConnection *connection = net_slot(slot);
+
+    if (!connection || connection->socket == INVALID_SOCKET)
+        return 0;
+    SOCKET handle = connection->socket;
+    connection->socket = INVALID_SOCKET;
+    shutdown(handle, NET_SHUT_BOTH);
+    closesocket(handle);
+    return 1;
+}
+
+int net_connection_close(int slot) {
+    NetConnection *connection = net_slot(slot);
+
+    if (!connection)
+        return 0;
+    net_socket_close(slot);
+    connection->state = 0;
+    return 1;
+}
+
+int net_connection_reset(int slot) {
+    NetConnection *connection = net_slot(slot);
+
+    if (!connection)
+        return 0;
+    connection->state = 1;
+    return 1;
+}
+
+/* Prints bytes[first] .. bytes[first + count - 1] as "%02X" (or "%02X "),
+   per_line to a line, always ending with exactly one line break. A trace
+   longer than the buffer goes out in pieces that the pane joins. */
+void net_hex_trace(const unsigned char *bytes, int count, int first, int per_line, int spaced) {
+    char text[NET_TRACE_SIZE];
+    int used = 0;
+
+    if (!bytes || count < 0 || first < 0)
+        count = 0;
+    if (per_line <= 0)
+        per_line = count > 0 ? count : 1;
+    text[0] = 0;
+    for (int i = 0; i < count; i++) {
+        if (used > NET_TRACE_SIZE - 8) {
+            reader_print("%s", text);
+            used = 0;
+        }
+        used += snprintf(text + used, (size_t)(NET_TRACE_SIZE - used), spaced ? "%02X " : "%02X",
+                         bytes[first + i]);
+        if ((i + 1) % per_line == 0)
+            used += snprintf(text + used, (size_t)(NET_TRACE_SIZE - used), "\r\n");
+    }
+    if (count % per_line)
+        reader_print("%s\r\n", text);
+    else
+        reader_print("%s", text);
+}
+
+/* An APDU request: request[1..count-1] goes to the card; the response
+   comes back over request[1..]. Returns the response length. */
+static int net_answer_apdu(unsigned char *request, int count, int *status) {
+    int error = 0;
+
+    reader_print("\n");
+    reader_print("Out:\n ");
+    net_hex_trace(request, count - 1, 1, NET_TRACE_PER_LINE, 0);
+    int n = card_transmit(request + 1, count - 1, &error);
+    if (n > 0) {
+        if (n > XFER_RESPONSE_MAX)
+            n = XFER_RESPONSE_MAX;
+        reader_print("In:\n ");
+        net_hex_trace(request, n, 1, NET_TRACE_PER_LINE, 0);
+        *status = NET_STATUS_DONE;
+        return n;
+    }
+    reader_print("Error...\n");
+    *status = NET_STATUS_FAILED;
+    return 0;
+}
+
+/* The ATR request: resets the card and answers 00 00 count ATR, or fails
+   when the last state query left no usable ATR (count 256). */
+static int net_answer_atr(unsigned char *request, int *status) {
+    int length = 0;
+    const unsigned char *atr = card_get_atr(&length);
+
+    if (!atr || length < 0 || length >= CARD_ATR_SIZE) {
+        *status = NET_STATUS_FAILED;
+        return 0;
+    }
+    request[0] = 0x00;
+    request[1] = 0x00;
+    request[2] = (unsigned char)length;
+    memcpy(request + 3, atr, (size_t)length);
+    *status = NET_STATUS_DONE;
+    return length + 3;
+}
+
+/* Answers the decoded request of count bytes and builds the reply. */
+static void net_answer(NetExchange *exchange, int count) {
+    unsigned char *request = exchange->request;
+    const unsigned char *data = request;
+    int status = NET_STATUS_DONE;
+    int n = 0;
+
+    if ((request[0] & 0xF0) == 0xD0) {
+        n = net_answer_apdu(request, count, &status);
+        data = request + 1;
+    } else if (request[0] == 0x6E) {
+        n = net_answer_atr(request, &status);
+    }
+    exchange->reply_length = net_frame_build(status, data, n, exchange->reply);
+}
+
+/* State 1, entered and left with the lock held. */
+static void net_connection_receive(NetConnection *connection, NetExchange *exchange) {
+    int room = NET_RECEIVE_SIZE - exchange->count;
+
+    LeaveCriticalSection(&connection->lock);
+    int got = room > 0 ? net_recv(0, exchange->received + exchange->count, room) : 0;
+    EnterCriticalSection(&connection->lock);
+    if (connection->state != 1)
+        return;
+    if (got <= 0) {
+        connection->state = 3;
+        return;
+    }
+    exchange->count += got;
+    int length = net_frame_parse(exchange->received, exchange->count, exchange->request);
+    if (length == 0)
+        return;
+    if (length < 0) {
+        connection->state = 3;
+        return;
+    }
+    exchange->count = 0; /* what followed the frame in this receive is dropped */
+    net_answer(exchange, length);
+    connection->state = 2;
+}
+
+/* State 2, entered and left with the lock held. */
+static void net_connection_send(NetConnection *connection, NetExchange *exchange) {
+    LeaveCriticalSection(&connection->lock);
+    int sent = net_send_all(0, exchange->reply, exchange->reply_length);
+    EnterCriticalSection(&connection->lock);
+    if (connection->state != 2)
+        return;
+    connection->state = sent ? 1 : 3;
+}
+
+int net_connection_run(int slot) {
+    NetConnection *connection = net_slot(slot);
+    NetExchange exchange;
+
+    if (!connection)
+        return 0;
+    reader_print("Process %d begin\n", slot);
+    exchange.count = 0;
+    exchange.reply_length = 0;
+    EnterCriticalSection(&connection->lock);
+    while (connection->state != 0) {
+        if (connection->state == 1)
+            net_connection_receive(connection, &exchange);
+        else if (connection->state == 2)
+            net_connection_send(connection, &exchange);
+        else
+            net_connection_close(slot);
+    }
+    LeaveCriticalSection(&connection->lock);
+    reader_print("Process %d end\n", slot);
+    return 1;
+}

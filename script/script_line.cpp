@@ -1,0 +1,197 @@
+/*
+ * script_line.cpp: the script language's line handling, without Win32.
+ *
+ * The interpreter reads a script as lines of at most 2047 characters and
+ * asks here what each line means. Nothing here keeps state between calls;
+ * every text is built into a buffer whose size the caller gives, so no line,
+ * word or trace can run past its buffer however long the input is.
+ */
+#include "script/script_line.h"
+
+#include <ctype.h>
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+
+int script_line_read(FILE *file, char *line, int size) {
+    int length = 0;
+    int c;
+
+    if (size < 1)
+        return -1;
+    while (length < size - 1 && (c = getc(file)) != EOF) {
+        line[length++] = (char)c;
+        if (c == '\n')
+            break;
+    }
+    line[length] = 0;
+    return length > 0 ? length : -1;
+}
+
+int script_line_chomp(char *line, int length) {
+    if (length > 0 && line[length - 1] == '\n') {
+        length--;
+        if (length > 0 && line[length - 1] == '\r')
+            length--;
+    }
+    line[length] = 0;
+    return length;
+}
+
+/* Lines that start with "/O" are told apart by their third character, and
+   "/OF" by its fourth: "/ON..." and "/OP..." need nothing more, "/OFF..."
+   its full prefix; every other "/O" line is no directive. */
+static ScriptLineKind script_line_classify_o(const char *line) {
+    switch (line[2]) {
+        case 'N': return SCRIPT_LINE_TRACE_ON;
+        case 'P': return SCRIPT_LINE_OPEN;
+        case 'F': return line[3] == 'F' ? SCRIPT_LINE_TRACE_OFF : SCRIPT_LINE_APDU;
+        default: return SCRIPT_LINE_APDU;
+    }
+}
+
+ScriptLineKind script_line_classify(const char *line) {
+    if (line[0] == 0 || line[1] == 0)
+        return SCRIPT_LINE_SKIP;
+    if (line[0] != '/')
+        return SCRIPT_LINE_APDU;
+    switch (line[1]) {
+        case '/': return SCRIPT_LINE_COMMENT;
+        case 'W': return SCRIPT_LINE_WAIT;
+        case 'O': return script_line_classify_o(line);
+        case 'T': return strncmp(line, "/T=0", 4) == 0 ? SCRIPT_LINE_T0 : SCRIPT_LINE_APDU;
+        case 'C': return strncmp(line, "/CLOSE", 6) == 0 ? SCRIPT_LINE_CLOSE : SCRIPT_LINE_APDU;
+        default: return SCRIPT_LINE_APDU;
+    }
+}
+
+static int script_is_space(char c) {
+    return isspace((unsigned char)c) != 0;
+}
+
+static const char *script_skip_space(const char *text) {
+    while (*text && script_is_space(*text))
+        text++;
+    return text;
+}
+
+static const char *script_skip_word(const char *text) {
+    while (*text && !script_is_space(*text))
+        text++;
+    return text;
+}
+
+/* Where the second white-space separated word starts, or 0 when the line
+   has no first word. The scan walks the text once, whatever its length. */
+static const char *script_after_first_word(const char *line) {
+    const char *word = script_skip_space(line);
+
+    if (*word == 0)
+        return 0;
+    return script_skip_space(script_skip_word(word));
+}
+
+int script_wait_parse(const char *line, int *value) {
+    const char *text = script_after_first_word(line);
+    int negative = 0;
+    long long number = 0;
+
+    if (!text)
+        return 0;
+    if (*text == '+' || *text == '-')
+        negative = *text++ == '-';
+    if (!isdigit((unsigned char)*text))
+        return 0;
+    for (; isdigit((unsigned char)*text); text++) {
+        number = number * 10 + (*text - '0');
+        if (number > (long long)INT_MAX + 1)
+            number = (long long)INT_MAX + 1;
+    }
+    if (negative)
+        number = -number;
+    if (number > INT_MAX)
+        number = INT_MAX;
+    *value = (int)number;
+    return 1;
+}
+
+unsigned script_wait_pause_ms(int value) {
+    return value > 0 ? (unsigned)value : 0u;
+}
+
+int script_open_parse(const char *line, char *name, size_t size) {
+    const char *word = script_after_first_word(line);
+    size_t length;
+
+    if (!word || *word == 0)
+        return 0;
+    length = (size_t)(script_skip_word(word) - word);
+    if (length >= size)
+        return -1;
+    memcpy(name, word, length);
+    name[length] = 0;
+    return 1;
+}
+
+int script_trace_text(char *out, size_t size, const char *title, const unsigned char *bytes,
+                      int count) {
+    static const char digits[] = "0123456789ABCDEF";
+    size_t title_length = strlen(title);
+    size_t used;
+    int i;
+
+    if (size == 0)
+        return 0;
+    if (title_length + 3 > size) {
+        out[0] = 0;
+        return 0;
+    }
+    memcpy(out, title, title_length);
+    used = title_length;
+    out[used++] = '\r';
+    out[used++] = '\n';
+    for (i = 0; i < count; i++) {
+        /* two digits, the line break after them, the NUL */
+        if (used + 5 > size)
+            break;
+        out[used++] = digits[bytes[i] >> 4];
+        out[used++] = digits[bytes[i] & 15];
+        if ((i + 1) % SCRIPT_TRACE_PER_LINE == 0) {
+            out[used++] = '\r';
+            out[used++] = '\n';
+        }
+    }
+    if (i % SCRIPT_TRACE_PER_LINE != 0) {
+        out[used++] = '\r';
+        out[used++] = '\n';
+    }
+    out[used] = 0;
+    return (int)used;
+}
+
+int script_followup_line(char *out, const unsigned char *kept, int kept_count,
+                         const unsigned char *response, int response_count) {
+    unsigned char header[4] = {0, 0, 0, 0};
+
+    if (response_count != 2)
+        return 0;
+    if (response[0] == 0x61) {
+        snprintf(out, SCRIPT_PENDING_SIZE, "00C00000%02X\n", response[1]);
+        return 1;
+    }
+    if (response[0] != 0x6C)
+        return 0;
+    if (kept_count > 0)
+        memcpy(header, kept, kept_count < 4 ? (size_t)kept_count : 4u);
+    snprintf(out, SCRIPT_PENDING_SIZE, "%02X%02X%02X%02X%02X\n", header[0], header[1], header[2],
+             header[3], response[1]);
+    return 1;
+}
+
+int script_elapsed_ms(long long start_seconds, int start_ms, long long end_seconds, int end_ms) {
+    long long elapsed = ((end_seconds % 3600) - (start_seconds % 3600)) * 1000 + end_ms - start_ms;
+
+    if (elapsed < 0)
+        elapsed += 3600000;
+    return (int)elapsed;
+}

@@ -1,0 +1,67 @@
+/*
+ * script_start.cpp: starting script runs, each on a new thread, and waiting
+ * for them to end.
+ *
+ * Runs are started by the script dialog (EXEC) and by the reader window
+ * right after it has read a card's ATR, possibly while it holds card_lock;
+ * so starting a run only creates the thread and never prints or waits.
+ *
+ * Design: app.script_runs counts the runs that may still touch shared state.
+ * It goes up before the thread exists and down as the thread's very last
+ * step, after its last print and exchange. Start-up deletes card_lock only
+ * when the count is 0 (script_runs_wait), so a run still going when the
+ * program quits never enters a deleted lock. Thread handles are closed at
+ * once: nothing waits on a single run.
+ */
+#include "script/script.h"
+
+#include "app/app_state.h"
+
+/* The thread's entry: the run, then the count. */
+static DWORD WINAPI script_run_entry(LPVOID path) {
+    DWORD result = script_thread(path);
+    InterlockedDecrement(&app.script_runs);
+    return result;
+}
+
+/* Runs the script at path on a new thread. The path is handed over as it
+   is, not copied: it must stay valid for the life of the process. */
+int start_script(const char *path) {
+    InterlockedIncrement(&app.script_runs);
+    HANDLE thread = CreateThread(NULL, 0, script_run_entry, (LPVOID)path, 0, NULL);
+    if (thread)
+        CloseHandle(thread);
+    else
+        InterlockedDecrement(&app.script_runs);
+    return 1;
+}
+
+/* Starts the script of the card just read: its ATR record's script, or the
+   automatic script for a card the table does not know. */
+int run_card_script(void) {
+    LONG index = app.atr_index;
+
+    if (index >= 0 && index < app.atr_count && index < ATR_TABLE_MAX)
+        start_script(app.atr_table[index].script);
+    else
+        start_script(app.auto_script_name);
+    return 0;
+}
+
+/* Waits until no run is left or timeout_ms have passed; 1 when none is
+   left. Runs hand their text to the GUI thread by SendMessage, so while it
+   waits this thread takes in such sent messages (and only those): a run
+   printing to a GUI thread that waits for it still reaches its end. */
+int script_runs_wait(DWORD timeout_ms) {
+    DWORD start = GetTickCount();
+    MSG msg;
+
+    for (;;) {
+        if (app.script_runs <= 0)
+            return 1;
+        if (GetTickCount() - start >= timeout_ms)
+            return 0;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_SENDMESSAGE);
+        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}

@@ -1,0 +1,89 @@
+/*
+ * script_line_fuzz.cpp: any script text, read in pieces and run through every
+ * line routine, stays inside its buffers and keeps the routines' promises:
+ * the pieces give back the whole text, a trace always ends with one line
+ * break, a follow-up line always reads back as five command bytes.
+ */
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "dialogs/apdu_text.h"
+#include "script/script_line.h"
+
+static void fuzz_check(bool ok) {
+    if (!ok)
+        abort();
+}
+
+static void fuzz_one_line(const char *line, int length) {
+    int value = 0;
+    script_wait_parse(line, &value);
+    script_wait_pause_ms(value);
+
+    char name[SCRIPT_LOG_NAME_SIZE];
+    int given = script_open_parse(line, name, sizeof name);
+    fuzz_check(given >= -1 && given <= 1);
+    if (given == 1)
+        fuzz_check(strlen(name) < sizeof name);
+
+    ScriptLineKind kind = script_line_classify(line);
+    fuzz_check((kind == SCRIPT_LINE_SKIP) == (strlen(line) < 2));
+    if (kind != SCRIPT_LINE_APDU)
+        return;
+    std::vector<unsigned char> command((size_t)length / 2 + 1);
+    int count = 0;
+    if (!apdu_text_to_bytes(line, command.data(), &count))
+        return;
+    fuzz_check(count >= 0 && count <= SCRIPT_COMMAND_SIZE - 1);
+
+    std::vector<char> trace(SCRIPT_TRACE_SIZE + 1, '#');
+    int used = script_trace_text(trace.data(), SCRIPT_TRACE_SIZE, "Sending", command.data(), count);
+    fuzz_check(trace[SCRIPT_TRACE_SIZE] == '#');
+    fuzz_check((size_t)used == strlen(trace.data()) && used >= 9);
+    fuzz_check(trace[(size_t)used - 2] == '\r' && trace[(size_t)used - 1] == '\n');
+    fuzz_check(used < 4 || trace[(size_t)used - 3] != '\n');
+
+    if (count >= 2) {
+        char pending[SCRIPT_PENDING_SIZE];
+        if (script_followup_line(pending, command.data(), count, command.data() + count - 2, 2)) {
+            script_line_chomp(pending, (int)strlen(pending));
+            unsigned char again[8];
+            int again_count = 0;
+            fuzz_check(apdu_text_to_bytes(pending, again, &again_count) == 1);
+            fuzz_check(again_count == 5);
+        }
+    }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 1)
+        return 0;
+    /* The first byte picks the piece size, so short and long pieces both run. */
+    int piece = data[0] % 3 == 0 ? SCRIPT_LINE_SIZE : 2 + data[0] % 61;
+    FILE *file = fmemopen((void *)(data + 1), size - 1, "rb");
+    if (!file)
+        return 0;
+    std::vector<char> line((size_t)piece);
+    std::string joined;
+    int length;
+    while ((length = script_line_read(file, line.data(), piece)) >= 0) {
+        fuzz_check(length > 0 && length < piece);
+        joined.append(line.data(), (size_t)length);
+        length = script_line_chomp(line.data(), length);
+        fuzz_one_line(line.data(), length);
+    }
+    fclose(file);
+    fuzz_check(joined == std::string((const char *)data + 1, size - 1));
+
+    /* A trace into a buffer of any size stays inside it. */
+    size_t small = data[0] % 40 + 1;
+    std::vector<char> out(small + 1, '#');
+    script_trace_text(out.data(), small, "Received", data, (int)size);
+    fuzz_check(out[small] == '#');
+    return 0;
+}

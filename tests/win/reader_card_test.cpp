@@ -1,0 +1,248 @@
+/*
+ * reader_card_test.cpp: the card reader window on the rig's two virtual
+ * readers: which reader it follows, the card state machine tick by tick,
+ * removal and insertion, closing in any state, and the pane's colours.
+ */
+#include "tests/win/card_fixture.h"
+
+namespace {
+
+class ReaderCard : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(card_remove_and_wait(0)) << "the card rig is not running (scripts/rig start)";
+        ASSERT_TRUE(card_remove_and_wait(1));
+        testcard_reset_state(0);
+        testcard_reset_state(1);
+        scratch_.enter();
+        card_write_file("atr.txt",
+                        std::string("Vorlane_Demo_Card ") + card_demo_atr + " 0 demo.txt\r\n");
+        harness_frame_open();
+        atr_table_load();
+    }
+    void TearDown() override {
+        card_close_reader();
+        card_scripts_wait(10000);
+        harness_frame_close();
+        scratch_.leave();
+        testcard_remove(0);
+        testcard_remove(1);
+    }
+    CardScratch scratch_;
+};
+
+bool reader_menu_enabled(void) {
+    return !(GetMenuState(app.frame_menu, IDM_NEW_READER, MF_BYCOMMAND) & MF_GRAYED);
+}
+
+/* A parameter line: "LABEL= value, " for each attribute the reader gave. */
+bool is_parameter_line(const std::string &line) {
+    static const std::regex form("((T\\.\\.\\.|CLK\\.|F\\.\\.\\.|D\\.\\.\\.|N\\.\\.\\.|W\\.\\.\\.|"
+                                 "IFSC|IFSD|BWT\\.|CWT\\.|EBC\\.|EBWT)= -?[0-9]+, )*");
+    return std::regex_match(line, form);
+}
+
+/* The lines a card prints when its ATR is read: name, ATR, parameters. */
+void expect_card_named(const std::vector<std::string> &lines) {
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "Vorlane_Demo_Card inserted...");
+    EXPECT_EQ(lines[1], "Answer to Reset: ");
+    EXPECT_EQ(lines[2], card_demo_atr_line);
+    EXPECT_TRUE(is_parameter_line(lines[3])) << lines[3];
+}
+
+} // namespace
+
+TEST_F(ReaderCard, OneReaderWithACardIsTakenWithoutADialog) {
+    ASSERT_TRUE(testcard_insert(1, card_demo_atr));
+    ReaderDialogSeen seen = card_open_reader();
+    EXPECT_FALSE(seen.shown);
+    EXPECT_EQ(app.offered_count, 1);
+    EXPECT_STREQ(app.reader_names, "Virtual PCD 00 01");
+    auto lines = card_reader_lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "Reader Virtual PCD 00 01 is selected...");
+    EXPECT_FALSE(reader_menu_enabled());
+}
+
+TEST_F(ReaderCard, TwoCardsOfferThoseTwoAndClosingTakesTheFirstListed) {
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(1, card_demo_atr));
+    ReaderDialogSeen seen = card_open_reader(READER_CLOSE);
+    ASSERT_TRUE(seen.shown);
+    EXPECT_EQ(seen.items, std::vector<std::string>({card_reader_names[0], card_reader_names[1]}));
+    EXPECT_EQ(seen.selection, 0);
+    auto lines = card_reader_lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "Reader Virtual PCD 00 00 is selected...");
+}
+
+TEST_F(ReaderCard, NoCardOffersEveryReaderThenWaitsSilentlyForOne) {
+    ReaderDialogSeen seen = card_open_reader(1);
+    ASSERT_TRUE(seen.shown);
+    EXPECT_EQ(seen.items, std::vector<std::string>({card_reader_names[0], card_reader_names[1]}));
+    EXPECT_STREQ(app.reader_names, "Virtual PCD 00 01"); /* the second name moved to the start */
+    EXPECT_EQ(app.reader_last_pick, 1);
+
+    card_ticks(1);
+    EXPECT_EQ(card_reader_lines(),
+              std::vector<std::string>({"Reader Virtual PCD 00 01 is selected...", "",
+                                        "Velmo:> Insert a card in the reader (state=2)"}));
+    EXPECT_EQ(app.card_state, CARD_WAITING);
+    card_ticks(3);
+    EXPECT_EQ(card_reader_lines().size(), 3u); /* retries are silent */
+
+    /* A card put in while waiting is read in one tick, without "Card Detected". */
+    ASSERT_TRUE(testcard_insert(1, card_demo_atr));
+    ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
+    auto lines = card_reader_lines();
+    EXPECT_EQ(card_count(lines, "Card Detected ...T=1"), 0);
+    expect_card_named(std::vector<std::string>(lines.begin() + 3, lines.end()));
+}
+
+TEST_F(ReaderCard, ReopeningPreselectsTheIndexConfirmedLast) {
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(1, card_demo_atr));
+    ReaderDialogSeen first = card_open_reader(1);
+    ASSERT_TRUE(first.shown);
+    EXPECT_EQ(card_reader_lines().at(0), "Reader Virtual PCD 00 01 is selected...");
+    card_close_reader();
+    EXPECT_TRUE(reader_menu_enabled());
+
+    ReaderDialogSeen second = card_open_reader(READER_CLOSE);
+    ASSERT_TRUE(second.shown);
+    EXPECT_EQ(second.selection, 1);
+    /* Closed without SELECT: the first listed reader. */
+    EXPECT_EQ(card_reader_lines().at(0), "Reader Virtual PCD 00 00 is selected...");
+    EXPECT_EQ(app.reader_last_pick, 1);
+}
+
+TEST_F(ReaderCard, AStalePickStillNamesAnOfferedReader) {
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(1, card_demo_atr));
+    app.reader_pick = 7; /* left from a longer list */
+    app.reader_last_pick = 1;
+    ReaderDialogSeen seen = card_open_reader(READER_KEEP);
+    ASSERT_TRUE(seen.shown);
+    EXPECT_EQ(seen.selection, 1);
+    EXPECT_EQ(card_reader_lines().at(0), "Reader Virtual PCD 00 01 is selected...");
+    EXPECT_EQ(app.reader_pick, 1);
+    EXPECT_EQ(app.reader_last_pick, 1);
+}
+
+TEST_F(ReaderCard, CardPresentAtStartIsDetectedThenNamedOnTheNextTick) {
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    card_open_reader();
+    card_ticks(1);
+    EXPECT_EQ(card_reader_lines(),
+              std::vector<std::string>(
+                  {"Reader Virtual PCD 00 00 is selected...", "Card Detected ...T=1"}));
+    EXPECT_EQ(app.card_state, CARD_CONNECTED);
+    card_tick();
+    EXPECT_EQ(app.card_state, CARD_READY);
+    EXPECT_EQ(app.atr_index, 0);
+    EXPECT_EQ(app.card_atr_len, 20);
+    auto lines = card_reader_lines();
+    expect_card_named(std::vector<std::string>(lines.begin() + 2, lines.end()));
+}
+
+TEST_F(ReaderCard, RemovalPromptsAgainAfterThreeTicksAndTheCardIsNamedAgain) {
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    card_open_reader();
+    ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
+    ASSERT_TRUE(card_scripts_wait(10000));
+    card_pane_clear(app.reader_edit, 0);
+
+    ASSERT_TRUE(testcard_remove(0));
+    ASSERT_TRUE(card_tick_until(CARD_GONE, 5000)); /* the tick that sees it */
+    card_ticks(1);
+    EXPECT_EQ(app.card_state, CARD_DROPPED);
+    card_ticks(1);
+    EXPECT_EQ(app.card_state, CARD_NO_CONTEXT);
+    EXPECT_TRUE(card_reader_lines().empty());
+    card_ticks(1);
+    EXPECT_EQ(app.card_state, CARD_WAITING);
+    EXPECT_EQ(card_reader_lines(),
+              std::vector<std::string>({"", "Velmo:> Insert a card in the reader (state=2)"}));
+
+    app.atr_index = -1;
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
+    auto lines = card_reader_lines();
+    expect_card_named(std::vector<std::string>(lines.begin() + 2, lines.end()));
+    EXPECT_EQ(app.atr_index, 0);
+}
+
+TEST_F(ReaderCard, ClosingInAnyStateDropsTheConnectionAndTheContext) {
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    /* State 3: connected, ATR not read yet. */
+    card_open_reader();
+    card_ticks(1);
+    ASSERT_EQ(app.card_state, CARD_CONNECTED);
+    card_close_reader();
+    EXPECT_EQ(app.card_state, CARD_NO_CONTEXT);
+    EXPECT_EQ(app.card_handle, (SCARDHANDLE)0);
+    EXPECT_EQ(app.sc_context, (SCARDCONTEXT)0);
+    EXPECT_EQ(app.reader_edit, (HWND)0);
+    EXPECT_TRUE(reader_menu_enabled());
+
+    /* State 6: the card is gone, the handle not yet dropped. */
+    card_open_reader();
+    ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
+    ASSERT_TRUE(testcard_remove(0));
+    ASSERT_TRUE(card_tick_until(CARD_GONE, 5000));
+    card_close_reader();
+    EXPECT_EQ(app.card_state, CARD_NO_CONTEXT);
+    EXPECT_EQ(app.card_handle, (SCARDHANDLE)0);
+    EXPECT_EQ(app.sc_context, (SCARDCONTEXT)0);
+
+    /* A new window starts with a fresh context and finds the card again. */
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    card_open_reader();
+    card_ticks(1);
+    EXPECT_EQ(card_reader_lines().at(1), "Card Detected ...T=1");
+    char text[1024];
+    card_close_reader();
+    /* With no window, a reset finds no ready card. */
+    EXPECT_EQ(card_reset(text), 31);
+    EXPECT_STREQ(text, "Reader is busy, try later ...\r\n");
+}
+
+namespace {
+
+/* Presses OK in the colour chooser once it shows; when `close_first`, the
+   reader window is closed while the chooser is still open. */
+void choose_color(int command, bool close_first) {
+    std::thread driver([&] {
+        HWND chooser = harness_find_window("Color", 10000);
+        if (!chooser)
+            return;
+        if (close_first)
+            SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.reader_window, 0);
+        PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    });
+    SendMessageA(app.reader_window, WM_COMMAND, (WPARAM)command, 0);
+    driver.join();
+}
+
+} // namespace
+
+TEST_F(ReaderCard, ColoursApplyToTheReaderPaneAndSurviveAClosedWindow) {
+    card_open_reader();
+    HBRUSH old_brush = app.reader_back_brush;
+    choose_color(IDM_BACKGROUND, false);
+    EXPECT_EQ(app.reader_back_color, RGB(128, 128, 128));
+    EXPECT_NE(app.reader_back_brush, (HBRUSH)0);
+    EXPECT_NE(app.reader_back_brush, old_brush);
+    EXPECT_EQ(app.console_back_color, RGB(0, 0, 0)); /* the Console's stays */
+    choose_color(IDM_COLOR, false);
+    EXPECT_EQ(app.reader_text_color, RGB(128, 128, 128));
+
+    /* The window closes while the chooser is open: the colour is kept for
+       the next window, and no brush is made for the closed one. */
+    app.reader_back_color = RGB(1, 2, 3);
+    choose_color(IDM_BACKGROUND, true);
+    EXPECT_EQ(app.reader_window, (HWND)0);
+    EXPECT_EQ(app.reader_back_color, RGB(128, 128, 128));
+    EXPECT_EQ(app.reader_back_brush, (HBRUSH)0);
+}

@@ -1,0 +1,306 @@
+/*
+ * script_card_test.cpp: script runs against the rig's test card on reader 0:
+ * what goes to the card, what the pane traces, what the log file receives,
+ * the automatic T=0 follow-ups and their limit, and the script a freshly
+ * inserted card starts by itself.
+ */
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/win/card_fixture.h"
+#include "tests/win/script_fixture.h"
+
+namespace {
+
+class ScriptCard : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(testcard_remove(0)) << "the card rig is not running (scripts/rig start)";
+        ASSERT_TRUE(testcard_remove(1));
+        testcard_reset_state(0);
+        testcard_reset_state(1);
+        scratch_.enter();
+        harness_frame_open();
+        strcpy(app.auto_script_name, "no_card_script.txt");
+    }
+    void TearDown() override {
+        EXPECT_TRUE(script_wait_all(30000)) << "a run did not end";
+        card_close_reader();
+        harness_frame_close();
+        scratch_.leave();
+        testcard_reset_state(0);
+        testcard_remove(0);
+    }
+    /* Inserts the card, opens the reader window and steps it until the card
+       is ready and the card's own script has ended; then starts from an
+       empty pane and an empty card log. */
+    void ready(bool t0_mode = false) {
+        ASSERT_TRUE(testcard_insert(0, card_demo_atr, t0_mode));
+        card_open_reader();
+        ASSERT_TRUE(card_tick_until(CARD_READY, 10000))
+            << "state " << app.card_state << ", pane:\n"
+            << (app.reader_edit ? harness_window_text(app.reader_edit) : "(no pane)");
+        ASSERT_TRUE(script_wait_all(10000));
+        script_pane_clear();
+        testcard_log_clear(0);
+    }
+    std::string run_text(const std::string &text) {
+        script_write_file("s.txt", text);
+        EXPECT_EQ(start_script(path_), 1);
+        EXPECT_TRUE(script_wait_all(60000));
+        return script_pane_text();
+    }
+    /* The commands the card received, in order. */
+    std::vector<std::string> commands() {
+        std::vector<std::string> sent;
+        for (const std::string &line : testcard_log(0)) {
+            if (line.compare(0, 3, "C: ") == 0)
+                sent.push_back(line.substr(3));
+        }
+        return sent;
+    }
+
+    ScriptScratch scratch_;
+    char path_[16] = "s.txt";
+};
+
+std::string loading(void) {
+    return "\r\nLoading script s.txt ...\r\n";
+}
+
+std::string trace(const char *title, const std::string &hex) {
+    return std::string(title) + "\r\n" + (hex.empty() ? "" : hex + "\r\n");
+}
+
+std::string bytes_text(const std::string &hex) {
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += (char)strtol(hex.substr(i, 2).c_str(), NULL, 16);
+    return bytes;
+}
+
+} // namespace
+
+TEST_F(ScriptCard, UnterminatedLastLineIsSent) {
+    ready();
+    std::string text = run_text("00A4040000");
+    EXPECT_EQ(commands(), std::vector<std::string>({"00A4040000"}));
+    EXPECT_EQ(text, loading() + trace("Sending", "00A4040000") + trace("Received", "6F0284009000") +
+                        script_end_text());
+    EXPECT_EQ(app.script_name, (const char *)path_);
+}
+
+TEST_F(ScriptCard, ThirtyTwoByteCommandTracesOnOneLine) {
+    ready();
+    std::string data;
+    char pair[3];
+    for (int i = 1; i <= 27; i++) {
+        snprintf(pair, sizeof pair, "%02X", i);
+        data += pair;
+    }
+    std::string text = run_text("00 D0 00 00 1B " + data + "\r\n");
+    EXPECT_EQ(text, loading() + "Sending\r\n00D000001B" + data + "\r\n" +
+                        trace("Received", "9000") + script_end_text());
+    auto memory = testcard_memory(0, 0, 27);
+    ASSERT_EQ(memory.size(), 27u);
+    EXPECT_EQ(memory[0], 1);
+    EXPECT_EQ(memory[26], 27);
+}
+
+/* The largest response the exchange returns, 512 bytes, traces as 16 full
+   lines; a 1023-byte command as 31 full lines and one of 31 bytes. */
+TEST_F(ScriptCard, LongestTracesKeepTheirLines) {
+    ready();
+    std::string text = run_text("80F00200\n");
+    std::string hex;
+    char pair[3];
+    for (int i = 0; i < 510; i++) {
+        snprintf(pair, sizeof pair, "%02X", i % 256);
+        hex += pair;
+    }
+    hex += "9000";
+    std::string expected = "Received\r\n";
+    for (size_t at = 0; at < hex.size(); at += 64)
+        expected += hex.substr(at, 64) + "\r\n";
+    EXPECT_EQ(text, loading() + trace("Sending", "80F00200") + expected + script_end_text());
+
+    script_pane_clear();
+    std::string command = "00D00000FF" + std::string(2036, 'E');
+    text = run_text(command + "\n");
+    std::string sending = "Sending\r\n";
+    for (size_t at = 0; at < command.size(); at += 64)
+        sending += command.substr(at, 64) + "\r\n";
+    EXPECT_EQ(text.substr(0, loading().size() + sending.size()), loading() + sending);
+    EXPECT_EQ(script_count(text, "End of script"), 1);
+}
+
+TEST_F(ScriptCard, HexFormsOfTheApduText) {
+    ready();
+    std::string text = run_text("00 A4 G0 00\n80 F0 0G 04\n80 F0 0 A 02\n");
+    /* G0 skips its line; 0G reads as 00; "0 A" as one byte 00 */
+    EXPECT_EQ(commands(), std::vector<std::string>({"80F00004", "80F00002"}));
+    EXPECT_EQ(text, loading() + trace("Sending", "80F00004") + trace("Received", "00019000") +
+                        trace("Sending", "80F00002") + trace("Received", "9000") +
+                        script_end_text());
+}
+
+/* The empty command reaches the platform, which refuses it here: the
+   exchange counts as failed and ends the run. */
+TEST_F(ScriptCard, ThreeSpacesSendAnEmptyCommand) {
+    ready();
+    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+    harness_pump(20);
+    std::string text = run_text("   \n00A4040000\n");
+    EXPECT_EQ(text, loading() + "Sending\r\n" + "\r\nReader is busy, try later...\r\n" +
+                        script_end_text());
+    /* card_transmit was called with no bytes: its Console line has no header */
+    std::string console = harness_window_text(app.console_edit);
+    EXPECT_NE(console.find("Script: s.txt\r\n\r\n001: LengthError= 0\r\n"), std::string::npos)
+        << console;
+    EXPECT_TRUE(commands().empty());
+}
+
+TEST_F(ScriptCard, T0SelectGetsItsResponseAndWrongLengthIsResent) {
+    ready(true);
+    ASSERT_TRUE(testcard_memory_set(0, 0, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}));
+    std::string text =
+        run_text("/T=0\r\n/OPEN t0.bin\r\n00A4040005A000000003\r\n00B0000000\r\n/CLOSE\r\n");
+    EXPECT_EQ(commands(), std::vector<std::string>(
+                              {"00A4040005A000000003", "00C0000009", "00B0000000", "00B0000008"}));
+    EXPECT_EQ(text, loading() + "Logging data in file t0.bin\r\n" +
+                        trace("Sending", "00A4040005A000000003") + trace("Received", "6109") +
+                        trace("Sending", "00C0000009") +
+                        trace("Received", "6F078405A0000000039000") +
+                        trace("Sending", "00B0000000") + trace("Received", "6C08") +
+                        trace("Sending", "00B0000008") + trace("Received", "11223344556677889000") +
+                        script_end_text());
+    /* only the final response of each chain is logged */
+    EXPECT_EQ(script_read_file("t0.bin"), bytes_text("6F078405A0000000031122334455667788"));
+}
+
+TEST_F(ScriptCard, ForcedResponseWaitingIsFollowedUpWithT0Only) {
+    ready();
+    ASSERT_TRUE(testcard_memory_set(0, 0, {0xAB, 0xCD}));
+    ASSERT_TRUE(testcard_force_status(0, 0x61, 0x10, 1));
+    std::string text = run_text("/T=0\n/OPEN f.bin\n00B0000004\n00B0000002\n");
+    EXPECT_EQ(commands(), std::vector<std::string>({"00B0000004", "00C0000010", "00B0000002"}));
+    EXPECT_NE(text.find(trace("Received", "6110") + trace("Sending", "00C0000010")),
+              std::string::npos);
+    EXPECT_EQ(script_read_file("f.bin"), bytes_text("ABCD"));
+
+    /* Without "/T=0": nothing follows, nothing is logged, the script goes on. */
+    script_pane_clear();
+    testcard_log_clear(0);
+    ASSERT_TRUE(testcard_force_status(0, 0x61, 0x10, 1));
+    text = run_text("/OPEN n.bin\n00B0000004\n00B0000002\n");
+    EXPECT_EQ(commands(), std::vector<std::string>({"00B0000004", "00B0000002"}));
+    EXPECT_NE(text.find(trace("Received", "6110") + trace("Sending", "00B0000002")),
+              std::string::npos);
+    EXPECT_EQ(script_read_file("n.bin"), bytes_text("ABCD"));
+}
+
+TEST_F(ScriptCard, WrongLengthOfAShortCommandResendsZeroHeaderBytes) {
+    ready();
+    ASSERT_TRUE(testcard_force_status(0, 0x6C, 0x08, 1));
+    run_text("/T=0\n00B0\n");
+    EXPECT_EQ(commands(), std::vector<std::string>({"00B0", "00B0000008"}));
+}
+
+/* A card that answers every follow-up with 61xx: the chain stops after 256
+   follow-ups, the last answer counts as final, and the script goes on. */
+TEST_F(ScriptCard, EndlessFollowUpChainIsCut) {
+    ready();
+    ASSERT_TRUE(testcard_force_status(0, 0x61, 0x01, -1));
+    std::string text = run_text("/T=0\n/OFF\n/OPEN c.bin\n00B0000001\n// after\n");
+    auto sent = commands();
+    ASSERT_EQ(sent.size(), 257u);
+    EXPECT_EQ(sent[0], "00B0000001");
+    EXPECT_EQ(sent[1], "00C0000001");
+    EXPECT_EQ(sent[256], "00C0000001");
+    EXPECT_EQ(text, loading() + "Logging data in file c.bin\r\n" +
+                        "No further follow-up after 256 in a row\r\n// after\r\n" +
+                        script_end_text());
+    EXPECT_EQ(script_read_file("c.bin"), "");
+}
+
+TEST_F(ScriptCard, TraceOffKeepsWaitingAndTheConsoleLines) {
+    ready();
+    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+    harness_pump(20);
+    std::string text = run_text("/OFF\n/W 5\n00A4040000\n");
+    EXPECT_EQ(text, loading() + "Waiting 5 ms\r\n" + script_end_text());
+    std::string console = harness_window_text(app.console_edit);
+    EXPECT_NE(console.find("Script: s.txt"), std::string::npos) << console;
+    EXPECT_NE(console.find("001: 00A4040000 9000"), std::string::npos) << console;
+}
+
+TEST_F(ScriptCard, ReopenedLogIsEmptiedFirst) {
+    ready();
+    ASSERT_TRUE(testcard_memory_set(0, 0, {0xAA, 0xBB, 0xCC, 0xDD}));
+    run_text("/OPEN a.bin\n00B0000004\n/OPEN a.bin\n00B0000004\n");
+    EXPECT_EQ(script_read_file("a.bin"), bytes_text("AABBCCDDAABBCCDD"));
+    run_text("/OPEN a.bin\n00B0000004\n/OPEN a.bin\n00B0000004\n/CLOSE\n/OPEN\n00B0000002\n");
+    EXPECT_EQ(script_read_file("a.bin"), bytes_text("AABB"));
+}
+
+/* The rest of an overlong line is a line of its own and is sent. */
+TEST_F(ScriptCard, PieceAfterAnOverlongLineIsSent) {
+    ready();
+    run_text("//" + std::string(2045, 'c') + "80F00004\n");
+    EXPECT_EQ(commands(), std::vector<std::string>({"80F00004"}));
+}
+
+/* The reader window starts the automatic script ("-s") for a card the ATR
+   table does not know, and the record's script for one it knows. */
+TEST_F(ScriptCard, InsertedCardRunsItsOwnScript) {
+    script_write_file("auto.txt", "// automatic\n00A4040000\n");
+    strcpy(app.auto_script_name, "auto.txt");
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    card_open_reader();
+    ASSERT_TRUE(card_tick_until(CARD_READY, 10000));
+    ASSERT_TRUE(script_wait_all(10000));
+    std::string text = script_pane_text();
+    EXPECT_NE(text.find("\r\nLoading script auto.txt ...\r\n// automatic\r\n" +
+                        trace("Sending", "00A4040000") + trace("Received", "6F0284009000") +
+                        script_end_text()),
+              std::string::npos)
+        << text;
+    card_close_reader();
+
+    script_write_file("own.txt", "// own script\n");
+    script_write_file("atr.txt", std::string("Known_Card ") + card_demo_atr + " 0 own.txt\r\n");
+    atr_table_load();
+    script_pane_clear();
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    card_open_reader();
+    ASSERT_TRUE(card_tick_until(CARD_READY, 10000));
+    ASSERT_TRUE(script_wait_all(10000));
+    text = script_pane_text();
+    EXPECT_NE(text.find("Known_Card inserted..."), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\nLoading script own.txt ...\r\n// own script\r\n" + script_end_text()),
+              std::string::npos)
+        << text;
+}
+
+/* A run started while another goes on resets the shared total and name,
+   and both runs reach their end. */
+TEST_F(ScriptCard, TwoRunsAtOnceBothEnd) {
+    ready();
+    static char first[] = "first.txt";
+    static char second[] = "second.txt";
+    std::string lines;
+    for (int i = 0; i < 40; i++)
+        lines += "80F00010\n";
+    script_write_file(first, "/OFF\n" + lines);
+    script_write_file(second, "/OFF\n" + lines);
+    start_script(first);
+    start_script(second);
+    ASSERT_TRUE(script_wait_all(60000));
+    std::string text = script_pane_text();
+    EXPECT_EQ(script_count(text, "End of script"), 2);
+    EXPECT_EQ(script_count(text, "Reader is busy"), 0);
+    EXPECT_EQ(commands().size(), 80u);
+    EXPECT_TRUE(app.script_name == first || app.script_name == second);
+}

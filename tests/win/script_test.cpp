@@ -1,0 +1,326 @@
+/*
+ * script_test.cpp: script runs and the script dialog without a card: the
+ * lines a run prints, its directives, its log files, its end when the reader
+ * is not ready, the count of runs, and what EXEC, QUIT and Browse do.
+ */
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "app/app_state.h"
+#include "console/console.h"
+#include "resources/resource.h"
+#include "script/script.h"
+#include "tests/win/script_fixture.h"
+#include "tests/win/win_harness.h"
+
+/* A frame and a reader pane of its own (no reader window, so no card state
+   machine prints between the lines of a run). */
+class ScriptTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        scratch_.enter();
+        harness_frame_open();
+        edit_ = CreateWindowExA(0, "edit", NULL, WS_POPUP | ES_MULTILINE | ES_AUTOVSCROLL, 0, 0,
+                                400, 300, NULL, NULL, GetModuleHandleA(NULL), NULL);
+        ASSERT_NE(edit_, (HWND)0);
+        pane_edit_prepare(edit_);
+        pane_reset(0);
+        app.reader_edit = edit_;
+    }
+    void TearDown() override {
+        EXPECT_TRUE(script_wait_all(20000)) << "a run did not end";
+        app.reader_edit = 0;
+        DestroyWindow(edit_);
+        harness_frame_close();
+        scratch_.leave();
+    }
+    /* Runs the script in file name to its end; the path text stays alive
+       for the run, as start_script requires. */
+    std::string run(const char *name) {
+        snprintf(path_, sizeof path_, "%s", name);
+        EXPECT_EQ(start_script(path_), 1);
+        EXPECT_TRUE(script_wait_all(20000));
+        return script_pane_text();
+    }
+    std::string run_text(const std::string &text) {
+        script_write_file("s.txt", text);
+        return run("s.txt");
+    }
+
+    ScriptScratch scratch_;
+    HWND edit_ = 0;
+    char path_[MAX_PATH] = "";
+};
+
+TEST_F(ScriptTest, MissingFilePrintsNotFoundAndTheReadyLineOnly) {
+    app.xfer_total_ms = 55;
+    app.script_name = "before";
+    EXPECT_EQ(
+        run("nofile.txt"),
+        "\r\nLoading script nofile.txt ...\r\nFile not found\r\n\r\nVelmo:> Card is ready\r\n");
+    EXPECT_EQ(app.xfer_total_ms, 55);
+    EXPECT_STREQ(app.script_name, "before");
+}
+
+TEST_F(ScriptTest, EmptyFileRunsToTheEndAndMarksTheRunStart) {
+    app.xfer_total_ms = 55;
+    EXPECT_EQ(run_text(""), "\r\nLoading script s.txt ...\r\n" + script_end_text());
+    EXPECT_EQ(app.xfer_total_ms, 0);
+    EXPECT_EQ(app.script_name, (const char *)path_);
+}
+
+/* A byte 0x1A ends a file read in text mode: what follows it never runs. */
+TEST_F(ScriptTest, ControlZEndsTheScript) {
+    std::string text = run_text("// before\r\n\x1A// after\r\n");
+    EXPECT_EQ(text, "\r\nLoading script s.txt ...\r\n// before\r\n" + script_end_text());
+}
+
+TEST_F(ScriptTest, CommentsWaitsAndSkippedLines) {
+    std::string text = run_text("/W\r\n"
+                                "// first comment\r\n"
+                                "/W 40\r\n"
+                                "x\r\n"
+                                "\r\n"
+                                "/W\n"
+                                "/OFX\n"
+                                "/CLOS\n"
+                                "/T=1\n"
+                                "/O\n"
+                                "00 A4 G0 00\n"
+                                "/W -1\n"
+                                "/W\n"
+                                "/W100\n"
+                                "//last");
+    EXPECT_EQ(text, "\r\nLoading script s.txt ...\r\n"
+                    "Waiting 0 ms\r\n"
+                    "// first comment\r\n"
+                    "Waiting 40 ms\r\n"
+                    "Waiting 40 ms\r\n"
+                    "Waiting -1 ms\r\n"
+                    "Waiting -1 ms\r\n"
+                    "Waiting -1 ms\r\n"
+                    "//last\r\n" +
+                        script_end_text());
+    /* Two pauses of 40 ms; a negative number pauses not at all. */
+    EXPECT_GE(script_pane_time(), 60);
+    EXPECT_LT(script_pane_time(), 5000);
+}
+
+TEST_F(ScriptTest, NoCardEndsTheRunAtTheFirstApduLine) {
+    std::string text = run_text("00A4040000\r\n// never\r\n00B0000000\r\n");
+    EXPECT_EQ(text, "\r\nLoading script s.txt ...\r\n"
+                    "Sending\r\n00A4040000\r\n"
+                    "\r\nReader is busy, try later...\r\n" +
+                        script_end_text());
+}
+
+TEST_F(ScriptTest, TraceOffHidesSendingButNotTheBusyLine) {
+    std::string text = run_text("/OFF\n/W 1\n00A4040000\n");
+    EXPECT_EQ(text, "\r\nLoading script s.txt ...\r\nWaiting 1 ms\r\n"
+                    "\r\nReader is busy, try later...\r\n" +
+                        script_end_text());
+    script_pane_clear();
+    text = run_text("/OFF\n/ON\n   \n");
+    EXPECT_EQ(text, "\r\nLoading script s.txt ...\r\nSending\r\n"
+                    "\r\nReader is busy, try later...\r\n" +
+                        script_end_text());
+}
+
+TEST_F(ScriptTest, OpenWithoutNameEmptiesNull) {
+    script_write_file("null", "old data");
+    std::string text = run_text("/OPEN\n");
+    EXPECT_EQ(text,
+              "\r\nLoading script s.txt ...\r\nLogging data in file null\r\n" + script_end_text());
+    EXPECT_EQ(script_read_file("null"), "");
+}
+
+TEST_F(ScriptTest, SecondOpenDoesNothingAndReopenKeepsTheName) {
+    script_write_file("a.bin", "abc");
+    std::string text = run_text("/OPEN a.bin\n/OPEN b.bin\n/CLOSE\n/CLOSE\n/OPEN\n/OPX\n");
+    EXPECT_EQ(text, "\r\nLoading script s.txt ...\r\n"
+                    "Logging data in file a.bin\r\n"
+                    "Logging data in file a.bin\r\n" +
+                        script_end_text());
+    EXPECT_EQ(script_read_file("a.bin"), "");
+    EXPECT_FALSE(script_file_exists("b.bin"));
+}
+
+TEST_F(ScriptTest, UnopenableAndOverlongLogNamesAreRefusedQuietly) {
+    std::string long_name(300, 'L');
+    std::string text = run_text("/OPEN nodir\\x.bin\n/OPEN " + long_name + "\n/OPEN\n/CLOSE\n");
+    /* The refused overlong name is not kept; the failed one is. */
+    EXPECT_EQ(text, "\r\nLoading script s.txt ...\r\n" + script_end_text());
+    script_pane_clear();
+    text = run_text("/OPEN " + long_name + "\n/OPEN\n");
+    EXPECT_EQ(text,
+              "\r\nLoading script s.txt ...\r\nLogging data in file null\r\n" + script_end_text());
+}
+
+TEST_F(ScriptTest, RunsAreCountedUntilTheirLastLine) {
+    script_write_file("slow.txt", "/W 300\n");
+    snprintf(path_, sizeof path_, "slow.txt");
+    start_script(path_);
+    start_script(path_);
+    EXPECT_EQ(app.script_runs, 2);
+    EXPECT_EQ(script_runs_wait(0), 0);
+    /* The GUI thread waits and still takes in what the runs print. */
+    EXPECT_EQ(script_runs_wait(10000), 1);
+    EXPECT_EQ(app.script_runs, 0);
+    std::string text = script_pane_text();
+    EXPECT_EQ(script_count(text, "Loading script slow.txt ..."), 2);
+    EXPECT_EQ(script_count(text, "Velmo:> Card is ready"), 2);
+}
+
+TEST_F(ScriptTest, CardScriptIsTheRecordsOrTheAutomaticOne) {
+    script_write_file("auto.txt", "// automatic\n");
+    script_write_file("own.txt", "// own\n");
+    strcpy(app.auto_script_name, "auto.txt");
+    strcpy(app.atr_table[0].script, "own.txt");
+    app.atr_count = 1;
+    app.atr_index = -1;
+    EXPECT_EQ(run_card_script(), 0);
+    ASSERT_TRUE(script_wait_all(10000));
+    EXPECT_EQ(script_pane_text(),
+              "\r\nLoading script auto.txt ...\r\n// automatic\r\n" + script_end_text());
+    EXPECT_EQ(app.script_name, (const char *)app.auto_script_name);
+    script_pane_clear();
+    app.atr_index = 0;
+    run_card_script();
+    ASSERT_TRUE(script_wait_all(10000));
+    EXPECT_EQ(script_pane_text(),
+              "\r\nLoading script own.txt ...\r\n// own\r\n" + script_end_text());
+    EXPECT_EQ(app.script_name, (const char *)app.atr_table[0].script);
+}
+
+/* --- The script dialog, driven from a second thread while the GUI thread
+   runs it modally. --- */
+
+static HWND script_dialog_find(void) {
+    return harness_find_window("Execute a Script", 5000);
+}
+
+static std::string script_dialog_field(HWND dialog) {
+    return harness_window_text(GetDlgItem(dialog, IDC_SCRIPT_NAME));
+}
+
+static void script_dialog_press(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
+}
+
+/* Opens the dialog from the menu; driver runs on its own thread meanwhile. */
+template <typename Driver> static void script_dialog_run(Driver driver) {
+    std::thread helper(driver);
+    SendMessageA(app.frame_window, WM_COMMAND, IDM_SCRIPT_EXEC, 0);
+    helper.join();
+}
+
+TEST_F(ScriptTest, ExecRunsTheShownNameWhateverWasTyped) {
+    std::string shown;
+    script_dialog_run([&] {
+        HWND dialog = script_dialog_find();
+        if (!dialog)
+            return;
+        shown = script_dialog_field(dialog);
+        SetWindowTextA(GetDlgItem(dialog, IDC_SCRIPT_NAME), "typed.txt");
+        script_dialog_press(dialog, IDC_SCRIPT_EXEC);
+    });
+    EXPECT_EQ(shown, "script.txt");
+    ASSERT_TRUE(script_wait_all(10000));
+    EXPECT_EQ(script_pane_text(), "\r\nLoading script script.txt ...\r\nFile not found"
+                                  "\r\n\r\nVelmo:> Card is ready\r\n");
+    EXPECT_STREQ(app.script_file_name, "script.txt");
+}
+
+TEST_F(ScriptTest, QuitRunsNothing) {
+    script_dialog_run([&] {
+        HWND dialog = script_dialog_find();
+        if (dialog)
+            script_dialog_press(dialog, IDC_SCRIPT_QUIT);
+    });
+    harness_pump(100);
+    EXPECT_EQ(app.script_runs, 0);
+    EXPECT_EQ(harness_window_text(edit_), "");
+}
+
+TEST_F(ScriptTest, ExecTwiceStartsTwoRunsAtOnce) {
+    /* long enough to outlast the second opening of the dialog */
+    script_write_file("script.txt", "/W 1500\n");
+    for (int i = 0; i < 2; i++) {
+        script_dialog_run([&] {
+            HWND dialog = script_dialog_find();
+            if (dialog)
+                script_dialog_press(dialog, IDC_SCRIPT_EXEC);
+        });
+    }
+    EXPECT_EQ(app.script_runs, 2);
+    ASSERT_TRUE(script_wait_all(10000));
+    std::string text = script_pane_text();
+    EXPECT_EQ(script_count(text, "Waiting 1500 ms"), 2);
+    EXPECT_EQ(script_count(text, "End of script"), 2);
+}
+
+/* Browse picks a file through the open dialog ("Read Script File"); the
+   choice stays after QUIT and is shown and run at the next opening. */
+TEST_F(ScriptTest, BrowseChoiceStaysForTheNextOpening) {
+    script_write_file("chosen.txt", "// chosen\n");
+    std::string full = std::string(scratch_.dir()) + "\\chosen.txt";
+    std::string after_browse;
+    script_dialog_run([&] {
+        HWND dialog = script_dialog_find();
+        if (!dialog)
+            return;
+        script_dialog_press(dialog, IDC_SCRIPT_BROWSE);
+        HWND chooser = harness_find_window("Read Script File", 5000);
+        if (chooser) {
+            /* the file name box of either dialog style */
+            HWND name = GetDlgItem(chooser, 0x47C);
+            if (!name)
+                name = GetDlgItem(chooser, 0x480);
+            SetWindowTextA(name, full.c_str());
+            PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                         (LPARAM)GetDlgItem(chooser, IDOK));
+            for (int i = 0; i < 200 && IsWindow(chooser); i++)
+                Sleep(20);
+        }
+        after_browse = script_dialog_field(dialog);
+        script_dialog_press(dialog, IDC_SCRIPT_QUIT);
+    });
+    EXPECT_STRCASEEQ(app.script_file_name, full.c_str());
+    EXPECT_STRCASEEQ(after_browse.c_str(), full.c_str());
+    EXPECT_EQ(app.script_runs, 0);
+
+    std::string shown;
+    script_dialog_run([&] {
+        HWND dialog = script_dialog_find();
+        if (!dialog)
+            return;
+        shown = script_dialog_field(dialog);
+        script_dialog_press(dialog, IDC_SCRIPT_EXEC);
+    });
+    EXPECT_STRCASEEQ(shown.c_str(), full.c_str());
+    ASSERT_TRUE(script_wait_all(10000));
+    EXPECT_NE(script_pane_text().find("// chosen\r\n"), std::string::npos);
+}
+
+TEST_F(ScriptTest, CancelledBrowseKeepsTheName) {
+    std::string after;
+    script_dialog_run([&] {
+        HWND dialog = script_dialog_find();
+        if (!dialog)
+            return;
+        script_dialog_press(dialog, IDC_SCRIPT_BROWSE);
+        HWND chooser = harness_find_window("Read Script File", 5000);
+        if (chooser) {
+            PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                         (LPARAM)GetDlgItem(chooser, IDCANCEL));
+            for (int i = 0; i < 200 && IsWindow(chooser); i++)
+                Sleep(20);
+        }
+        after = script_dialog_field(dialog);
+        script_dialog_press(dialog, IDC_SCRIPT_QUIT);
+    });
+    EXPECT_EQ(after, "script.txt");
+    EXPECT_STREQ(app.script_file_name, "script.txt");
+}

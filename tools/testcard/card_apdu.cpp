@@ -1,0 +1,232 @@
+/*
+ * card_apdu.cpp: what the test card answers to a command APDU.
+ *
+ * Commands (short APDUs only):
+ *   00 A4 SELECT          answers the FCI "6F L 84 n <name>" (name: first 16
+ *                         data bytes); in T=0 mode 61 xx and the FCI is kept
+ *                         for GET RESPONSE; P2 0C: no data, 90 00.
+ *   00 C0 GET RESPONSE    T=0 data left by SELECT; 69 85 when none.
+ *   00 B0 READ BINARY     Le bytes at address P1P2 (Le 00 = 256); in T=0 mode
+ *                         Le 00 or no Le answers 6C 08 (the card's record).
+ *   00 D0 WRITE BINARY    Lc bytes at address P1P2.
+ *   FF B0 / FF D6         the same on 4-byte blocks: address = P1P2 * 4.
+ *   80 F0 P1 P2           exactly N = P1*256+P2 bytes (pattern, then 90 00).
+ * Past the end of memory 6B 00; unknown INS 6D 00; unknown CLA 6E 00; a
+ * length that does not match the APDU 67 00; P1 P2 other than 00 00 on
+ * GET RESPONSE 6A 86.
+ */
+#include "tools/testcard/testcard.h"
+
+#include <cstring>
+
+#include <unistd.h>
+
+namespace {
+
+struct Apdu {
+    uint8_t cla, ins, p1, p2;
+    const uint8_t *data;
+    size_t lc;
+    int le; /* -1: no Le; otherwise 1..256 */
+};
+
+void sw_append(std::vector<uint8_t> &response, int sw) {
+    response.push_back((uint8_t)(sw >> 8));
+    response.push_back((uint8_t)sw);
+}
+
+/* Splits a short APDU into its fields; false when the length bytes do not
+   match the APDU's length (extended APDUs included). */
+bool apdu_parse(const uint8_t *command, size_t length, Apdu &apdu) {
+    apdu = Apdu{command[0], command[1], command[2], command[3], nullptr, 0, -1};
+    if (length == 4)
+        return true;
+    if (length == 5) {
+        apdu.le = command[4] ? command[4] : 256;
+        return true;
+    }
+    size_t lc = command[4];
+    if (lc == 0)
+        return false;
+    apdu.data = command + 5;
+    apdu.lc = lc;
+    if (length == 5 + lc)
+        return true;
+    if (length == 6 + lc) {
+        apdu.le = command[5 + lc] ? command[5 + lc] : 256;
+        return true;
+    }
+    return false;
+}
+
+bool apdu_known(uint8_t cla, uint8_t ins) {
+    switch (cla) {
+        case 0x00: return ins == 0xA4 || ins == 0xB0 || ins == 0xC0 || ins == 0xD0;
+        case 0x80: return ins == 0xF0;
+        case 0xFF: return ins == 0xB0 || ins == 0xD6;
+        default: return false;
+    }
+}
+
+void card_select(TestCard &card, const Apdu &apdu, std::vector<uint8_t> &response) {
+    if (apdu.p2 == 0x0C) {
+        sw_append(response, 0x9000);
+        return;
+    }
+    size_t n = apdu.lc < 16 ? apdu.lc : 16;
+    std::vector<uint8_t> fci = {0x6F, (uint8_t)(n + 2), 0x84, (uint8_t)n};
+    fci.insert(fci.end(), apdu.data, apdu.data + n);
+    if (card.t0_mode) {
+        card.pending = fci;
+        sw_append(response, 0x6100 | (int)fci.size());
+        return;
+    }
+    response = fci;
+    sw_append(response, 0x9000);
+}
+
+void card_get_response(TestCard &card, const Apdu &apdu, std::vector<uint8_t> &response) {
+    if (apdu.p1 != 0 || apdu.p2 != 0) {
+        sw_append(response, 0x6A86);
+        return;
+    }
+    if (card.pending.empty()) {
+        sw_append(response, 0x6985);
+        return;
+    }
+    size_t have = card.pending.size();
+    size_t want = apdu.le < 0 ? 256 : (size_t)apdu.le;
+    if (want > have) {
+        sw_append(response, 0x6C00 | (int)have);
+        return;
+    }
+    response.assign(card.pending.begin(), card.pending.begin() + (long)want);
+    card.pending.erase(card.pending.begin(), card.pending.begin() + (long)want);
+    sw_append(response, card.pending.empty() ? 0x9000 : 0x6100 | (int)card.pending.size());
+}
+
+void card_read(TestCard &card, unsigned address, int le, std::vector<uint8_t> &response) {
+    if (le < 0) {
+        sw_append(response, 0x6700);
+        return;
+    }
+    if (address + (unsigned)le > CARD_MEMORY_SIZE) {
+        sw_append(response, 0x6B00);
+        return;
+    }
+    response.assign(card.memory.begin() + address, card.memory.begin() + address + le);
+    sw_append(response, 0x9000);
+}
+
+void card_write(TestCard &card, unsigned address, const Apdu &apdu,
+                std::vector<uint8_t> &response) {
+    if (apdu.lc == 0) {
+        sw_append(response, 0x6700);
+        return;
+    }
+    if (!card_memory_write(card, address, apdu.data, apdu.lc)) {
+        sw_append(response, 0x6B00);
+        return;
+    }
+    sw_append(response, 0x9000);
+}
+
+/* N = P1*256+P2 bytes in all, so that tests can ask for any response length,
+   the odd ones (0 and 1 byte) included. */
+void card_pattern(const Apdu &apdu, std::vector<uint8_t> &response) {
+    size_t n = (size_t)apdu.p1 * 256 + apdu.p2;
+    if (n == 1) {
+        response.push_back(0x90);
+        return;
+    }
+    for (size_t i = 0; i + 2 < n; i++)
+        response.push_back((uint8_t)i);
+    if (n >= 2)
+        sw_append(response, 0x9000);
+}
+
+void card_dispatch(TestCard &card, const Apdu &apdu, std::vector<uint8_t> &response) {
+    unsigned address = (unsigned)apdu.p1 << 8 | apdu.p2;
+    switch (apdu.cla << 8 | apdu.ins) {
+        case 0x00A4: card_select(card, apdu, response); break;
+        case 0x00C0: card_get_response(card, apdu, response); break;
+        case 0x00B0:
+            if (card.t0_mode && (apdu.le < 0 || apdu.le == 256))
+                sw_append(response, 0x6C08);
+            else
+                card_read(card, address, apdu.le, response);
+            break;
+        case 0x00D0: card_write(card, address, apdu, response); break;
+        case 0xFFB0: card_read(card, address * 4, apdu.le, response); break;
+        case 0xFFD6: card_write(card, address * 4, apdu, response); break;
+        case 0x80F0: card_pattern(apdu, response); break;
+        default: sw_append(response, 0x6D00); break;
+    }
+}
+
+} // namespace
+
+void card_apdu_answer(TestCard &card, const uint8_t *command, size_t length,
+                      std::vector<uint8_t> &response) {
+    response.clear();
+    if (card.forced_count != 0) {
+        if (card.forced_count > 0)
+            card.forced_count--;
+        sw_append(response, card.forced_sw);
+        return;
+    }
+    if (length < 4) {
+        sw_append(response, 0x6700);
+        return;
+    }
+    if (!(command[0] == 0x00 && command[1] == 0xC0))
+        card.pending.clear();
+    if (command[0] != 0x00 && command[0] != 0x80 && command[0] != 0xFF) {
+        sw_append(response, 0x6E00);
+        return;
+    }
+    if (!apdu_known(command[0], command[1])) {
+        sw_append(response, 0x6D00);
+        return;
+    }
+    Apdu apdu;
+    if (!apdu_parse(command, length, apdu)) {
+        sw_append(response, 0x6700);
+        return;
+    }
+    card_dispatch(card, apdu, response);
+}
+
+void card_apdu_log(TestCard &card, char direction, const uint8_t *bytes, size_t length) {
+    std::string line = std::string(1, direction) + ": " + card_hex(bytes, length);
+    if (card.log_file) {
+        fprintf(card.log_file, "%s\n", line.c_str());
+        fflush(card.log_file);
+    }
+    card.log.push_back(line);
+    while (card.log.size() > CARD_LOG_LINES)
+        card.log.pop_front();
+}
+
+bool card_memory_write(TestCard &card, unsigned address, const uint8_t *bytes, size_t length) {
+    if (address > CARD_MEMORY_SIZE || length > CARD_MEMORY_SIZE - address)
+        return false;
+    if (length == 0)
+        return true;
+    memcpy(card.memory.data() + address, bytes, length);
+    if (card.memory_fd >= 0 && pwrite(card.memory_fd, bytes, length, address) != (ssize_t)length)
+        perror("testcard: memory image");
+    return true;
+}
+
+void card_state_reset(TestCard &card) {
+    card.memory.assign(CARD_MEMORY_SIZE, 0);
+    if (card.memory_fd >= 0 &&
+        pwrite(card.memory_fd, card.memory.data(), CARD_MEMORY_SIZE, 0) != CARD_MEMORY_SIZE)
+        perror("testcard: memory image");
+    card.log.clear();
+    card.pending.clear();
+    card.delay_ms = 0;
+    card.forced_sw = 0;
+    card.forced_count = 0;
+}

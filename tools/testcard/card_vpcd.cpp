@@ -1,0 +1,180 @@
+/*
+ * card_vpcd.cpp: the card's side of the reader driver's TCP protocol. The card
+ * is the client: it is in the reader while its connection is open. Every
+ * message is a 2-byte big-endian length and that many bytes; a 1-byte message
+ * from the reader is a control (00 power off, 01 power on, 02 reset, 04 send
+ * the ATR), a longer one is a command APDU answered by one message.
+ *
+ * The driver writes each message in two small pieces. With Nagle's algorithm
+ * on our side and delayed ACKs, every exchange would wait about 40 ms; the
+ * socket therefore has TCP_NODELAY, quick ACKs are re-armed before every
+ * receive (the kernel clears them again), and each answer leaves in one send.
+ */
+#include "tools/testcard/testcard.h"
+
+#include <chrono>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const auto retry_wait = std::chrono::milliseconds(200);
+
+/* The reader driver looks for the card about every 0.4 s, and when a new
+   connection is already waiting it takes it in place of a closed one without
+   ever reporting the card gone. A card taken out therefore stays out longer
+   than one of its polls before it connects again. */
+const auto out_time = std::chrono::milliseconds(600);
+
+int vpcd_connect(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons((uint16_t)port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, (sockaddr *)&address, sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+bool vpcd_read(int fd, uint8_t *bytes, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+        int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+        ssize_t got = recv(fd, bytes + done, length - done, 0);
+        if (got <= 0)
+            return false;
+        done += (size_t)got;
+    }
+    return true;
+}
+
+bool vpcd_write(int fd, const std::vector<uint8_t> &bytes) {
+    std::vector<uint8_t> message(bytes.size() + 2);
+    message[0] = (uint8_t)(bytes.size() >> 8);
+    message[1] = (uint8_t)bytes.size();
+    if (!bytes.empty())
+        memcpy(message.data() + 2, bytes.data(), bytes.size());
+    size_t done = 0;
+    while (done < message.size()) {
+        ssize_t sent = send(fd, message.data() + done, message.size() - done, MSG_NOSIGNAL);
+        if (sent <= 0)
+            return false;
+        done += (size_t)sent;
+    }
+    return true;
+}
+
+/* A control byte from the reader. `power_on_seen` is the connection's: the
+   reader asks for the ATR right after powering the card, and the card counts
+   as taken by the reader from that ATR request on. */
+bool vpcd_control(TestCard &card, int fd, uint8_t control, bool &power_on_seen) {
+    std::unique_lock<std::mutex> hold(card.lock);
+    switch (control) {
+        case 0x00:
+        case 0x02: card.pending.clear(); return true;
+        case 0x01:
+            card.pending.clear();
+            power_on_seen = true;
+            return true;
+        case 0x04: {
+            std::vector<uint8_t> atr = card.atr;
+            card.atr_asked = true;
+            if (power_on_seen)
+                card.powered = true;
+            card.changed.notify_all();
+            hold.unlock();
+            return vpcd_write(fd, atr);
+        }
+        default: return true; /* unknown controls get no answer */
+    }
+}
+
+bool vpcd_apdu(TestCard &card, int fd, const std::vector<uint8_t> &command,
+               std::vector<uint8_t> &response) {
+    std::unique_lock<std::mutex> hold(card.lock);
+    card_apdu_log(card, 'C', command.data(), command.size());
+    card_apdu_answer(card, command.data(), command.size(), response);
+    card_apdu_log(card, 'R', response.data(), response.size());
+    if (card.delay_ms > 0)
+        card.changed.wait_for(hold, std::chrono::milliseconds(card.delay_ms),
+                              [&] { return card.quit || card.reconnect || !card.inserted; });
+    hold.unlock();
+    return vpcd_write(fd, response);
+}
+
+void vpcd_serve(TestCard &card, int fd) {
+    std::vector<uint8_t> message, response;
+    bool power_on_seen = false;
+    for (;;) {
+        uint8_t head[2];
+        if (!vpcd_read(fd, head, 2))
+            return;
+        message.resize((size_t)head[0] << 8 | head[1]);
+        if (message.empty())
+            continue;
+        if (!vpcd_read(fd, message.data(), message.size()))
+            return;
+        bool ok = message.size() == 1 ? vpcd_control(card, fd, message[0], power_on_seen)
+                                      : vpcd_apdu(card, fd, message, response);
+        if (!ok)
+            return;
+    }
+}
+
+} // namespace
+
+void card_vpcd_drop(TestCard &card) {
+    if (card.vpcd_fd >= 0)
+        shutdown(card.vpcd_fd, SHUT_RDWR);
+}
+
+void card_vpcd_run(TestCard &card) {
+    std::unique_lock<std::mutex> hold(card.lock);
+    while (!card.quit) {
+        if (!card.inserted) {
+            card.changed.wait(hold);
+            continue;
+        }
+        int port = card.vpcd_port;
+        hold.unlock();
+        int fd = vpcd_connect(port);
+        hold.lock();
+        if (fd < 0) {
+            /* The reader driver is not up yet: try again shortly. */
+            card.changed.wait_for(hold, retry_wait);
+            continue;
+        }
+        if (!card.inserted || card.quit) {
+            close(fd);
+            continue;
+        }
+        card.vpcd_fd = fd;
+        card.connects++;
+        card.atr_asked = card.powered = card.reconnect = false;
+        card.pending.clear();
+        card.changed.notify_all();
+        hold.unlock();
+        vpcd_serve(card, fd);
+        hold.lock();
+        close(fd);
+        card.vpcd_fd = -1;
+        card.reconnect = false;
+        card.changed.notify_all();
+        auto until = std::chrono::steady_clock::now() + out_time;
+        while (!card.quit && card.changed.wait_until(hold, until) != std::cv_status::timeout) {
+        }
+    }
+}
