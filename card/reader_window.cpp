@@ -16,25 +16,16 @@
 #include "dialogs/dialogs.h"
 #include "resources/resource.h"
 
-static void reader_apply_font(void) {
-    app.reader_font = CreateFontIndirectA(&app.pane_logfont);
-    SendMessageA(app.reader_edit, WM_SETFONT, (WPARAM)app.reader_font, FALSE);
-}
-
 static LRESULT reader_on_create(HWND window, LPARAM lparam) {
     const CREATESTRUCTA *create = (const CREATESTRUCTA *)lparam;
-    DWORD style = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
-                  ES_AUTOHSCROLL;
 
     app.reader_window = window;
     app.reader_instance = create->hInstance;
     pane_reset(0);
-    app.reader_edit = CreateWindowExA(0, "edit", NULL, style, 0, 0, 0, 0, window,
-                                      (HMENU)IDC_PANE_EDIT, create->hInstance, NULL);
-    pane_edit_prepare(app.reader_edit);
+    app.reader_edit = pane_edit_create(window, create->hInstance);
     app.reader_back_brush = CreateSolidBrush(app.reader_back_color);
     if (app.reader_font_chosen)
-        reader_apply_font();
+        app.reader_font = pane_font_apply(app.reader_edit);
     reader_choose();
     reader_print("Reader %s is selected...\r\n", app.reader_names);
     SetTimer(window, CARD_TIMER_ID, CARD_TIMER_MS, NULL);
@@ -49,14 +40,7 @@ static LRESULT reader_on_destroy(HWND window) {
         app.reader_window = 0;
     }
     EnableMenuItem(app.frame_menu, IDM_NEW_READER, MF_BYCOMMAND | MF_ENABLED);
-    if (app.reader_font) {
-        DeleteObject(app.reader_font);
-        app.reader_font = 0;
-    }
-    if (app.reader_back_brush) {
-        DeleteObject(app.reader_back_brush);
-        app.reader_back_brush = 0;
-    }
+    pane_style_release(&app.reader_font, &app.reader_back_brush);
     return 0;
 }
 

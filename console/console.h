@@ -19,7 +19,10 @@ void pane_edit_prepare(HWND edit);                           /* lift the text li
 /* Posted-by-SendMessage request that carries a worker's text to the GUI thread */
 #define WM_PANE_PRINT (WM_APP + 1)
 
-/* Exports from console/pane_style.cpp: font and colour choosers of both panes */
+/* Exports from console/pane_style.cpp: what the two panes' windows share */
+HWND pane_edit_create(HWND window, HINSTANCE instance); /* the pane's edit control */
+HFONT pane_font_apply(HWND edit);                       /* font from pane_logfont, set */
+void pane_style_release(HFONT *font, HBRUSH *brush);    /* each deleted once, then 0 */
 int pane_choose_font(HWND window, HFONT *font);         /* 1 when a new font was set */
 int pane_choose_color(HWND window, COLORREF *color);    /* 1 when confirmed */
 void pane_redraw(HWND edit, HWND window);

@@ -9,26 +9,17 @@
 #include "card/card.h"
 #include "resources/resource.h"
 
-static void console_apply_font(void) {
-    app.console_font = CreateFontIndirectA(&app.pane_logfont);
-    SendMessageA(app.console_edit, WM_SETFONT, (WPARAM)app.console_font, FALSE);
-}
-
 static LRESULT console_on_create(HWND window, LPARAM lparam) {
     const CREATESTRUCTA *create = (const CREATESTRUCTA *)lparam;
-    DWORD style = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
-                  ES_AUTOHSCROLL;
 
     app.console_window = window;
-    app.console_edit = CreateWindowExA(0, "edit", NULL, style, 0, 0, 0, 0, window,
-                                       (HMENU)IDC_PANE_EDIT, create->hInstance, NULL);
-    pane_edit_prepare(app.console_edit);
+    app.console_edit = pane_edit_create(window, create->hInstance);
     SendMessageA(app.console_edit, EM_SETSEL, (WPARAM)-1, -1);
     xfer_stats_clear();
     pane_reset(1);
     app.console_back_brush = CreateSolidBrush(app.console_back_color);
     if (app.console_font_chosen)
-        console_apply_font();
+        app.console_font = pane_font_apply(app.console_edit);
     return 0;
 }
 
@@ -38,14 +29,7 @@ static LRESULT console_on_destroy(HWND window) {
         app.console_edit = 0;
         app.console_window = 0;
     }
-    if (app.console_font) {
-        DeleteObject(app.console_font);
-        app.console_font = 0;
-    }
-    if (app.console_back_brush) {
-        DeleteObject(app.console_back_brush);
-        app.console_back_brush = 0;
-    }
+    pane_style_release(&app.console_font, &app.console_back_brush);
     return 0;
 }
 

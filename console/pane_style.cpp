@@ -13,6 +13,35 @@
 #include "app/app_state.h"
 #include "resources/resource.h"
 
+/* The multi-line edit control that fills a pane's window. */
+HWND pane_edit_create(HWND window, HINSTANCE instance) {
+    DWORD style = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
+                  ES_AUTOHSCROLL;
+    HWND edit = CreateWindowExA(0, "edit", NULL, style, 0, 0, 0, 0, window, (HMENU)IDC_PANE_EDIT,
+                                instance, NULL);
+    if (edit)
+        pane_edit_prepare(edit);
+    return edit;
+}
+
+/* A new window gets the font confirmed last in either pane. */
+HFONT pane_font_apply(HWND edit) {
+    HFONT font = CreateFontIndirectA(&app.pane_logfont);
+    SendMessageA(edit, WM_SETFONT, (WPARAM)font, FALSE);
+    return font;
+}
+
+void pane_style_release(HFONT *font, HBRUSH *brush) {
+    if (*font) {
+        DeleteObject(*font);
+        *font = 0;
+    }
+    if (*brush) {
+        DeleteObject(*brush);
+        *brush = 0;
+    }
+}
+
 /* Runs the font chooser on pane_logfont. When the user confirms and window
    still exists, creates the font, sets it into the window's pane and swaps
    it with *font (the previous one is deleted once). Returns 1 when confirmed. */
