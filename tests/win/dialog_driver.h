@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <string>
+#include <string.h>
 #include <thread>
 #include <vector>
 
@@ -47,6 +48,17 @@ static inline bool dialog_drive(const char *name, const char *title, DLGPROC pro
 }
 
 /* A click whose work ends inside the dialog procedure: returns when done. */
+/* A filter list as the file dialog reads it: texts up to the empty one. */
+static inline std::string filter_text(const char *list) {
+    std::string text;
+    while (*list) {
+        text += list;
+        text += '|';
+        list += strlen(list) + 1;
+    }
+    return text;
+}
+
 static inline void dialog_click(HWND dialog, int id) {
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
 }

@@ -29,17 +29,6 @@ class FileDialogs : public testing::Test {
     }
 };
 
-/* The filter list as the dialog reads it: texts up to the empty one. */
-static std::string filter_text(const char *list) {
-    std::string text;
-    while (*list) {
-        text += list;
-        text += '|';
-        list += strlen(list) + 1;
-    }
-    return text;
-}
-
 TEST_F(FileDialogs, StandardSetUpHasTheTextFilterAndTheRecordSizeOfThisBuild) {
     file_dialog_init(app.frame_window);
     EXPECT_EQ(app.file_dialog.lStructSize, sizeof(OPENFILENAMEA));

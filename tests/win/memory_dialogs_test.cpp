@@ -25,16 +25,6 @@ class MemoryDialogs : public testing::Test {
     }
 };
 
-static std::string filter_text(const char *list) {
-    std::string text;
-    while (*list) {
-        text += list;
-        text += '|';
-        list += strlen(list) + 1;
-    }
-    return text;
-}
-
 /* WRITE of `path` (typed into the open dialog); the address field after. */
 static std::string write_file(HWND dialog, const std::string &path, int answer_box = 0) {
     dialog_click_posted(dialog, IDC_WRITE_WRITE);
