@@ -69,15 +69,21 @@ static void frame_close_active(void) {
         SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)active, 0);
 }
 
+/* The menu item is greyed only once its window exists: a window that
+   failed to open must not leave the user without a way to try again. */
+static void frame_grey_while_open(HWND child, UINT item) {
+    if (child && IsWindow(child))
+        EnableMenuItem(app.frame_menu, item, MF_BYCOMMAND | MF_GRAYED);
+}
+
 static void frame_new_console(void) {
-    frame_create_child("HelloChild", "Console");
+    HWND console = frame_create_child("HelloChild", "Console");
     console_print("Console is Ready ...\r\n");
-    EnableMenuItem(app.frame_menu, IDM_NEW_CONSOLE, MF_BYCOMMAND | MF_GRAYED);
+    frame_grey_while_open(console, IDM_NEW_CONSOLE);
 }
 
 static void frame_new_reader(void) {
-    frame_create_child("Velmo", "Velmo");
-    EnableMenuItem(app.frame_menu, IDM_NEW_READER, MF_BYCOMMAND | MF_GRAYED);
+    frame_grey_while_open(frame_create_child("Velmo", "Velmo"), IDM_NEW_READER);
 }
 
 static void frame_dialog(HWND window, const char *name, DLGPROC proc) {

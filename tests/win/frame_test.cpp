@@ -371,3 +371,22 @@ TEST_F(FrameTest, WindowListEntriesActivateTheirChild) {
     frame_command(IDM_FIRST_CHILD);
     EXPECT_EQ((HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0), console);
 }
+
+/* A child window that fails to open leaves its menu item available, so the
+   user can try again; once it opens, the item is greyed. */
+TEST_F(FrameTest, AChildThatFailsToOpenLeavesItsMenuItemAvailable) {
+    HINSTANCE instance = GetModuleHandleA(NULL);
+    ASSERT_TRUE(UnregisterClassA("HelloChild", instance));
+    ASSERT_TRUE(UnregisterClassA("Velmo", instance));
+    frame_command(IDM_NEW_CONSOLE);
+    frame_command(IDM_NEW_READER);
+    EXPECT_EQ(harness_child_count(), 0);
+    EXPECT_FALSE(menu_greyed(IDM_NEW_CONSOLE));
+    EXPECT_FALSE(menu_greyed(IDM_NEW_READER));
+
+    app_register_classes(instance);
+    frame_command(IDM_NEW_CONSOLE);
+    EXPECT_EQ(harness_child_count(), 1);
+    EXPECT_TRUE(menu_greyed(IDM_NEW_CONSOLE));
+    EXPECT_FALSE(menu_greyed(IDM_NEW_READER));
+}
