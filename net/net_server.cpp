@@ -26,7 +26,8 @@ enum {
     NET_RUNNING = 1,  /* net_running while the server runs */
     NET_STOPPING = 2, /* net_running while a stop runs */
     NET_BACKLOG = 5,  /* clients waiting while one is served */
-    NET_STOP_PAUSE_MS = 1000
+    NET_STOP_PAUSE_MS = 1000,
+    NET_ACCEPT_RETRY_MS = 100 /* pause before retrying an accept that failed again */
 };
 
 /* Swaps value into net_listen_socket and returns what was there. */
@@ -145,15 +146,38 @@ static int net_server_adopt(SOCKET client) {
     return adopted;
 }
 
-/* Serves one client after the other until accept fails (the stop closed the
-   listening socket). Clients that come meanwhile wait in the backlog. */
+/* Whether a failed accept ends the server: only when the stop has closed
+   the listening socket, or the socket cannot accept at all (not a socket,
+   or not listening). Anything else is one client's trouble: a client that
+   reset before it was taken fails the accept with WSAECONNRESET, and the
+   reader must stay on for the next one. */
+static int net_accept_failure_ends(int error) {
+    if (app.net_listen_socket == INVALID_SOCKET || !net_server_running())
+        return 1;
+    return error == WSAENOTSOCK || error == WSAEINVAL || error == WSAEOPNOTSUPP ||
+           error == WSANOTINITIALISED;
+}
+
+/* Serves one client after the other until the stop closes the listening
+   socket. Clients that come meanwhile wait in the backlog. A failure that
+   repeats is retried after a short pause, not in a busy loop. */
 static void net_server_accept_loop(SOCKET listener) {
+    int failures = 0;
+
     while (app.net_listen_socket != INVALID_SOCKET) {
         struct sockaddr_in peer = {};
         int size = sizeof peer;
         SOCKET client = accept(listener, (struct sockaddr *)&peer, &size);
 
-        if (client == INVALID_SOCKET || !net_server_adopt(client))
+        if (client == INVALID_SOCKET) {
+            if (net_accept_failure_ends(WSAGetLastError()))
+                break;
+            if (++failures > 1)
+                Sleep(NET_ACCEPT_RETRY_MS);
+            continue;
+        }
+        failures = 0;
+        if (!net_server_adopt(client))
             break;
         const unsigned char *address = (const unsigned char *)&peer.sin_addr;
         reader_print("Connexion from %d.%d.%d.%d\n", address[0], address[1], address[2],

@@ -369,3 +369,29 @@ TEST_F(NetServer, ReceiveHelpersOnAClosedSlot) {
     EXPECT_EQ(net_socket_close(0), 1);
     EXPECT_EQ(app.net_connection.socket, INVALID_SOCKET);
 }
+
+/* An accept that fails for one client's sake (a client that reset before it
+   was taken fails it with WSAECONNRESET) must not switch the reader off.
+   A listening socket made non-blocking for a while fails every accept in
+   the same way, with WSAEWOULDBLOCK. */
+TEST_F(NetServer, FailedAcceptsKeepTheServerOn) {
+    start();
+    SOCKET listener = app.net_listen_socket;
+    u_long on = 1, off = 0;
+    ASSERT_EQ(ioctlsocket(listener, FIONBIO, &on), 0);
+    /* The accept under way takes one more client; the ones after it fail. */
+    clear_pane();
+    net_with_pump([&] {
+        SOCKET s = net_client_connect(port_);
+        if (s != INVALID_SOCKET)
+            closesocket(s);
+    });
+    ASSERT_TRUE(pane_shows("Process 0 end"));
+    harness_pump(500);
+    EXPECT_FALSE(pane_shows("End of Server Daemon", 0));
+    ASSERT_EQ(ioctlsocket(listener, FIONBIO, &off), 0);
+
+    EXPECT_EQ(ask(port_, "60014200\x03"), std::string("60010061\x03"));
+    EXPECT_EQ(app.net_listen_socket, listener);
+    EXPECT_FALSE(pane_shows("End of Server Daemon", 0));
+}
