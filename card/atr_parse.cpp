@@ -95,11 +95,32 @@ int atr_line_parse(const char *line, AtrRecord *record) {
     return ATR_LINE_RECORD;
 }
 
+/* Editors on Windows often save text as UTF-8 with a byte-order mark. The
+   mark is not part of the first line: left in, a first comment line would
+   not start with "/" and the table would end there. The piece is then
+   topped up to the length a read without the mark gives, so the lines are
+   split exactly as in the same file without it. */
+static void atr_piece_skip_mark(char *piece, FILE *stream) {
+    static const char mark[] = "\xEF\xBB\xBF";
+
+    if (strncmp(piece, mark, 3) != 0)
+        return;
+    size_t length = strlen(piece + 3);
+    memmove(piece, piece + 3, length + 1);
+    if (length == ATR_LINE_PIECE - 3 && piece[length - 1] != '\n' &&
+        !fgets(piece + length, 4, stream))
+        piece[length] = 0;
+}
+
 int atr_table_read(FILE *stream, AtrRecord *table, int max) {
     char piece[ATR_LINE_PIECE + 1];
     int count = 0;
+    int first = 1;
 
     while (count < max && fgets(piece, sizeof piece, stream)) {
+        if (first)
+            atr_piece_skip_mark(piece, stream);
+        first = 0;
         AtrRecord record;
         int kind = atr_line_parse(piece, &record);
         if (kind == ATR_LINE_END)

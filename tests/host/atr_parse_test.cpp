@@ -139,3 +139,28 @@ TEST(AtrMatch, LongAtrsAreFormattedWholeOrCutToWholeBytes) {
     std::vector<unsigned char> full(256, 0);
     EXPECT_EQ(match_text(full).size(), 512u);
 }
+
+TEST(AtrParse, ByteOrderMarkAtTheStartIsNotPartOfTheFirstLine) {
+    const std::string mark = "\xEF\xBB\xBF";
+    auto table = load(mark + "/ saved as UTF-8\r\nDemo 3B8F8001 7 demo.txt\r\n");
+    ASSERT_EQ(table.size(), 1u);
+    EXPECT_STREQ(table[0].name, "Demo");
+    table = load(mark + "First 3B00 1 a.txt\nSecond 3B01 2 b.txt\n");
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_STREQ(table[0].name, "First");
+    EXPECT_EQ(load(mark).size(), 0u);
+    EXPECT_EQ(load(mark.substr(0, 2) + "/ half a mark\nA 3B00 1 a.txt\n").size(), 0u);
+
+    /* Only at the start: further on it is text like any other. */
+    table = load("A 3B00 1 a.txt\n" + mark + "/ not a comment\nB 3B01 2 b.txt\n");
+    ASSERT_EQ(table.size(), 1u);
+
+    /* Pieces are cut where they are cut without the mark. */
+    std::string line = "Long 3B00 1 s.txt" + std::string(126 - 17, ' ');
+    EXPECT_EQ(load(mark + line + "\r\nNext 3B01 2 n.txt\r\n").size(), 1u);
+    std::string first = "One 3B02 3 one.txt";
+    std::string two = first + std::string(127 - first.size(), ' ') + "Two 3B03 4 two.txt\n";
+    table = load(mark + two);
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_STREQ(table[1].name, "Two");
+}
