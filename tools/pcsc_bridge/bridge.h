@@ -14,6 +14,7 @@
 #define VORLANE_BRIDGE_H
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -47,5 +48,11 @@ DWORD bridge_protocol_from_windows(uint32_t protocol);
 uint32_t bridge_state_to_windows(DWORD state);
 DWORD bridge_control_code_from_windows(uint32_t code);
 LONG bridge_feature_status(LONG rv);
+
+/* bridge_attrib.cpp: the attribute's value for a card whose ATR asks the rig
+   to answer protocol attributes (historical bytes starting "ATTR"); false
+   for any other card or attribute. `protocol` is the Windows value. */
+bool bridge_rig_attribute(const uint8_t *atr, size_t length, uint32_t protocol, uint32_t attribute,
+                          std::vector<uint8_t> &value);
 
 #endif

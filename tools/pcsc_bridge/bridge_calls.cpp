@@ -304,6 +304,22 @@ bool op_control(BridgeClient &client, BridgeReader &in, LONG &rv, std::vector<ui
     return true;
 }
 
+/* The rig's own answer for a card that opted in (bridge_attrib.cpp). */
+bool rig_attribute(SCARDHANDLE handle, uint32_t attribute, std::vector<uint8_t> &value, LONG &rv) {
+    char name[MAX_READERNAME + 1];
+    DWORD name_length = sizeof name, state = 0, protocol = 0, atr_length = MAX_ATR_SIZE;
+    uint8_t atr[MAX_ATR_SIZE];
+    if (SCardStatus(handle, name, &name_length, &state, &protocol, atr, &atr_length) !=
+            SCARD_S_SUCCESS ||
+        atr_length > MAX_ATR_SIZE)
+        return false;
+    if (!bridge_rig_attribute(atr, atr_length, bridge_protocol_to_windows(protocol), attribute,
+                              value))
+        return false;
+    rv = SCARD_S_SUCCESS;
+    return true;
+}
+
 bool op_attrib(BridgeClient &client, BridgeReader &in, LONG &rv, std::vector<uint8_t> &body) {
     uint32_t number = bridge_get_u32(in), attribute = bridge_get_u32(in);
     if (!bridge_done(in))
@@ -313,8 +329,10 @@ bool op_attrib(BridgeClient &client, BridgeReader &in, LONG &rv, std::vector<uin
        buffer!), and no attribute is longer: ask with exactly that much. */
     std::vector<uint8_t> value(MAX_BUFFER_SIZE);
     DWORD length = value.size();
-    if (card_find(client, number, handle, rv))
+    if (card_find(client, number, handle, rv) && !rig_attribute(handle, attribute, value, rv))
         rv = bridge_feature_status(SCardGetAttrib(handle, attribute, value.data(), &length));
+    else if (rv == SCARD_S_SUCCESS)
+        length = value.size();
     bool ok = rv == SCARD_S_SUCCESS && length <= value.size();
     bridge_put_blob(body, value.data(), ok ? length : 0);
     return true;

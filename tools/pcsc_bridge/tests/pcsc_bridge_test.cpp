@@ -292,3 +292,55 @@ TEST(BridgeTranslation, WindowsValues) {
 }
 
 } // namespace
+
+namespace {
+
+std::vector<uint8_t> hex_bytes(const char *hex) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2)
+        bytes.push_back((uint8_t)std::stoi(std::string(hex + i, 2), nullptr, 16));
+    return bytes;
+}
+
+/* The rig's answer for one attribute tag of class 8, read back as a number;
+   -1 when the rig leaves the request to pcscd; -2 for a length other than 4. */
+long long rig_attribute(const char *atr_hex, uint32_t protocol, uint32_t tag) {
+    std::vector<uint8_t> atr = hex_bytes(atr_hex), value;
+    if (!bridge_rig_attribute(atr.data(), atr.size(), protocol, 0x80000 + tag, value))
+        return -1;
+    if (value.size() != 4)
+        return -2;
+    return (long long)(value[0] | value[1] << 8 | value[2] << 16 | (uint32_t)value[3] << 24);
+}
+
+} // namespace
+
+/* Cards whose historical bytes start "ATTR" get the twelve protocol
+   attributes worked out from their ATR; other cards, other attributes and
+   cut ATRs are left to pcscd. */
+TEST(BridgeRigAttributes, ValuesComeFromTheAtrOfACardThatOptsIn) {
+    /* TC1 = 2, T=1 with TA3 = FE (IFSC), TB3 = 45 (BWI 4, CWI 5). */
+    const char *t1 = "3BC6028131FE45415454523031DD";
+    const long long expected[12] = {2, 5000, 372, 1, 2, 10, 254, 254, 15371, 43, 0, -2};
+    for (uint32_t tag = 0x0201; tag <= 0x020C; tag++)
+        EXPECT_EQ(rig_attribute(t1, 2, tag), expected[tag - 0x0201]) << std::hex << tag;
+    std::vector<uint8_t> atr = hex_bytes(t1), value;
+    ASSERT_TRUE(bridge_rig_attribute(atr.data(), atr.size(), 2, 0x8020C, value));
+    EXPECT_EQ(value, std::vector<uint8_t>({0x0B, 0x3C, 0, 0, 0, 0, 0, 0}));
+
+    /* TA1 = 96 (Fi 512 at up to 5 MHz, Di 32), TC1 = FF, TC2 = 14 for T=0. */
+    const char *t0 = "3BD596FF40144154545200";
+    EXPECT_EQ(rig_attribute(t0, 1, 0x0201), 1);
+    EXPECT_EQ(rig_attribute(t0, 1, 0x0202), 5000);
+    EXPECT_EQ(rig_attribute(t0, 1, 0x0203), 512);
+    EXPECT_EQ(rig_attribute(t0, 1, 0x0204), 32);
+    EXPECT_EQ(rig_attribute(t0, 1, 0x0205), 255);
+    EXPECT_EQ(rig_attribute(t0, 1, 0x0206), 0x14);
+
+    EXPECT_EQ(rig_attribute("3B8F8001804F0CA000000306030001000000006A", 2, 0x0201), -1);
+    EXPECT_EQ(rig_attribute("3BC6028131FE4541545452", 2, 0x0201), -1); /* historical bytes cut */
+    EXPECT_EQ(rig_attribute("3BC6028131", 2, 0x0201), -1);             /* interface bytes cut */
+    EXPECT_EQ(rig_attribute("3B", 2, 0x0201), -1);
+    EXPECT_EQ(rig_attribute(t1, 2, 0x0100), -1);
+    EXPECT_EQ(rig_attribute(t1, 2, 0x020D), -1);
+}
