@@ -119,6 +119,7 @@ struct AppState {
     int card_state;                            /* guarded by card_lock */
     unsigned char card_atr[CARD_ATR_SIZE];     /* last ATR read; guarded by card_lock */
     int card_atr_len;                          /* guarded by card_lock */
+    int card_quiet_retry;                      /* 1: renewing a dead context; card_lock */
     HWND reader_edit;                          /* reader pane, or 0 */
     HWND reader_window;                        /* the reader MDI child, or 0 */
     HINSTANCE reader_instance;                 /* from the window's creation data */

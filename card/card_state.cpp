@@ -128,27 +128,56 @@ static LONG card_connect(void) {
                         &app.active_protocol);
 }
 
+/* The codes of a context that is no use any more: the service stopped or
+   restarted (Windows stops it when the last reader is unplugged), or the
+   reader went away. Connecting again on it fails for ever. */
+static int card_context_dead(LONG status) {
+    return status == SCARD_E_NO_SERVICE || status == SCARD_E_SERVICE_STOPPED ||
+           status == SCARD_E_INVALID_HANDLE || status == SCARD_E_UNKNOWN_READER;
+}
+
 /* State 0: a context. Returns 1 when the step goes on with state 1. */
 static int card_establish(CardLines *lines) {
     app.sc_context = 0;
     LONG status = pcsc_establish(app.sc_scope, &app.sc_context);
     if (status != SCARD_S_SUCCESS) {
         card_lines_add(lines, "ScardEstablishContext: Error n\xB0 %8.8X\r\n", (unsigned)status);
+        app.card_quiet_retry = 0; /* the user saw the service fail: prompt once it is back */
         return 0;
     }
     app.card_state = CARD_CONTEXT;
     return 1;
 }
 
-/* State 1: the first connect says whether a card is there. */
+/* State 1: the first connect says whether a card is there. A context
+   renewed while waiting does not ask for the card again. */
 static void card_first_connect(CardLines *lines) {
     app.card_handle = 0;
     if (card_connect() == SCARD_S_SUCCESS) {
         card_lines_add(lines, "Card Detected ...T=%d\r\n", (int)app.active_protocol - 1);
         app.card_state = CARD_CONNECTED;
+        app.card_quiet_retry = 0;
     } else {
-        card_lines_add(lines, "\r\n%s Insert a card in the reader (state=2)\r\n", card_prompt);
+        if (!app.card_quiet_retry)
+            card_lines_add(lines, "\r\n%s Insert a card in the reader (state=2)\r\n", card_prompt);
         app.card_state = CARD_WAITING;
+    }
+}
+
+/* State 2: waiting for a card. A connect refused because the context is
+   dead drops it like a removed card does, so that a new one is made and
+   the window sees the card once the service and the reader are back. */
+static void card_wait_connect(CardLines *lines) {
+    LONG status = card_connect();
+
+    if (status == SCARD_S_SUCCESS) {
+        app.card_quiet_retry = 0;
+        app.card_state = CARD_READING_ATR;
+        card_atr_step(lines);
+    } else if (card_context_dead(status)) {
+        app.card_handle = 0;
+        app.card_quiet_retry = 1;
+        app.card_state = CARD_DROPPED;
     }
 }
 
@@ -159,12 +188,7 @@ static void card_step(CardLines *lines) {
                 card_first_connect(lines);
             break;
         case CARD_CONTEXT: card_first_connect(lines); break;
-        case CARD_WAITING:
-            if (card_connect() != SCARD_S_SUCCESS)
-                break;
-            app.card_state = CARD_READING_ATR;
-            card_atr_step(lines);
-            break;
+        case CARD_WAITING: card_wait_connect(lines); break;
         case CARD_CONNECTED:
             app.card_state = CARD_READING_ATR;
             card_atr_step(lines);
@@ -261,5 +285,6 @@ void card_close(void) {
     app.card_handle = 0;
     app.sc_context = 0;
     app.card_state = CARD_NO_CONTEXT;
+    app.card_quiet_retry = 0;
     LeaveCriticalSection(&app.card_lock);
 }

@@ -87,14 +87,16 @@ int reader_list_all(void) {
     return app.offered_count;
 }
 
-/* The index SELECT ends with: the last pick when it still names an offered
-   reader, else what the combo box shows, else the first reader (or none). */
+/* The index SELECT ends with: the reader the combo box shows, which is
+   what the user confirms (an earlier pick may have been left with Escape);
+   else the last pick when it still names an offered reader, else the first
+   reader (or none). */
 static int reader_pick_valid(HWND dialog) {
-    if (app.reader_pick >= 0 && app.reader_pick < app.offered_count)
-        return app.reader_pick;
     int shown = (int)SendDlgItemMessageA(dialog, IDC_READER_COMBO, CB_GETCURSEL, 0, 0);
     if (shown >= 0 && shown < app.offered_count)
         return shown;
+    if (app.reader_pick >= 0 && app.reader_pick < app.offered_count)
+        return app.reader_pick;
     return app.offered_count > 0 ? 0 : -1;
 }
 
