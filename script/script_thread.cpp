@@ -36,6 +36,7 @@
 struct ScriptRun {
     FILE *file;                             /* the script, opened "rt" */
     FILE *log;                              /* response data goes here, or 0 */
+    int log_failed;                         /* 1 after a failed write: no more logging */
     int pending;                            /* 1 while pending_line waits to be executed */
     int trace;                              /* 1: commands and responses shown in hexadecimal */
     int t0;                                 /* 1: 61xx and 6Cxx followed up automatically */
@@ -89,11 +90,13 @@ static void script_do_wait(ScriptRun *run) {
 }
 
 /* "/OPEN": a log file already open makes the line do nothing. A name too
-   long to keep refuses the line, like a file that cannot be opened. */
+   long to keep refuses the line, like a file that cannot be opened. After a
+   failed write the run logs nothing more: a log with a hole in it would
+   look complete. */
 static void script_do_open(ScriptRun *run) {
     char name[SCRIPT_LOG_NAME_SIZE];
 
-    if (run->log)
+    if (run->log || run->log_failed)
         return;
     int given = script_open_parse(run->line, name, sizeof name);
     if (given < 0)
@@ -105,11 +108,32 @@ static void script_do_open(ScriptRun *run) {
         reader_print("Logging data in file %s\n", run->log_name);
 }
 
+/* A write or close that fails (a full disk) is told once, like the other
+   write errors, and ends the logging of this run; the run goes on. */
+static void script_log_failed(ScriptRun *run) {
+    reader_print("!!! Error While Writing %s\r\n", run->log_name);
+    run->log_failed = 1;
+}
+
+/* The buffer is flushed and checked before the close: not every C runtime
+   reports a failed flush from fclose itself. */
 static void script_do_close(ScriptRun *run) {
-    if (run->log) {
-        fclose(run->log);
-        run->log = 0;
-    }
+    if (!run->log)
+        return;
+    int failed = fflush(run->log) != 0 || ferror(run->log);
+    failed |= fclose(run->log) != 0;
+    run->log = 0;
+    if (failed && !run->log_failed)
+        script_log_failed(run);
+}
+
+/* Copies response data into the log; a short write closes it. */
+static void script_log_write(ScriptRun *run, const unsigned char *bytes, size_t count) {
+    if (fwrite(bytes, 1, count, run->log) == count)
+        return;
+    script_log_failed(run);
+    fclose(run->log);
+    run->log = 0;
 }
 
 static void script_print_trace(ScriptRun *run, const char *title, const unsigned char *bytes,
@@ -156,7 +180,7 @@ static int script_do_apdu(ScriptRun *run) {
     if (run->t0)
         script_follow_up(run, received);
     if (run->log && !run->pending && received >= 2)
-        fwrite(run->command, 1, (size_t)received - 2, run->log);
+        script_log_write(run, run->command, (size_t)received - 2);
     if (run->trace)
         script_print_trace(run, "Received", run->command, received);
     return 1;

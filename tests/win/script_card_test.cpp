@@ -304,3 +304,26 @@ TEST_F(ScriptCard, TwoRunsAtOnceBothEnd) {
     EXPECT_EQ(commands().size(), 80u);
     EXPECT_TRUE(app.script_name == first || app.script_name == second);
 }
+
+/* A log on a full disk (/dev/full): the failed write is told once, in the
+   style of the other write errors, nothing more is logged in that run (not
+   even after a new "/OPEN"), and the run itself goes on to its end. Small
+   writes fail only when the file is closed. */
+TEST_F(ScriptCard, LogWritesThatFailAreToldOnceAndTheRunGoesOn) {
+    ready();
+    std::string script = "/OFF\n/OPEN Z:\\dev\\full\n";
+    for (int i = 0; i < 20; i++)
+        script += "80F00100\n";
+    script += "/CLOSE\n/OPEN again.bin\n00A4040000\n";
+    std::string text = run_text(script);
+    EXPECT_EQ(text, loading() + "Logging data in file Z:\\dev\\full\r\n" +
+                        "!!! Error While Writing Z:\\dev\\full\r\n" + script_end_text());
+    EXPECT_EQ(commands().size(), 21u);
+    EXPECT_EQ(commands().back(), "00A4040000");
+    EXPECT_FALSE(script_file_exists("again.bin"));
+
+    script_pane_clear();
+    text = run_text("/OFF\n/OPEN Z:\\dev\\full\n00A4040000\n");
+    EXPECT_EQ(text, loading() + "Logging data in file Z:\\dev\\full\r\n" +
+                        "!!! Error While Writing Z:\\dev\\full\r\n" + script_end_text());
+}
