@@ -39,5 +39,18 @@ vorlane_wine_prefix() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
       touch "$WINEPREFIX/.vorlane-unmanaged"
   fi
+  vorlane_wine_fonts
   wineserver -p >/dev/null 2>&1 || true
+}
+
+# Caption buttons (minimise, maximise, close) are glyphs of the Marlett
+# font. Debian's Wine does not look in its fonts package's directory, so
+# without a copy in the prefix the buttons show fallback letters ("0 1 r").
+vorlane_wine_fonts() {
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts" font
+  for font in /usr/share/wine/fonts/marlett.ttf; do
+    [ -f "$font" ] || continue
+    [ -f "$fonts/${font##*/}" ] && continue
+    mkdir -p "$fonts" && cp "$font" "$fonts/"
+  done
 }
