@@ -31,5 +31,6 @@ void file_dialog_init_filter(HWND owner, const char *filter_list);
 int choose_open_file(HWND owner, char *path, const char *title);
 int choose_save_file(HWND owner, char *path, const char *title);
 long file_length(FILE *stream);
+int file_close_written(FILE *stream); /* 0, or -1 when the written file is short */
 
 #endif

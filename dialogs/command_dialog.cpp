@@ -132,7 +132,7 @@ static void command_save(HWND dialog) {
     file = (comment && text) ? fopen(app.apdu_file_path, "wb") : 0;
     if (file) {
         written = command_write_file(file, comment, text);
-        if (fclose(file) != 0)
+        if (file_close_written(file) != 0)
             written = 0;
         if (!written)
             reader_print("!!! Error While Writing %s\r\n", app.apdu_file_path);

@@ -243,7 +243,7 @@ static void memory_read(HWND dialog, const MemoryVariant *variant) {
     dlg_item_printf(dialog, IDC_READ_ADDRESS, "%u", *variant->address);
     memory_print_ready();
     if (*variant->dump_file) {
-        if (fclose(*variant->dump_file) != 0)
+        if (file_close_written(*variant->dump_file) != 0)
             reader_print("!!! Error While Writing %s\r\n", variant->dump_path);
         *variant->dump_file = 0;
     }

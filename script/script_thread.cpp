@@ -26,6 +26,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "app/app.h"
 #include "app/app_state.h"
 #include "card/card.h"
 #include "console/console.h"
@@ -115,13 +116,10 @@ static void script_log_failed(ScriptRun *run) {
     run->log_failed = 1;
 }
 
-/* The buffer is flushed and checked before the close: not every C runtime
-   reports a failed flush from fclose itself. */
 static void script_do_close(ScriptRun *run) {
     if (!run->log)
         return;
-    int failed = fflush(run->log) != 0 || ferror(run->log);
-    failed |= fclose(run->log) != 0;
+    int failed = file_close_written(run->log) != 0;
     run->log = 0;
     if (failed && !run->log_failed)
         script_log_failed(run);

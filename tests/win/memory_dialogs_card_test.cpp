@@ -5,6 +5,8 @@
  */
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -241,4 +243,29 @@ TEST_F(MemoryDialogsCard, AddressWrapsAt65536) {
     std::vector<std::string> expected_lines = {"65 6E 64 2E end.", "73 74 61 72 star",
                                                "Velmo:> Card is ready"};
     EXPECT_EQ(lines, expected_lines);
+}
+
+/* A dump onto a full disk (/dev/full): a short dump is reported, once,
+   whether the write of a chunk fails or only the close finds it out; the
+   read itself goes on into the pane. */
+TEST_F(MemoryDialogsCard, DumpOntoAFullDiskIsReportedOnce) {
+    std::vector<std::string> small, large;
+    ASSERT_TRUE(dialog_drive("READ", "Read", memory_read_dialog_proc, [&](HWND dialog) {
+        for (int round = 0; round < 2; round++) {
+            SetWindowTextA(app.reader_edit, "");
+            dialog_set(dialog, IDC_READ_ADDRESS, "0");
+            dialog_set(dialog, IDC_READ_SIZE, round == 0 ? "8" : "5000");
+            dialog_click_posted(dialog, IDC_READ_SAVE);
+            file_dialog_answer("Dumping card content in a file", "Z:\\dev\\full.", IDYES);
+            dialog_settle(dialog);
+            (round == 0 ? small : large) = harness_lines(app.reader_edit);
+        }
+    }));
+    const std::string error = "!!! Error While Writing Z:\\dev\\full.";
+    EXPECT_EQ(small, std::vector<std::string>(
+                         {"00 00 00 00 00 00 00 00 ........", "Velmo:> Card is ready", error}));
+    EXPECT_EQ(std::count(large.begin(), large.end(), error), 1);
+    ASSERT_FALSE(large.empty());
+    EXPECT_EQ(large.back(), "Velmo:> Card is ready");
+    EXPECT_FALSE(app.memory_dump_file);
 }
