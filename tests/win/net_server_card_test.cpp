@@ -333,3 +333,40 @@ TEST_F(NetServerCard, ProgramWithTheSwitchServesAndExitsPromptly) {
     closesocket(silent);
     EXPECT_EQ(net_client_connect(port), INVALID_SOCKET);
 }
+
+/* A failed state query leaves the ATR count at the buffer's 256: the ATR
+   request then answers with status FB and no data, and the connection stays
+   open. The count is set as such a query leaves it while no card is ready,
+   so the request's reset finds the reader busy and keeps it. */
+TEST_F(NetServerCard, AtrRequestAfterAFailedStateQueryFails) {
+    ASSERT_TRUE(testcard_remove(0));
+    ASSERT_TRUE(card_tick_until(CARD_WAITING, 5000));
+    EnterCriticalSection(&app.card_lock);
+    app.card_atr_len = 256;
+    LeaveCriticalSection(&app.card_lock);
+    std::vector<std::string> replies = session({"60016E00\x03", "60014200\x03"});
+    ASSERT_EQ(replies.size(), 2u);
+    /* 60 ^ 01 ^ FB = 9A */
+    EXPECT_EQ(replies[0], std::string("6001FB9A\x03"));
+    EXPECT_EQ(replies[1], std::string("60010061\x03"));
+    EXPECT_EQ(app.card_state, CARD_WAITING);
+}
+
+/* The card is lent to the network client while a script runs: both get
+   their exchanges, and the script ends as usual. */
+TEST_F(NetServerCard, ApduRequestWhileAScriptRuns) {
+    static const char script[] = "slow.txt";
+    card_write_file(script, "80F00003\n/W 1500\n80F00005\n");
+    ASSERT_EQ(start_script(script), 1);
+    harness_pump(300);
+    ASSERT_FALSE(script_runs_wait(0)) << "the script is not running any more";
+    std::vector<std::string> replies = session({net_request("D0" + apdu_pattern(4))});
+    ASSERT_FALSE(script_runs_wait(0)) << "the request waited for the script";
+    ASSERT_TRUE(card_scripts_wait(10000));
+    EXPECT_EQ(replies.at(0), net_reply(0x00, "00019000"));
+    EXPECT_EQ(commands(), std::vector<std::string>({"80F00003", "80F00004", "80F00005"}));
+    auto lines = card_reader_lines();
+    EXPECT_EQ(card_count(lines, "End of script"), 1);
+    EXPECT_EQ(card_count(lines, "Velmo:> Card is ready"), 1);
+    EXPECT_EQ(card_count(lines, " 80F00004"), 1); /* the network trace */
+}
