@@ -22,6 +22,10 @@ while ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && [ $i -lt 50 ]; do
     sleep 0.1
     i=$((i + 1))
 done
+if ! kill -0 "$bridge_pid" 2>/dev/null; then
+    echo "rig_session: the bridge did not start on port $port (/tmp/vorlane-session-bridge.log)"
+    exit 1
+fi
 VORLANE_PCSC_BRIDGE_PORT=$port VORLANE_SOURCE_DIR=$root "$@"
 rc=$?
 kill "$bridge_pid" 2>/dev/null
