@@ -12,13 +12,15 @@
 int app_run(HINSTANCE instance, const char *command_line, int show);
 int app_register_classes(HINSTANCE instance);
 HWND app_create_frame(int show);
-void app_message_loop_once(void); /* tests: drain pending messages */
 
 /* Exports from app/frame.cpp */
 LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 LRESULT CALLBACK mdi_client_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 void frame_close_all(void);
+
+/* Exports from app/wall_clock.cpp */
+void wall_clock_read(long long *seconds, int *milliseconds);
 
 /* Exports from app/logo.cpp */
 void logo_load(void);

@@ -53,9 +53,17 @@ enum {
     CARD_DROPPED = 99,
 };
 
+/* States of the network reader's connection slot */
+enum {
+    NET_SLOT_IDLE = 0,    /* no connection, or its service has ended */
+    NET_SLOT_RECEIVE = 1, /* waiting for (the rest of) a request frame */
+    NET_SLOT_SEND = 2,    /* a reply is ready to go out */
+    NET_SLOT_CLOSE = 3,   /* the connection is to be closed */
+};
+
 /* The network reader's one connection slot */
 struct NetConnection {
-    int state;             /* 0 idle, 1 receive, 2 send, 3 close; guarded by lock */
+    int state;             /* NET_SLOT_*; guarded by lock */
     SOCKET socket;         /* accepted connection or INVALID_SOCKET; guarded by lock */
     CRITICAL_SECTION lock; /* created by net_server_start, deleted by net_server_stop */
 };
@@ -122,7 +130,6 @@ struct AppState {
     int card_quiet_retry;                      /* 1: renewing a dead context; card_lock */
     HWND reader_edit;                          /* reader pane, or 0 */
     HWND reader_window;                        /* the reader MDI child, or 0 */
-    HINSTANCE reader_instance;                 /* from the window's creation data */
     COLORREF reader_text_color;
     COLORREF reader_back_color;
     HBRUSH reader_back_brush;
@@ -164,9 +171,10 @@ struct AppState {
     FILE *tag_dump_file;
 
     /* --- Script engine (script/). script_file_name is GUI-thread only;
-       script_name is shared by runs without a lock, as a pointer. --- */
+       script_name is written by each run as it starts and read by
+       card_transmit for the Console's script header. --- */
     char script_file_name[SCRIPT_FILE_NAME_SIZE];
-    const char *volatile script_name; /* script of the current run, or 0 */
+    char script_name[SCRIPT_FILE_NAME_SIZE]; /* the latest run's script, "" before any; xfer_lock */
     volatile LONG script_runs;        /* script threads still running */
 
     /* --- Network reader (net/). --- */

@@ -12,6 +12,7 @@
 #include "console/console.h"
 #include "dialogs/dialogs.h"
 #include "net/net.h"
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "script/script.h"
 
@@ -77,13 +78,13 @@ static void frame_grey_while_open(HWND child, UINT item) {
 }
 
 static void frame_new_console(void) {
-    HWND console = frame_create_child("HelloChild", "Console");
+    HWND console = frame_create_child(CLASS_CONSOLE, "Console");
     console_print("Console is Ready ...\r\n");
     frame_grey_while_open(console, IDM_NEW_CONSOLE);
 }
 
 static void frame_new_reader(void) {
-    frame_grey_while_open(frame_create_child("Velmo", "Velmo"), IDM_NEW_READER);
+    frame_grey_while_open(frame_create_child(CLASS_READER, "Velmo"), IDM_NEW_READER);
 }
 
 static void frame_dialog(HWND window, const char *name, DLGPROC proc) {
@@ -111,12 +112,12 @@ static LRESULT frame_on_command(HWND window, WPARAM wparam, LPARAM lparam) {
         case IDM_ARRANGE: SendMessageA(app.mdi_client, WM_MDIICONARRANGE, 0, 0); break;
         case IDM_CLOSE_ALL: frame_close_all(); break;
         case IDM_NEW_READER: frame_new_reader(); break;
-        case IDM_MEMORY_WRITE: frame_dialog(window, "WRITE", memory_write_dialog_proc); break;
-        case IDM_MEMORY_READ: frame_dialog(window, "READ", memory_read_dialog_proc); break;
-        case IDM_TAG_READ: frame_dialog(window, "READ", tag_read_dialog_proc); break;
-        case IDM_TAG_WRITE: frame_dialog(window, "WRITE", tag_write_dialog_proc); break;
-        case IDM_SCRIPT_EXEC: frame_dialog(window, "SCRIPT", script_dialog_proc); break;
-        case IDM_ABOUT: frame_dialog(window, "ABOUT2", about_dialog_proc); break;
+        case IDM_MEMORY_WRITE: frame_dialog(window, RES_DIALOG_WRITE, memory_write_dialog_proc); break;
+        case IDM_MEMORY_READ: frame_dialog(window, RES_DIALOG_READ, memory_read_dialog_proc); break;
+        case IDM_TAG_READ: frame_dialog(window, RES_DIALOG_READ, tag_read_dialog_proc); break;
+        case IDM_TAG_WRITE: frame_dialog(window, RES_DIALOG_WRITE, tag_write_dialog_proc); break;
+        case IDM_SCRIPT_EXEC: frame_dialog(window, RES_DIALOG_SCRIPT, script_dialog_proc); break;
+        case IDM_ABOUT: frame_dialog(window, RES_DIALOG_ABOUT, about_dialog_proc); break;
         default: return frame_forward(window, WM_COMMAND, wparam, lparam);
     }
     return 0;

@@ -14,6 +14,7 @@
 #include "app/app.h"
 #include "app/app_state.h"
 #include "app/dib.h"
+#include "resources/names.h"
 
 static const DWORD DIB_READ_PIECE = 32768; /* bytes per read */
 
@@ -166,7 +167,7 @@ void logo_load(void) {
     logo_release();
     if (logo_from_file())
         return;
-    app.logo_bitmap = LoadBitmapA(app.instance, "logo");
+    app.logo_bitmap = LoadBitmapA(app.instance, RES_BITMAP_LOGO);
     if (app.logo_bitmap && GetObjectA(app.logo_bitmap, sizeof shape, &shape)) {
         app.logo_width = shape.bmWidth;
         app.logo_height = shape.bmHeight;

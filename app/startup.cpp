@@ -13,6 +13,7 @@
 #include "card/card.h"
 #include "console/console.h"
 #include "net/net.h"
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "script/script.h"
 
@@ -24,7 +25,7 @@ static ATOM app_register_class(HINSTANCE instance, const char *name, WNDPROC pro
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = proc;
     wc.hInstance = instance;
-    wc.hIcon = LoadIconA(instance, "icone");
+    wc.hIcon = LoadIconA(instance, RES_ICON_MAIN);
     wc.hIconSm = small_icon;
     wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
     wc.hbrBackground = back;
@@ -35,14 +36,14 @@ static ATOM app_register_class(HINSTANCE instance, const char *name, WNDPROC pro
 /* Registers Vorlane, HelloChild and Velmo, in that order. Returns 1 when all
    three are registered (or were already). */
 int app_register_classes(HINSTANCE instance) {
-    HICON icon = LoadIconA(instance, "icone");
+    HICON icon = LoadIconA(instance, RES_ICON_MAIN);
     int ok = 1;
 
-    if (!app_register_class(instance, "Vorlane", frame_window_proc,
+    if (!app_register_class(instance, CLASS_FRAME, frame_window_proc,
                             (HBRUSH)(COLOR_APPWORKSPACE + 1), icon) &&
         GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         ok = 0;
-    if (!app_register_class(instance, "HelloChild", console_window_proc,
+    if (!app_register_class(instance, CLASS_CONSOLE, console_window_proc,
                             (HBRUSH)GetStockObject(WHITE_BRUSH), icon) &&
         GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         ok = 0;
@@ -52,7 +53,7 @@ int app_register_classes(HINSTANCE instance) {
 }
 
 HWND app_create_frame(int show) {
-    HWND frame = CreateWindowExA(0, "Vorlane", "Vorlane", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+    HWND frame = CreateWindowExA(0, CLASS_FRAME, CLASS_FRAME, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL,
                                  app.frame_menu, app.instance, NULL);
     if (!frame)
@@ -74,17 +75,6 @@ static int app_message_loop(void) {
     return (int)msg.wParam;
 }
 
-void app_message_loop_once(void) {
-    MSG msg;
-
-    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-        if (!app.mdi_client || !TranslateMDISysAccel(app.mdi_client, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-}
-
 static void app_fail(const char *what) {
     MessageBoxA(NULL, what, "Vorlane", MB_OK | MB_ICONERROR);
 }
@@ -101,8 +91,7 @@ int app_run(HINSTANCE instance, const char *command_line, int show) {
         app_fail("Vorlane cannot register its window classes.");
         return 1;
     }
-    app.instance = instance;
-    app.frame_menu = LoadMenuA(instance, "MENU1");
+    app.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
     app.window_menu = GetSubMenu(app.frame_menu, 1);
     app_locks_create();
     if (!app_create_frame(show)) {

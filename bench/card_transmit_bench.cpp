@@ -25,9 +25,10 @@
 #include "card/card.h"
 #include "resources/resource.h"
 #include "script/script.h"
-#include "tests/win/testcard_client.h"
+#include "resources/names.h"
+#include "tests/win/harness/frame.h"
+#include "tests/win/harness/testcard.h"
 
-static const char bench_atr[] = "3B8F8001804F0CA000000306030001000000006A";
 static const unsigned char bench_command[4] = {0x80, 0xF0, 0x00, 0x04};
 static const int bench_block = 20; /* exchanges per timed block */
 
@@ -41,7 +42,7 @@ static double bench_now_us(void) {
 static void bench_pump(int ms) {
     DWORD end = GetTickCount() + (DWORD)ms;
     do {
-        app_message_loop_once();
+        harness_pump_once();
         Sleep(1);
     } while ((int)(end - GetTickCount()) > 0);
 }
@@ -56,7 +57,7 @@ static int bench_open(void) {
     app_locks_create();
     strcpy(app.auto_script_name, "no-such-script.txt");
     app_register_classes(instance);
-    app.frame_menu = LoadMenuA(instance, "MENU1");
+    app.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
     app.window_menu = GetSubMenu(app.frame_menu, 1);
     if (!app_create_frame(SW_HIDE))
         return 0;
@@ -127,7 +128,7 @@ static int bench_compare(int count, double *raw, double *ours, double *median) {
         *raw += r;
         *ours += o;
         ratios[round] = o / r;
-        app_message_loop_once();
+        harness_pump_once();
     }
     qsort(ratios, (size_t)rounds, sizeof ratios[0], bench_compare_double);
     *median = ratios[rounds / 2];
@@ -166,7 +167,7 @@ int main(int argc, char **argv) {
     if (count < bench_block)
         count = bench_block;
     testcard_remove(1);
-    if (!testcard_insert(0, bench_atr) || !bench_open()) {
+    if (!testcard_insert(0, testcard_demo_atr) || !bench_open()) {
         printf("card_transmit_bench: no ready card on reader 0 (is the rig running?)\n");
         return 1;
     }

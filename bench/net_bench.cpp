@@ -23,9 +23,10 @@
 #include "net/net.h"
 #include "resources/resource.h"
 #include "script/script.h"
-#include "tests/win/testcard_client.h"
+#include "resources/names.h"
+#include "tests/win/harness/frame.h"
+#include "tests/win/harness/testcard.h"
 
-static const char bench_atr[] = "3B8F8001804F0CA000000306030001000000006A";
 
 static double bench_now_ms(void) {
     static LARGE_INTEGER frequency;
@@ -39,7 +40,7 @@ static double bench_now_ms(void) {
 static void bench_pump(int ms) {
     double end = bench_now_ms() + ms;
     do {
-        app_message_loop_once();
+        harness_pump_once();
         Sleep(1);
     } while (bench_now_ms() < end);
 }
@@ -52,7 +53,7 @@ static int bench_open(void) {
     app.gui_thread_id = GetCurrentThreadId();
     app_locks_create();
     app_register_classes(instance);
-    app.frame_menu = LoadMenuA(instance, "MENU1");
+    app.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
     app.window_menu = GetSubMenu(app.frame_menu, 1);
     if (!app_create_frame(SW_HIDE))
         return 0;
@@ -141,7 +142,7 @@ static double bench_network(const std::string &request, int count, int expect_le
         done = true;
     });
     while (!done) {
-        app_message_loop_once();
+        harness_pump_once();
         MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_ALLINPUT);
     }
     client.join();
@@ -182,7 +183,7 @@ int main(int argc, char **argv) {
     int count = argc > 1 ? atoi(argv[1]) : 1000;
     if (count < 1)
         count = 1000;
-    if (!testcard_remove(1) || !testcard_reset_state(0) || !testcard_insert(0, bench_atr)) {
+    if (!testcard_remove(1) || !testcard_reset_state(0) || !testcard_insert(0, testcard_demo_atr)) {
         fprintf(stderr, "the card rig is not running (scripts/rig start)\n");
         return 2;
     }

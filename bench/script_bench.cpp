@@ -30,9 +30,10 @@
 #include "console/console.h"
 #include "resources/resource.h"
 #include "script/script.h"
-#include "tests/win/testcard_client.h"
+#include "resources/names.h"
+#include "tests/win/harness/frame.h"
+#include "tests/win/harness/testcard.h"
 
-static const char bench_atr[] = "3B8F8001804F0CA000000306030001000000006A";
 static const char *const bench_lines[2] = {"80 F0 00 04", "00 B0 00 00 10"};
 static const unsigned char bench_bytes[2][5] = {{0x80, 0xF0, 0x00, 0x04},
                                                 {0x00, 0xB0, 0x00, 0x00, 0x10}};
@@ -58,7 +59,7 @@ static void bench_loop_until(HANDLE handle) {
         DWORD woke = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
         if (woke == WAIT_OBJECT_0)
             return;
-        app_message_loop_once();
+        harness_pump_once();
     }
 }
 
@@ -69,14 +70,14 @@ static void bench_loop_until(HANDLE handle) {
 static void bench_loop_until_runs_end(void) {
     while (app.script_runs > 0) {
         MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
-        app_message_loop_once();
+        harness_pump_once();
     }
 }
 
 static void bench_pump(int ms) {
     DWORD end = GetTickCount() + (DWORD)ms;
     do {
-        app_message_loop_once();
+        harness_pump_once();
         Sleep(1);
     } while ((int)(end - GetTickCount()) > 0);
 }
@@ -146,7 +147,7 @@ static int bench_open(void) {
     app_locks_create();
     strcpy(app.auto_script_name, "no-such-script.txt");
     app_register_classes(instance);
-    app.frame_menu = LoadMenuA(instance, "MENU1");
+    app.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
     app.window_menu = GetSubMenu(app.frame_menu, 1);
     if (!app_create_frame(SW_HIDE))
         return 0;
@@ -199,7 +200,7 @@ int main(int argc, char **argv) {
         rounds = 1;
     testcard_remove(1);
     testcard_reset_state(0);
-    if (!testcard_insert(0, bench_atr) || !bench_open()) {
+    if (!testcard_insert(0, testcard_demo_atr) || !bench_open()) {
         printf("script_bench: no ready card on reader 0 (is the rig running?)\n");
         return 1;
     }

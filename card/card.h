@@ -20,7 +20,7 @@ INT_PTR CALLBACK reader_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
 /* Exports from card/card_state.cpp */
 void card_tick(void);
 int card_reset(char *text);
-unsigned char *card_get_atr(int *length);
+int card_get_atr(unsigned char *atr); /* atr holds CARD_ATR_SIZE bytes */
 
 /* Exports from card/card_transmit.cpp */
 int card_transmit(unsigned char *buffer, int length, int *error);

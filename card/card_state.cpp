@@ -20,6 +20,7 @@
 #include <string.h>
 
 #include "app/app_state.h"
+#include "app/prompt.h"
 #include "card/card_local.h"
 #include "card/pcsc.h"
 #include "console/console.h"
@@ -36,8 +37,6 @@ struct CardLines {
     int used;
     int start_script; /* a card became ready: its script starts after the lines */
 };
-
-static const char card_prompt[] = "Velmo:>";
 
 static void card_lines_add(CardLines *lines, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
@@ -159,7 +158,7 @@ static void card_first_connect(CardLines *lines) {
         app.card_quiet_retry = 0;
     } else {
         if (!app.card_quiet_retry)
-            card_lines_add(lines, "\r\n%s Insert a card in the reader (state=2)\r\n", card_prompt);
+            card_lines_add(lines, "\r\n%s Insert a card in the reader (state=2)\r\n", app_prompt);
         app.card_state = CARD_WAITING;
     }
 }
@@ -254,14 +253,20 @@ int card_reset(char *text) {
     return length;
 }
 
-unsigned char *card_get_atr(int *length) {
+/* Resets the card, then copies its ATR count and bytes in one go under
+   card_lock, so a card changing just afterwards cannot pair one card's count
+   with another's bytes. Returns the count (CARD_ATR_SIZE after a failed
+   state query); at most CARD_ATR_SIZE bytes are copied. */
+int card_get_atr(unsigned char *atr) {
     char text[CARD_RESET_TEXT];
 
     card_reset(text);
     EnterCriticalSection(&app.card_lock);
-    *length = app.card_atr_len;
+    int length = app.card_atr_len;
+    if (length > 0)
+        memcpy(atr, app.card_atr, (size_t)(length < CARD_ATR_SIZE ? length : CARD_ATR_SIZE));
     LeaveCriticalSection(&app.card_lock);
-    return app.card_atr;
+    return length;
 }
 
 /* Every state that holds a card handle disconnects it, and every state that

@@ -15,6 +15,7 @@
 
 #include <string.h>
 
+#include "app/app.h"
 #include "app/app_state.h"
 #include "card/pcsc.h"
 #include "card/xfer_line.h"
@@ -31,26 +32,16 @@ struct XferCall {
     int number;                             /* the exchange's number, 0..999 */
     int start, end, elapsed;                /* ms within the hour, and their difference */
     int total, slot, average;               /* after counting the exchange */
+    char script[SCRIPT_FILE_NAME_SIZE];     /* the run's name for the header, if new_script */
     unsigned char response[XFER_RESPONSE_MAX];
 };
-
-/* Seconds since 1970 and milliseconds, from the system clock */
-static void xfer_wall_clock(long long *seconds, int *milliseconds) {
-    FILETIME now;
-
-    GetSystemTimeAsFileTime(&now);
-    unsigned long long ticks = ((unsigned long long)now.dwHighDateTime << 32) | now.dwLowDateTime;
-    unsigned long long ms = ticks / 10000ull - 11644473600000ull;
-    *seconds = (long long)(ms / 1000ull);
-    *milliseconds = (int)(ms % 1000ull);
-}
 
 void xfer_clock_set(xfer_clock_fn clock) {
     app.xfer_clock = clock;
 }
 
 static int xfer_clock_read(void) {
-    xfer_clock_fn clock = app.xfer_clock ? app.xfer_clock : xfer_wall_clock;
+    xfer_clock_fn clock = app.xfer_clock ? app.xfer_clock : wall_clock_read;
     long long seconds = 0;
     int milliseconds = 0;
 
@@ -66,9 +57,11 @@ void xfer_stats_clear(void) {
 
 /* Under card_lock: a total of 0 marks a new script, which numbers its
    exchanges from 001 again. */
-static int xfer_script_starts(void) {
+static int xfer_script_starts(XferCall *call) {
     EnterCriticalSection(&app.xfer_lock);
     int starts = app.xfer_total_ms == 0;
+    if (starts)
+        memcpy(call->script, app.script_name, sizeof call->script);
     LeaveCriticalSection(&app.xfer_lock);
     if (starts)
         app.xfer_counter = 0;
@@ -132,15 +125,13 @@ int card_transmit(unsigned char *buffer, int length, int *error) {
     if (error)
         *error = 0;
     EnterCriticalSection(&app.card_lock);
-    call.new_script = xfer_script_starts();
+    call.new_script = xfer_script_starts(&call);
     if (valid && app.card_state == CARD_READY)
         xfer_exchange(&call, buffer, length);
     LeaveCriticalSection(&app.card_lock);
 
-    if (call.new_script) {
-        const char *name = app.script_name;
-        console_print("\r\nScript: %s\r\n\r\n", name ? name : "");
-    }
+    if (call.new_script)
+        console_print("\r\nScript: %s\r\n\r\n", call.script);
     if (!valid) {
         if (error)
             *error = (int)SCARD_E_INVALID_PARAMETER;

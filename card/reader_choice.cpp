@@ -15,6 +15,7 @@
 #include "app/app_state.h"
 #include "card/card_local.h"
 #include "card/pcsc.h"
+#include "resources/names.h"
 #include "resources/resource.h"
 
 /* Lists the readers into reader_names; an empty list when that fails. The
@@ -138,7 +139,7 @@ INT_PTR CALLBACK reader_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
 }
 
 static int reader_dialog_run(void) {
-    return (int)DialogBoxParamA(app.instance, "READER", app.frame_window, reader_dialog_proc, 0);
+    return (int)DialogBoxParamA(app.instance, RES_DIALOG_READER, app.frame_window, reader_dialog_proc, 0);
 }
 
 /* The names overlap when the chosen one is not the first: memmove. */

@@ -14,13 +14,13 @@
 #include "card/card_local.h"
 #include "console/console.h"
 #include "dialogs/dialogs.h"
+#include "resources/names.h"
 #include "resources/resource.h"
 
 static LRESULT reader_on_create(HWND window, LPARAM lparam) {
     const CREATESTRUCTA *create = (const CREATESTRUCTA *)lparam;
 
     app.reader_window = window;
-    app.reader_instance = create->hInstance;
     pane_reset(0);
     app.reader_edit = pane_edit_create(window, create->hInstance);
     app.reader_back_brush = CreateSolidBrush(app.reader_back_color);
@@ -78,7 +78,7 @@ static LRESULT reader_on_command(HWND window, WPARAM wparam) {
         case IDM_COLOR: reader_choose_color(window, 0); break;
         case IDM_BACKGROUND: reader_choose_color(window, 1); break;
         case IDM_SEND_APDU:
-            DialogBoxParamA(app.reader_instance, "COMAND", window, command_dialog_proc, 0);
+            DialogBoxParamA(app.instance, RES_DIALOG_COMMAND, window, command_dialog_proc, 0);
             break;
         default: break;
     }
@@ -132,10 +132,10 @@ ATOM reader_window_register(HINSTANCE instance) {
     wc.lpfnWndProc = reader_window_proc;
     wc.cbWndExtra = 4;
     wc.hInstance = instance;
-    wc.hIcon = LoadIconA(instance, "icone");
+    wc.hIcon = LoadIconA(instance, RES_ICON_MAIN);
     wc.hIconSm = LoadIconA(NULL, (LPCSTR)IDI_APPLICATION);
     wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
     wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-    wc.lpszClassName = "Velmo";
+    wc.lpszClassName = CLASS_READER;
     return RegisterClassExA(&wc);
 }

@@ -15,6 +15,7 @@
 
 #include "app/app.h"
 #include "app/app_state.h"
+#include "app/prompt.h"
 #include "card/card.h"
 #include "console/console.h"
 #include "dialogs/apdu_text.h"
@@ -61,7 +62,7 @@ static void command_print_received(const unsigned char *bytes, int count, int st
     snprintf(text + used, sizeof text - (size_t)used, "\r\nReader Status: %X\r\n\r\n",
              (unsigned)status & 0xFFFF);
     reader_print("%s", text);
-    reader_print("%s Card is ready\r\n", "Velmo:>");
+    reader_print("%s Card is ready\r\n", app_prompt);
 }
 
 /* SEND and SEND AND QUIT: store the fields, and send the text unless a pair

@@ -16,6 +16,7 @@
 
 #include "app/app.h"
 #include "app/app_state.h"
+#include "app/prompt.h"
 #include "console/console.h"
 #include "resources/resource.h"
 
@@ -70,7 +71,7 @@ static const char memory_read_filter[] = "Cfg files  (*.cfg)\0*.cfg\0"
 enum { MEMORY_WORK_SIZE = XFER_RESPONSE_MAX };
 
 static void memory_print_ready(void) {
-    reader_print("%s Card is ready\r\n", "Velmo:>");
+    reader_print("%s Card is ready\r\n", app_prompt);
 }
 
 /* ---- Write dialogs ---- */

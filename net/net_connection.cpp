@@ -1,12 +1,12 @@
 /*
  * net_connection.cpp: one client connection of the network reader: its
- * state machine (1 receive, 2 send, 3 close, 0 over), the answers to
+ * state machine (receive, send, close, idle: NET_SLOT_*), the answers to
  * requests, the socket helpers and the hexadecimal trace.
  *
  * Design: the connection lock guards the slot's state and socket between the
  * server thread and the stop. The server thread holds it except around each
  * blocking receive and send; after one it looks at the state again, so a
- * stop that closed the socket meanwhile (state 0) wins. Requests are
+ * stop that closed the socket meanwhile (NET_SLOT_IDLE) wins. Requests are
  * answered with the lock held, so card_transmit and card_get_atr take
  * card_lock inside it: connection lock first, then card_lock. Nothing here
  * prints while card_lock is held; those routines take and leave it
@@ -107,7 +107,7 @@ int net_connection_close(int slot) {
     if (!connection)
         return 0;
     net_socket_close(slot);
-    connection->state = 0;
+    connection->state = NET_SLOT_IDLE;
     return 1;
 }
 
@@ -116,7 +116,7 @@ int net_connection_reset(int slot) {
 
     if (!connection)
         return 0;
-    connection->state = 1;
+    connection->state = NET_SLOT_RECEIVE;
     return 1;
 }
 
@@ -173,10 +173,10 @@ static int net_answer_apdu(unsigned char *request, int count, int *status) {
 /* The ATR request: resets the card and answers 00 00 count ATR, or fails
    when the last state query left no usable ATR (count 256). */
 static int net_answer_atr(unsigned char *request, int *status) {
-    int length = 0;
-    const unsigned char *atr = card_get_atr(&length);
+    unsigned char atr[CARD_ATR_SIZE];
+    int length = card_get_atr(atr);
 
-    if (!atr || length < 0 || length >= CARD_ATR_SIZE) {
+    if (length < 0 || length >= CARD_ATR_SIZE) {
         *status = NET_STATUS_FAILED;
         return 0;
     }
@@ -204,17 +204,17 @@ static void net_answer(NetExchange *exchange, int count) {
     exchange->reply_length = net_frame_build(status, data, n, exchange->reply);
 }
 
-/* State 1, entered and left with the lock held. */
+/* NET_SLOT_RECEIVE, entered and left with the lock held. */
 static void net_connection_receive(NetConnection *connection, NetExchange *exchange) {
     int room = NET_RECEIVE_SIZE - exchange->count;
 
     LeaveCriticalSection(&connection->lock);
     int got = room > 0 ? net_recv(0, exchange->received + exchange->count, room) : 0;
     EnterCriticalSection(&connection->lock);
-    if (connection->state != 1)
+    if (connection->state != NET_SLOT_RECEIVE)
         return;
     if (got <= 0) {
-        connection->state = 3;
+        connection->state = NET_SLOT_CLOSE;
         return;
     }
     exchange->count += got;
@@ -222,22 +222,22 @@ static void net_connection_receive(NetConnection *connection, NetExchange *excha
     if (length == 0)
         return;
     if (length < 0) {
-        connection->state = 3;
+        connection->state = NET_SLOT_CLOSE;
         return;
     }
     exchange->count = 0; /* what followed the frame in this receive is dropped */
     net_answer(exchange, length);
-    connection->state = 2;
+    connection->state = NET_SLOT_SEND;
 }
 
-/* State 2, entered and left with the lock held. */
+/* NET_SLOT_SEND, entered and left with the lock held. */
 static void net_connection_send(NetConnection *connection, NetExchange *exchange) {
     LeaveCriticalSection(&connection->lock);
     int sent = net_send_all(0, exchange->reply, exchange->reply_length);
     EnterCriticalSection(&connection->lock);
-    if (connection->state != 2)
+    if (connection->state != NET_SLOT_SEND)
         return;
-    connection->state = sent ? 1 : 3;
+    connection->state = sent ? NET_SLOT_RECEIVE : NET_SLOT_CLOSE;
 }
 
 int net_connection_run(int slot) {
@@ -250,10 +250,10 @@ int net_connection_run(int slot) {
     exchange.count = 0;
     exchange.reply_length = 0;
     EnterCriticalSection(&connection->lock);
-    while (connection->state != 0) {
-        if (connection->state == 1)
+    while (connection->state != NET_SLOT_IDLE) {
+        if (connection->state == NET_SLOT_RECEIVE)
             net_connection_receive(connection, &exchange);
-        else if (connection->state == 2)
+        else if (connection->state == NET_SLOT_SEND)
             net_connection_send(connection, &exchange);
         else
             net_connection_close(slot);

@@ -82,7 +82,7 @@ int net_server_start(int initialise) {
         return 0;
     }
     connection->socket = INVALID_SOCKET;
-    connection->state = 0;
+    connection->state = NET_SLOT_IDLE;
     app.net_daemon_thread = 0;
     /* The thread needs the lock whatever the caller asked for. */
     if (!app.net_lock_ready) {
@@ -119,7 +119,7 @@ int net_server_stop(int clean_up) {
     }
     Sleep(NET_STOP_PAUSE_MS);
     connection->socket = INVALID_SOCKET;
-    connection->state = 0;
+    connection->state = NET_SLOT_IDLE;
     if (clean_up && app.net_lock_ready) {
         DeleteCriticalSection(&connection->lock);
         app.net_lock_ready = 0;

@@ -2,9 +2,9 @@
  * script_start.cpp: starting script runs, each on a new thread, and waiting
  * for them to end.
  *
- * Runs are started by the script dialog (EXEC) and by the reader window
- * right after it has read a card's ATR, possibly while it holds card_lock;
- * so starting a run only creates the thread and never prints or waits.
+ * Runs are started by the script dialog (EXEC) and by the card state
+ * machine once a card is ready, after it has left card_lock and printed its
+ * lines. Starting a run only creates the thread and never prints or waits.
  *
  * Design: app.script_runs counts the runs that may still touch shared state.
  * It goes up before the thread exists and down as the thread's very last

@@ -13,12 +13,12 @@
  *
  * Design: every per-run item lives in a ScriptRun on this thread's stack;
  * the only shared state touched is xfer_total_ms and script_name, set under
- * xfer_lock when the run starts. The thread never takes card_lock itself
+ * xfer_lock when the run starts (the name as a copy of the run's own path).
+ * The thread never takes card_lock itself
  * (card_transmit does, and prints only after leaving it), so printing from
  * here cannot deadlock against the GUI thread. The path is copied at the
- * start, so a Browse in the script dialog while this run goes on changes at
- * most what card_transmit shows as the script's name, never which file is
- * read.
+ * start, so a Browse in the script dialog while this run goes on changes
+ * neither which file is read nor the name the Console shows for it.
  */
 #include "script/script.h"
 
@@ -28,6 +28,7 @@
 
 #include "app/app.h"
 #include "app/app_state.h"
+#include "app/prompt.h"
 #include "card/card.h"
 #include "console/console.h"
 #include "dialogs/apdu_text.h"
@@ -53,26 +54,13 @@ struct ScriptRun {
     char trace_text[SCRIPT_TRACE_SIZE];         /* "Sending" / "Received" text */
 };
 
-static const char script_prompt[] = "Velmo:>";
-
-/* Wall clock as whole seconds and milliseconds. */
-static void script_clock(long long *seconds, int *milliseconds) {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    unsigned long long ticks = ((unsigned long long)now.dwHighDateTime << 32) | now.dwLowDateTime;
-    *seconds = (long long)(ticks / 10000000ull);
-    *milliseconds = (int)((ticks / 10000ull) % 1000ull);
-}
-
 /* A new run resets the shared exchange total and names itself for the
    Console's script header; a run going on beside it sees both change. */
-static void script_mark_start(const char *path) {
-    if (app.card_lock_ready)
-        EnterCriticalSection(&app.xfer_lock);
+static void script_mark_start(const ScriptRun *run) {
+    EnterCriticalSection(&app.xfer_lock);
     app.xfer_total_ms = 0;
-    app.script_name = path;
-    if (app.card_lock_ready)
-        LeaveCriticalSection(&app.xfer_lock);
+    strcpy(app.script_name, run->path); /* both SCRIPT_FILE_NAME_SIZE */
+    LeaveCriticalSection(&app.xfer_lock);
 }
 
 static void script_copy_path(ScriptRun *run, const char *path) {
@@ -229,10 +217,10 @@ static void script_finish(ScriptRun *run, long long start_seconds, int start_ms)
 
     fclose(run->file);
     script_do_close(run);
-    script_clock(&end_seconds, &end_ms);
+    wall_clock_read(&end_seconds, &end_ms);
     reader_print("\r\n\r\n%s\r\n", "End of script");
     reader_print("Time: %d ms\n", script_elapsed_ms(start_seconds, start_ms, end_seconds, end_ms));
-    reader_print("\r\n%s Card is ready\r\n", script_prompt);
+    reader_print("\r\n%s Card is ready\r\n", app_prompt);
 }
 
 DWORD WINAPI script_thread(LPVOID path) {
@@ -249,12 +237,12 @@ DWORD WINAPI script_thread(LPVOID path) {
     run.file = fopen(run.path, "rt");
     if (!run.file) {
         reader_print("\r\nFile not found");
-        reader_print("\r\n\r\n%s Card is ready\r\n", script_prompt);
+        reader_print("\r\n\r\n%s Card is ready\r\n", app_prompt);
         return 0;
     }
     reader_print("\r\n");
-    script_mark_start(name);
-    script_clock(&start_seconds, &start_ms);
+    script_mark_start(&run);
+    wall_clock_read(&start_seconds, &start_ms);
     script_run_lines(&run);
     script_finish(&run, start_seconds, start_ms);
     return 0;

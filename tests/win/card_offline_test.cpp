@@ -16,7 +16,7 @@
 #include "card/card.h"
 #include "console/console.h"
 #include "resources/resource.h"
-#include "tests/win/win_harness.h"
+#include "tests/win/harness/frame.h"
 
 namespace {
 
@@ -116,7 +116,7 @@ TEST_F(CardOffline, MissingTableLeavesItEmpty) {
 TEST_F(CardOffline, NoReadyCardRefusesTheExchangeButHeadsANewScript) {
     open_console();
     app.card_state = CARD_WAITING;
-    app.script_name = 0;
+    app.script_name[0] = 0;
     app.xfer_total_ms = 0;
     app.xfer_counter = 41;
     unsigned char buffer[512] = {0x00, 0xA4, 0x04, 0x00};
@@ -144,9 +144,12 @@ TEST_F(CardOffline, ResetWithoutAReadyCardLeavesEverythingAsItWas) {
     EXPECT_EQ(card_reset(text), 31);
     EXPECT_STREQ(text, "Reader is busy, try later ...\r\n");
     EXPECT_EQ(app.card_state, CARD_WAITING);
-    int length = 0;
-    EXPECT_EQ(card_get_atr(&length), app.card_atr);
-    EXPECT_EQ(length, 2);
+    unsigned char atr[CARD_ATR_SIZE + 1];
+    memset(atr, 0xEE, sizeof atr);
+    EXPECT_EQ(card_get_atr(atr), 2);
+    EXPECT_EQ(atr[0], 0x3B);
+    EXPECT_EQ(atr[1], app.card_atr[1]);
+    EXPECT_EQ(atr[2], 0xEE); /* nothing past the count */
     EXPECT_EQ(harness_window_text(reader_pane_), "");
 }
 

@@ -10,10 +10,11 @@
 #include "app/app_state.h"
 #include "dialogs/dialogs.h"
 #include "resources/resource.h"
-#include "tests/win/dialog_card.h"
-#include "tests/win/dialog_driver.h"
-#include "tests/win/testcard_client.h"
-#include "tests/win/win_harness.h"
+#include "tests/win/harness/card.h"
+#include "tests/win/harness/dialog.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/testcard.h"
+#include "tests/win/harness/frame.h"
 
 class CommandDialogCard : public testing::Test {
   protected:

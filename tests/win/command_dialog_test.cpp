@@ -11,8 +11,9 @@
 #include "app/app_state.h"
 #include "dialogs/dialogs.h"
 #include "resources/resource.h"
-#include "tests/win/dialog_driver.h"
-#include "tests/win/win_harness.h"
+#include "tests/win/harness/dialog.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/frame.h"
 
 class CommandDialog : public testing::Test {
   protected:
@@ -91,7 +92,7 @@ TEST_F(CommandDialog, SendStoresTheTextsAndCountsOnlySoundText) {
 }
 
 TEST_F(CommandDialog, SaveWritesTheApduFileAndReadGivesTheSameTexts) {
-    std::string path = temp_path("vorlane_cmd_saved.txt");
+    std::string path = harness_temp_path("vorlane_cmd_saved.txt");
     std::string long_comment(1500, 'c'); /* a field may hold more than is stored */
     Fields loaded;
     FileDialogSeen save_seen;
@@ -105,7 +106,7 @@ TEST_F(CommandDialog, SaveWritesTheApduFileAndReadGivesTheSameTexts) {
         loaded = command_read_file(dialog, path);
     }));
     EXPECT_EQ(save_seen.proposed, "pdu.txt");
-    EXPECT_EQ(file_read_bytes(path), "//select my applet\r\n00 a4 04 00 02 3F 00\r\n");
+    EXPECT_EQ(harness_file_read(path), "//select my applet\r\n00 a4 04 00 02 3F 00\r\n");
     EXPECT_EQ(loaded.comment, "select my applet");
     EXPECT_EQ(loaded.data, "00 a4 04 00 02 3F 00");
     EXPECT_EQ(loaded.count, "0");
@@ -115,7 +116,7 @@ TEST_F(CommandDialog, SaveWritesTheApduFileAndReadGivesTheSameTexts) {
 }
 
 TEST_F(CommandDialog, SaveWritesFieldsOfAnyLength) {
-    std::string path = temp_path("vorlane_cmd_long.txt");
+    std::string path = harness_temp_path("vorlane_cmd_long.txt");
     std::string comment(1500, 'c');
     std::string data(3000, '0');
     ASSERT_TRUE(command_drive([&](HWND dialog) {
@@ -125,7 +126,7 @@ TEST_F(CommandDialog, SaveWritesFieldsOfAnyLength) {
         file_dialog_answer("Write Apdu File", path);
         dialog_settle(dialog);
     }));
-    EXPECT_EQ(file_read_bytes(path), "//" + comment + "\r\n" + data + "\r\n");
+    EXPECT_EQ(harness_file_read(path), "//" + comment + "\r\n" + data + "\r\n");
 }
 
 /* APDU files written by hand: the first two characters and the last one of
@@ -155,8 +156,8 @@ TEST_F(CommandDialog, ReadLoadsHandWrittenFiles) {
     std::vector<Fields> loaded(cases.size());
     ASSERT_TRUE(command_drive([&](HWND dialog) {
         for (size_t i = 0; i < cases.size(); i++) {
-            std::string path = temp_path("vorlane_cmd_case.txt");
-            file_write_bytes(path, cases[i].bytes);
+            std::string path = harness_temp_path("vorlane_cmd_case.txt");
+            harness_file_write(path, cases[i].bytes);
             dialog_set(dialog, IDC_CMD_COMMENT, "before");
             dialog_set(dialog, IDC_CMD_DATA, "before");
             loaded[i] = command_read_file(dialog, path);

@@ -11,13 +11,15 @@
 #include <string.h>
 
 #include <string>
+#include <thread>
 
 #include "app/app.h"
 #include "app/app_state.h"
 #include "dialogs/dialogs.h"
 #include "resources/resource.h"
-#include "tests/win/dialog_driver.h"
-#include "tests/win/win_harness.h"
+#include "tests/win/harness/dialog.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/frame.h"
 
 class FileDialogs : public testing::Test {
   protected:
@@ -71,7 +73,7 @@ TEST_F(FileDialogs, FilterListIsCopiedAndAnOverlongOneKeepsWholePairs) {
    dump dialog's "*.cfg", this platform's dialog appends that extension
    itself.) */
 TEST_F(FileDialogs, SaveAppendsTheDefaultExtension) {
-    std::string base = temp_path("vorlane_fd_dump");
+    std::string base = harness_temp_path("vorlane_fd_dump");
     DeleteFileA((base + ".txt").c_str());
     file_dialog_init_filter(app.frame_window,
                             "All  files   (*.*)\0*.*\0gif  files  (*.gif)\0*.gif\0");
@@ -100,7 +102,7 @@ TEST_F(FileDialogs, CancelledDialogLeavesThePath) {
 }
 
 TEST_F(FileDialogs, OpenOfAMissingFileAsksToCreateIt) {
-    std::string missing = temp_path("vorlane_fd_new.txt");
+    std::string missing = harness_temp_path("vorlane_fd_new.txt");
     file_dialog_init(app.frame_window);
     char path[PATH_SIZE] = "";
     std::thread answer([&] { file_dialog_answer("Read Apdu File", missing, IDYES); });
@@ -111,15 +113,15 @@ TEST_F(FileDialogs, OpenOfAMissingFileAsksToCreateIt) {
 }
 
 TEST_F(FileDialogs, FileLengthKeepsThePositionAndRefusesAPipe) {
-    std::string path = temp_path("vorlane_fd_length.bin");
-    ASSERT_TRUE(file_write_bytes(path, ""));
+    std::string path = harness_temp_path("vorlane_fd_length.bin");
+    ASSERT_TRUE(harness_file_write(path, ""));
     FILE *file = fopen(path.c_str(), "rb");
     ASSERT_TRUE(file);
     EXPECT_EQ(file_length(file), 0);
     EXPECT_EQ(ftell(file), 0);
     fclose(file);
 
-    ASSERT_TRUE(file_write_bytes(path, std::string(1000, 'x')));
+    ASSERT_TRUE(harness_file_write(path, std::string(1000, 'x')));
     file = fopen(path.c_str(), "rb");
     ASSERT_TRUE(file);
     fseek(file, 123, SEEK_SET);

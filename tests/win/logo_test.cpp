@@ -17,7 +17,7 @@
 #include "app/app.h"
 #include "app/app_state.h"
 #include "app/logo.h"
-#include "tests/win/win_harness.h"
+#include "tests/win/harness/frame.h"
 
 typedef std::vector<unsigned char> Bytes;
 

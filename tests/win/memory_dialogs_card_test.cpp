@@ -13,10 +13,11 @@
 #include "app/app_state.h"
 #include "dialogs/dialogs.h"
 #include "resources/resource.h"
-#include "tests/win/dialog_card.h"
-#include "tests/win/dialog_driver.h"
-#include "tests/win/testcard_client.h"
-#include "tests/win/win_harness.h"
+#include "tests/win/harness/card.h"
+#include "tests/win/harness/dialog.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/testcard.h"
+#include "tests/win/harness/frame.h"
 
 class MemoryDialogsCard : public testing::Test {
   protected:
@@ -60,9 +61,9 @@ static std::string read_memory(HWND dialog, const std::string &address, const st
 }
 
 TEST_F(MemoryDialogsCard, MemoryWriteOfSeventyBytesInThreeChunks) {
-    std::string path = temp_path("vorlane_card_70.bin");
+    std::string path = harness_temp_path("vorlane_card_70.bin");
     std::string data = pattern(70, 1);
-    ASSERT_TRUE(file_write_bytes(path, data));
+    ASSERT_TRUE(harness_file_write(path, data));
     std::string address;
     std::vector<std::string> lines;
     ASSERT_TRUE(dialog_drive("WRITE", "Write", memory_write_dialog_proc, [&](HWND dialog) {
@@ -84,9 +85,9 @@ TEST_F(MemoryDialogsCard, MemoryWriteOfSeventyBytesInThreeChunks) {
 }
 
 TEST_F(MemoryDialogsCard, TagWriteUsesBlockNumbers) {
-    std::string path = temp_path("vorlane_card_10.bin");
+    std::string path = harness_temp_path("vorlane_card_10.bin");
     std::string data = pattern(10, 2);
-    ASSERT_TRUE(file_write_bytes(path, data));
+    ASSERT_TRUE(harness_file_write(path, data));
     std::string address;
     std::vector<std::string> lines;
     ASSERT_TRUE(dialog_drive("WRITE", "Write", tag_write_dialog_proc, [&](HWND dialog) {
@@ -144,7 +145,7 @@ TEST_F(MemoryDialogsCard, TagReadOfBlocks) {
 TEST_F(MemoryDialogsCard, ReadAndSaveDumpsExactlyTheBytesRead) {
     std::string data = pattern(40, 3);
     ASSERT_TRUE(testcard_memory_set(0, 100, std::vector<unsigned char>(data.begin(), data.end())));
-    std::string path = temp_path("vorlane_card_dump.cfg");
+    std::string path = harness_temp_path("vorlane_card_dump.cfg");
     std::string size_after, address_after;
     FileDialogSeen seen;
     ASSERT_TRUE(dialog_drive("READ", "Read", memory_read_dialog_proc, [&](HWND dialog) {
@@ -157,7 +158,7 @@ TEST_F(MemoryDialogsCard, ReadAndSaveDumpsExactlyTheBytesRead) {
         address_after = dialog_get(dialog, IDC_READ_ADDRESS);
     }));
     EXPECT_EQ(seen.proposed, "Smart");
-    EXPECT_EQ(file_read_bytes(path), data);
+    EXPECT_EQ(harness_file_read(path), data);
     EXPECT_EQ(size_after, "40");
     EXPECT_EQ(address_after, "140");
     EXPECT_STREQ(app.memory_dump_path, path.c_str());
@@ -166,7 +167,7 @@ TEST_F(MemoryDialogsCard, ReadAndSaveDumpsExactlyTheBytesRead) {
 
 TEST_F(MemoryDialogsCard, TextFormatShowsCharactersUpToZeroButDumpsAll) {
     ASSERT_TRUE(testcard_memory_set(0, 0, {0x41, 0x42, 0x00, 0x43}));
-    std::string path = temp_path("vorlane_card_text.cfg");
+    std::string path = harness_temp_path("vorlane_card_text.cfg");
     std::vector<std::string> lines;
     ASSERT_TRUE(dialog_drive("READ", "Read", memory_read_dialog_proc, [&](HWND dialog) {
         dialog_toggle(dialog, IDC_READ_TEXT_FORMAT);
@@ -181,12 +182,12 @@ TEST_F(MemoryDialogsCard, TextFormatShowsCharactersUpToZeroButDumpsAll) {
     /* No line end after text: the ready line joins it. */
     std::vector<std::string> expected = {"ABVelmo:> Card is ready"};
     EXPECT_EQ(lines, expected);
-    EXPECT_EQ(file_read_bytes(path), std::string("AB\0C", 4));
+    EXPECT_EQ(harness_file_read(path), std::string("AB\0C", 4));
 }
 
 TEST_F(MemoryDialogsCard, RefusedChunkEndsTheOperationAndTheAddressMovesOn) {
-    std::string path = temp_path("vorlane_card_refused.bin");
-    ASSERT_TRUE(file_write_bytes(path, pattern(70, 4)));
+    std::string path = harness_temp_path("vorlane_card_refused.bin");
+    ASSERT_TRUE(harness_file_write(path, pattern(70, 4)));
     std::vector<std::string> write_lines, read_lines;
     std::string write_address, read_address;
     ASSERT_TRUE(testcard_force_status(0, 0x6A, 0x82, 1));
@@ -212,8 +213,8 @@ TEST_F(MemoryDialogsCard, RefusedChunkEndsTheOperationAndTheAddressMovesOn) {
 }
 
 TEST_F(MemoryDialogsCard, AddressWrapsAt65536) {
-    std::string path = temp_path("vorlane_card_wrap.bin");
-    ASSERT_TRUE(file_write_bytes(path, "\x11\x22\x33"));
+    std::string path = harness_temp_path("vorlane_card_wrap.bin");
+    ASSERT_TRUE(harness_file_write(path, "\x11\x22\x33"));
     std::string address;
     std::vector<std::string> lines;
     ASSERT_TRUE(dialog_drive("WRITE", "Write", memory_write_dialog_proc, [&](HWND dialog) {

@@ -12,8 +12,9 @@
 #include "app/app_state.h"
 #include "dialogs/dialogs.h"
 #include "resources/resource.h"
-#include "tests/win/dialog_driver.h"
-#include "tests/win/win_harness.h"
+#include "tests/win/harness/dialog.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/frame.h"
 
 class MemoryDialogs : public testing::Test {
   protected:
@@ -51,8 +52,8 @@ TEST_F(MemoryDialogs, WriteOpensAtZeroWithTheFilesToWriteFilter) {
 /* With no card the first chunk fails; the address still moves on by one
    chunk, modulo 65536, and a typed address above 65535 is used modulo. */
 TEST_F(MemoryDialogs, FailedFirstChunkMovesTheAddressByOneChunk) {
-    std::string path = temp_path("vorlane_mem_70.bin");
-    ASSERT_TRUE(file_write_bytes(path, std::string(70, 'w')));
+    std::string path = harness_temp_path("vorlane_mem_70.bin");
+    ASSERT_TRUE(harness_file_write(path, std::string(70, 'w')));
     std::string memory_after, tag_after;
     ASSERT_TRUE(dialog_drive("WRITE", "Write", memory_write_dialog_proc, [&](HWND dialog) {
         dialog_set(dialog, IDC_WRITE_ADDRESS, "131066"); /* 65530 + 65536 */
@@ -69,9 +70,9 @@ TEST_F(MemoryDialogs, FailedFirstChunkMovesTheAddressByOneChunk) {
 }
 
 TEST_F(MemoryDialogs, WriteOfAFileThatCannotBeReadTouchesNothing) {
-    std::string empty = temp_path("vorlane_mem_empty.bin");
-    ASSERT_TRUE(file_write_bytes(empty, ""));
-    std::string missing = temp_path("vorlane_mem_missing.bin");
+    std::string empty = harness_temp_path("vorlane_mem_empty.bin");
+    ASSERT_TRUE(harness_file_write(empty, ""));
+    std::string missing = harness_temp_path("vorlane_mem_missing.bin");
     std::string after_empty, after_missing;
     ASSERT_TRUE(dialog_drive("WRITE", "Write", memory_write_dialog_proc, [&](HWND dialog) {
         dialog_set(dialog, IDC_WRITE_ADDRESS, "100");

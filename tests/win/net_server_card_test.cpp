@@ -5,10 +5,22 @@
  * script, a removed card, the switch off, and the real program started
  * with and without "-n".
  */
-#include "tests/win/card_fixture.h"
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winscard.h>
+
+#include "app/app_state.h"
+#include "card/card.h"
+#include "console/console.h"
+#include "resources/resource.h"
+#include "script/script.h"
+#include "tests/win/harness/card.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/frame.h"
 
 #include "net/net.h"
-#include "tests/win/net_client.h"
+#include "tests/win/harness/net.h"
 
 namespace {
 
@@ -39,20 +51,20 @@ class NetServerCard : public testing::Test {
         ASSERT_EQ(WSAStartup(0x0101, &data), 0);
         ASSERT_TRUE(testcard_remove(1)) << "the card rig is not running (scripts/rig start)";
         ASSERT_TRUE(testcard_reset_state(0));
-        ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+        ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
         scratch_.enter();
         harness_frame_open();
         ASSERT_EQ(app.net_port, port);
         card_open_reader();
         ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
-        ASSERT_TRUE(card_scripts_wait(10000));
-        card_pane_clear(app.reader_edit, 0);
+        ASSERT_TRUE(harness_scripts_wait(10000));
+        harness_pane_clear(app.reader_edit, 0);
         testcard_log_clear(0);
         ASSERT_EQ(net_server_start(1), 1);
         ASSERT_TRUE(wait_listening());
     }
     void TearDown() override {
-        card_scripts_wait(10000);
+        harness_scripts_wait(10000);
         card_close_reader();
         harness_frame_close();
         app.reader_edit = 0;
@@ -64,7 +76,7 @@ class NetServerCard : public testing::Test {
     }
     bool wait_listening() {
         bool up = false;
-        net_with_pump([&] {
+        harness_with_pump([&] {
             for (int i = 0; i < 500 && !up; i++) {
                 SOCKET s = net_client_connect(port);
                 up = s != INVALID_SOCKET;
@@ -75,13 +87,13 @@ class NetServerCard : public testing::Test {
             }
         });
         harness_pump(200);
-        card_pane_clear(app.reader_edit, 0);
+        harness_pane_clear(app.reader_edit, 0);
         return up;
     }
     /* Requests on one connection; the replies in order. */
     std::vector<std::string> session(const std::vector<std::string> &requests) {
         std::vector<std::string> replies;
-        net_with_pump([&] {
+        harness_with_pump([&] {
             SOCKET s = net_client_connect(port);
             for (const std::string &request : requests) {
                 net_client_send(s, request);
@@ -99,7 +111,7 @@ class NetServerCard : public testing::Test {
                 sent.push_back(line.substr(3));
         return sent;
     }
-    CardScratch scratch_;
+    HarnessScratch scratch_;
 };
 
 } // namespace
@@ -158,12 +170,12 @@ TEST_F(NetServerCard, LongRequestWritesTheCardsMemory) {
 }
 
 TEST_F(NetServerCard, AtrRequestResetsTheCardAndStartsItsScript) {
-    card_write_file("scriptdefault.txt", "80F00003\n");
+    EXPECT_TRUE(harness_file_write("scriptdefault.txt", "80F00003\n"));
     std::vector<std::string> replies = session({"60016E00\x03"});
-    ASSERT_TRUE(card_scripts_wait(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     char length[3];
-    snprintf(length, sizeof length, "%02X", (unsigned)strlen(card_demo_atr) / 2);
-    EXPECT_EQ(replies.at(0), net_reply(0x00, "0000" + std::string(length) + card_demo_atr));
+    snprintf(length, sizeof length, "%02X", (unsigned)strlen(testcard_demo_atr) / 2);
+    EXPECT_EQ(replies.at(0), net_reply(0x00, "0000" + std::string(length) + testcard_demo_atr));
     EXPECT_EQ(app.card_state, CARD_READY);
     EXPECT_EQ(commands(), std::vector<std::string>({"80F00003"}));
     bool loading = false;
@@ -178,7 +190,7 @@ TEST_F(NetServerCard, RemovedCardFailsApdusAndKeepsTheLastAtr) {
     ASSERT_TRUE(testcard_remove(0));
     ASSERT_TRUE(card_tick_until(CARD_WAITING, 5000));
     char length[3];
-    snprintf(length, sizeof length, "%02X", (unsigned)strlen(card_demo_atr) / 2);
+    snprintf(length, sizeof length, "%02X", (unsigned)strlen(testcard_demo_atr) / 2);
     std::vector<std::string> replies =
         session({net_request("D0" + apdu_pattern(4)), net_request("D0" + apdu_pattern(4)),
                  "60014200\x03", "60016E00\x03"});
@@ -186,7 +198,7 @@ TEST_F(NetServerCard, RemovedCardFailsApdusAndKeepsTheLastAtr) {
     EXPECT_EQ(replies[0], std::string("6001FB9A\x03"));
     EXPECT_EQ(replies[1], std::string("6001FB9A\x03"));
     EXPECT_EQ(replies[2], std::string("60010061\x03"));
-    EXPECT_EQ(replies[3], net_reply(0x00, "0000" + std::string(length) + card_demo_atr));
+    EXPECT_EQ(replies[3], net_reply(0x00, "0000" + std::string(length) + testcard_demo_atr));
     EXPECT_GE(card_count(card_reader_lines(), "Error..."), 2);
 }
 
@@ -277,7 +289,7 @@ std::string program_ask(const std::string &request) {
 
 TEST_F(NetServerCard, NothingListensWithoutTheSwitch) {
     /* The fixture's server goes; the frame and reader window stay. */
-    net_with_pump([] { net_server_stop(1); });
+    harness_with_pump([] { net_server_stop(1); });
     EXPECT_EQ(app.net_winsock_started, 0);
     EXPECT_EQ(net_client_connect(port), INVALID_SOCKET);
     harness_frame_close();
@@ -300,7 +312,7 @@ TEST_F(NetServerCard, NothingListensWithoutTheSwitch) {
 TEST_F(NetServerCard, ProgramWithTheSwitchServesAndExitsPromptly) {
     /* The program needs the port and the card to itself. */
     card_close_reader();
-    net_with_pump([] { net_server_stop(1); });
+    harness_with_pump([] { net_server_stop(1); });
     Program p = program_start("-n");
     ASSERT_TRUE(p.started);
     std::string other;
@@ -312,8 +324,8 @@ TEST_F(NetServerCard, ProgramWithTheSwitchServesAndExitsPromptly) {
     EXPECT_EQ(other, std::string("60010061\x03"));
     /* Once its reader window has read the card, the ATR request answers it. */
     char length[3];
-    snprintf(length, sizeof length, "%02X", (unsigned)strlen(card_demo_atr) / 2);
-    std::string want = net_reply(0x00, "0000" + std::string(length) + card_demo_atr);
+    snprintf(length, sizeof length, "%02X", (unsigned)strlen(testcard_demo_atr) / 2);
+    std::string want = net_reply(0x00, "0000" + std::string(length) + testcard_demo_atr);
     std::string atr;
     for (int i = 0; i < 100 && atr != want; i++) {
         atr = program_ask("60016E00\x03");
@@ -356,13 +368,13 @@ TEST_F(NetServerCard, AtrRequestAfterAFailedStateQueryFails) {
    their exchanges, and the script ends as usual. */
 TEST_F(NetServerCard, ApduRequestWhileAScriptRuns) {
     static const char script[] = "slow.txt";
-    card_write_file(script, "80F00003\n/W 1500\n80F00005\n");
+    EXPECT_TRUE(harness_file_write(script, "80F00003\n/W 1500\n80F00005\n"));
     ASSERT_EQ(start_script(script), 1);
     harness_pump(300);
     ASSERT_FALSE(script_runs_wait(0)) << "the script is not running any more";
     std::vector<std::string> replies = session({net_request("D0" + apdu_pattern(4))});
     ASSERT_FALSE(script_runs_wait(0)) << "the request waited for the script";
-    ASSERT_TRUE(card_scripts_wait(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     EXPECT_EQ(replies.at(0), net_reply(0x00, "00019000"));
     EXPECT_EQ(commands(), std::vector<std::string>({"80F00003", "80F00004", "80F00005"}));
     auto lines = card_reader_lines();

@@ -12,13 +12,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/app_state.h"
 #include "console/console.h"
 #include "net/net.h"
-#include "tests/win/net_client.h"
-#include "tests/win/win_harness.h"
+#include "tests/win/harness/net.h"
+#include "tests/win/harness/frame.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ class NetServer : public testing::Test {
     }
     bool wait_listening() {
         bool up = false;
-        net_with_pump([&] {
+        harness_with_pump([&] {
             for (int i = 0; i < 500 && !up; i++) {
                 SOCKET s = net_client_connect(port_);
                 up = s != INVALID_SOCKET;
@@ -96,7 +97,7 @@ class NetServer : public testing::Test {
 /* One request and its reply on a fresh connection, pumping meanwhile. */
 std::string ask(int port, const std::string &request) {
     std::string reply;
-    net_with_pump([&] {
+    harness_with_pump([&] {
         SOCKET s = net_client_connect(port);
         if (s == INVALID_SOCKET)
             return;
@@ -114,7 +115,7 @@ TEST_F(NetServer, SessionIsFramedAndTraced) {
     EXPECT_EQ(lines().at(0), "Network Reader ready on port " + std::to_string(port_) + "...");
     clear_pane();
     std::string other, apdu, again;
-    bool in_time = net_with_pump([&] {
+    bool in_time = harness_with_pump([&] {
         SOCKET s = net_client_connect(port_);
         net_client_send(s, "60014200\x03");
         other = net_client_reply(s);
@@ -165,7 +166,7 @@ TEST_F(NetServer, LongTraceBreaksEvery32Bytes) {
 TEST_F(NetServer, SplitRequestIsAnsweredOnceAndTrailingBytesAreDropped) {
     start();
     std::string first, early, dropped, next;
-    net_with_pump([&] {
+    harness_with_pump([&] {
         SOCKET s = net_client_connect(port_);
         const std::string frame = "6002420000\x03";
         size_t at = 0;
@@ -208,7 +209,7 @@ TEST_F(NetServer, BadFramesCloseTheConnection) {
                                    std::string("60 1420000\x03"), std::string(1100, 'q'),
                                    std::string("6090") + std::string(1020, 'q')}) {
         bool closed = false;
-        net_with_pump([&] {
+        harness_with_pump([&] {
             SOCKET s = net_client_connect(port_);
             net_client_send(s, bad);
             closed = net_client_sees_close(s);
@@ -224,7 +225,7 @@ TEST_F(NetServer, BadFramesCloseTheConnection) {
    disturb the next one. */
 TEST_F(NetServer, ClientLeavingMidFrameFreesTheServer) {
     start();
-    net_with_pump([&] {
+    harness_with_pump([&] {
         SOCKET s = net_client_connect(port_);
         net_client_send(s, "6005D000A4");
         closesocket(s);
@@ -238,7 +239,7 @@ TEST_F(NetServer, ClientLeavingMidFrameFreesTheServer) {
 TEST_F(NetServer, SecondClientIsServedAfterTheFirstCloses) {
     start();
     std::string first, waiting, second;
-    net_with_pump([&] {
+    harness_with_pump([&] {
         SOCKET a = net_client_connect(port_);
         net_client_send(a, "60014200\x03");
         first = net_client_reply(a);
@@ -301,7 +302,7 @@ TEST_F(NetServer, StopRightAfterStartEndsTheThread) {
 TEST_F(NetServer, StopWithASilentClientTakesAboutOneSecond) {
     start();
     SOCKET silent = INVALID_SOCKET;
-    net_with_pump([&] {
+    harness_with_pump([&] {
         silent = net_client_connect(port_);
         net_client_send(silent, "6005D0");
     });
@@ -381,7 +382,7 @@ TEST_F(NetServer, FailedAcceptsKeepTheServerOn) {
     ASSERT_EQ(ioctlsocket(listener, FIONBIO, &on), 0);
     /* The accept under way takes one more client; the ones after it fail. */
     clear_pane();
-    net_with_pump([&] {
+    harness_with_pump([&] {
         SOCKET s = net_client_connect(port_);
         if (s != INVALID_SOCKET)
             closesocket(s);

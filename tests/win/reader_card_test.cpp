@@ -3,7 +3,25 @@
  * readers: which reader it follows, the card state machine tick by tick,
  * removal and insertion, closing in any state, and the pane's colours.
  */
-#include "tests/win/card_fixture.h"
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <windows.h>
+#include <winscard.h>
+
+#include "app/app_state.h"
+#include "card/card.h"
+#include "console/console.h"
+#include "resources/resource.h"
+#include "script/script.h"
+#include "tests/win/harness/card.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/frame.h"
 
 namespace {
 
@@ -15,20 +33,20 @@ class ReaderCard : public testing::Test {
         testcard_reset_state(0);
         testcard_reset_state(1);
         scratch_.enter();
-        card_write_file("atr.txt",
-                        std::string("Vorlane_Demo_Card ") + card_demo_atr + " 0 demo.txt\r\n");
+        EXPECT_TRUE(harness_file_write("atr.txt",
+                        std::string("Vorlane_Demo_Card ") + testcard_demo_atr + " 0 demo.txt\r\n"));
         harness_frame_open();
         atr_table_load();
     }
     void TearDown() override {
         card_close_reader();
-        card_scripts_wait(10000);
+        harness_scripts_wait(10000);
         harness_frame_close();
         scratch_.leave();
         testcard_remove(0);
         testcard_remove(1);
     }
-    CardScratch scratch_;
+    HarnessScratch scratch_;
 };
 
 bool reader_menu_enabled(void) {
@@ -54,7 +72,7 @@ void expect_card_named(const std::vector<std::string> &lines) {
 } // namespace
 
 TEST_F(ReaderCard, OneReaderWithACardIsTakenWithoutADialog) {
-    ASSERT_TRUE(testcard_insert(1, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(1, testcard_demo_atr));
     ReaderDialogSeen seen = card_open_reader();
     EXPECT_FALSE(seen.shown);
     EXPECT_EQ(app.offered_count, 1);
@@ -66,11 +84,11 @@ TEST_F(ReaderCard, OneReaderWithACardIsTakenWithoutADialog) {
 }
 
 TEST_F(ReaderCard, TwoCardsOfferThoseTwoAndClosingTakesTheFirstListed) {
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
-    ASSERT_TRUE(testcard_insert(1, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
+    ASSERT_TRUE(testcard_insert(1, testcard_demo_atr));
     ReaderDialogSeen seen = card_open_reader(READER_CLOSE);
     ASSERT_TRUE(seen.shown);
-    EXPECT_EQ(seen.items, std::vector<std::string>({card_reader_names[0], card_reader_names[1]}));
+    EXPECT_EQ(seen.items, std::vector<std::string>({testcard_reader_names[0], testcard_reader_names[1]}));
     EXPECT_EQ(seen.selection, 0);
     auto lines = card_reader_lines();
     ASSERT_FALSE(lines.empty());
@@ -80,7 +98,7 @@ TEST_F(ReaderCard, TwoCardsOfferThoseTwoAndClosingTakesTheFirstListed) {
 TEST_F(ReaderCard, NoCardOffersEveryReaderThenWaitsSilentlyForOne) {
     ReaderDialogSeen seen = card_open_reader(1);
     ASSERT_TRUE(seen.shown);
-    EXPECT_EQ(seen.items, std::vector<std::string>({card_reader_names[0], card_reader_names[1]}));
+    EXPECT_EQ(seen.items, std::vector<std::string>({testcard_reader_names[0], testcard_reader_names[1]}));
     EXPECT_STREQ(app.reader_names, "Virtual PCD 00 01"); /* the second name moved to the start */
     EXPECT_EQ(app.reader_last_pick, 1);
 
@@ -93,7 +111,7 @@ TEST_F(ReaderCard, NoCardOffersEveryReaderThenWaitsSilentlyForOne) {
     EXPECT_EQ(card_reader_lines().size(), 3u); /* retries are silent */
 
     /* A card put in while waiting is read in one tick, without "Card Detected". */
-    ASSERT_TRUE(testcard_insert(1, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(1, testcard_demo_atr));
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
     auto lines = card_reader_lines();
     EXPECT_EQ(card_count(lines, "Card Detected ...T=1"), 0);
@@ -101,8 +119,8 @@ TEST_F(ReaderCard, NoCardOffersEveryReaderThenWaitsSilentlyForOne) {
 }
 
 TEST_F(ReaderCard, ReopeningPreselectsTheIndexConfirmedLast) {
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
-    ASSERT_TRUE(testcard_insert(1, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
+    ASSERT_TRUE(testcard_insert(1, testcard_demo_atr));
     ReaderDialogSeen first = card_open_reader(1);
     ASSERT_TRUE(first.shown);
     EXPECT_EQ(card_reader_lines().at(0), "Reader Virtual PCD 00 01 is selected...");
@@ -118,8 +136,8 @@ TEST_F(ReaderCard, ReopeningPreselectsTheIndexConfirmedLast) {
 }
 
 TEST_F(ReaderCard, AStalePickStillNamesAnOfferedReader) {
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
-    ASSERT_TRUE(testcard_insert(1, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
+    ASSERT_TRUE(testcard_insert(1, testcard_demo_atr));
     app.reader_pick = 7; /* left from a longer list */
     app.reader_last_pick = 1;
     ReaderDialogSeen seen = card_open_reader(READER_KEEP);
@@ -131,7 +149,7 @@ TEST_F(ReaderCard, AStalePickStillNamesAnOfferedReader) {
 }
 
 TEST_F(ReaderCard, CardPresentAtStartIsDetectedThenNamedOnTheNextTick) {
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     card_open_reader();
     card_ticks(1);
     EXPECT_EQ(card_reader_lines(),
@@ -147,11 +165,11 @@ TEST_F(ReaderCard, CardPresentAtStartIsDetectedThenNamedOnTheNextTick) {
 }
 
 TEST_F(ReaderCard, RemovalPromptsAgainAfterThreeTicksAndTheCardIsNamedAgain) {
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     card_open_reader();
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
-    ASSERT_TRUE(card_scripts_wait(10000));
-    card_pane_clear(app.reader_edit, 0);
+    ASSERT_TRUE(harness_scripts_wait(10000));
+    harness_pane_clear(app.reader_edit, 0);
 
     ASSERT_TRUE(testcard_remove(0));
     ASSERT_TRUE(card_tick_until(CARD_GONE, 5000)); /* the tick that sees it */
@@ -166,7 +184,7 @@ TEST_F(ReaderCard, RemovalPromptsAgainAfterThreeTicksAndTheCardIsNamedAgain) {
               std::vector<std::string>({"", "Velmo:> Insert a card in the reader (state=2)"}));
 
     app.atr_index = -1;
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
     auto lines = card_reader_lines();
     expect_card_named(std::vector<std::string>(lines.begin() + 2, lines.end()));
@@ -174,7 +192,7 @@ TEST_F(ReaderCard, RemovalPromptsAgainAfterThreeTicksAndTheCardIsNamedAgain) {
 }
 
 TEST_F(ReaderCard, ClosingInAnyStateDropsTheConnectionAndTheContext) {
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     /* State 3: connected, ATR not read yet. */
     card_open_reader();
     card_ticks(1);
@@ -197,7 +215,7 @@ TEST_F(ReaderCard, ClosingInAnyStateDropsTheConnectionAndTheContext) {
     EXPECT_EQ(app.sc_context, (SCARDCONTEXT)0);
 
     /* A new window starts with a fresh context and finds the card again. */
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     card_open_reader();
     card_ticks(1);
     EXPECT_EQ(card_reader_lines().at(1), "Card Detected ...T=1");

@@ -10,7 +10,24 @@
  * a bridge that answers the rig's protocol attributes, the checkout's root
  * (VORLANE_SOURCE_DIR) for scripts/rig, and starts pcscd again afterwards.
  */
-#include "tests/win/card_fixture.h"
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <windows.h>
+#include <winscard.h>
+
+#include "app/app_state.h"
+#include "card/card.h"
+#include "console/console.h"
+#include "resources/resource.h"
+#include "script/script.h"
+#include "tests/win/harness/card.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/frame.h"
 
 #include "app/app.h"
 
@@ -130,7 +147,7 @@ LONG exclusive_connect(int reader) {
         return status;
     SCARDHANDLE handle = 0;
     DWORD protocol = 0;
-    status = SCardConnectA(context, card_reader_names[reader], SCARD_SHARE_EXCLUSIVE,
+    status = SCardConnectA(context, testcard_reader_names[reader], SCARD_SHARE_EXCLUSIVE,
                            SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handle, &protocol);
     if (status == SCARD_S_SUCCESS)
         SCardDisconnect(handle, SCARD_LEAVE_CARD);
@@ -148,22 +165,23 @@ class ReaderService : public testing::Test {
         testcard_reset_state(0);
         testcard_reset_state(1);
         scratch_.enter();
-        card_write_file("atr.txt", std::string("Vorlane_Demo_Card ") + card_demo_atr +
-                                       " 0 demo.txt\r\nAttr_Card " + attr_atr + " 0 demo.txt\r\n");
-        card_write_file("demo.txt", "00A4040000\n");
+        EXPECT_TRUE(harness_file_write(
+            "atr.txt", std::string("Vorlane_Demo_Card ") + testcard_demo_atr +
+                           " 0 demo.txt\r\nAttr_Card " + attr_atr + " 0 demo.txt\r\n"));
+        EXPECT_TRUE(harness_file_write("demo.txt", "00A4040000\n"));
         harness_frame_open();
         atr_table_load();
     }
     void TearDown() override {
         card_close_reader();
-        card_scripts_wait(10000);
+        harness_scripts_wait(10000);
         harness_frame_close();
         DeleteFileA("demo.txt");
         scratch_.leave();
         testcard_remove(0);
         testcard_remove(1);
     }
-    CardScratch scratch_;
+    HarnessScratch scratch_;
 };
 
 } // namespace
@@ -172,8 +190,8 @@ class ReaderService : public testing::Test {
    first is used); in the next window the dialog shows the first reader, and
    SELECT takes that one, not the pick left from before. */
 TEST_F(ReaderService, SelectTakesTheReaderTheDialogShows) {
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
-    ASSERT_TRUE(testcard_insert(1, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
+    ASSERT_TRUE(testcard_insert(1, testcard_demo_atr));
     ReaderDialogSeen first = open_reader_picking(1, true);
     ASSERT_TRUE(first.shown);
     EXPECT_EQ(card_reader_lines().at(0), "Reader Virtual PCD 00 00 is selected...");
@@ -204,11 +222,11 @@ TEST_F(ReaderService, ParameterLineWithTheReadersAttributesAndWithNone) {
     EXPECT_EQ(lines[2], attr_atr_line);
     EXPECT_EQ(lines[3], "T...= 2, CLK.= 5000, F...= 372, D...= 1, N...= 2, W...= 10, "
                         "IFSC= 254, IFSD= 254, BWT.= 15371, CWT.= 43, EBC.= 0, ");
-    ASSERT_TRUE(card_scripts_wait(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     card_close_reader();
 
     ASSERT_TRUE(card_remove_and_wait(0));
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     card_open_reader();
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
     lines = card_lines_from(card_reader_lines(), "Vorlane_Demo_Card inserted...");
@@ -220,18 +238,18 @@ TEST_F(ReaderService, ParameterLineWithTheReadersAttributesAndWithNone) {
 /* A ready card taken out before a reset: the reconnect fails, the report
    says so, and the window's next ticks find the card once it is back. */
 TEST_F(ReaderService, ResetOfACardTakenOutSaysNoCardAndTheTicksFindItAgain) {
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     card_open_reader();
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
-    ASSERT_TRUE(card_scripts_wait(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     ASSERT_TRUE(card_remove_and_wait(0));
     char text[1024];
     EXPECT_EQ(card_reset(text), 19);
     EXPECT_STREQ(text, "No Card in reader\r\n");
     EXPECT_EQ(app.card_state, CARD_WAITING);
 
-    card_pane_clear(app.reader_edit, 0);
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    harness_pane_clear(app.reader_edit, 0);
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
     EXPECT_TRUE(pane_waits_for("Velmo:> Card is ready", 10000));
     auto lines = card_reader_lines();
@@ -242,10 +260,10 @@ TEST_F(ReaderService, ResetOfACardTakenOutSaysNoCardAndTheTicksFindItAgain) {
 /* Checked at the card: while the window holds it nobody can take it alone;
    once the window is closed, anybody can. */
 TEST_F(ReaderService, ClosingAReadyWindowLetsGoOfTheCard) {
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     card_open_reader();
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
-    ASSERT_TRUE(card_scripts_wait(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     EXPECT_EQ(exclusive_connect(0), SCARD_E_SHARING_VIOLATION);
     card_close_reader();
     EXPECT_EQ(exclusive_connect(0), SCARD_S_SUCCESS);
@@ -278,9 +296,9 @@ TEST_F(ReaderService, LostServiceIsReportedAndTheWindowRecovers) {
     ASSERT_EQ(rig_command("pcscd-stop", 30000), 0) << "pcscd did not stop";
     EXPECT_TRUE(tick_until_line(no_service_line, 5000));
     ASSERT_EQ(rig_command("pcscd-start", 60000), 0) << "pcscd did not come back";
-    card_pane_clear(app.reader_edit, 0);
+    harness_pane_clear(app.reader_edit, 0);
     ASSERT_TRUE(tick_until_line(insert_prompt, 10000));
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     ASSERT_TRUE(card_tick_until(CARD_READY, 10000)) << harness_window_text(app.reader_edit);
     EXPECT_TRUE(pane_waits_for("Velmo:> Card is ready", 10000));
     lines = card_reader_lines();
@@ -293,7 +311,7 @@ TEST_F(ReaderService, LostServiceIsReportedAndTheWindowRecovers) {
    that atr.txt does not know. */
 TEST_F(ReaderService, StartedWithScriptOptionAnUnknownCardRunsThatScript) {
     harness_frame_close();
-    card_write_file("named.txt", "00A4040000\n");
+    EXPECT_TRUE(harness_file_write("named.txt", "00A4040000\n"));
     ASSERT_TRUE(testcard_insert(0, unknown_atr));
     std::atomic<bool> stop(false);
     std::string seen;

@@ -6,11 +6,26 @@
  */
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 #include <vector>
 
-#include "tests/win/card_fixture.h"
-#include "tests/win/script_fixture.h"
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winscard.h>
+
+#include "app/app_state.h"
+#include "card/card.h"
+#include "console/console.h"
+#include "resources/resource.h"
+#include "script/script.h"
+#include "tests/win/harness/card.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/frame.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/script.h"
 
 namespace {
 
@@ -26,7 +41,7 @@ class ScriptCard : public testing::Test {
         strcpy(app.auto_script_name, "no_card_script.txt");
     }
     void TearDown() override {
-        EXPECT_TRUE(script_wait_all(30000)) << "a run did not end";
+        EXPECT_TRUE(harness_scripts_wait(30000)) << "a run did not end";
         card_close_reader();
         harness_frame_close();
         scratch_.leave();
@@ -37,19 +52,19 @@ class ScriptCard : public testing::Test {
        is ready and the card's own script has ended; then starts from an
        empty pane and an empty card log. */
     void ready(bool t0_mode = false) {
-        ASSERT_TRUE(testcard_insert(0, card_demo_atr, t0_mode));
+        ASSERT_TRUE(testcard_insert(0, testcard_demo_atr, t0_mode));
         card_open_reader();
         ASSERT_TRUE(card_tick_until(CARD_READY, 10000))
             << "state " << app.card_state << ", pane:\n"
             << (app.reader_edit ? harness_window_text(app.reader_edit) : "(no pane)");
-        ASSERT_TRUE(script_wait_all(10000));
+        ASSERT_TRUE(harness_scripts_wait(10000));
         script_pane_clear();
         testcard_log_clear(0);
     }
     std::string run_text(const std::string &text) {
-        script_write_file("s.txt", text);
+        EXPECT_TRUE(harness_file_write("s.txt", text));
         EXPECT_EQ(start_script(path_), 1);
-        EXPECT_TRUE(script_wait_all(60000));
+        EXPECT_TRUE(harness_scripts_wait(60000));
         return script_pane_text();
     }
     /* The commands the card received, in order. */
@@ -62,7 +77,7 @@ class ScriptCard : public testing::Test {
         return sent;
     }
 
-    ScriptScratch scratch_;
+    HarnessScratch scratch_;
     char path_[16] = "s.txt";
 };
 
@@ -89,7 +104,7 @@ TEST_F(ScriptCard, UnterminatedLastLineIsSent) {
     EXPECT_EQ(commands(), std::vector<std::string>({"00A4040000"}));
     EXPECT_EQ(text, loading() + trace("Sending", "00A4040000") + trace("Received", "6F0284009000") +
                         script_end_text());
-    EXPECT_EQ(app.script_name, (const char *)path_);
+    EXPECT_STREQ(app.script_name, path_);
 }
 
 TEST_F(ScriptCard, ThirtyTwoByteCommandTracesOnOneLine) {
@@ -177,7 +192,7 @@ TEST_F(ScriptCard, T0SelectGetsItsResponseAndWrongLengthIsResent) {
                         trace("Sending", "00B0000008") + trace("Received", "11223344556677889000") +
                         script_end_text());
     /* only the final response of each chain is logged */
-    EXPECT_EQ(script_read_file("t0.bin"), bytes_text("6F078405A0000000031122334455667788"));
+    EXPECT_EQ(harness_file_read("t0.bin"), bytes_text("6F078405A0000000031122334455667788"));
 }
 
 TEST_F(ScriptCard, ForcedResponseWaitingIsFollowedUpWithT0Only) {
@@ -188,7 +203,7 @@ TEST_F(ScriptCard, ForcedResponseWaitingIsFollowedUpWithT0Only) {
     EXPECT_EQ(commands(), std::vector<std::string>({"00B0000004", "00C0000010", "00B0000002"}));
     EXPECT_NE(text.find(trace("Received", "6110") + trace("Sending", "00C0000010")),
               std::string::npos);
-    EXPECT_EQ(script_read_file("f.bin"), bytes_text("ABCD"));
+    EXPECT_EQ(harness_file_read("f.bin"), bytes_text("ABCD"));
 
     /* Without "/T=0": nothing follows, nothing is logged, the script goes on. */
     script_pane_clear();
@@ -198,7 +213,7 @@ TEST_F(ScriptCard, ForcedResponseWaitingIsFollowedUpWithT0Only) {
     EXPECT_EQ(commands(), std::vector<std::string>({"00B0000004", "00B0000002"}));
     EXPECT_NE(text.find(trace("Received", "6110") + trace("Sending", "00B0000002")),
               std::string::npos);
-    EXPECT_EQ(script_read_file("n.bin"), bytes_text("ABCD"));
+    EXPECT_EQ(harness_file_read("n.bin"), bytes_text("ABCD"));
 }
 
 TEST_F(ScriptCard, WrongLengthOfAShortCommandResendsZeroHeaderBytes) {
@@ -222,7 +237,7 @@ TEST_F(ScriptCard, EndlessFollowUpChainIsCut) {
     EXPECT_EQ(text, loading() + "Logging data in file c.bin\r\n" +
                         "No further follow-up after 256 in a row\r\n// after\r\n" +
                         script_end_text());
-    EXPECT_EQ(script_read_file("c.bin"), "");
+    EXPECT_EQ(harness_file_read("c.bin"), "");
 }
 
 TEST_F(ScriptCard, TraceOffKeepsWaitingAndTheConsoleLines) {
@@ -240,9 +255,9 @@ TEST_F(ScriptCard, ReopenedLogIsEmptiedFirst) {
     ready();
     ASSERT_TRUE(testcard_memory_set(0, 0, {0xAA, 0xBB, 0xCC, 0xDD}));
     run_text("/OPEN a.bin\n00B0000004\n/OPEN a.bin\n00B0000004\n");
-    EXPECT_EQ(script_read_file("a.bin"), bytes_text("AABBCCDDAABBCCDD"));
+    EXPECT_EQ(harness_file_read("a.bin"), bytes_text("AABBCCDDAABBCCDD"));
     run_text("/OPEN a.bin\n00B0000004\n/OPEN a.bin\n00B0000004\n/CLOSE\n/OPEN\n00B0000002\n");
-    EXPECT_EQ(script_read_file("a.bin"), bytes_text("AABB"));
+    EXPECT_EQ(harness_file_read("a.bin"), bytes_text("AABB"));
 }
 
 /* The rest of an overlong line is a line of its own and is sent. */
@@ -255,12 +270,12 @@ TEST_F(ScriptCard, PieceAfterAnOverlongLineIsSent) {
 /* The reader window starts the automatic script ("-s") for a card the ATR
    table does not know, and the record's script for one it knows. */
 TEST_F(ScriptCard, InsertedCardRunsItsOwnScript) {
-    script_write_file("auto.txt", "// automatic\n00A4040000\n");
+    EXPECT_TRUE(harness_file_write("auto.txt", "// automatic\n00A4040000\n"));
     strcpy(app.auto_script_name, "auto.txt");
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     card_open_reader();
     ASSERT_TRUE(card_tick_until(CARD_READY, 10000));
-    ASSERT_TRUE(script_wait_all(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     std::string text = script_pane_text();
     EXPECT_NE(text.find("\r\nLoading script auto.txt ...\r\n// automatic\r\n" +
                         trace("Sending", "00A4040000") + trace("Received", "6F0284009000") +
@@ -269,14 +284,15 @@ TEST_F(ScriptCard, InsertedCardRunsItsOwnScript) {
         << text;
     card_close_reader();
 
-    script_write_file("own.txt", "// own script\n");
-    script_write_file("atr.txt", std::string("Known_Card ") + card_demo_atr + " 0 own.txt\r\n");
+    EXPECT_TRUE(harness_file_write("own.txt", "// own script\n"));
+    EXPECT_TRUE(harness_file_write("atr.txt", std::string("Known_Card ") + testcard_demo_atr +
+                                                  " 0 own.txt\r\n"));
     atr_table_load();
     script_pane_clear();
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     card_open_reader();
     ASSERT_TRUE(card_tick_until(CARD_READY, 10000));
-    ASSERT_TRUE(script_wait_all(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     text = script_pane_text();
     EXPECT_NE(text.find("Known_Card inserted..."), std::string::npos) << text;
     EXPECT_NE(text.find("\r\nLoading script own.txt ...\r\n// own script\r\n" + script_end_text()),
@@ -293,16 +309,16 @@ TEST_F(ScriptCard, TwoRunsAtOnceBothEnd) {
     std::string lines;
     for (int i = 0; i < 40; i++)
         lines += "80F00010\n";
-    script_write_file(first, "/OFF\n" + lines);
-    script_write_file(second, "/OFF\n" + lines);
+    EXPECT_TRUE(harness_file_write(first, "/OFF\n" + lines));
+    EXPECT_TRUE(harness_file_write(second, "/OFF\n" + lines));
     start_script(first);
     start_script(second);
-    ASSERT_TRUE(script_wait_all(60000));
+    ASSERT_TRUE(harness_scripts_wait(60000));
     std::string text = script_pane_text();
     EXPECT_EQ(script_count(text, "End of script"), 2);
     EXPECT_EQ(script_count(text, "Reader is busy"), 0);
     EXPECT_EQ(commands().size(), 80u);
-    EXPECT_TRUE(app.script_name == first || app.script_name == second);
+    EXPECT_TRUE(strcmp(app.script_name, first) == 0 || strcmp(app.script_name, second) == 0);
 }
 
 /* A log on a full disk (/dev/full): the failed write is told once, in the
@@ -320,7 +336,7 @@ TEST_F(ScriptCard, LogWritesThatFailAreToldOnceAndTheRunGoesOn) {
                         "!!! Error While Writing Z:\\dev\\full\r\n" + script_end_text());
     EXPECT_EQ(commands().size(), 21u);
     EXPECT_EQ(commands().back(), "00A4040000");
-    EXPECT_FALSE(script_file_exists("again.bin"));
+    EXPECT_FALSE(harness_file_exists("again.bin"));
 
     script_pane_clear();
     text = run_text("/OFF\n/OPEN Z:\\dev\\full\n00A4040000\n");

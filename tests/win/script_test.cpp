@@ -12,8 +12,9 @@
 #include "console/console.h"
 #include "resources/resource.h"
 #include "script/script.h"
-#include "tests/win/script_fixture.h"
-#include "tests/win/win_harness.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/script.h"
+#include "tests/win/harness/frame.h"
 
 /* A frame and a reader pane of its own (no reader window, so no card state
    machine prints between the lines of a run). */
@@ -30,7 +31,7 @@ class ScriptTest : public testing::Test {
         app.reader_edit = edit_;
     }
     void TearDown() override {
-        EXPECT_TRUE(script_wait_all(20000)) << "a run did not end";
+        EXPECT_TRUE(harness_scripts_wait(20000)) << "a run did not end";
         app.reader_edit = 0;
         DestroyWindow(edit_);
         harness_frame_close();
@@ -41,22 +42,22 @@ class ScriptTest : public testing::Test {
     std::string run(const char *name) {
         snprintf(path_, sizeof path_, "%s", name);
         EXPECT_EQ(start_script(path_), 1);
-        EXPECT_TRUE(script_wait_all(20000));
+        EXPECT_TRUE(harness_scripts_wait(20000));
         return script_pane_text();
     }
     std::string run_text(const std::string &text) {
-        script_write_file("s.txt", text);
+        EXPECT_TRUE(harness_file_write("s.txt", text));
         return run("s.txt");
     }
 
-    ScriptScratch scratch_;
+    HarnessScratch scratch_;
     HWND edit_ = 0;
     char path_[MAX_PATH] = "";
 };
 
 TEST_F(ScriptTest, MissingFilePrintsNotFoundAndTheReadyLineOnly) {
     app.xfer_total_ms = 55;
-    app.script_name = "before";
+    strcpy(app.script_name, "before");
     EXPECT_EQ(
         run("nofile.txt"),
         "\r\nLoading script nofile.txt ...\r\nFile not found\r\n\r\nVelmo:> Card is ready\r\n");
@@ -68,7 +69,7 @@ TEST_F(ScriptTest, EmptyFileRunsToTheEndAndMarksTheRunStart) {
     app.xfer_total_ms = 55;
     EXPECT_EQ(run_text(""), "\r\nLoading script s.txt ...\r\n" + script_end_text());
     EXPECT_EQ(app.xfer_total_ms, 0);
-    EXPECT_EQ(app.script_name, (const char *)path_);
+    EXPECT_STREQ(app.script_name, path_);
 }
 
 /* A byte 0x1A ends a file read in text mode: what follows it never runs. */
@@ -129,22 +130,22 @@ TEST_F(ScriptTest, TraceOffHidesSendingButNotTheBusyLine) {
 }
 
 TEST_F(ScriptTest, OpenWithoutNameEmptiesNull) {
-    script_write_file("null", "old data");
+    EXPECT_TRUE(harness_file_write("null", "old data"));
     std::string text = run_text("/OPEN\n");
     EXPECT_EQ(text,
               "\r\nLoading script s.txt ...\r\nLogging data in file null\r\n" + script_end_text());
-    EXPECT_EQ(script_read_file("null"), "");
+    EXPECT_EQ(harness_file_read("null"), "");
 }
 
 TEST_F(ScriptTest, SecondOpenDoesNothingAndReopenKeepsTheName) {
-    script_write_file("a.bin", "abc");
+    EXPECT_TRUE(harness_file_write("a.bin", "abc"));
     std::string text = run_text("/OPEN a.bin\n/OPEN b.bin\n/CLOSE\n/CLOSE\n/OPEN\n/OPX\n");
     EXPECT_EQ(text, "\r\nLoading script s.txt ...\r\n"
                     "Logging data in file a.bin\r\n"
                     "Logging data in file a.bin\r\n" +
                         script_end_text());
-    EXPECT_EQ(script_read_file("a.bin"), "");
-    EXPECT_FALSE(script_file_exists("b.bin"));
+    EXPECT_EQ(harness_file_read("a.bin"), "");
+    EXPECT_FALSE(harness_file_exists("b.bin"));
 }
 
 TEST_F(ScriptTest, UnopenableAndOverlongLogNamesAreRefusedQuietly) {
@@ -159,7 +160,7 @@ TEST_F(ScriptTest, UnopenableAndOverlongLogNamesAreRefusedQuietly) {
 }
 
 TEST_F(ScriptTest, RunsAreCountedUntilTheirLastLine) {
-    script_write_file("slow.txt", "/W 300\n");
+    EXPECT_TRUE(harness_file_write("slow.txt", "/W 300\n"));
     snprintf(path_, sizeof path_, "slow.txt");
     start_script(path_);
     start_script(path_);
@@ -174,24 +175,24 @@ TEST_F(ScriptTest, RunsAreCountedUntilTheirLastLine) {
 }
 
 TEST_F(ScriptTest, CardScriptIsTheRecordsOrTheAutomaticOne) {
-    script_write_file("auto.txt", "// automatic\n");
-    script_write_file("own.txt", "// own\n");
+    EXPECT_TRUE(harness_file_write("auto.txt", "// automatic\n"));
+    EXPECT_TRUE(harness_file_write("own.txt", "// own\n"));
     strcpy(app.auto_script_name, "auto.txt");
     strcpy(app.atr_table[0].script, "own.txt");
     app.atr_count = 1;
     app.atr_index = -1;
     EXPECT_EQ(run_card_script(), 0);
-    ASSERT_TRUE(script_wait_all(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     EXPECT_EQ(script_pane_text(),
               "\r\nLoading script auto.txt ...\r\n// automatic\r\n" + script_end_text());
-    EXPECT_EQ(app.script_name, (const char *)app.auto_script_name);
+    EXPECT_STREQ(app.script_name, app.auto_script_name);
     script_pane_clear();
     app.atr_index = 0;
     run_card_script();
-    ASSERT_TRUE(script_wait_all(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     EXPECT_EQ(script_pane_text(),
               "\r\nLoading script own.txt ...\r\n// own\r\n" + script_end_text());
-    EXPECT_EQ(app.script_name, (const char *)app.atr_table[0].script);
+    EXPECT_STREQ(app.script_name, app.atr_table[0].script);
 }
 
 /* --- The script dialog, driven from a second thread while the GUI thread
@@ -227,7 +228,7 @@ TEST_F(ScriptTest, ExecRunsTheShownNameWhateverWasTyped) {
         script_dialog_press(dialog, IDC_SCRIPT_EXEC);
     });
     EXPECT_EQ(shown, "script.txt");
-    ASSERT_TRUE(script_wait_all(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     EXPECT_EQ(script_pane_text(), "\r\nLoading script script.txt ...\r\nFile not found"
                                   "\r\n\r\nVelmo:> Card is ready\r\n");
     EXPECT_STREQ(app.script_file_name, "script.txt");
@@ -246,7 +247,7 @@ TEST_F(ScriptTest, QuitRunsNothing) {
 
 TEST_F(ScriptTest, ExecTwiceStartsTwoRunsAtOnce) {
     /* long enough to outlast the second opening of the dialog */
-    script_write_file("script.txt", "/W 1500\n");
+    EXPECT_TRUE(harness_file_write("script.txt", "/W 1500\n"));
     for (int i = 0; i < 2; i++) {
         script_dialog_run([&] {
             HWND dialog = script_dialog_find();
@@ -255,7 +256,7 @@ TEST_F(ScriptTest, ExecTwiceStartsTwoRunsAtOnce) {
         });
     }
     EXPECT_EQ(app.script_runs, 2);
-    ASSERT_TRUE(script_wait_all(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     std::string text = script_pane_text();
     EXPECT_EQ(script_count(text, "Waiting 1500 ms"), 2);
     EXPECT_EQ(script_count(text, "End of script"), 2);
@@ -264,7 +265,7 @@ TEST_F(ScriptTest, ExecTwiceStartsTwoRunsAtOnce) {
 /* Browse picks a file through the open dialog ("Read Script File"); the
    choice stays after QUIT and is shown and run at the next opening. */
 TEST_F(ScriptTest, BrowseChoiceStaysForTheNextOpening) {
-    script_write_file("chosen.txt", "// chosen\n");
+    EXPECT_TRUE(harness_file_write("chosen.txt", "// chosen\n"));
     std::string full = std::string(scratch_.dir()) + "\\chosen.txt";
     std::string after_browse;
     script_dialog_run([&] {
@@ -300,7 +301,7 @@ TEST_F(ScriptTest, BrowseChoiceStaysForTheNextOpening) {
         script_dialog_press(dialog, IDC_SCRIPT_EXEC);
     });
     EXPECT_STRCASEEQ(shown.c_str(), full.c_str());
-    ASSERT_TRUE(script_wait_all(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     EXPECT_NE(script_pane_text().find("// chosen\r\n"), std::string::npos);
 }
 

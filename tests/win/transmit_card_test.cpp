@@ -5,7 +5,27 @@
  * resets from another thread, several threads exchanging while the card
  * comes and goes, and the SendApdu command.
  */
-#include "tests/win/card_fixture.h"
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <string.h>
+
+#include <windows.h>
+#include <winscard.h>
+
+#include "app/app_state.h"
+#include "card/card.h"
+#include "console/console.h"
+#include "resources/resource.h"
+#include "script/script.h"
+#include "tests/win/harness/card.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/frame.h"
 
 namespace {
 
@@ -14,23 +34,23 @@ class TransmitCard : public testing::Test {
     void SetUp() override {
         ASSERT_TRUE(card_remove_and_wait(1)) << "the card rig is not running (scripts/rig start)";
         ASSERT_TRUE(testcard_reset_state(0));
-        ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+        ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
         scratch_.enter();
         harness_frame_open();
         card_open_reader();
         ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
-        ASSERT_TRUE(card_scripts_wait(10000));
+        ASSERT_TRUE(harness_scripts_wait(10000));
         SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
         harness_pump(5);
         ASSERT_NE(app.console_edit, (HWND)0);
-        card_pane_clear(app.console_edit, 1);
-        app.script_name = "t.txt";
+        harness_pane_clear(app.console_edit, 1);
+        strcpy(app.script_name, "t.txt");
         app.xfer_total_ms = 0;
         testcard_log_clear(0);
     }
     void TearDown() override {
         xfer_clock_set(0);
-        card_scripts_wait(10000);
+        harness_scripts_wait(10000);
         card_close_reader();
         harness_frame_close();
         scratch_.leave();
@@ -46,7 +66,7 @@ class TransmitCard : public testing::Test {
         return card_transmit(buffer_.data(), (int)command.size(), error ? error : &ignored);
     }
     std::vector<unsigned char> buffer_;
-    CardScratch scratch_;
+    HarnessScratch scratch_;
 };
 
 const std::vector<unsigned char> select_demo = {0x00, 0xA4, 0x04, 0x00, 0x07, 0xA0,
@@ -84,7 +104,7 @@ TEST_F(TransmitCard, ExchangeLineHasItsExactFormAndAverages) {
 }
 
 TEST_F(TransmitCard, ZeroMsExchangeLeavesTheTotalAtZeroAndRestartsTheNumbering) {
-    app.script_name = 0; /* no script has run yet: an empty name */
+    app.script_name[0] = 0; /* no script has run yet: an empty name */
     card_clock_use({{7200, 500}, {7200, 500}, {7200, 600}, {7200, 603}});
     send({0x80, 0xF0, 0x00, 0x02});
     send({0x80, 0xF0, 0x00, 0x02});
@@ -226,9 +246,9 @@ TEST_F(TransmitCard, PlatformFailureWritesItsLineWithLengthZero) {
 }
 
 TEST_F(TransmitCard, ResetFromAnotherThreadNamesTheCardWithoutBlockingTheTicks) {
-    card_write_file("atr.txt", std::string("Vorlane_Demo_Card ") + card_demo_atr + " 0 none.txt\n");
+    EXPECT_TRUE(harness_file_write("atr.txt", std::string("Vorlane_Demo_Card ") + testcard_demo_atr + " 0 none.txt\n"));
     atr_table_load();
-    card_pane_clear(app.reader_edit, 0);
+    harness_pane_clear(app.reader_edit, 0);
     SetTimer(app.reader_window, 1, 10, NULL); /* ticks keep taking card_lock */
     char text[1024] = "";
     std::atomic<bool> done(false);
@@ -243,7 +263,7 @@ TEST_F(TransmitCard, ResetFromAnotherThreadNamesTheCardWithoutBlockingTheTicks) 
     ASSERT_TRUE(done) << "card_reset never returned";
     network.join();
     KillTimer(app.reader_window, 1);
-    ASSERT_TRUE(card_scripts_wait(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     EXPECT_EQ(std::string(text), std::string("Answer to Reset: \r\n") + card_demo_atr_line +
                                      "\r\nReader Status: 0\r\n\r\n");
     EXPECT_EQ(length, (int)strlen(text));
@@ -252,10 +272,9 @@ TEST_F(TransmitCard, ResetFromAnotherThreadNamesTheCardWithoutBlockingTheTicks) 
     EXPECT_EQ(lines[0], "Vorlane_Demo_Card inserted...");
     EXPECT_EQ(app.card_state, CARD_READY);
 
-    int atr_length = 0;
-    unsigned char *atr = card_get_atr(&atr_length);
-    EXPECT_EQ(atr, app.card_atr);
-    EXPECT_EQ(atr_length, 20);
+    unsigned char atr[CARD_ATR_SIZE] = {};
+    EXPECT_EQ(card_get_atr(atr), 20);
+    EXPECT_EQ(memcmp(atr, app.card_atr, 20), 0);
     EXPECT_EQ(atr[0], 0x3B);
 }
 
@@ -308,7 +327,7 @@ TEST_F(TransmitCard, ThreadsExchangeWhileTheCardComesAndGoes) {
             if (toggles % 2 == 0)
                 testcard_remove(0);
             else
-                testcard_insert(0, card_demo_atr);
+                testcard_insert(0, testcard_demo_atr);
             toggles++;
         }
     }
@@ -322,7 +341,7 @@ TEST_F(TransmitCard, ThreadsExchangeWhileTheCardComesAndGoes) {
     worker.join();
     network.join();
     KillTimer(app.reader_window, 1);
-    card_scripts_wait(20000);
+    harness_scripts_wait(20000);
 
     printf("stress: %d card toggles, %d resets, script thread %d/%d and GUI thread %d/%d "
            "exchanges succeeded/reached the card\n",

@@ -5,7 +5,8 @@
  *
  * Every shape is a signed distance (in pixels) and is smoothed over one pixel,
  * so edges come out anti-aliased without any library; the letters are strokes
- * of a small built-in font. Build and run once when the picture changes:
+ * of a small built-in font. When the picture changes, draw the bitmap again
+ * with the host target logo_bmp (tools/CMakeLists.txt), or by hand:
  *   clang++ -O2 -std=c++17 -o /tmp/logo_art tools/logo_art/logo_art.cpp
  *   /tmp/logo_art resources/logo.bmp
  */

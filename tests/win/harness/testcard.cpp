@@ -1,9 +1,9 @@
 /*
- * testcard_client.cpp: the Win32 tests' side of the test cards' control port.
+ * testcard.cpp: the Win32 tests' side of the test cards' control port.
  * One short TCP connection per call keeps no state between calls, so a card
  * restarted by the rig is simply reached again by the next call.
  */
-#include "tests/win/testcard_client.h"
+#include "tests/win/harness/testcard.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 /*
- * pcsc_card_test.cpp: the PC/SC calls of a Windows program under Wine, through
+ * winscard_card_test.cpp: the PC/SC calls of a Windows program under Wine, through
  * the rig's winscard.dll and the bridge, against the rig's test cards: reader
  * lists, T=0 and T=1 cards, memory, 61xx/6Cxx, removal and insertion, and the
  * error codes a program sees without a service, without a card, with a bad
@@ -16,13 +16,12 @@
 #include <windows.h>
 #include <winscard.h>
 
-#include "tests/win/testcard_client.h"
+#include "tests/win/harness/testcard.h"
 
 namespace {
 
 const char reader0[] = "Virtual PCD 00 00";
 const char reader1[] = "Virtual PCD 00 01";
-const char t1_atr[] = "3B8F8001804F0CA000000306030001000000006A";
 const char t0_atr[] = "3B021450";
 
 std::vector<BYTE> bytes_of(const char *hex) {
@@ -139,7 +138,7 @@ TEST_F(PcscCard, ListsBothVirtualReaders) {
 }
 
 TEST_F(PcscCard, T1AndT0CardsAndTheirAtr) {
-    ASSERT_TRUE(testcard_insert(0, t1_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     ASSERT_TRUE(testcard_insert(1, t0_atr, true));
     DWORD protocol0 = 0, protocol1 = 0;
     SCARDHANDLE card0 = connect(reader0, protocol0);
@@ -152,7 +151,7 @@ TEST_F(PcscCard, T1AndT0CardsAndTheirAtr) {
     DWORD names_length = sizeof names, atr_length = sizeof atr, state = 0, protocol = 0;
     ASSERT_EQ(SCardStatusA(card0, names, &names_length, &state, &protocol, atr, &atr_length),
               SCARD_S_SUCCESS);
-    EXPECT_EQ(hex_of(atr, atr_length), t1_atr);
+    EXPECT_EQ(hex_of(atr, atr_length), testcard_demo_atr);
     EXPECT_EQ(names_length, sizeof reader0 + 1); /* the name, NUL, NUL */
     EXPECT_EQ(std::string(names, names_length), std::string(reader0, sizeof reader0) + '\0');
     EXPECT_EQ(protocol, (DWORD)SCARD_PROTOCOL_T1);
@@ -179,7 +178,7 @@ TEST_F(PcscCard, T1AndT0CardsAndTheirAtr) {
 }
 
 TEST_F(PcscCard, MemoryWrittenAndReadBack) {
-    ASSERT_TRUE(testcard_insert(0, t1_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     DWORD protocol = 0;
     SCARDHANDLE card = connect(reader0, protocol);
     EXPECT_EQ(exchange(card, protocol, "00D0001004CAFEBABE"), "9000");
@@ -215,7 +214,7 @@ TEST_F(PcscCard, T0CardAnswers61xxAnd6Cxx) {
 }
 
 TEST_F(PcscCard, ResponseLengthsAndSmallReceiveBuffer) {
-    ASSERT_TRUE(testcard_insert(0, t1_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     DWORD protocol = 0;
     SCARDHANDLE card = connect(reader0, protocol);
     EXPECT_EQ(exchange(card, protocol, "80F00002"), "9000");
@@ -236,7 +235,7 @@ TEST_F(PcscCard, ResponseLengthsAndSmallReceiveBuffer) {
 }
 
 TEST_F(PcscCard, CardRemovedAndInsertedAgain) {
-    ASSERT_TRUE(testcard_insert(0, t1_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     DWORD protocol = 0;
     SCARDHANDLE card = connect(reader0, protocol);
     EXPECT_EQ(exchange(card, protocol, "80F00002"), "9000");
@@ -290,7 +289,7 @@ TEST_F(PcscCard, CleanErrorCodes) {
               SCARD_E_UNKNOWN_READER);
 
     /* A handle of a released context is dead. */
-    ASSERT_TRUE(testcard_insert(0, t1_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     card = connect(reader0, protocol);
     SCARDCONTEXT old = context;
     EXPECT_EQ(SCardReleaseContext(old), SCARD_S_SUCCESS);
@@ -313,7 +312,7 @@ TEST_F(PcscCard, CleanErrorCodes) {
 }
 
 TEST_F(PcscCard, AttributesTransactionsAndReconnect) {
-    ASSERT_TRUE(testcard_insert(0, t1_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     DWORD protocol = 0;
     SCARDHANDLE card = connect(reader0, protocol);
     /* The virtual readers support no attribute; the program sees the Windows
@@ -344,7 +343,7 @@ TEST_F(PcscCard, AttributesTransactionsAndReconnect) {
 }
 
 TEST_F(PcscCard, ThreadsShareOneCardHandle) {
-    ASSERT_TRUE(testcard_insert(0, t1_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     DWORD protocol = 0;
     SCARDHANDLE card = connect(reader0, protocol);
     std::atomic<int> wrong{0};
@@ -370,7 +369,7 @@ TEST_F(PcscCard, ThreadsShareOneCardHandle) {
 TEST_F(PcscCard, WinsockPathGivesTheSameAnswers) {
     /* Under Wine the DLL talks to the bridge with direct Linux socket calls;
        elsewhere, or when told so, through Winsock. */
-    ASSERT_TRUE(testcard_insert(0, t1_atr));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     SetEnvironmentVariableA("VORLANE_WINSCARD_WINSOCK", "1");
     SCARDCONTEXT winsock = 0;
     LONG rv = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &winsock);

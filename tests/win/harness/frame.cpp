@@ -1,30 +1,67 @@
 /*
- * win_harness.cpp: shared helpers and the main of every Win32 test program.
+ * frame.cpp: the tests' frame, message pump and window reading.
  */
-#include "tests/win/win_harness.h"
+#include "tests/win/harness/frame.h"
 
-#include <gtest/gtest.h>
 #include <stdio.h>
+
+#include <atomic>
+#include <thread>
 
 #include "app/app.h"
 #include "app/app_state.h"
+#include "console/console.h"
+#include "resources/names.h"
+#include "script/script.h"
+
+/* The program's loop, one pass without waiting; accelerators as in the
+   program once the frame has its MDI client. */
+void harness_pump_once(void) {
+    MSG msg;
+
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        if (!app.mdi_client || !TranslateMDISysAccel(app.mdi_client, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
 
 void harness_pump(int ms) {
     DWORD end = GetTickCount() + (DWORD)ms;
     do {
-        app_message_loop_once();
+        harness_pump_once();
         Sleep(1);
     } while ((int)(end - GetTickCount()) > 0);
-    app_message_loop_once();
+    harness_pump_once();
 }
 
 bool harness_pump_until(bool (*done)(void), int ms) {
     DWORD end = GetTickCount() + (DWORD)ms;
     while (!done() && (int)(end - GetTickCount()) > 0) {
-        app_message_loop_once();
+        harness_pump_once();
         Sleep(1);
     }
     return done();
+}
+
+bool harness_with_pump(const std::function<void()> &work, int ms) {
+    std::atomic<bool> done(false);
+    std::thread worker([&] {
+        work();
+        done = true;
+    });
+    DWORD end = GetTickCount() + (DWORD)ms;
+    bool in_time = true;
+    while (!done) {
+        harness_pump_once();
+        Sleep(1);
+        if ((int)(end - GetTickCount()) <= 0)
+            in_time = false;
+    }
+    worker.join();
+    harness_pump_once();
+    return in_time;
 }
 
 HWND harness_frame_open(void) {
@@ -35,7 +72,7 @@ HWND harness_frame_open(void) {
     app.gui_thread_id = GetCurrentThreadId();
     app_locks_create();
     app_register_classes(instance);
-    app.frame_menu = LoadMenuA(instance, "MENU1");
+    app.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
     app.window_menu = GetSubMenu(app.frame_menu, 1);
     HWND frame = app_create_frame(getenv("HARNESS_VISIBLE") ? SW_SHOW : SW_HIDE);
     harness_pump(20);
@@ -84,6 +121,22 @@ std::vector<std::string> harness_lines(HWND edit) {
     return lines;
 }
 
+void harness_pane_clear(HWND edit, int pane) {
+    SetWindowTextA(edit, "");
+    pane_reset(pane);
+}
+
+bool harness_scripts_wait(int ms) {
+    DWORD end = GetTickCount() + (DWORD)ms;
+    while (!script_runs_wait(0)) {
+        if ((int)(end - GetTickCount()) <= 0)
+            return false;
+        harness_pump(5);
+    }
+    harness_pump(5);
+    return true;
+}
+
 int harness_child_count(void) {
     int count = 0;
     for (HWND child = GetWindow(app.mdi_client, GW_CHILD); child;
@@ -119,17 +172,4 @@ HWND harness_find_window(const char *title, int wait_ms) {
             return find.found;
         Sleep(10);
     }
-}
-
-int main(int argc, char **argv) {
-    testing::InitGoogleTest(&argc, argv);
-    app_state_init();
-    app_locks_create();
-    int result = RUN_ALL_TESTS();
-    /* End at once: a thread of a common dialog or of the rig's DLL left
-       behind must not hold up the process exit under Wine. */
-    fflush(stdout);
-    fflush(stderr);
-    TerminateProcess(GetCurrentProcess(), (UINT)result);
-    return result;
 }

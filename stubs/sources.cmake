@@ -1,1 +1,0 @@
-list(APPEND VORLANE_WIN_SOURCES stubs/pending.cpp)

@@ -1,0 +1,190 @@
+/*
+ * card.cpp: the card tests' reader window, ticks, clock and pane reading.
+ */
+#include "tests/win/harness/card.h"
+
+#include <atomic>
+#include <thread>
+
+#include <windows.h>
+#include <winscard.h>
+
+#include "app/app_state.h"
+#include "card/card.h"
+#include "console/console.h"
+#include "resources/resource.h"
+#include "script/script.h"
+#include "tests/win/harness/frame.h"
+
+bool card_remove_and_wait(int reader) {
+    if (!testcard_remove(reader))
+        return false;
+    SCARDCONTEXT context = 0;
+    if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, NULL, NULL, &context) != SCARD_S_SUCCESS)
+        return false;
+    bool gone = false;
+    DWORD end = GetTickCount() + 10000;
+    while (!gone && (int)(end - GetTickCount()) > 0) {
+        SCARDHANDLE handle = 0;
+        DWORD protocol = 0;
+        if (SCardConnectA(context, testcard_reader_names[reader], SCARD_SHARE_SHARED,
+                          SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handle,
+                          &protocol) != SCARD_S_SUCCESS) {
+            gone = true;
+        } else {
+            SCardDisconnect(handle, SCARD_LEAVE_CARD);
+            Sleep(20);
+        }
+    }
+    SCardReleaseContext(context);
+    return gone;
+}
+
+/* The driver's side of card_open_reader: what the dialog shows, then the action. */
+static void card_drive_reader_dialog(HWND dialog, int action, ReaderDialogSeen *seen) {
+    seen->shown = true;
+    HWND combo = GetDlgItem(dialog, IDC_READER_COMBO);
+    int count = (int)SendMessageA(combo, CB_GETCOUNT, 0, 0);
+    for (int i = 0; i < count; i++) {
+        char name[256] = "";
+        SendMessageA(combo, CB_GETLBTEXT, (WPARAM)i, (LPARAM)name);
+        seen->items.push_back(name);
+    }
+    seen->selection = (int)SendMessageA(combo, CB_GETCURSEL, 0, 0);
+    if (action == READER_CLOSE) {
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
+        return;
+    }
+    if (action >= 0) {
+        SendMessageA(combo, CB_SETCURSEL, (WPARAM)action, 0);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_READER_COMBO, CBN_SELCHANGE),
+                     (LPARAM)combo);
+    }
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_READER_SELECT, BN_CLICKED),
+                 (LPARAM)GetDlgItem(dialog, IDC_READER_SELECT));
+}
+
+ReaderDialogSeen card_open_reader(int action) {
+    ReaderDialogSeen seen;
+    std::atomic<bool> created(false);
+    std::thread driver([&] {
+        HWND dialog = 0;
+        while (!dialog && !created)
+            dialog = harness_find_window("Reader", 50);
+        if (dialog)
+            card_drive_reader_dialog(dialog, action, &seen);
+    });
+    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
+    created = true;
+    driver.join();
+    if (app.reader_window)
+        KillTimer(app.reader_window, 1);
+    return seen;
+}
+
+void card_close_reader(void) {
+    if (app.reader_window)
+        SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.reader_window, 0);
+    harness_pump(5);
+}
+
+void card_ticks(int count) {
+    for (int i = 0; i < count; i++) {
+        card_tick();
+        harness_pump(2);
+    }
+}
+
+bool card_tick_until(int state, int ms) {
+    DWORD end = GetTickCount() + (DWORD)ms;
+    while (app.card_state != state) {
+        if ((int)(end - GetTickCount()) <= 0)
+            return false;
+        card_tick();
+        harness_pump(20);
+    }
+    return true;
+}
+
+std::vector<std::string> card_reader_lines(void) {
+    return harness_lines(app.reader_edit);
+}
+
+std::vector<std::string> card_console_lines(void) {
+    return harness_lines(app.console_edit);
+}
+
+std::vector<std::string> card_lines_from(const std::vector<std::string> &lines,
+                                         const std::string &first) {
+    for (size_t i = 0; i < lines.size(); i++) {
+        if (lines[i] == first)
+            return std::vector<std::string>(lines.begin() + (long)i, lines.end());
+    }
+    return std::vector<std::string>();
+}
+
+int card_count(const std::vector<std::string> &lines, const std::string &line) {
+    int n = 0;
+    for (const std::string &l : lines)
+        n += l == line;
+    return n;
+}
+
+/* The readings card_clock_use hands out; read from exchanges on any thread. */
+struct CardClock {
+    std::vector<std::pair<long long, int>> readings;
+    std::atomic<int> next{0};
+    std::atomic<long long> extra{0};
+};
+
+static CardClock card_clock;
+
+static void card_clock_read(long long *seconds, int *milliseconds) {
+    int index = card_clock.next++;
+    if (index < (int)card_clock.readings.size()) {
+        *seconds = card_clock.readings[(size_t)index].first;
+        *milliseconds = card_clock.readings[(size_t)index].second;
+        return;
+    }
+    long long ms = 7200000 + card_clock.extra++;
+    *seconds = ms / 1000;
+    *milliseconds = (int)(ms % 1000);
+}
+
+void card_clock_use(std::vector<std::pair<long long, int>> readings) {
+    card_clock.readings = std::move(readings);
+    card_clock.next = 0;
+    card_clock.extra = 0;
+    xfer_clock_set(card_clock_read);
+}
+
+static bool dialog_card_is_ready(void) {
+    return app.card_state == CARD_READY;
+}
+
+bool dialog_card_open(void) {
+    harness_frame_open();
+    if (!testcard_reset_state(0) || !testcard_insert(0, testcard_demo_atr) || !testcard_remove(1))
+        return false;
+    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
+    if (!harness_pump_until(dialog_card_is_ready, 15000))
+        return false;
+    script_runs_wait(10000);
+    harness_pump(100);
+    harness_pane_clear(app.reader_edit, 0);
+    testcard_log_clear(0);
+    return true;
+}
+
+void dialog_card_close(void) {
+    harness_frame_close();
+    testcard_remove(0);
+}
+
+std::vector<std::string> dialog_card_commands(void) {
+    std::vector<std::string> commands;
+    for (const std::string &line : testcard_log(0))
+        if (line.compare(0, 3, "C: ") == 0)
+            commands.push_back(line.substr(3));
+    return commands;
+}
