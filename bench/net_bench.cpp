@@ -27,7 +27,6 @@
 #include "tests/win/harness/frame.h"
 #include "tests/win/harness/testcard.h"
 
-
 static double bench_now_ms(void) {
     static LARGE_INTEGER frequency;
     LARGE_INTEGER now;

@@ -16,6 +16,7 @@
 #include "card/card.h"
 #include "console/console.h"
 #include "resources/resource.h"
+#include "tests/win/harness/files.h"
 #include "tests/win/harness/frame.h"
 
 namespace {
@@ -30,26 +31,16 @@ class CardOffline : public testing::Test {
                                        0, 0, 0, app.frame_window, NULL, app.instance, NULL);
         app.reader_edit = reader_pane_;
         pane_reset(0);
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        GetCurrentDirectoryA(sizeof old_dir_, old_dir_);
-        snprintf(dir_, sizeof dir_, "%svorlane_offline_%lu", temp, GetCurrentProcessId());
-        CreateDirectoryA(dir_, NULL);
-        SetCurrentDirectoryA(dir_);
+        scratch_.enter();
     }
     void TearDown() override {
-        DeleteFileA("atr.txt");
-        SetCurrentDirectoryA(old_dir_);
-        RemoveDirectoryA(dir_);
+        scratch_.leave();
         app.reader_edit = 0;
         DestroyWindow(reader_pane_);
         harness_frame_close();
     }
     void write_atr_file(const std::string &text) {
-        FILE *file = fopen("atr.txt", "wb");
-        ASSERT_NE(file, (FILE *)0);
-        fwrite(text.data(), 1, text.size(), file);
-        fclose(file);
+        ASSERT_TRUE(harness_file_write("atr.txt", text));
     }
     void open_console() {
         SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
@@ -59,8 +50,7 @@ class CardOffline : public testing::Test {
         pane_reset(1);
     }
     HWND reader_pane_ = 0;
-    char dir_[MAX_PATH] = "";
-    char old_dir_[MAX_PATH] = "";
+    HarnessScratch scratch_;
 };
 
 } // namespace
@@ -171,4 +161,28 @@ TEST_F(CardOffline, NewConsoleEmptiesTheStatisticsButKeepsNumberingAndTotal) {
     EXPECT_EQ(app.xfer_stats[0].header[1], 0xA4); /* only the first byte is cleared */
     EXPECT_EQ(app.xfer_counter, 12);
     EXPECT_EQ(app.xfer_total_ms, 40);
+}
+
+/* The network reader's copy of the ATR holds the count the card state left
+   and never more bytes than an ATR's room: a failed state query leaves 256,
+   and a count beyond the room is cut to it. */
+TEST_F(CardOffline, AtrCopyNeverGoesPastItsRoom) {
+    struct {
+        unsigned char atr[CARD_ATR_SIZE];
+        unsigned char canary;
+    } room;
+    app.card_state = CARD_WAITING;
+    memset(app.card_atr, 0x5A, sizeof app.card_atr);
+    for (int count : {(int)CARD_ATR_SIZE, (int)CARD_ATR_SIZE + 44}) {
+        memset(&room, 0xEE, sizeof room);
+        app.card_atr_len = count;
+        EXPECT_EQ(card_get_atr(room.atr), count);
+        EXPECT_EQ(room.atr[0], 0x5A);
+        EXPECT_EQ(room.atr[CARD_ATR_SIZE - 1], 0x5A);
+        EXPECT_EQ(room.canary, 0xEE) << count;
+    }
+    memset(&room, 0xEE, sizeof room);
+    app.card_atr_len = 0;
+    EXPECT_EQ(card_get_atr(room.atr), 0);
+    EXPECT_EQ(room.atr[0], 0xEE); /* no card: nothing copied */
 }

@@ -9,6 +9,7 @@
 
 #include "app/app_state.h"
 #include "dialogs/dialogs.h"
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "tests/win/harness/card.h"
 #include "tests/win/harness/dialog.h"
@@ -27,7 +28,7 @@ class CommandDialogCard : public testing::Test {
 };
 
 static bool command_drive(const std::function<void(HWND)> &drive) {
-    return dialog_drive("COMAND", "Command", command_dialog_proc, drive);
+    return dialog_drive(RES_DIALOG_COMMAND, "Command", command_dialog_proc, drive);
 }
 
 /* SEND with `text` in the data field; the reader pane's lines afterwards

@@ -10,6 +10,7 @@
 
 #include "app/app_state.h"
 #include "dialogs/dialogs.h"
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "tests/win/harness/dialog.h"
 #include "tests/win/harness/files.h"
@@ -35,7 +36,7 @@ static Fields fields_of(HWND dialog) {
 }
 
 static bool command_drive(const std::function<void(HWND)> &drive) {
-    return dialog_drive("COMAND", "Command", command_dialog_proc, drive);
+    return dialog_drive(RES_DIALOG_COMMAND, "Command", command_dialog_proc, drive);
 }
 
 /* READ of `path` through the open dialog; the fields afterwards. */

@@ -16,6 +16,7 @@
 #include "app/app.h"
 #include "app/app_state.h"
 #include "dialogs/dialogs.h"
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "tests/win/harness/dialog.h"
 #include "tests/win/harness/files.h"
@@ -165,7 +166,7 @@ TEST_F(FileDialogs, DialogItemsShowAWholeLongTextAndScanNumbers) {
     std::string shown, shown_huge, replaced;
     unsigned number = 77, kept = 77;
     int scanned_number = -2, scanned_word = -2, formatted_huge = 0;
-    ASSERT_TRUE(dialog_drive("COMAND", "Command", item_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_COMMAND, "Command", item_dialog_proc, [&](HWND dialog) {
         dialog_set(dialog, IDC_CMD_DATA, "old text that must go");
         SendMessageA(dialog, WM_APP, IDC_CMD_DATA, (LPARAM)text.c_str());
         shown = dialog_get(dialog, IDC_CMD_DATA);

@@ -12,6 +12,7 @@
 
 #include "app/app_state.h"
 #include "dialogs/dialogs.h"
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "tests/win/harness/card.h"
 #include "tests/win/harness/dialog.h"
@@ -66,7 +67,7 @@ TEST_F(MemoryDialogsCard, MemoryWriteOfSeventyBytesInThreeChunks) {
     ASSERT_TRUE(harness_file_write(path, data));
     std::string address;
     std::vector<std::string> lines;
-    ASSERT_TRUE(dialog_drive("WRITE", "Write", memory_write_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", memory_write_dialog_proc, [&](HWND dialog) {
         address = write_file(dialog, "0", path);
         lines = harness_lines(app.reader_edit);
     }));
@@ -90,7 +91,7 @@ TEST_F(MemoryDialogsCard, TagWriteUsesBlockNumbers) {
     ASSERT_TRUE(harness_file_write(path, data));
     std::string address;
     std::vector<std::string> lines;
-    ASSERT_TRUE(dialog_drive("WRITE", "Write", tag_write_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", tag_write_dialog_proc, [&](HWND dialog) {
         address = write_file(dialog, "8", path);
         lines = harness_lines(app.reader_edit);
     }));
@@ -113,7 +114,7 @@ TEST_F(MemoryDialogsCard, MemoryReadInChunksOfSixteenWithHexAndCharacters) {
     ASSERT_TRUE(testcard_memory_set(0, 0, memory));
     std::string address;
     std::vector<std::string> lines;
-    ASSERT_TRUE(dialog_drive("READ", "Read", memory_read_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", memory_read_dialog_proc, [&](HWND dialog) {
         address = read_memory(dialog, "0", "20");
         lines = harness_lines(app.reader_edit);
     }));
@@ -130,7 +131,7 @@ TEST_F(MemoryDialogsCard, MemoryReadInChunksOfSixteenWithHexAndCharacters) {
 TEST_F(MemoryDialogsCard, TagReadOfBlocks) {
     ASSERT_TRUE(testcard_memory_set(0, 4, {'t', 'a', 'g', '!', '1', '2'}));
     std::vector<std::string> lines;
-    ASSERT_TRUE(dialog_drive("READ", "Read", tag_read_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", tag_read_dialog_proc, [&](HWND dialog) {
         read_memory(dialog, "6", "6");
         lines = harness_lines(app.reader_edit);
     }));
@@ -148,7 +149,7 @@ TEST_F(MemoryDialogsCard, ReadAndSaveDumpsExactlyTheBytesRead) {
     std::string path = harness_temp_path("vorlane_card_dump.cfg");
     std::string size_after, address_after;
     FileDialogSeen seen;
-    ASSERT_TRUE(dialog_drive("READ", "Read", memory_read_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", memory_read_dialog_proc, [&](HWND dialog) {
         dialog_set(dialog, IDC_READ_ADDRESS, "100");
         dialog_set(dialog, IDC_READ_SIZE, "40");
         dialog_click_posted(dialog, IDC_READ_SAVE);
@@ -169,7 +170,7 @@ TEST_F(MemoryDialogsCard, TextFormatShowsCharactersUpToZeroButDumpsAll) {
     ASSERT_TRUE(testcard_memory_set(0, 0, {0x41, 0x42, 0x00, 0x43}));
     std::string path = harness_temp_path("vorlane_card_text.cfg");
     std::vector<std::string> lines;
-    ASSERT_TRUE(dialog_drive("READ", "Read", memory_read_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", memory_read_dialog_proc, [&](HWND dialog) {
         dialog_toggle(dialog, IDC_READ_TEXT_FORMAT);
         SetWindowTextA(app.reader_edit, "");
         dialog_set(dialog, IDC_READ_ADDRESS, "0");
@@ -191,12 +192,12 @@ TEST_F(MemoryDialogsCard, RefusedChunkEndsTheOperationAndTheAddressMovesOn) {
     std::vector<std::string> write_lines, read_lines;
     std::string write_address, read_address;
     ASSERT_TRUE(testcard_force_status(0, 0x6A, 0x82, 1));
-    ASSERT_TRUE(dialog_drive("WRITE", "Write", memory_write_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", memory_write_dialog_proc, [&](HWND dialog) {
         write_address = write_file(dialog, "64", path);
         write_lines = harness_lines(app.reader_edit);
     }));
     ASSERT_TRUE(testcard_force_status(0, 0x6A, 0x82, 1));
-    ASSERT_TRUE(dialog_drive("READ", "Read", memory_read_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", memory_read_dialog_proc, [&](HWND dialog) {
         read_address = read_memory(dialog, "64", "40");
         read_lines = harness_lines(app.reader_edit);
     }));
@@ -217,7 +218,7 @@ TEST_F(MemoryDialogsCard, AddressWrapsAt65536) {
     ASSERT_TRUE(harness_file_write(path, "\x11\x22\x33"));
     std::string address;
     std::vector<std::string> lines;
-    ASSERT_TRUE(dialog_drive("WRITE", "Write", memory_write_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", memory_write_dialog_proc, [&](HWND dialog) {
         address = write_file(dialog, "65535", path);
         lines = harness_lines(app.reader_edit);
     }));
@@ -234,7 +235,7 @@ TEST_F(MemoryDialogsCard, AddressWrapsAt65536) {
     testcard_log_clear(0);
     ASSERT_TRUE(testcard_memory_set(0, 65532, {'e', 'n', 'd', '.'}));
     ASSERT_TRUE(testcard_memory_set(0, 0, {'s', 't', 'a', 'r'}));
-    ASSERT_TRUE(dialog_drive("READ", "Read", tag_read_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", tag_read_dialog_proc, [&](HWND dialog) {
         address = read_memory(dialog, "65532", "8");
         lines = harness_lines(app.reader_edit);
     }));

@@ -11,6 +11,7 @@
 
 #include "app/app_state.h"
 #include "dialogs/dialogs.h"
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "tests/win/harness/dialog.h"
 #include "tests/win/harness/files.h"
@@ -37,7 +38,7 @@ static std::string write_file(HWND dialog, const std::string &path, int answer_b
 TEST_F(MemoryDialogs, WriteOpensAtZeroWithTheFilesToWriteFilter) {
     app.memory_write_address = 500;
     std::string address;
-    ASSERT_TRUE(dialog_drive("WRITE", "Write", memory_write_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", memory_write_dialog_proc, [&](HWND dialog) {
         address = dialog_get(dialog, IDC_WRITE_ADDRESS);
     }));
     EXPECT_EQ(address, "0");
@@ -55,11 +56,11 @@ TEST_F(MemoryDialogs, FailedFirstChunkMovesTheAddressByOneChunk) {
     std::string path = harness_temp_path("vorlane_mem_70.bin");
     ASSERT_TRUE(harness_file_write(path, std::string(70, 'w')));
     std::string memory_after, tag_after;
-    ASSERT_TRUE(dialog_drive("WRITE", "Write", memory_write_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", memory_write_dialog_proc, [&](HWND dialog) {
         dialog_set(dialog, IDC_WRITE_ADDRESS, "131066"); /* 65530 + 65536 */
         memory_after = write_file(dialog, path);
     }));
-    ASSERT_TRUE(dialog_drive("WRITE", "Write", tag_write_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", tag_write_dialog_proc, [&](HWND dialog) {
         dialog_set(dialog, IDC_WRITE_ADDRESS, "6");
         tag_after = write_file(dialog, path);
     }));
@@ -74,7 +75,7 @@ TEST_F(MemoryDialogs, WriteOfAFileThatCannotBeReadTouchesNothing) {
     ASSERT_TRUE(harness_file_write(empty, ""));
     std::string missing = harness_temp_path("vorlane_mem_missing.bin");
     std::string after_empty, after_missing;
-    ASSERT_TRUE(dialog_drive("WRITE", "Write", memory_write_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", memory_write_dialog_proc, [&](HWND dialog) {
         dialog_set(dialog, IDC_WRITE_ADDRESS, "100");
         after_empty = write_file(dialog, empty);
         dialog_set(dialog, IDC_WRITE_ADDRESS, "200");
@@ -89,7 +90,7 @@ TEST_F(MemoryDialogs, WriteOfAFileThatCannotBeReadTouchesNothing) {
 TEST_F(MemoryDialogs, ReadKeepsSizeAndTextFormatButNotTheAddress) {
     std::string first_address, first_size, after_read, reopened_address, reopened_size;
     UINT first_check = 9, reopened_check = 9;
-    ASSERT_TRUE(dialog_drive("READ", "Read", memory_read_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", memory_read_dialog_proc, [&](HWND dialog) {
         first_address = dialog_get(dialog, IDC_READ_ADDRESS);
         first_size = dialog_get(dialog, IDC_READ_SIZE);
         first_check = IsDlgButtonChecked(dialog, IDC_READ_TEXT_FORMAT);
@@ -99,7 +100,7 @@ TEST_F(MemoryDialogs, ReadKeepsSizeAndTextFormatButNotTheAddress) {
         dialog_click(dialog, IDC_READ_READ);
         after_read = dialog_get(dialog, IDC_READ_ADDRESS);
     }));
-    ASSERT_TRUE(dialog_drive("READ", "Read", memory_read_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", memory_read_dialog_proc, [&](HWND dialog) {
         reopened_address = dialog_get(dialog, IDC_READ_ADDRESS);
         reopened_size = dialog_get(dialog, IDC_READ_SIZE);
         reopened_check = IsDlgButtonChecked(dialog, IDC_READ_TEXT_FORMAT);
@@ -122,7 +123,7 @@ TEST_F(MemoryDialogs, ReadKeepsSizeAndTextFormatButNotTheAddress) {
    previous value. */
 TEST_F(MemoryDialogs, ReadOfNothingKeepsTheAddress) {
     std::string after_zero, after_negative, after_words;
-    ASSERT_TRUE(dialog_drive("READ", "Read", tag_read_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", tag_read_dialog_proc, [&](HWND dialog) {
         dialog_set(dialog, IDC_READ_ADDRESS, "40");
         dialog_set(dialog, IDC_READ_SIZE, "0");
         dialog_click(dialog, IDC_READ_READ);
@@ -145,7 +146,7 @@ TEST_F(MemoryDialogs, ReadOfNothingKeepsTheAddress) {
 TEST_F(MemoryDialogs, CancelledDumpDialogReadsNothing) {
     std::string after;
     FileDialogSeen seen;
-    ASSERT_TRUE(dialog_drive("READ", "Read", memory_read_dialog_proc, [&](HWND dialog) {
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", memory_read_dialog_proc, [&](HWND dialog) {
         dialog_set(dialog, IDC_READ_ADDRESS, "48");
         dialog_click_posted(dialog, IDC_READ_SAVE);
         seen = file_dialog_answer("Dumping card content in a file", "");

@@ -20,6 +20,7 @@
 #include "tests/win/harness/frame.h"
 
 #include "net/net.h"
+#include "resources/names.h"
 #include "tests/win/harness/net.h"
 
 namespace {
@@ -236,7 +237,7 @@ BOOL CALLBACK program_frame_one(HWND window, LPARAM param) {
     char name[64] = "";
     GetWindowThreadProcessId(window, &pid);
     GetClassNameA(window, name, sizeof name);
-    if (pid == search->pid && strcmp(name, "Vorlane") == 0) {
+    if (pid == search->pid && strcmp(name, CLASS_FRAME) == 0) {
         search->found = window;
         return FALSE;
     }

@@ -33,8 +33,8 @@ class ReaderCard : public testing::Test {
         testcard_reset_state(0);
         testcard_reset_state(1);
         scratch_.enter();
-        EXPECT_TRUE(harness_file_write("atr.txt",
-                        std::string("Vorlane_Demo_Card ") + testcard_demo_atr + " 0 demo.txt\r\n"));
+        EXPECT_TRUE(harness_file_write("atr.txt", std::string("Vorlane_Demo_Card ") +
+                                                      testcard_demo_atr + " 0 demo.txt\r\n"));
         harness_frame_open();
         atr_table_load();
     }
@@ -88,7 +88,8 @@ TEST_F(ReaderCard, TwoCardsOfferThoseTwoAndClosingTakesTheFirstListed) {
     ASSERT_TRUE(testcard_insert(1, testcard_demo_atr));
     ReaderDialogSeen seen = card_open_reader(READER_CLOSE);
     ASSERT_TRUE(seen.shown);
-    EXPECT_EQ(seen.items, std::vector<std::string>({testcard_reader_names[0], testcard_reader_names[1]}));
+    EXPECT_EQ(seen.items,
+              std::vector<std::string>({testcard_reader_names[0], testcard_reader_names[1]}));
     EXPECT_EQ(seen.selection, 0);
     auto lines = card_reader_lines();
     ASSERT_FALSE(lines.empty());
@@ -98,7 +99,8 @@ TEST_F(ReaderCard, TwoCardsOfferThoseTwoAndClosingTakesTheFirstListed) {
 TEST_F(ReaderCard, NoCardOffersEveryReaderThenWaitsSilentlyForOne) {
     ReaderDialogSeen seen = card_open_reader(1);
     ASSERT_TRUE(seen.shown);
-    EXPECT_EQ(seen.items, std::vector<std::string>({testcard_reader_names[0], testcard_reader_names[1]}));
+    EXPECT_EQ(seen.items,
+              std::vector<std::string>({testcard_reader_names[0], testcard_reader_names[1]}));
     EXPECT_STREQ(app.reader_names, "Virtual PCD 00 01"); /* the second name moved to the start */
     EXPECT_EQ(app.reader_last_pick, 1);
 

@@ -5,6 +5,8 @@
  */
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 #include <thread>
 
@@ -70,6 +72,23 @@ TEST_F(ScriptTest, EmptyFileRunsToTheEndAndMarksTheRunStart) {
     EXPECT_EQ(run_text(""), "\r\nLoading script s.txt ...\r\n" + script_end_text());
     EXPECT_EQ(app.xfer_total_ms, 0);
     EXPECT_STREQ(app.script_name, path_);
+}
+
+static bool script_run_named(void) {
+    return strcmp(app.script_name, "s.txt") == 0;
+}
+
+/* A run names itself with its own copy of the path: the caller's text may
+   change while the run goes on (a Browse in the script dialog) without
+   changing the name the Console shows for the run. */
+TEST_F(ScriptTest, RunKeepsItsOwnNameWhileTheCallersTextChanges) {
+    ASSERT_TRUE(harness_file_write("s.txt", "/W 300\n"));
+    snprintf(path_, sizeof path_, "s.txt");
+    ASSERT_EQ(start_script(path_), 1);
+    ASSERT_TRUE(harness_pump_until(script_run_named, 10000));
+    snprintf(path_, sizeof path_, "other.txt");
+    EXPECT_TRUE(harness_scripts_wait(20000));
+    EXPECT_STREQ(app.script_name, "s.txt");
 }
 
 /* A byte 0x1A ends a file read in text mode: what follows it never runs. */

@@ -246,7 +246,8 @@ TEST_F(TransmitCard, PlatformFailureWritesItsLineWithLengthZero) {
 }
 
 TEST_F(TransmitCard, ResetFromAnotherThreadNamesTheCardWithoutBlockingTheTicks) {
-    EXPECT_TRUE(harness_file_write("atr.txt", std::string("Vorlane_Demo_Card ") + testcard_demo_atr + " 0 none.txt\n"));
+    EXPECT_TRUE(harness_file_write("atr.txt", std::string("Vorlane_Demo_Card ") +
+                                                  testcard_demo_atr + " 0 none.txt\n"));
     atr_table_load();
     harness_pane_clear(app.reader_edit, 0);
     SetTimer(app.reader_window, 1, 10, NULL); /* ticks keep taking card_lock */

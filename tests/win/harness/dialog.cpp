@@ -14,7 +14,7 @@
    while `drive` works on it from a second thread. If the driver leaves the
    dialog open it is cancelled. Returns false when the dialog never showed. */
 bool dialog_drive(const char *name, const char *title, DLGPROC proc,
-                                const std::function<void(HWND)> &drive) {
+                  const std::function<void(HWND)> &drive) {
     bool found = false;
     std::thread driver([&] {
         HWND dialog = harness_find_window(title, 10000);
@@ -144,8 +144,7 @@ bool dialog_wait_gone(HWND window, int wait_ms) {
 /* Answers the file dialog titled `title`: types `path` and presses OK, or
    cancels when `path` is empty. `answer_box` (IDYES / IDNO / 0) answers a
    message box the file dialog then raises (create or overwrite prompt). */
-FileDialogSeen file_dialog_answer(const char *title, const std::string &path,
-                                                int answer_box) {
+FileDialogSeen file_dialog_answer(const char *title, const std::string &path, int answer_box) {
     FileDialogSeen seen;
     HWND box = harness_find_window(title, 10000);
     if (!box)

@@ -11,8 +11,7 @@ void HarnessScratch::enter() {
 
     GetTempPathA(sizeof temp, temp);
     GetCurrentDirectoryA(sizeof old_dir_, old_dir_);
-    snprintf(dir_, sizeof dir_, "%svorlane_scratch_%lu_%d", temp, GetCurrentProcessId(),
-             ++serial);
+    snprintf(dir_, sizeof dir_, "%svorlane_scratch_%lu_%d", temp, GetCurrentProcessId(), ++serial);
     CreateDirectoryA(dir_, NULL);
     SetCurrentDirectoryA(dir_);
 }
