@@ -112,7 +112,9 @@ static LRESULT frame_on_command(HWND window, WPARAM wparam, LPARAM lparam) {
         case IDM_ARRANGE: SendMessageA(app.mdi_client, WM_MDIICONARRANGE, 0, 0); break;
         case IDM_CLOSE_ALL: frame_close_all(); break;
         case IDM_NEW_READER: frame_new_reader(); break;
-        case IDM_MEMORY_WRITE: frame_dialog(window, RES_DIALOG_WRITE, memory_write_dialog_proc); break;
+        case IDM_MEMORY_WRITE:
+            frame_dialog(window, RES_DIALOG_WRITE, memory_write_dialog_proc);
+            break;
         case IDM_MEMORY_READ: frame_dialog(window, RES_DIALOG_READ, memory_read_dialog_proc); break;
         case IDM_TAG_READ: frame_dialog(window, RES_DIALOG_READ, tag_read_dialog_proc); break;
         case IDM_TAG_WRITE: frame_dialog(window, RES_DIALOG_WRITE, tag_write_dialog_proc); break;

@@ -56,7 +56,8 @@ void xfer_stats_clear(void) {
 }
 
 /* Under card_lock: a total of 0 marks a new script, which numbers its
-   exchanges from 001 again. */
+   exchanges from 001 again; its name for the Console's header is copied
+   under xfer_lock with the total, so it belongs to the same run. */
 static int xfer_script_starts(XferCall *call) {
     EnterCriticalSection(&app.xfer_lock);
     int starts = app.xfer_total_ms == 0;

@@ -139,7 +139,8 @@ INT_PTR CALLBACK reader_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
 }
 
 static int reader_dialog_run(void) {
-    return (int)DialogBoxParamA(app.instance, RES_DIALOG_READER, app.frame_window, reader_dialog_proc, 0);
+    return (int)DialogBoxParamA(app.instance, RES_DIALOG_READER, app.frame_window,
+                                reader_dialog_proc, 0);
 }
 
 /* The names overlap when the chosen one is not the first: memmove. */
