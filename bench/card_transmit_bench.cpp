@@ -39,14 +39,6 @@ static double bench_now_us(void) {
     return (double)counter.QuadPart * 1e6 / (double)frequency.QuadPart;
 }
 
-static void bench_pump(int ms) {
-    DWORD end = GetTickCount() + (DWORD)ms;
-    do {
-        harness_pump_once();
-        Sleep(1);
-    } while ((int)(end - GetTickCount()) > 0);
-}
-
 /* The program's frame and reader window, hidden, with the card ready. */
 static int bench_open(void) {
     HINSTANCE instance = GetModuleHandleA(NULL);
@@ -63,11 +55,11 @@ static int bench_open(void) {
         return 0;
     SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
     for (int i = 0; i < 100 && app.card_state != CARD_READY; i++)
-        bench_pump(50);
+        harness_pump(50);
     if (app.card_state != CARD_READY)
         return 0;
     while (!script_runs_wait(0))
-        bench_pump(5);
+        harness_pump(5);
     KillTimer(app.reader_window, 1); /* no presence checks during the timing */
     return 1;
 }
@@ -194,7 +186,7 @@ int main(int argc, char **argv) {
     bench_fixed_costs();
 
     SendMessageA(app.frame_window, WM_CLOSE, 0, 0);
-    bench_pump(20);
+    harness_pump(20);
     testcard_remove(0);
     return 0;
 }

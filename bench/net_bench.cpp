@@ -36,14 +36,6 @@ static double bench_now_ms(void) {
     return (double)now.QuadPart * 1000.0 / (double)frequency.QuadPart;
 }
 
-static void bench_pump(int ms) {
-    double end = bench_now_ms() + ms;
-    do {
-        harness_pump_once();
-        Sleep(1);
-    } while (bench_now_ms() < end);
-}
-
 static int bench_open(void) {
     HINSTANCE instance = GetModuleHandleA(NULL);
 
@@ -62,10 +54,10 @@ static int bench_open(void) {
     KillTimer(app.reader_window, 1);
     for (int i = 0; i < 200 && app.card_state != CARD_READY; i++) {
         card_tick();
-        bench_pump(10);
+        harness_pump(10);
     }
     while (!script_runs_wait(0))
-        bench_pump(10);
+        harness_pump(10);
     return app.card_state == CARD_READY;
 }
 
@@ -199,7 +191,7 @@ int main(int argc, char **argv) {
 
     PostMessageA(app.frame_window, WM_CLOSE, 0, 0);
     for (int i = 0; i < 500 && app.frame_window && IsWindow(app.frame_window); i++)
-        bench_pump(10);
+        harness_pump(10);
     app.reader_edit = 0;
     net_server_stop(1);
     testcard_remove(0);

@@ -74,14 +74,6 @@ static void bench_loop_until_runs_end(void) {
     }
 }
 
-static void bench_pump(int ms) {
-    DWORD end = GetTickCount() + (DWORD)ms;
-    do {
-        harness_pump_once();
-        Sleep(1);
-    } while ((int)(end - GetTickCount()) > 0);
-}
-
 static DWORD WINAPI bench_loop_thread(LPVOID param) {
     BenchLoop *loop = (BenchLoop *)param;
     unsigned char buffer[XFER_RESPONSE_MAX];
@@ -153,7 +145,7 @@ static int bench_open(void) {
         return 0;
     SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
     for (int i = 0; i < 100 && app.card_state != CARD_READY; i++)
-        bench_pump(50);
+        harness_pump(50);
     if (app.card_state != CARD_READY)
         return 0;
     bench_loop_until_runs_end();
@@ -233,7 +225,7 @@ int main(int argc, char **argv) {
     DeleteFileA("script_bench_off.txt");
     DeleteFileA("script_bench_on.txt");
     SendMessageA(app.frame_window, WM_CLOSE, 0, 0);
-    bench_pump(20);
+    harness_pump(20);
     testcard_remove(0);
     return 0;
 }
