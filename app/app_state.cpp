@@ -10,16 +10,18 @@ AppState app;
 
 static void app_state_init_shell(void) {
     strcpy(app.auto_script_name, "scriptdefault.txt");
-    app.console_text_color = RGB(255, 255, 0);
-    app.console_back_color = RGB(0, 0, 0);
+    app.panes[PANE_CONSOLE].text_color = RGB(255, 255, 0);
+    app.panes[PANE_CONSOLE].back_color = RGB(0, 0, 0);
+    app.panes[PANE_READER].text_color = RGB(0, 0, 0);
+    app.panes[PANE_READER].back_color = RGB(255, 255, 0);
+    for (int pane = 0; pane < PANE_COUNT; pane++)
+        app.panes[pane].queue_limit = PANE_QUEUE_SIZE;
 }
 
 static void app_state_init_card(void) {
     strcpy(app.reader_names, "PCSC Reader 0");
     app.sc_scope = SCARD_SCOPE_SYSTEM;
     app.sc_protocols = SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1;
-    app.reader_text_color = RGB(0, 0, 0);
-    app.reader_back_color = RGB(255, 255, 0);
     app.atr_index = -1;
 }
 
@@ -57,5 +59,10 @@ void app_locks_create(void) {
         return;
     InitializeCriticalSection(&app.card_lock);
     InitializeCriticalSection(&app.xfer_lock);
+    for (int pane = 0; pane < PANE_COUNT; pane++) {
+        InitializeCriticalSection(&app.pane_queue_lock[pane]);
+        InitializeConditionVariable(&app.pane_queue_space[pane]);
+        InitializeConditionVariable(&app.pane_queue_shown[pane]);
+    }
     app.card_lock_ready = 1;
 }

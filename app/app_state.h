@@ -20,15 +20,15 @@
 #include <winscard.h>
 
 #include "card/atr_record.h"
-#include "card/xfer_stat.h" /* XferStat, a slot of the exchange statistics */
+#include "card/xfer_stat.h"     /* XferStat, a slot of the exchange statistics */
+#include "console/pane_lines.h" /* PaneLines, PaneChange and the pane's limits */
 
 /* Limits shared by several subsystems */
 enum {
-    PANE_COUNT = 2,           /* 0 = reader pane, 1 = Console pane */
-    PANE_SLOTS = 601,         /* line slots per pane; slots 0..599 are used */
-    PANE_SLOT_SIZE = 123,     /* 120 characters, CR, LF, NUL */
-    PANE_LINE_MAX = 120,      /* hard wrap width */
-    PANE_FORMAT_SIZE = 64000, /* format buffer of reader_print / console_print */
+    PANE_READER = 0,  /* the reader window's pane */
+    PANE_CONSOLE = 1, /* the Console's pane */
+    PANE_COUNT = 2,
+    PANE_QUEUE_SIZE = 512 * 1024, /* each of a pane's two queue halves */
     READER_NAMES_SIZE = 16000,
     READER_LIST_MAX = 4096,
     CARD_ATR_SIZE = 256,
@@ -68,80 +68,93 @@ struct NetConnection {
     CRITICAL_SECTION lock; /* created by net_server_start, deleted by net_server_stop */
 };
 
+/* One text pane: its window, the line history and display settings, all
+   GUI-thread only, and the queue through which every thread prints into it.
+   Writers append whole records (an int length, the text, a NUL) to
+   queue[queue_side] under pane_queue_lock; the GUI thread swaps the halves
+   under the lock and feeds the taken half to the line discipline outside
+   it. The lock is never held while waiting: a writer that finds the half
+   full sleeps on pane_queue_space, which releases it. */
+struct PaneState {
+    HWND window;      /* the pane's MDI child, or 0; GUI thread */
+    HWND edit;        /* its edit control, or 0; written by the GUI
+                         thread under the queue lock */
+    PaneLines lines;  /* line history; GUI thread */
+    int insert_start; /* where the next complete line goes; GUI thread */
+    int insert_end;
+    char format[PANE_FORMAT_SIZE]; /* format buffer of prints on the GUI thread */
+    PaneChange change;             /* what the next display update shows; GUI thread */
+    COLORREF text_color;           /* display settings, kept for the run; GUI thread */
+    COLORREF back_color;
+    HBRUSH back_brush; /* solid brush of back_color while the window exists */
+    HFONT font;        /* font set into the edit control, or 0 */
+    int font_chosen;   /* every new window gets pane_logfont */
+    /* Output queue, guarded by pane_queue_lock[pane] */
+    char queue[2][PANE_QUEUE_SIZE]; /* the half writers fill, and the half drained */
+    int queue_side;                 /* half that writers fill */
+    int queue_fill;                 /* bytes used in it */
+    int queue_limit;                /* bytes a half may hold (tests make it tiny) */
+    int drain_posted;               /* a drain request is on its way to the GUI thread */
+    unsigned queued_count;          /* prints queued so far */
+    unsigned shown_count;           /* prints shown (or discarded) so far */
+    /* Pacing of display updates; GUI thread */
+    DWORD shown_tick; /* GetTickCount at the end of the last update */
+    int drain_timer;  /* a paced drain waits on the frame's timer */
+};
+
 struct AppState {
     /* --- Application shell: start-up and frame (app/). GUI thread writes at
        start-up; everyone reads afterwards. --- */
-    HINSTANCE instance;                          /* the program's module */
-    HWND frame_window;                           /* the MDI frame */
-    HWND mdi_client;                             /* its MDI client */
-    WNDPROC client_default_proc;                 /* MDI client's own procedure */
-    HMENU frame_menu;                            /* MENU1 */
-    HMENU window_menu;                           /* MENU1 popup 1, "Windows" */
+    HINSTANCE instance;                           /* the program's module */
+    HWND frame_window;                            /* the MDI frame */
+    HWND mdi_client;                              /* its MDI client */
+    WNDPROC client_default_proc;                  /* MDI client's own procedure */
+    HMENU frame_menu;                             /* MENU1 */
+    HMENU window_menu;                            /* MENU1 popup 1, "Windows" */
     char auto_script_name[AUTO_SCRIPT_NAME_SIZE]; /* script of unknown cards ("-s") */
-    int network_server_enabled;                  /* "-n": start the network reader */
+    int network_server_enabled;                   /* "-n": start the network reader */
 
     /* --- Logo (app/logo.cpp). GUI thread only. --- */
-    HBITMAP logo_bitmap;     /* screen-compatible logo, or 0 */
-    int logo_width;          /* logo size in pixels */
+    HBITMAP logo_bitmap; /* screen-compatible logo, or 0 */
+    int logo_width;      /* logo size in pixels */
     int logo_height;
-    HGLOBAL logo_file_block; /* smartlogo.bmp after its file header, or 0 */
+    HGLOBAL logo_file_block;        /* smartlogo.bmp after its file header, or 0 */
     unsigned char *logo_file_image; /* locked address of logo_file_block */
 
     /* --- File dialogs (app/file_dialogs.cpp). GUI thread only. --- */
     OPENFILENAMEA file_dialog;                 /* shared open/save description */
     char file_filter_buffer[FILE_FILTER_SIZE]; /* a caller's filter list */
 
-    /* --- Text panes (console/). Only the GUI thread touches slots, indices
-       and edit controls; other threads hand it their text (pane_print). --- */
-    char pane_lines[PANE_COUNT][PANE_SLOTS][PANE_SLOT_SIZE]; /* line history */
-    int pane_current[PANE_COUNT];      /* open line slot, 0..599 */
-    int pane_insert_start[PANE_COUNT]; /* where the next complete line goes */
-    int pane_insert_end[PANE_COUNT];
-    char reader_format[PANE_FORMAT_SIZE];  /* reader_print's buffer, GUI thread */
-    char console_format[PANE_FORMAT_SIZE]; /* console_print's buffer, GUI thread */
-    HWND console_edit;                     /* Console's edit control, or 0 */
-    HWND console_window;                   /* the Console MDI child, or 0 */
-    DWORD gui_thread_id;                   /* thread that owns the panes */
-
-    /* --- Console display settings (console/). GUI thread only. --- */
-    COLORREF console_text_color;
-    COLORREF console_back_color;
-    HBRUSH console_back_brush;
-    LOGFONTA pane_logfont;   /* font chooser's description, shared by both panes */
-    int console_font_chosen; /* every new Console gets pane_logfont */
-    HFONT console_font;
+    /* --- Text panes (console/): pane 0 in the reader window, pane 1 in the
+       Console; see PaneState. --- */
+    PaneState panes[PANE_COUNT];
+    LOGFONTA pane_logfont;      /* font chooser's description, shared by both panes */
     COLORREF custom_colors[16]; /* colour chooser's custom colours */
+    DWORD gui_thread_id;        /* thread that owns the panes */
 
     /* --- Card reader window (card/reader_window.cpp). --- */
-    char reader_names[READER_NAMES_SIZE];      /* reader multi-string; start = selected */
-    const char *all_readers[READER_LIST_MAX];  /* every listed reader (reader_scan) */
+    char reader_names[READER_NAMES_SIZE];         /* reader multi-string; start = selected */
+    const char *all_readers[READER_LIST_MAX];     /* every listed reader (reader_scan) */
     const char *offered_readers[READER_LIST_MAX]; /* readers offered for selection */
-    int offered_count;                         /* valid entries of offered_readers */
-    int reader_pick;                           /* last pick in the READER combo box */
-    int reader_last_pick;                      /* last index confirmed with SELECT */
-    DWORD sc_scope;                            /* SCARD_SCOPE_SYSTEM */
-    DWORD sc_protocols;                        /* T=0 | T=1 */
-    SCARDCONTEXT sc_context;                   /* guarded by card_lock */
-    SCARDHANDLE card_handle;                   /* guarded by card_lock */
-    DWORD active_protocol;                     /* guarded by card_lock */
-    int card_state;                            /* guarded by card_lock */
-    unsigned char card_atr[CARD_ATR_SIZE];     /* last ATR read; guarded by card_lock */
-    int card_atr_len;                          /* guarded by card_lock */
-    int card_quiet_retry;                      /* 1: renewing a dead context; card_lock */
-    HWND reader_edit;                          /* reader pane, or 0 */
-    HWND reader_window;                        /* the reader MDI child, or 0 */
-    COLORREF reader_text_color;
-    COLORREF reader_back_color;
-    HBRUSH reader_back_brush;
-    int reader_font_chosen;
-    HFONT reader_font;
+    int offered_count;                            /* valid entries of offered_readers */
+    int reader_pick;                              /* last pick in the READER combo box */
+    int reader_last_pick;                         /* last index confirmed with SELECT */
+    DWORD sc_scope;                               /* SCARD_SCOPE_SYSTEM */
+    DWORD sc_protocols;                           /* T=0 | T=1 */
+    SCARDCONTEXT sc_context;                      /* guarded by card_lock */
+    SCARDHANDLE card_handle;                      /* guarded by card_lock */
+    DWORD active_protocol;                        /* guarded by card_lock */
+    int card_state;                               /* guarded by card_lock */
+    unsigned char card_atr[CARD_ATR_SIZE];        /* last ATR read; guarded by card_lock */
+    int card_atr_len;                             /* guarded by card_lock */
+    int card_quiet_retry;                         /* 1: renewing a dead context; card_lock */
 
     /* --- APDU exchange (card/card_transmit.cpp). xfer_counter is guarded by
        card_lock; total and statistics by xfer_lock. --- */
-    int xfer_counter;           /* number of the last exchange, 0..999 */
-    int xfer_total_ms;          /* ms in exchanges since the last script start */
-    XferStat xfer_stats[2];     /* two-slot averages */
-    int xfer_stats_next;        /* slot the next new pair replaces */
+    int xfer_counter;       /* number of the last exchange, 0..999 */
+    int xfer_total_ms;      /* ms in exchanges since the last script start */
+    XferStat xfer_stats[2]; /* two-slot averages */
+    int xfer_stats_next;    /* slot the next new pair replaces */
     void (*xfer_clock)(long long *seconds, int *milliseconds); /* a test's clock, or 0 */
 
     /* --- ATR table (card/atr_table.cpp). Written once at start-up. --- */
@@ -150,18 +163,18 @@ struct AppState {
     volatile LONG atr_index; /* record of the last ATR read, -1 for none */
 
     /* --- Command dialog (dialogs/command_dialog.cpp). GUI thread only. --- */
-    char apdu_comment[APDU_TEXT_SIZE];        /* stored comment, up to 1023 characters */
-    char apdu_text[APDU_TEXT_SIZE];           /* stored APDU text, up to 1023 characters */
-    char apdu_file_path[PATH_SIZE];           /* APDU file last chosen; proposed next time */
+    char apdu_comment[APDU_TEXT_SIZE];         /* stored comment, up to 1023 characters */
+    char apdu_text[APDU_TEXT_SIZE];            /* stored APDU text, up to 1023 characters */
+    char apdu_file_path[PATH_SIZE];            /* APDU file last chosen; proposed next time */
     unsigned char apdu_buffer[APDU_TEXT_SIZE]; /* command bytes, then the response (>= 512) */
-    int apdu_length;                          /* bytes of the last sound command */
+    int apdu_length;                           /* bytes of the last sound command */
 
     /* --- Memory and tag dialogs (dialogs/memory_dialogs.cpp). GUI thread only. --- */
     unsigned memory_write_address; /* start address; low 16 bits used; 0 at each opening */
     unsigned tag_write_address;
     unsigned memory_read_address;
     unsigned tag_read_address;
-    int memory_read_size;        /* bytes to read, kept for the process */
+    int memory_read_size; /* bytes to read, kept for the process */
     int tag_read_size;
     int memory_read_text_format; /* 1: show chunks as text ("Text Format") */
     int tag_read_text_format;
@@ -178,20 +191,23 @@ struct AppState {
     volatile LONG script_runs;        /* script threads still running */
 
     /* --- Network reader (net/). --- */
-    unsigned short net_port;            /* 8080 */
-    volatile SOCKET net_listen_socket;  /* INVALID_SOCKET while not running */
-    int net_winsock_started;            /* socket library started */
-    HANDLE net_daemon_thread;           /* server thread, or 0 */
+    unsigned short net_port;           /* 8080 */
+    volatile SOCKET net_listen_socket; /* INVALID_SOCKET while not running */
+    int net_winsock_started;           /* socket library started */
+    HANDLE net_daemon_thread;          /* server thread, or 0 */
     DWORD net_daemon_thread_id;
-    volatile LONG net_running;          /* 1 from a start until its stop, 2 during it */
-    NetConnection net_connection;       /* the one connection slot */
-    int net_lock_ready;                 /* net_connection.lock exists; GUI thread */
+    volatile LONG net_running;    /* 1 from a start until its stop, 2 during it */
+    NetConnection net_connection; /* the one connection slot */
+    int net_lock_ready;           /* net_connection.lock exists; GUI thread */
 
     /* --- Process-lifetime locks, created once by start-up (app_locks_create)
        and kept last so that app_state_init leaves them alone. --- */
     CRITICAL_SECTION card_lock; /* card state, context, handle, ATR, every PC/SC call */
     CRITICAL_SECTION xfer_lock; /* exchange total and statistics of card_transmit */
-    int card_lock_ready;        /* 1 once both locks exist */
+    CRITICAL_SECTION pane_queue_lock[PANE_COUNT];    /* a pane's queue; held only to copy */
+    CONDITION_VARIABLE pane_queue_space[PANE_COUNT]; /* a drain made room / pane closed */
+    CONDITION_VARIABLE pane_queue_shown[PANE_COUNT]; /* a drain was shown / pane closed */
+    int card_lock_ready;                             /* 1 once the locks exist */
 };
 
 extern AppState app;

@@ -146,6 +146,7 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
     switch (message) {
         case WM_CREATE: return frame_on_create(window);
         case WM_DESTROY:
+            pane_close_all(); /* frees writers waiting on a full queue */
             logo_release();
             PostQuitMessage(0);
             return 0;
@@ -153,7 +154,13 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
         case WM_CLOSE:
         case WM_QUERYENDSESSION: return frame_on_close(window, message, wparam, lparam);
         case WM_COMMAND: return frame_on_command(window, wparam, lparam);
-        case WM_PANE_PRINT: return pane_sink_message(wparam, lparam);
+        case WM_PANE_PRINT: return pane_drain_message(wparam);
+        case WM_TIMER:
+            if (wparam >= PANE_DRAIN_TIMER && wparam < PANE_DRAIN_TIMER + PANE_COUNT) {
+                pane_drain_timer(wparam);
+                return 0;
+            }
+            break;
         default: break;
     }
     return DefFrameProcA(window, app.mdi_client, message, wparam, lparam);

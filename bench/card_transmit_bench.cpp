@@ -60,7 +60,7 @@ static int bench_open(void) {
         return 0;
     while (!script_runs_wait(0))
         harness_pump(5);
-    KillTimer(app.reader_window, 1); /* no presence checks during the timing */
+    KillTimer(app.panes[PANE_READER].window, 1); /* no presence checks during the timing */
     return 1;
 }
 
@@ -182,7 +182,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     bench_report("Console open:", done, raw, ours, median);
-    SendMessageA(app.console_window, WM_CLOSE, 0, 0);
+    SendMessageA(app.panes[PANE_CONSOLE].window, WM_CLOSE, 0, 0);
     bench_fixed_costs();
 
     SendMessageA(app.frame_window, WM_CLOSE, 0, 0);

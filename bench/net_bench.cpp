@@ -49,9 +49,9 @@ static int bench_open(void) {
     if (!app_create_frame(SW_HIDE))
         return 0;
     SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
-    if (!app.reader_window)
+    if (!app.panes[PANE_READER].window)
         return 0;
-    KillTimer(app.reader_window, 1);
+    KillTimer(app.panes[PANE_READER].window, 1);
     for (int i = 0; i < 200 && app.card_state != CARD_READY; i++) {
         card_tick();
         harness_pump(10);
@@ -162,10 +162,10 @@ static int bench_case(const char *what, const unsigned char *apdu, int count, in
     double direct = bench_direct(apdu, 4, count, response);
     double network = bench_network(request, count, reply);
     /* The same without a reader pane: what the trace into the pane costs. */
-    HWND pane = app.reader_edit;
-    app.reader_edit = 0;
+    HWND pane = app.panes[PANE_READER].edit;
+    app.panes[PANE_READER].edit = 0;
     double quiet = bench_network(request, count, reply);
-    app.reader_edit = pane;
+    app.panes[PANE_READER].edit = pane;
     bench_report(what, direct, network, quiet);
     return direct > 0 && network > 0 && quiet > 0;
 }
@@ -192,7 +192,7 @@ int main(int argc, char **argv) {
     PostMessageA(app.frame_window, WM_CLOSE, 0, 0);
     for (int i = 0; i < 500 && app.frame_window && IsWindow(app.frame_window); i++)
         harness_pump(10);
-    app.reader_edit = 0;
+    app.panes[PANE_READER].edit = 0;
     net_server_stop(1);
     testcard_remove(0);
     return ok ? 0 : 1;

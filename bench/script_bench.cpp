@@ -149,13 +149,13 @@ static int bench_open(void) {
     if (app.card_state != CARD_READY)
         return 0;
     bench_loop_until_runs_end();
-    KillTimer(app.reader_window, 1); /* no presence checks during the timing */
+    KillTimer(app.panes[PANE_READER].window, 1); /* no presence checks during the timing */
     return 1;
 }
 
 /* A reader pane emptied between runs, so every run starts alike. */
 static void bench_pane_clear(void) {
-    SetWindowTextA(app.reader_edit, "");
+    SetWindowTextA(app.panes[PANE_READER].edit, "");
     pane_reset(0);
 }
 

@@ -1,6 +1,7 @@
 /*
  * console.h: the two text panes (reader pane 0, Console pane 1), their print
- * entry points and the Console window.
+ * entry points, the window handling both panes' windows share, and the
+ * Console window.
  */
 #ifndef VORLANE_CONSOLE_H
 #define VORLANE_CONSOLE_H
@@ -13,19 +14,31 @@ int pane_append(HWND edit, char *text, int length, int pane);
 int reader_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
 int console_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
 int pane_print_text(int pane, const char *text, int length); /* already formatted */
-LRESULT pane_sink_message(WPARAM wparam, LPARAM lparam);     /* frame's WM_PANE_PRINT */
 void pane_edit_prepare(HWND edit);                           /* lift the text limit */
+void pane_open(int pane, HWND window, HWND edit);            /* window created: empty pane */
+void pane_close(int pane);               /* window gone: queued text dropped, writers freed */
+void pane_close_all(void);               /* the frame is going */
+void pane_flush(int pane);               /* wait until everything queued so far is shown */
+LRESULT pane_drain_message(WPARAM pane); /* frame's WM_PANE_PRINT */
+void pane_drain_timer(UINT_PTR id);      /* frame's WM_TIMER of a paced drain */
+DWORD pane_wait_thread(HANDLE thread);   /* GUI thread: wait, keeping panes drained */
 
-/* Posted-by-SendMessage request that carries a worker's text to the GUI thread */
+/* Posted to the frame when a pane's queue goes from empty to non-empty
+   (wparam: the pane). */
 #define WM_PANE_PRINT (WM_APP + 1)
+/* Frame timer ids of paced drains: PANE_DRAIN_TIMER + pane */
+#define PANE_DRAIN_TIMER 0x5A10
+/* Shortest time between two display updates of a pane while text keeps
+   coming: each update of a visible edit control costs several ms. */
+#define PANE_PACE_MS 20
 
-/* Exports from console/pane_style.cpp: what the two panes' windows share */
-HWND pane_edit_create(HWND window, HINSTANCE instance); /* the pane's edit control */
-HFONT pane_font_apply(HWND edit);                       /* font from pane_logfont, set */
-void pane_style_release(HFONT *font, HBRUSH *brush);    /* each deleted once, then 0 */
-int pane_choose_font(HWND window, HFONT *font);         /* 1 when a new font was set */
-int pane_choose_color(HWND window, COLORREF *color);    /* 1 when confirmed */
-void pane_redraw(HWND edit, HWND window);
+/* Exports from console/pane_window.cpp: what the two panes' windows share */
+HWND pane_window_create(int pane, HWND window, HINSTANCE instance); /* edit, brush, font */
+void pane_window_destroy(int pane, HWND window);
+/* Size, paint, colours and the Font, Color and Background commands; 1 when
+   the message was handled, with its result in *result. */
+int pane_window_message(int pane, HWND window, UINT message, WPARAM wparam, LPARAM lparam,
+                        LRESULT *result);
 
 /* Exports from console/console_window.cpp */
 LRESULT CALLBACK console_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

@@ -1,19 +1,25 @@
 /*
- * pane.cpp: the line discipline of the two text panes and their print entry
- * points, reader_print (pane 0) and console_print (pane 1).
+ * pane.cpp: the print entry points of the two text panes, reader_print
+ * (pane 0) and console_print (pane 1), their output queues, and the display
+ * of queued text in the panes' edit controls. The line discipline itself is
+ * in pane_lines.cpp.
  *
- * A pane shows complete lines only, wraps hard at 120 characters, keeps at
- * most 599 lines and rebuilds itself from the newest 300 when the 600th
- * completes. Each complete line is inserted where the previous one ended.
+ * Design: only the GUI thread touches the line history, the insertion
+ * points and the edit controls. Every other thread formats on its own
+ * stack and appends the text, as one record, to the pane's queue under the
+ * pane's queue lock, then goes on: it waits only when the queue is full,
+ * until the GUI thread has taken it. The first record after the queue was
+ * taken posts WM_PANE_PRINT to the frame, so a burst of prints costs one
+ * message. A drain feeds every queued record to the line discipline, in
+ * order, and then updates the edit control once, because each update of a
+ * visible edit control costs milliseconds however much text it carries.
+ * While text keeps coming, updates are paced to one per PANE_PACE_MS.
  *
- * Design: only the GUI thread touches the line slots, the insertion points
- * and the edit controls. A worker thread formats into a buffer on its own
- * stack and hands the text to the GUI thread with SendMessage to the frame
- * (WM_PANE_PRINT), which appends it. SendMessage is synchronous, so each
- * thread's output keeps its order and the caller waits for the display, as a
- * direct call would. No lock is held across that wait, so the GUI thread can
- * print from a timer or a dialog at any time without a deadlock. The one
- * rule left for callers: never print while holding card_lock.
+ * A print on the GUI thread first drains the queue and then shows its own
+ * text at once, so GUI output keeps its place. Closing a pane's window
+ * drops what is queued and frees waiting writers, as a print to a closed
+ * pane is dropped. Callers still must not print while holding card_lock:
+ * a full queue waits for the GUI thread.
  */
 #include "console/console.h"
 
@@ -23,25 +29,20 @@
 
 #include "app/app_state.h"
 
-/* What a worker hands to the GUI thread */
-struct PanePrintRequest {
-    const char *text;
-    int length;
-};
+/* A record in the queue: its text length, the text, a NUL the line
+   discipline may store at text[length]. */
+static const int PANE_RECORD_EXTRA = (int)sizeof(int) + 1;
 
-static HWND pane_edit(int pane) {
-    return pane == 0 ? app.reader_edit : app.console_edit;
-}
-
-static char *pane_format_buffer(int pane) {
-    return pane == 0 ? app.reader_format : app.console_format;
+static int pane_on_gui_thread(void) {
+    return GetCurrentThreadId() == app.gui_thread_id;
 }
 
 void pane_reset(int pane) {
-    app.pane_current[pane] = 0;
-    app.pane_insert_start[pane] = 0;
-    app.pane_insert_end[pane] = 0;
-    app.pane_lines[pane][0][0] = 0;
+    PaneState *p = &app.panes[pane];
+
+    pane_lines_reset(&p->lines);
+    p->insert_start = 0;
+    p->insert_end = 0;
 }
 
 /* A full pane holds 599 lines of up to 122 characters, above the edit
@@ -50,124 +51,258 @@ void pane_edit_prepare(HWND edit) {
     SendMessageA(edit, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
 }
 
-static void pane_read_selection(HWND edit, int pane) {
+static void pane_read_selection(HWND edit, PaneState *p) {
     DWORD start = 0, end = 0;
 
     SendMessageA(edit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
-    app.pane_insert_start[pane] = (int)start;
-    app.pane_insert_end[pane] = (int)end;
+    p->insert_start = (int)start;
+    p->insert_end = (int)end;
 }
 
-/* The 600th line completed: keep the newest 300 and rebuild the control. */
-static void pane_rebuild(HWND edit, int pane) {
-    char work[PANE_FORMAT_SIZE];
-    char(*lines)[PANE_SLOT_SIZE] = app.pane_lines[pane];
-    size_t used = 0;
+/* One update of the edit control: the completed lines go where the last
+   insertion ended, or replace everything after a rebuild. Either way the
+   caret ends after them and the control scrolls them into view. */
+static void pane_show_change(HWND edit, PaneState *p) {
+    const PaneChange *change = &p->change;
 
-    memmove(lines[0], lines[300], 300 * sizeof lines[0]);
-    strcat(lines[299], "\r\n");
-    for (int k = 0; k < 300; k++) {
-        size_t n = strlen(lines[k]);
-        memcpy(work + used, lines[k], n);
-        used += n;
-    }
-    work[used] = 0;
-    SendMessageA(edit, EM_SETSEL, 0, -1);
-    SendMessageA(edit, WM_CLEAR, 0, 0);
-    SendMessageA(edit, EM_REPLACESEL, FALSE, (LPARAM)work);
-    pane_read_selection(edit, pane);
-    app.pane_current[pane] = 299;
-}
-
-/* Appends segment to the open line, shows the line and opens the next one. */
-static void pane_complete_line(HWND edit, int pane, const char *segment) {
-    char *slot = app.pane_lines[pane][app.pane_current[pane]];
-    size_t used = strlen(slot);
-    size_t room = PANE_LINE_MAX > used ? PANE_LINE_MAX - used : 0;
-
-    strncat(slot, segment, room);
-    if (app.pane_current[pane] == 599) {
-        pane_rebuild(edit, pane);
-    } else {
-        strcat(slot, "\r\n");
-        SendMessageA(edit, EM_SETSEL, app.pane_insert_start[pane], app.pane_insert_end[pane]);
-        SendMessageA(edit, EM_REPLACESEL, FALSE, (LPARAM)slot);
-        pane_read_selection(edit, pane);
-    }
-    app.pane_current[pane]++;
-    app.pane_lines[pane][app.pane_current[pane]][0] = 0;
+    if (!change->rebuilt && change->length == 0)
+        return;
+    if (change->rebuilt)
+        SendMessageA(edit, EM_SETSEL, 0, -1);
+    else
+        SendMessageA(edit, EM_SETSEL, p->insert_start, p->insert_end);
+    SendMessageA(edit, EM_REPLACESEL, FALSE, (LPARAM)change->text);
+    pane_read_selection(edit, p);
 }
 
 int pane_append(HWND edit, char *text, int length, int pane) {
-    text[length] = 0;
-    int n = (int)strlen(text);
-    int open = (int)strlen(app.pane_lines[pane][app.pane_current[pane]]);
-    int s = 0, i = 0;
+    PaneState *p = &app.panes[pane];
 
-    while (i < n) {
-        if (text[i] == '\n') {
-            text[i] = 0;
-            if (i >= 1 && text[i - 1] == '\r')
-                text[i - 1] = 0;
-            pane_complete_line(edit, pane, text + s);
-            s = i + 1;
-            i = s;
-            open = 0;
-        } else if ((i - s) + open + 1 < PANE_LINE_MAX) {
-            i++;
-        } else {
-            int c = i + 1; /* the 120th character of the line ends here */
-            char keep = text[c];
-            text[c] = 0;
-            pane_complete_line(edit, pane, text + s);
-            text[c] = keep;
-            s = c;
-            i = c;
-            open = 0;
-        }
-    }
-    if (s < n) {
-        char *slot = app.pane_lines[pane][app.pane_current[pane]];
-        size_t used = strlen(slot);
-        if (used < PANE_LINE_MAX)
-            strncat(slot, text + s, PANE_LINE_MAX - used);
-    }
+    pane_change_clear(&p->change);
+    pane_lines_feed(&p->lines, text, length, &p->change);
+    pane_show_change(edit, p);
     return length;
 }
 
-/* GUI thread: copy the text into the pane's buffer and append it. */
-static int pane_append_copy(int pane, const char *text, int length) {
-    HWND edit = pane_edit(pane);
-    char *buffer = pane_format_buffer(pane);
+/* Takes the half writers fill, under the lock; 0 when it is empty. */
+static int pane_queue_take(int pane, char **records, int *fill, unsigned *taken) {
+    PaneState *p = &app.panes[pane];
+    int took = 0;
 
-    if (!edit)
-        return 0;
-    if (length > PANE_FORMAT_SIZE - 1)
-        length = PANE_FORMAT_SIZE - 1;
-    if (text != buffer)
-        memmove(buffer, text, (size_t)length);
-    return pane_append(edit, buffer, length, pane);
+    EnterCriticalSection(&app.pane_queue_lock[pane]);
+    p->drain_posted = 0;
+    if (p->queue_fill > 0) {
+        *records = p->queue[p->queue_side];
+        *fill = p->queue_fill;
+        *taken = p->queued_count;
+        p->queue_side ^= 1;
+        p->queue_fill = 0;
+        took = 1;
+        WakeAllConditionVariable(&app.pane_queue_space[pane]);
+    }
+    LeaveCriticalSection(&app.pane_queue_lock[pane]);
+    return took;
 }
 
-LRESULT pane_sink_message(WPARAM wparam, LPARAM lparam) {
-    const PanePrintRequest *request = (const PanePrintRequest *)lparam;
+static void pane_feed_records(PaneState *p, char *records, int fill) {
+    int at = 0;
+
+    while (at + PANE_RECORD_EXTRA <= fill) {
+        int length;
+        memcpy(&length, records + at, sizeof length);
+        pane_lines_feed(&p->lines, records + at + sizeof length, length, &p->change);
+        at += length + PANE_RECORD_EXTRA;
+    }
+}
+
+static void pane_mark_shown(int pane, unsigned taken) {
+    PaneState *p = &app.panes[pane];
+
+    EnterCriticalSection(&app.pane_queue_lock[pane]);
+    if ((int)(taken - p->shown_count) > 0)
+        p->shown_count = taken;
+    WakeAllConditionVariable(&app.pane_queue_shown[pane]);
+    LeaveCriticalSection(&app.pane_queue_lock[pane]);
+}
+
+/* GUI thread: shows everything queued with one update of the control. A
+   writer may refill the other half while this one is fed; a few rounds
+   catch up with it without starving the message loop. */
+static void pane_drain(int pane) {
+    PaneState *p = &app.panes[pane];
+    unsigned taken = 0;
+    int rounds = 0;
+    char *records;
+    int fill;
+
+    pane_change_clear(&p->change);
+    while (rounds < 4 && pane_queue_take(pane, &records, &fill, &taken)) {
+        pane_feed_records(p, records, fill);
+        rounds++;
+    }
+    if (!rounds)
+        return;
+    if (p->edit)
+        pane_show_change(p->edit, p);
+    p->shown_tick = GetTickCount();
+    pane_mark_shown(pane, taken);
+}
+
+static void pane_drain_timer_stop(int pane) {
+    if (!app.panes[pane].drain_timer)
+        return;
+    if (app.frame_window)
+        KillTimer(app.frame_window, PANE_DRAIN_TIMER + pane);
+    app.panes[pane].drain_timer = 0;
+}
+
+/* The frame's WM_PANE_PRINT: drain now, or when the pace allows. */
+LRESULT pane_drain_message(WPARAM wparam) {
     int pane = (int)wparam;
 
-    if (pane < 0 || pane >= PANE_COUNT || !request)
+    if (pane < 0 || pane >= PANE_COUNT)
         return 0;
-    return pane_append_copy(pane, request->text, request->length);
+    PaneState *p = &app.panes[pane];
+    DWORD since = GetTickCount() - p->shown_tick;
+    if (since >= PANE_PACE_MS) {
+        pane_drain_timer_stop(pane);
+        pane_drain(pane);
+    } else if (!p->drain_timer && app.frame_window) {
+        p->drain_timer =
+            SetTimer(app.frame_window, PANE_DRAIN_TIMER + pane, PANE_PACE_MS - since, NULL) != 0;
+        if (!p->drain_timer)
+            pane_drain(pane);
+    }
+    return 0;
+}
+
+void pane_drain_timer(UINT_PTR id) {
+    int pane = (int)(id - PANE_DRAIN_TIMER);
+
+    if (pane < 0 || pane >= PANE_COUNT)
+        return;
+    pane_drain_timer_stop(pane);
+    pane_drain(pane);
+}
+
+void pane_open(int pane, HWND window, HWND edit) {
+    PaneState *p = &app.panes[pane];
+
+    pane_reset(pane);
+    EnterCriticalSection(&app.pane_queue_lock[pane]);
+    p->window = window;
+    p->edit = edit;
+    LeaveCriticalSection(&app.pane_queue_lock[pane]);
+}
+
+void pane_close(int pane) {
+    PaneState *p = &app.panes[pane];
+
+    EnterCriticalSection(&app.pane_queue_lock[pane]);
+    p->window = 0;
+    p->edit = 0;
+    p->queue_fill = 0;
+    p->drain_posted = 0;
+    p->shown_count = p->queued_count;
+    WakeAllConditionVariable(&app.pane_queue_space[pane]);
+    WakeAllConditionVariable(&app.pane_queue_shown[pane]);
+    LeaveCriticalSection(&app.pane_queue_lock[pane]);
+    pane_drain_timer_stop(pane);
+}
+
+void pane_close_all(void) {
+    for (int pane = 0; pane < PANE_COUNT; pane++)
+        pane_close(pane);
+}
+
+/* Waits until the pane has shown every print queued before the call, or
+   until it closes. On the GUI thread that is a drain. */
+void pane_flush(int pane) {
+    PaneState *p = &app.panes[pane];
+
+    if (pane < 0 || pane >= PANE_COUNT)
+        return;
+    if (pane_on_gui_thread()) {
+        pane_drain_timer_stop(pane);
+        pane_drain(pane);
+        return;
+    }
+    EnterCriticalSection(&app.pane_queue_lock[pane]);
+    unsigned target = p->queued_count;
+    while (p->edit && (int)(p->shown_count - target) < 0)
+        SleepConditionVariableCS(&app.pane_queue_shown[pane], &app.pane_queue_lock[pane], INFINITE);
+    LeaveCriticalSection(&app.pane_queue_lock[pane]);
+}
+
+/* GUI thread: waits for a thread that may be printing. Its prints may wait
+   for room in a queue, so the queues are drained while waiting. */
+DWORD pane_wait_thread(HANDLE thread) {
+    DWORD result;
+
+    while ((result = WaitForSingleObject(thread, 10)) == WAIT_TIMEOUT) {
+        if (!pane_on_gui_thread())
+            continue;
+        for (int pane = 0; pane < PANE_COUNT; pane++)
+            pane_drain(pane);
+    }
+    return result;
+}
+
+/* Any thread but the GUI thread: one record into the queue, waiting for room
+   if needed. Returns 0 (and queues nothing) when the pane has no window or
+   no frame is there to show it. */
+static int pane_queue_text(int pane, const char *text, int length) {
+    PaneState *p = &app.panes[pane];
+    CRITICAL_SECTION *lock = &app.pane_queue_lock[pane];
+    int need = length + PANE_RECORD_EXTRA;
+    HWND post_to = 0;
+    int queued = 0;
+
+    EnterCriticalSection(lock);
+    while (p->edit && app.frame_window && p->queue_fill > 0 &&
+           p->queue_fill + need > p->queue_limit)
+        SleepConditionVariableCS(&app.pane_queue_space[pane], lock, INFINITE);
+    if (p->edit && app.frame_window) {
+        char *at = p->queue[p->queue_side] + p->queue_fill;
+        memcpy(at, &length, sizeof length);
+        memcpy(at + sizeof length, text, (size_t)length);
+        at[sizeof length + length] = 0;
+        p->queue_fill += need;
+        p->queued_count++;
+        if (!p->drain_posted)
+            post_to = app.frame_window;
+        p->drain_posted = 1;
+        queued = 1;
+    }
+    LeaveCriticalSection(lock);
+    if (post_to)
+        PostMessageA(post_to, WM_PANE_PRINT, (WPARAM)pane, 0);
+    return queued ? length : 0;
+}
+
+/* GUI thread: what is queued first, then this text at once, copied into the
+   pane's format buffer (the line discipline writes into it). */
+static int pane_show_now(int pane, const char *text, int length) {
+    PaneState *p = &app.panes[pane];
+
+    pane_drain_timer_stop(pane);
+    pane_drain(pane);
+    if (!p->edit)
+        return 0;
+    if (text != p->format)
+        memmove(p->format, text, (size_t)length);
+    return pane_append(p->edit, p->format, length, pane);
 }
 
 /* Hands already formatted text to the pane, from any thread. */
 int pane_print_text(int pane, const char *text, int length) {
-    if (!pane_edit(pane))
+    if (pane < 0 || pane >= PANE_COUNT || !text || length < 0 || !app.panes[pane].edit)
         return 0;
-    if (GetCurrentThreadId() == app.gui_thread_id)
-        return pane_append_copy(pane, text, length);
-    if (!app.frame_window)
-        return 0;
-    PanePrintRequest request = {text, length};
-    return (int)SendMessageA(app.frame_window, WM_PANE_PRINT, (WPARAM)pane, (LPARAM)&request);
+    if (length > PANE_FORMAT_SIZE - 1)
+        length = PANE_FORMAT_SIZE - 1;
+    if (pane_on_gui_thread())
+        return pane_show_now(pane, text, length);
+    return pane_queue_text(pane, text, length);
 }
 
 /* Formats into buffer (PANE_FORMAT_SIZE bytes). A message that does not fit
@@ -182,24 +317,22 @@ static int pane_format(char *buffer, const char *format, va_list args) {
     return length;
 }
 
+/* The one entry every print goes through: format, then hand over. */
 static int pane_vprint(int pane, const char *format, va_list args) {
-    if (!pane_edit(pane))
+    if (!app.panes[pane].edit)
         return 0;
-    if (GetCurrentThreadId() == app.gui_thread_id) {
-        char *buffer = pane_format_buffer(pane);
-        int length = pane_format(buffer, format, args);
-        HWND edit = pane_edit(pane);
-        return edit ? pane_append(edit, buffer, length, pane) : 0;
+    if (pane_on_gui_thread()) {
+        char *buffer = app.panes[pane].format;
+        return pane_print_text(pane, buffer, pane_format(buffer, format, args));
     }
     char buffer[PANE_FORMAT_SIZE];
-    int length = pane_format(buffer, format, args);
-    return pane_print_text(pane, buffer, length);
+    return pane_print_text(pane, buffer, pane_format(buffer, format, args));
 }
 
 int reader_print(const char *format, ...) {
     va_list args;
     va_start(args, format);
-    int length = pane_vprint(0, format, args);
+    int length = pane_vprint(PANE_READER, format, args);
     va_end(args);
     return length;
 }
@@ -207,7 +340,7 @@ int reader_print(const char *format, ...) {
 int console_print(const char *format, ...) {
     va_list args;
     va_start(args, format);
-    int length = pane_vprint(1, format, args);
+    int length = pane_vprint(PANE_CONSOLE, format, args);
     va_end(args);
     return length;
 }

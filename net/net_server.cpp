@@ -109,7 +109,7 @@ int net_server_stop(int clean_up) {
         LeaveCriticalSection(&connection->lock);
     }
     if (app.net_daemon_thread) {
-        WaitForSingleObject(app.net_daemon_thread, INFINITE);
+        pane_wait_thread(app.net_daemon_thread); /* its trace may wait for room */
         CloseHandle(app.net_daemon_thread);
         app.net_daemon_thread = 0;
     }

@@ -29,13 +29,13 @@ class CardOffline : public testing::Test {
         reader_pane_ = CreateWindowExA(0, "edit", NULL,
                                        WS_CHILD | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL, 0,
                                        0, 0, 0, app.frame_window, NULL, app.instance, NULL);
-        app.reader_edit = reader_pane_;
+        app.panes[PANE_READER].edit = reader_pane_;
         pane_reset(0);
         scratch_.enter();
     }
     void TearDown() override {
         scratch_.leave();
-        app.reader_edit = 0;
+        app.panes[PANE_READER].edit = 0;
         DestroyWindow(reader_pane_);
         harness_frame_close();
     }
@@ -45,8 +45,8 @@ class CardOffline : public testing::Test {
     void open_console() {
         SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
         harness_pump(5);
-        ASSERT_NE(app.console_edit, (HWND)0);
-        SetWindowTextA(app.console_edit, "");
+        ASSERT_NE(app.panes[PANE_CONSOLE].edit, (HWND)0);
+        SetWindowTextA(app.panes[PANE_CONSOLE].edit, "");
         pane_reset(1);
     }
     HWND reader_pane_ = 0;
@@ -116,11 +116,11 @@ TEST_F(CardOffline, NoReadyCardRefusesTheExchangeButHeadsANewScript) {
     EXPECT_EQ(app.xfer_counter, 0);
     EXPECT_EQ(buffer[1], 0xA4);
     /* No script has run: the header names none. */
-    EXPECT_EQ(harness_lines(app.console_edit), std::vector<std::string>({"", "Script: ", ""}));
+    EXPECT_EQ(harness_lines(app.panes[PANE_CONSOLE].edit), std::vector<std::string>({"", "Script: ", ""}));
 
     app.xfer_total_ms = 3;
     EXPECT_EQ(card_transmit(buffer, 4, &error), -1);
-    EXPECT_EQ(harness_lines(app.console_edit).size(), 3u);
+    EXPECT_EQ(harness_lines(app.panes[PANE_CONSOLE].edit).size(), 3u);
     EXPECT_EQ(card_transmit(buffer, -1, &error), -1);
     EXPECT_EQ(error, (int)SCARD_E_INVALID_PARAMETER);
     EXPECT_EQ(card_transmit(buffer, 4, NULL), -1); /* no error pointer: no crash */

@@ -68,28 +68,28 @@ class FrameTest : public testing::Test {
 TEST_F(FrameTest, ConsoleOpensWithGreetingAndGreysItsMenuItem) {
     EXPECT_FALSE(menu_greyed(IDM_NEW_CONSOLE));
     frame_command(IDM_NEW_CONSOLE);
-    ASSERT_NE(app.console_edit, (HWND)0);
-    EXPECT_EQ(harness_window_text(app.console_window), "Console");
-    EXPECT_EQ(harness_window_text(app.console_edit), "Console is Ready ...\r\n");
+    ASSERT_NE(app.panes[PANE_CONSOLE].edit, (HWND)0);
+    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].window), "Console");
+    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "Console is Ready ...\r\n");
     EXPECT_TRUE(menu_greyed(IDM_NEW_CONSOLE));
 
     frame_command(IDM_CLOSE);
-    EXPECT_EQ(app.console_edit, (HWND)0);
+    EXPECT_EQ(app.panes[PANE_CONSOLE].edit, (HWND)0);
     EXPECT_FALSE(menu_greyed(IDM_NEW_CONSOLE));
     EXPECT_EQ(console_print("dropped\r\n"), 0);
 
     /* A new Console starts empty: nothing held back survives. */
     frame_command(IDM_NEW_CONSOLE);
-    EXPECT_EQ(harness_window_text(app.console_edit), "Console is Ready ...\r\n");
+    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "Console is Ready ...\r\n");
 }
 
 TEST_F(FrameTest, ReaderCommandOpensVelmoAndGreysItsItem) {
     open_reader();
-    ASSERT_NE(app.reader_window, (HWND)0);
-    EXPECT_EQ(harness_window_text(app.reader_window), "Velmo");
+    ASSERT_NE(app.panes[PANE_READER].window, (HWND)0);
+    EXPECT_EQ(harness_window_text(app.panes[PANE_READER].window), "Velmo");
     EXPECT_TRUE(menu_greyed(IDM_NEW_READER));
     frame_command(IDM_CLOSE_ALL);
-    EXPECT_EQ(app.reader_window, (HWND)0);
+    EXPECT_EQ(app.panes[PANE_READER].window, (HWND)0);
     EXPECT_FALSE(menu_greyed(IDM_NEW_READER));
 }
 
@@ -115,8 +115,8 @@ TEST_F(FrameTest, QuitClosesEveryChildThenTheFrame) {
         HWND frame = app.frame_window;
         SendMessageA(frame, WM_COMMAND, id, 0);
         EXPECT_FALSE(IsWindow(frame)) << "command " << id;
-        EXPECT_EQ(app.console_edit, (HWND)0);
-        EXPECT_EQ(app.reader_edit, (HWND)0);
+        EXPECT_EQ(app.panes[PANE_CONSOLE].edit, (HWND)0);
+        EXPECT_EQ(app.panes[PANE_READER].edit, (HWND)0);
         MSG msg;
         EXPECT_TRUE(PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE));
         harness_frame_close();
@@ -133,20 +133,20 @@ TEST_F(FrameTest, LogOffQueryEmptiesTheFrameAndAnswersYes) {
 
 TEST_F(FrameTest, MaximiseAndRestoreResizeTheConsolePane) {
     frame_command(IDM_NEW_CONSOLE);
-    HWND console = app.console_window;
+    HWND console = app.panes[PANE_CONSOLE].window;
     SendMessageA(app.mdi_client, WM_MDIMAXIMIZE, (WPARAM)console, 0);
     harness_pump(20);
     EXPECT_TRUE(IsZoomed(console));
     RECT client, edit;
     GetClientRect(console, &client);
-    GetWindowRect(app.console_edit, &edit);
+    GetWindowRect(app.panes[PANE_CONSOLE].edit, &edit);
     EXPECT_EQ(edit.right - edit.left, client.right);
     EXPECT_EQ(edit.bottom - edit.top, client.bottom);
     SendMessageA(app.mdi_client, WM_MDIRESTORE, (WPARAM)console, 0);
     harness_pump(20);
     EXPECT_FALSE(IsZoomed(console));
     GetClientRect(console, &client);
-    GetWindowRect(app.console_edit, &edit);
+    GetWindowRect(app.panes[PANE_CONSOLE].edit, &edit);
     EXPECT_EQ(edit.right - edit.left, client.right);
 }
 
@@ -164,22 +164,22 @@ TEST_F(FrameTest, ChosenColoursAndFontOutliveTheConsole) {
     std::thread answer = answer_dialog("Color", IDOK);
     frame_command(IDM_COLOR);
     answer.join();
-    EXPECT_EQ(app.console_text_color, RGB(128, 128, 128));
+    EXPECT_EQ(app.panes[PANE_CONSOLE].text_color, RGB(128, 128, 128));
 
     answer = answer_dialog("Font", IDOK);
     frame_command(IDM_FONT);
     answer.join();
-    EXPECT_TRUE(app.console_font_chosen);
+    EXPECT_TRUE(app.panes[PANE_CONSOLE].font_chosen);
 
     frame_command(IDM_CLOSE);
     frame_command(IDM_NEW_CONSOLE);
-    EXPECT_EQ(harness_window_text(app.console_edit), "Console is Ready ...\r\n");
-    HDC dc = GetDC(app.console_edit);
-    SendMessageA(app.console_window, WM_CTLCOLOREDIT, (WPARAM)dc, (LPARAM)app.console_edit);
+    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "Console is Ready ...\r\n");
+    HDC dc = GetDC(app.panes[PANE_CONSOLE].edit);
+    SendMessageA(app.panes[PANE_CONSOLE].window, WM_CTLCOLOREDIT, (WPARAM)dc, (LPARAM)app.panes[PANE_CONSOLE].edit);
     EXPECT_EQ(GetTextColor(dc), RGB(128, 128, 128));
     EXPECT_EQ(GetBkColor(dc), RGB(0, 0, 0));
-    ReleaseDC(app.console_edit, dc);
-    HFONT font = (HFONT)SendMessageA(app.console_edit, WM_GETFONT, 0, 0);
+    ReleaseDC(app.panes[PANE_CONSOLE].edit, dc);
+    HFONT font = (HFONT)SendMessageA(app.panes[PANE_CONSOLE].edit, WM_GETFONT, 0, 0);
     ASSERT_NE(font, (HFONT)0);
     LOGFONTA shown = {};
     GetObjectA(font, sizeof shown, &shown);
@@ -191,12 +191,12 @@ TEST_F(FrameTest, CancelledChooserChangesNothing) {
     std::thread answer = answer_dialog("Color", IDCANCEL);
     frame_command(IDM_BACKGROUND);
     answer.join();
-    EXPECT_EQ(app.console_back_color, RGB(0, 0, 0));
+    EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(0, 0, 0));
 }
 
 /* The chooser has no owner: the Console can be closed while it is open. */
 static void close_console_first(HWND) {
-    SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.console_window, 0);
+    SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_CONSOLE].window, 0);
 }
 
 TEST_F(FrameTest, ConsoleClosedWhileItsChooserIsOpen) {
@@ -204,19 +204,19 @@ TEST_F(FrameTest, ConsoleClosedWhileItsChooserIsOpen) {
     std::thread answer = answer_dialog("Color", IDOK, close_console_first);
     frame_command(IDM_BACKGROUND);
     answer.join();
-    EXPECT_EQ(app.console_window, (HWND)0);
-    EXPECT_EQ(app.console_back_brush, (HBRUSH)0);
-    EXPECT_EQ(app.console_back_color, RGB(128, 128, 128));
+    EXPECT_EQ(app.panes[PANE_CONSOLE].window, (HWND)0);
+    EXPECT_EQ(app.panes[PANE_CONSOLE].back_brush, (HBRUSH)0);
+    EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(128, 128, 128));
 
     answer = answer_dialog("Font", IDOK, close_console_first);
     frame_command(IDM_NEW_CONSOLE);
     frame_command(IDM_FONT);
     answer.join();
-    EXPECT_EQ(app.console_font, (HFONT)0);
+    EXPECT_EQ(app.panes[PANE_CONSOLE].font, (HFONT)0);
     /* The next Console takes the colour and the font. */
     frame_command(IDM_NEW_CONSOLE);
-    EXPECT_NE(app.console_back_brush, (HBRUSH)0);
-    EXPECT_NE(app.console_font, (HFONT)0);
+    EXPECT_NE(app.panes[PANE_CONSOLE].back_brush, (HBRUSH)0);
+    EXPECT_NE(app.panes[PANE_CONSOLE].font, (HFONT)0);
 }
 
 TEST_F(FrameTest, AboutBoxShowsTheNameAndClosesOnOk) {
@@ -264,7 +264,7 @@ TEST_F(FrameTest, ThreadsPrintingAtOnceLoseNoLineAndNeverMixTwo) {
 
     std::set<std::string> shown;
     int last[4] = {-1, -1, -1, -1};
-    for (const std::string &line : harness_lines(app.console_edit)) {
+    for (const std::string &line : harness_lines(app.panes[PANE_CONSOLE].edit)) {
         EXPECT_TRUE(shown.insert(line).second) << "twice: " << line;
         int t, i;
         char tail;
@@ -303,7 +303,7 @@ TEST_F(FrameTest, HeavyPrintingThroughRebuildsNeverDeadlocks) {
     KillTimer(NULL, timer);
     /* The last line of each reader-pane worker is there (the reader window's
        own status lines may follow it). */
-    auto reader = harness_lines(app.reader_edit);
+    auto reader = harness_lines(app.panes[PANE_READER].edit);
     ASSERT_FALSE(reader.empty());
     EXPECT_LE(reader.size(), 599u);
     bool last_seen = false;
@@ -358,15 +358,15 @@ TEST_F(FrameTest, CommandWithNotificationCodeIsNotAMenuCommand) {
        is not "New Console" and goes to the (absent) active child. */
     SendMessageA(app.frame_window, WM_COMMAND, MAKEWPARAM(IDM_NEW_CONSOLE, 1), 0);
     harness_pump(10);
-    EXPECT_EQ(app.console_window, (HWND)0);
+    EXPECT_EQ(app.panes[PANE_CONSOLE].window, (HWND)0);
     EXPECT_EQ(harness_child_count(), 0);
 }
 
 TEST_F(FrameTest, WindowListEntriesActivateTheirChild) {
     frame_command(IDM_NEW_CONSOLE);
-    HWND console = app.console_window;
+    HWND console = app.panes[PANE_CONSOLE].window;
     open_reader();
-    EXPECT_EQ((HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0), app.reader_window);
+    EXPECT_EQ((HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0), app.panes[PANE_READER].window);
     /* The window list numbers children from 1000 in creation order. */
     frame_command(IDM_FIRST_CHILD);
     EXPECT_EQ((HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0), console);

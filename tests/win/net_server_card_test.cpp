@@ -59,7 +59,7 @@ class NetServerCard : public testing::Test {
         card_open_reader();
         ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
         ASSERT_TRUE(harness_scripts_wait(10000));
-        harness_pane_clear(app.reader_edit, 0);
+        harness_pane_clear(app.panes[PANE_READER].edit, 0);
         testcard_log_clear(0);
         ASSERT_EQ(net_server_start(1), 1);
         ASSERT_TRUE(wait_listening());
@@ -68,7 +68,7 @@ class NetServerCard : public testing::Test {
         harness_scripts_wait(10000);
         card_close_reader();
         harness_frame_close();
-        app.reader_edit = 0;
+        app.panes[PANE_READER].edit = 0;
         net_server_stop(1);
         scratch_.leave();
         testcard_reset_state(0);
@@ -88,7 +88,7 @@ class NetServerCard : public testing::Test {
             }
         });
         harness_pump(200);
-        harness_pane_clear(app.reader_edit, 0);
+        harness_pane_clear(app.panes[PANE_READER].edit, 0);
         return up;
     }
     /* Requests on one connection; the replies in order. */

@@ -36,7 +36,7 @@ class NetServer : public testing::Test {
     void TearDown() override {
         /* As in the program: the windows go first, then the stop. */
         harness_frame_close();
-        app.reader_edit = 0;
+        app.panes[PANE_READER].edit = 0;
         net_server_stop(1);
         WSACleanup();
     }
@@ -45,10 +45,10 @@ class NetServer : public testing::Test {
                                     0, 0, app.frame_window, NULL, app.instance, NULL);
         pane_edit_prepare(edit);
         pane_reset(0);
-        app.reader_edit = edit;
+        app.panes[PANE_READER].edit = edit;
     }
     std::vector<std::string> lines() {
-        return harness_lines(app.reader_edit);
+        return harness_lines(app.panes[PANE_READER].edit);
     }
     /* Starts the server and waits for it to listen. */
     void start() {
@@ -72,7 +72,7 @@ class NetServer : public testing::Test {
         return up;
     }
     static bool probe_done(void) {
-        std::vector<std::string> shown = harness_lines(app.reader_edit);
+        std::vector<std::string> shown = harness_lines(app.panes[PANE_READER].edit);
         return !shown.empty() && shown.back() == "Process 0 end";
     }
     /* Waits until the pane shows the line (pumping). */
@@ -88,7 +88,7 @@ class NetServer : public testing::Test {
         }
     }
     void clear_pane() {
-        SetWindowTextA(app.reader_edit, "");
+        SetWindowTextA(app.panes[PANE_READER].edit, "");
         pane_reset(0);
     }
     int port_ = 0;
@@ -279,7 +279,7 @@ TEST_F(NetServer, SecondStartIsRefusedWhileRunning) {
    socket: never two servers, never a hang, and the port is free after. */
 TEST_F(NetServer, StopRightAfterStartEndsTheThread) {
     harness_frame_close();
-    app.reader_edit = 0;
+    app.panes[PANE_READER].edit = 0;
     for (int i = 0; i < 3; i++) {
         ASSERT_EQ(net_server_start(1), 1);
         EXPECT_EQ(net_server_start(1), 0);
@@ -309,7 +309,7 @@ TEST_F(NetServer, StopWithASilentClientTakesAboutOneSecond) {
     ASSERT_NE(silent, INVALID_SOCKET);
     ASSERT_TRUE(pane_shows("Process 0 begin"));
     harness_frame_close();
-    app.reader_edit = 0;
+    app.panes[PANE_READER].edit = 0;
     DWORD begin = GetTickCount();
     EXPECT_EQ(net_server_stop(1), 1);
     DWORD took = GetTickCount() - begin;

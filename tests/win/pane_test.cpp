@@ -17,24 +17,24 @@ class PaneTest : public testing::Test {
         harness_frame_open();
         SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
         harness_pump(10);
-        ASSERT_NE(app.console_edit, (HWND)0);
+        ASSERT_NE(app.panes[PANE_CONSOLE].edit, (HWND)0);
         /* Start from an empty pane: drop the greeting. */
-        SetWindowTextA(app.console_edit, "");
+        SetWindowTextA(app.panes[PANE_CONSOLE].edit, "");
         pane_reset(1);
     }
     void TearDown() override {
         harness_frame_close();
     }
     std::vector<std::string> lines() {
-        return harness_lines(app.console_edit);
+        return harness_lines(app.panes[PANE_CONSOLE].edit);
     }
 };
 
 TEST_F(PaneTest, PartialLinesJoinAndShowOnlyWhenComplete) {
     console_print("abc");
-    EXPECT_EQ(harness_window_text(app.console_edit), "");
+    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "");
     console_print("def\r\n");
-    EXPECT_EQ(harness_window_text(app.console_edit), "abcdef\r\n");
+    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "abcdef\r\n");
 }
 
 TEST_F(PaneTest, LongTextWrapsAt120AndHoldsTheRestBack) {
@@ -63,9 +63,9 @@ TEST_F(PaneTest, ExactlyOneHundredTwentyThenLineFeedAddsAnEmptyLine) {
 TEST_F(PaneTest, CarriageReturnKeptUnlessRightBeforeLineFeedInOneCall) {
     console_print("x\r");
     console_print("\n");
-    EXPECT_EQ(harness_window_text(app.console_edit), "x\r\r\n");
+    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "x\r\r\n");
     console_print("y\r\n");
-    EXPECT_EQ(harness_window_text(app.console_edit), "x\r\r\ny\r\n");
+    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "x\r\r\ny\r\n");
 }
 
 TEST_F(PaneTest, SixHundredMessagesLeaveTheNewestThreeHundred) {
@@ -101,11 +101,11 @@ TEST_F(PaneTest, FullPaneOfLongLinesIsNotStoppedByTheEditLimit) {
 TEST_F(PaneTest, NewLinesGoWhereThePreviousEndedNotAtTheCaret) {
     console_print("first\r\n");
     /* The user types at the end; output still lands above the typing. */
-    int end = GetWindowTextLengthA(app.console_edit);
-    SendMessageA(app.console_edit, EM_SETSEL, end, end);
-    SendMessageA(app.console_edit, EM_REPLACESEL, FALSE, (LPARAM) "typed");
+    int end = GetWindowTextLengthA(app.panes[PANE_CONSOLE].edit);
+    SendMessageA(app.panes[PANE_CONSOLE].edit, EM_SETSEL, end, end);
+    SendMessageA(app.panes[PANE_CONSOLE].edit, EM_REPLACESEL, FALSE, (LPARAM) "typed");
     console_print("second\r\n");
-    EXPECT_EQ(harness_window_text(app.console_edit), "first\r\nsecond\r\ntyped");
+    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "first\r\nsecond\r\ntyped");
 }
 
 TEST_F(PaneTest, OverlongMessageIsCutToTheFormatBuffer) {
@@ -119,7 +119,7 @@ TEST_F(PaneTest, OverlongMessageIsCutToTheFormatBuffer) {
 TEST_F(PaneTest, NoConsoleMeansNothingPrinted) {
     SendMessageA(app.frame_window, WM_COMMAND, IDM_CLOSE_ALL, 0);
     harness_pump(10);
-    EXPECT_EQ(app.console_edit, (HWND)0);
+    EXPECT_EQ(app.panes[PANE_CONSOLE].edit, (HWND)0);
     EXPECT_EQ(console_print("lost\r\n"), 0);
     EXPECT_EQ(reader_print("lost\r\n"), 0);
 }

@@ -171,7 +171,7 @@ TEST_F(ReaderCard, RemovalPromptsAgainAfterThreeTicksAndTheCardIsNamedAgain) {
     card_open_reader();
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
     ASSERT_TRUE(harness_scripts_wait(10000));
-    harness_pane_clear(app.reader_edit, 0);
+    harness_pane_clear(app.panes[PANE_READER].edit, 0);
 
     ASSERT_TRUE(testcard_remove(0));
     ASSERT_TRUE(card_tick_until(CARD_GONE, 5000)); /* the tick that sees it */
@@ -203,7 +203,7 @@ TEST_F(ReaderCard, ClosingInAnyStateDropsTheConnectionAndTheContext) {
     EXPECT_EQ(app.card_state, CARD_NO_CONTEXT);
     EXPECT_EQ(app.card_handle, (SCARDHANDLE)0);
     EXPECT_EQ(app.sc_context, (SCARDCONTEXT)0);
-    EXPECT_EQ(app.reader_edit, (HWND)0);
+    EXPECT_EQ(app.panes[PANE_READER].edit, (HWND)0);
     EXPECT_TRUE(reader_menu_enabled());
 
     /* State 6: the card is gone, the handle not yet dropped. */
@@ -238,10 +238,10 @@ void choose_color(int command, bool close_first) {
         if (!chooser)
             return;
         if (close_first)
-            SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.reader_window, 0);
+            SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_READER].window, 0);
         PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     });
-    SendMessageA(app.reader_window, WM_COMMAND, (WPARAM)command, 0);
+    SendMessageA(app.panes[PANE_READER].window, WM_COMMAND, (WPARAM)command, 0);
     driver.join();
 }
 
@@ -249,20 +249,20 @@ void choose_color(int command, bool close_first) {
 
 TEST_F(ReaderCard, ColoursApplyToTheReaderPaneAndSurviveAClosedWindow) {
     card_open_reader();
-    HBRUSH old_brush = app.reader_back_brush;
+    HBRUSH old_brush = app.panes[PANE_READER].back_brush;
     choose_color(IDM_BACKGROUND, false);
-    EXPECT_EQ(app.reader_back_color, RGB(128, 128, 128));
-    EXPECT_NE(app.reader_back_brush, (HBRUSH)0);
-    EXPECT_NE(app.reader_back_brush, old_brush);
-    EXPECT_EQ(app.console_back_color, RGB(0, 0, 0)); /* the Console's stays */
+    EXPECT_EQ(app.panes[PANE_READER].back_color, RGB(128, 128, 128));
+    EXPECT_NE(app.panes[PANE_READER].back_brush, (HBRUSH)0);
+    EXPECT_NE(app.panes[PANE_READER].back_brush, old_brush);
+    EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(0, 0, 0)); /* the Console's stays */
     choose_color(IDM_COLOR, false);
-    EXPECT_EQ(app.reader_text_color, RGB(128, 128, 128));
+    EXPECT_EQ(app.panes[PANE_READER].text_color, RGB(128, 128, 128));
 
     /* The window closes while the chooser is open: the colour is kept for
        the next window, and no brush is made for the closed one. */
-    app.reader_back_color = RGB(1, 2, 3);
+    app.panes[PANE_READER].back_color = RGB(1, 2, 3);
     choose_color(IDM_BACKGROUND, true);
-    EXPECT_EQ(app.reader_window, (HWND)0);
-    EXPECT_EQ(app.reader_back_color, RGB(128, 128, 128));
-    EXPECT_EQ(app.reader_back_brush, (HBRUSH)0);
+    EXPECT_EQ(app.panes[PANE_READER].window, (HWND)0);
+    EXPECT_EQ(app.panes[PANE_READER].back_color, RGB(128, 128, 128));
+    EXPECT_EQ(app.panes[PANE_READER].back_brush, (HBRUSH)0);
 }

@@ -133,8 +133,8 @@ ReaderDialogSeen open_reader_picking(int pick, bool escape) {
     SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
     created = true;
     driver.join();
-    if (app.reader_window)
-        KillTimer(app.reader_window, 1);
+    if (app.panes[PANE_READER].window)
+        KillTimer(app.panes[PANE_READER].window, 1);
     return seen;
 }
 
@@ -217,7 +217,7 @@ TEST_F(ReaderService, ParameterLineWithTheReadersAttributesAndWithNone) {
     card_open_reader();
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
     auto lines = card_lines_from(card_reader_lines(), "Attr_Card inserted...");
-    ASSERT_GE(lines.size(), 4u) << harness_window_text(app.reader_edit);
+    ASSERT_GE(lines.size(), 4u) << harness_window_text(app.panes[PANE_READER].edit);
     EXPECT_EQ(lines[1], "Answer to Reset: ");
     EXPECT_EQ(lines[2], attr_atr_line);
     EXPECT_EQ(lines[3], "T...= 2, CLK.= 5000, F...= 372, D...= 1, N...= 2, W...= 10, "
@@ -248,7 +248,7 @@ TEST_F(ReaderService, ResetOfACardTakenOutSaysNoCardAndTheTicksFindItAgain) {
     EXPECT_STREQ(text, "No Card in reader\r\n");
     EXPECT_EQ(app.card_state, CARD_WAITING);
 
-    harness_pane_clear(app.reader_edit, 0);
+    harness_pane_clear(app.panes[PANE_READER].edit, 0);
     ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
     EXPECT_TRUE(pane_waits_for("Velmo:> Card is ready", 10000));
@@ -296,10 +296,10 @@ TEST_F(ReaderService, LostServiceIsReportedAndTheWindowRecovers) {
     ASSERT_EQ(rig_command("pcscd-stop", 30000), 0) << "pcscd did not stop";
     EXPECT_TRUE(tick_until_line(no_service_line, 5000));
     ASSERT_EQ(rig_command("pcscd-start", 60000), 0) << "pcscd did not come back";
-    harness_pane_clear(app.reader_edit, 0);
+    harness_pane_clear(app.panes[PANE_READER].edit, 0);
     ASSERT_TRUE(tick_until_line(insert_prompt, 10000));
     ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
-    ASSERT_TRUE(card_tick_until(CARD_READY, 10000)) << harness_window_text(app.reader_edit);
+    ASSERT_TRUE(card_tick_until(CARD_READY, 10000)) << harness_window_text(app.panes[PANE_READER].edit);
     EXPECT_TRUE(pane_waits_for("Velmo:> Card is ready", 10000));
     lines = card_reader_lines();
     EXPECT_EQ(card_count(lines, "Vorlane_Demo_Card inserted..."), 1);
@@ -318,7 +318,7 @@ TEST_F(ReaderService, StartedWithScriptOptionAnUnknownCardRunsThatScript) {
     std::thread watcher([&] {
         DWORD end = GetTickCount() + 30000;
         while (!stop && (int)(end - GetTickCount()) > 0) {
-            HWND edit = app.reader_edit;
+            HWND edit = app.panes[PANE_READER].edit;
             if (edit)
                 seen = harness_window_text(edit);
             if (seen.find("Velmo:> Card is ready") != std::string::npos)

@@ -56,7 +56,7 @@ class ScriptCard : public testing::Test {
         card_open_reader();
         ASSERT_TRUE(card_tick_until(CARD_READY, 10000))
             << "state " << app.card_state << ", pane:\n"
-            << (app.reader_edit ? harness_window_text(app.reader_edit) : "(no pane)");
+            << (app.panes[PANE_READER].edit ? harness_window_text(app.panes[PANE_READER].edit) : "(no pane)");
         ASSERT_TRUE(harness_scripts_wait(10000));
         script_pane_clear();
         testcard_log_clear(0);
@@ -171,7 +171,7 @@ TEST_F(ScriptCard, ThreeSpacesSendAnEmptyCommand) {
     EXPECT_EQ(text, loading() + "Sending\r\n" + "\r\nReader is busy, try later...\r\n" +
                         script_end_text());
     /* card_transmit was called with no bytes: its Console line has no header */
-    std::string console = harness_window_text(app.console_edit);
+    std::string console = harness_window_text(app.panes[PANE_CONSOLE].edit);
     EXPECT_NE(console.find("Script: s.txt\r\n\r\n001: LengthError= 0\r\n"), std::string::npos)
         << console;
     EXPECT_TRUE(commands().empty());
@@ -246,7 +246,7 @@ TEST_F(ScriptCard, TraceOffKeepsWaitingAndTheConsoleLines) {
     harness_pump(20);
     std::string text = run_text("/OFF\n/W 5\n00A4040000\n");
     EXPECT_EQ(text, loading() + "Waiting 5 ms\r\n" + script_end_text());
-    std::string console = harness_window_text(app.console_edit);
+    std::string console = harness_window_text(app.panes[PANE_CONSOLE].edit);
     EXPECT_NE(console.find("Script: s.txt"), std::string::npos) << console;
     EXPECT_NE(console.find("001: 00A4040000 9000"), std::string::npos) << console;
 }

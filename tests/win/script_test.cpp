@@ -30,11 +30,11 @@ class ScriptTest : public testing::Test {
         ASSERT_NE(edit_, (HWND)0);
         pane_edit_prepare(edit_);
         pane_reset(0);
-        app.reader_edit = edit_;
+        app.panes[PANE_READER].edit = edit_;
     }
     void TearDown() override {
         EXPECT_TRUE(harness_scripts_wait(20000)) << "a run did not end";
-        app.reader_edit = 0;
+        app.panes[PANE_READER].edit = 0;
         DestroyWindow(edit_);
         harness_frame_close();
         scratch_.leave();

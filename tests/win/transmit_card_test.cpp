@@ -42,8 +42,8 @@ class TransmitCard : public testing::Test {
         ASSERT_TRUE(harness_scripts_wait(10000));
         SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
         harness_pump(5);
-        ASSERT_NE(app.console_edit, (HWND)0);
-        harness_pane_clear(app.console_edit, 1);
+        ASSERT_NE(app.panes[PANE_CONSOLE].edit, (HWND)0);
+        harness_pane_clear(app.panes[PANE_CONSOLE].edit, 1);
         strcpy(app.script_name, "t.txt");
         app.xfer_total_ms = 0;
         testcard_log_clear(0);
@@ -249,8 +249,8 @@ TEST_F(TransmitCard, ResetFromAnotherThreadNamesTheCardWithoutBlockingTheTicks) 
     EXPECT_TRUE(harness_file_write("atr.txt", std::string("Vorlane_Demo_Card ") +
                                                   testcard_demo_atr + " 0 none.txt\n"));
     atr_table_load();
-    harness_pane_clear(app.reader_edit, 0);
-    SetTimer(app.reader_window, 1, 10, NULL); /* ticks keep taking card_lock */
+    harness_pane_clear(app.panes[PANE_READER].edit, 0);
+    SetTimer(app.panes[PANE_READER].window, 1, 10, NULL); /* ticks keep taking card_lock */
     char text[1024] = "";
     std::atomic<bool> done(false);
     int length = 0;
@@ -263,7 +263,7 @@ TEST_F(TransmitCard, ResetFromAnotherThreadNamesTheCardWithoutBlockingTheTicks) 
         harness_pump(5);
     ASSERT_TRUE(done) << "card_reset never returned";
     network.join();
-    KillTimer(app.reader_window, 1);
+    KillTimer(app.panes[PANE_READER].window, 1);
     ASSERT_TRUE(harness_scripts_wait(10000));
     EXPECT_EQ(std::string(text), std::string("Answer to Reset: \r\n") + card_demo_atr_line +
                                      "\r\nReader Status: 0\r\n\r\n");
@@ -301,7 +301,7 @@ void stress_exchange(StressCounts &counts) {
 TEST_F(TransmitCard, ThreadsExchangeWhileTheCardComesAndGoes) {
     app.xfer_total_ms = 1;
     card_clock_use({}); /* 1 ms a reading: the total never returns to 0 */
-    SetTimer(app.reader_window, 1, 250, NULL);
+    SetTimer(app.panes[PANE_READER].window, 1, 250, NULL);
     StressCounts script, gui;
     std::atomic<bool> stop(false);
     std::atomic<int> resets(0);
@@ -341,7 +341,7 @@ TEST_F(TransmitCard, ThreadsExchangeWhileTheCardComesAndGoes) {
     ASSERT_NE(WaitForMultipleObjects(2, threads, TRUE, 0), (DWORD)WAIT_TIMEOUT) << "deadlock";
     worker.join();
     network.join();
-    KillTimer(app.reader_window, 1);
+    KillTimer(app.panes[PANE_READER].window, 1);
     harness_scripts_wait(20000);
 
     printf("stress: %d card toggles, %d resets, script thread %d/%d and GUI thread %d/%d "
@@ -394,13 +394,13 @@ HWND active_child(void) {
 TEST_F(TransmitCard, SendApduOpensTheCommandDialogAndThenActivatesTheSecondChild) {
     /* The reader window came first (window-list id 1000), the Console
        second (1001, the id SendApdu shares). */
-    ASSERT_EQ(GetWindowLongPtrA(app.console_window, GWLP_ID), 1001);
-    SendMessageA(app.mdi_client, WM_MDIACTIVATE, (WPARAM)app.reader_window, 0);
-    ASSERT_EQ(active_child(), app.reader_window);
+    ASSERT_EQ(GetWindowLongPtrA(app.panes[PANE_CONSOLE].window, GWLP_ID), 1001);
+    SendMessageA(app.mdi_client, WM_MDIACTIVATE, (WPARAM)app.panes[PANE_READER].window, 0);
+    ASSERT_EQ(active_child(), app.panes[PANE_READER].window);
     EXPECT_TRUE(send_apdu_from_menu());
-    EXPECT_EQ(active_child(), app.console_window);
+    EXPECT_EQ(active_child(), app.panes[PANE_CONSOLE].window);
 
     /* With the Console active no dialog opens; the Console stays in front. */
     EXPECT_FALSE(send_apdu_from_menu());
-    EXPECT_EQ(active_child(), app.console_window);
+    EXPECT_EQ(active_child(), app.panes[PANE_CONSOLE].window);
 }

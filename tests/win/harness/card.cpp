@@ -77,14 +77,14 @@ ReaderDialogSeen card_open_reader(int action) {
     SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
     created = true;
     driver.join();
-    if (app.reader_window)
-        KillTimer(app.reader_window, 1);
+    if (app.panes[PANE_READER].window)
+        KillTimer(app.panes[PANE_READER].window, 1);
     return seen;
 }
 
 void card_close_reader(void) {
-    if (app.reader_window)
-        SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.reader_window, 0);
+    if (app.panes[PANE_READER].window)
+        SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_READER].window, 0);
     harness_pump(5);
 }
 
@@ -107,11 +107,11 @@ bool card_tick_until(int state, int ms) {
 }
 
 std::vector<std::string> card_reader_lines(void) {
-    return harness_lines(app.reader_edit);
+    return harness_lines(app.panes[PANE_READER].edit);
 }
 
 std::vector<std::string> card_console_lines(void) {
-    return harness_lines(app.console_edit);
+    return harness_lines(app.panes[PANE_CONSOLE].edit);
 }
 
 std::vector<std::string> card_lines_from(const std::vector<std::string> &lines,
@@ -171,7 +171,7 @@ bool dialog_card_open(void) {
         return false;
     script_runs_wait(10000);
     harness_pump(100);
-    harness_pane_clear(app.reader_edit, 0);
+    harness_pane_clear(app.panes[PANE_READER].edit, 0);
     testcard_log_clear(0);
     return true;
 }

@@ -97,7 +97,16 @@ void harness_frame_close(void) {
     app.mdi_client = 0;
 }
 
+/* A pane's queued text is shown before the pane is read, as a user who
+   waits a moment would see it. */
+static void harness_pane_flush(HWND window) {
+    for (int pane = 0; pane < PANE_COUNT; pane++)
+        if (window && window == app.panes[pane].edit)
+            pane_flush(pane);
+}
+
 std::string harness_window_text(HWND window) {
+    harness_pane_flush(window);
     int length = (int)SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
     std::string text((size_t)length + 1, '\0');
     SendMessageA(window, WM_GETTEXT, (WPARAM)length + 1, (LPARAM)&text[0]);
