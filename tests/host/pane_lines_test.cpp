@@ -43,7 +43,8 @@ TEST(PaneLines, ExactRulesOfTheDiscipline) {
     } cases[] = {
         {"partial lines join", {"abc", "def\r\n"}, "abcdef\r\n"},
         {"nothing shown until complete", {"abc"}, ""},
-        {"250 characters: two lines, 10 held", {std::string(250, 'a')},
+        {"250 characters: two lines, 10 held",
+         {std::string(250, 'a')},
          std::string(120, 'a') + "\r\n" + std::string(120, 'a') + "\r\n"},
         {"120 then LF: an empty line follows", {q120 + "\n"}, q120 + "\r\n\r\n"},
         {"119 then CR LF: the CR is the 120th", {w119 + "\r\n"}, w119 + "\r\r\n\r\n"},
@@ -94,8 +95,10 @@ TEST(PaneLines, BatchedDisplayEqualsLineByLineInsertion) {
             int length = (int)(random() % (random() % 8 == 0 ? 400 : 40));
             for (int i = 0; i < length; i++) {
                 unsigned pick = random() % 20;
-                text += pick < 3 ? '\n' : pick < 5 ? '\r' : pick == 5 && random() % 8 == 0 ? '\0'
-                                                                                           : 'a' + (char)(pick);
+                text += pick < 3                         ? '\n'
+                        : pick < 5                       ? '\r'
+                        : pick == 5 && random() % 8 == 0 ? '\0'
+                                                         : 'a' + (char)(pick);
             }
             bool restored = false;
             reference.print(text);

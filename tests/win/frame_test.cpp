@@ -1,11 +1,9 @@
 /*
  * frame_test.cpp: the frame window, its menu, the Console's life and display
- * settings, and printing from several threads at once.
+ * settings. (Printing from several threads is in pane_test.cpp.)
  */
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -175,7 +173,8 @@ TEST_F(FrameTest, ChosenColoursAndFontOutliveTheConsole) {
     frame_command(IDM_NEW_CONSOLE);
     EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "Console is Ready ...\r\n");
     HDC dc = GetDC(app.panes[PANE_CONSOLE].edit);
-    SendMessageA(app.panes[PANE_CONSOLE].window, WM_CTLCOLOREDIT, (WPARAM)dc, (LPARAM)app.panes[PANE_CONSOLE].edit);
+    SendMessageA(app.panes[PANE_CONSOLE].window, WM_CTLCOLOREDIT, (WPARAM)dc,
+                 (LPARAM)app.panes[PANE_CONSOLE].edit);
     EXPECT_EQ(GetTextColor(dc), RGB(128, 128, 128));
     EXPECT_EQ(GetBkColor(dc), RGB(0, 0, 0));
     ReleaseDC(app.panes[PANE_CONSOLE].edit, dc);
@@ -219,6 +218,44 @@ TEST_F(FrameTest, ConsoleClosedWhileItsChooserIsOpen) {
     EXPECT_NE(app.panes[PANE_CONSOLE].font, (HFONT)0);
 }
 
+/* Closes the Console and opens a new one while its chooser is open. */
+static void reopen_console_first(HWND) {
+    SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_CONSOLE].window, 0);
+    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+}
+
+static COLORREF console_brush_color() {
+    HWND edit = app.panes[PANE_CONSOLE].edit;
+    HDC dc = GetDC(edit);
+    HBRUSH brush = (HBRUSH)SendMessageA(app.panes[PANE_CONSOLE].window, WM_CTLCOLOREDIT, (WPARAM)dc,
+                                        (LPARAM)edit);
+    ReleaseDC(edit, dc);
+    LOGBRUSH shown = {};
+    GetObjectA(brush, sizeof shown, &shown);
+    return shown.lbColor;
+}
+
+TEST_F(FrameTest, ConsoleReopenedWhileItsChooserIsOpenTakesTheChoice) {
+    frame_command(IDM_NEW_CONSOLE);
+    std::thread answer = answer_dialog("Color", IDOK, reopen_console_first);
+    frame_command(IDM_BACKGROUND);
+    answer.join();
+    HWND reopened = app.panes[PANE_CONSOLE].window;
+    ASSERT_NE(reopened, (HWND)0);
+    EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(128, 128, 128));
+    /* The open Console paints with the new colour: one background, not two. */
+    EXPECT_EQ(console_brush_color(), RGB(128, 128, 128));
+
+    answer = answer_dialog("Font", IDOK, reopen_console_first);
+    frame_command(IDM_FONT);
+    answer.join();
+    ASSERT_NE(app.panes[PANE_CONSOLE].window, reopened);
+    HFONT font = (HFONT)SendMessageA(app.panes[PANE_CONSOLE].edit, WM_GETFONT, 0, 0);
+    EXPECT_NE(font, (HFONT)0);
+    EXPECT_EQ(font, app.panes[PANE_CONSOLE].font);
+    EXPECT_EQ(console_brush_color(), RGB(128, 128, 128));
+}
+
 TEST_F(FrameTest, AboutBoxShowsTheNameAndClosesOnOk) {
     std::string text;
     static std::string *seen = &text;
@@ -230,86 +267,6 @@ TEST_F(FrameTest, AboutBoxShowsTheNameAndClosesOnOk) {
     answer.join();
     EXPECT_NE(text.find("Vorlane|"), std::string::npos) << text;
     EXPECT_NE(text.find("OK|"), std::string::npos) << text;
-}
-
-namespace {
-std::atomic<int> workers_done;
-bool workers_finished() {
-    return workers_done.load() == 4;
-}
-int gui_ticks;
-void CALLBACK gui_print_tick(HWND, UINT, UINT_PTR, DWORD) {
-    if (gui_ticks < 50)
-        console_print("gui %d\r\n", gui_ticks++);
-}
-} // namespace
-
-TEST_F(FrameTest, ThreadsPrintingAtOnceLoseNoLineAndNeverMixTwo) {
-    frame_command(IDM_NEW_CONSOLE);
-    workers_done = 0;
-    gui_ticks = 0;
-    UINT_PTR timer = SetTimer(NULL, 0, 1, gui_print_tick);
-    std::thread workers[4];
-    for (int t = 0; t < 4; t++)
-        workers[t] = std::thread([t] {
-            for (int i = 0; i < 120; i++)
-                console_print("worker %d line %d\r\n", t, i);
-            workers_done++;
-        });
-    ASSERT_TRUE(harness_pump_until(workers_finished, 60000));
-    for (auto &w : workers)
-        w.join();
-    harness_pump(100);
-    KillTimer(NULL, timer);
-
-    std::set<std::string> shown;
-    int last[4] = {-1, -1, -1, -1};
-    for (const std::string &line : harness_lines(app.panes[PANE_CONSOLE].edit)) {
-        EXPECT_TRUE(shown.insert(line).second) << "twice: " << line;
-        int t, i;
-        char tail;
-        if (sscanf(line.c_str(), "worker %d line %d%c", &t, &i, &tail) == 2) {
-            EXPECT_EQ(i, last[t] + 1) << "out of order: " << line;
-            last[t] = i;
-        } else if (line != "Console is Ready ...") {
-            EXPECT_EQ(sscanf(line.c_str(), "gui %d%c", &i, &tail), 1) << "mixed: " << line;
-        }
-    }
-    for (int t = 0; t < 4; t++)
-        EXPECT_EQ(last[t], 119) << "worker " << t;
-    EXPECT_EQ(shown.size(), 1u + 480u + (size_t)gui_ticks);
-}
-
-TEST_F(FrameTest, HeavyPrintingThroughRebuildsNeverDeadlocks) {
-    frame_command(IDM_NEW_CONSOLE);
-    open_reader();
-    workers_done = 0;
-    gui_ticks = 0;
-    UINT_PTR timer = SetTimer(NULL, 0, 1, gui_print_tick);
-    std::thread workers[4];
-    for (int t = 0; t < 4; t++)
-        workers[t] = std::thread([t] {
-            for (int i = 0; i < 1500; i++) {
-                if (t % 2)
-                    console_print("worker %d line %d\r\n", t, i);
-                else
-                    reader_print("worker %d line %d\r\n", t, i);
-            }
-            workers_done++;
-        });
-    ASSERT_TRUE(harness_pump_until(workers_finished, 120000));
-    for (auto &w : workers)
-        w.join();
-    KillTimer(NULL, timer);
-    /* The last line of each reader-pane worker is there (the reader window's
-       own status lines may follow it). */
-    auto reader = harness_lines(app.panes[PANE_READER].edit);
-    ASSERT_FALSE(reader.empty());
-    EXPECT_LE(reader.size(), 599u);
-    bool last_seen = false;
-    for (const std::string &line : reader)
-        last_seen |= line == "worker 0 line 1499" || line == "worker 2 line 1499";
-    EXPECT_TRUE(last_seen);
 }
 
 namespace {
@@ -366,7 +323,8 @@ TEST_F(FrameTest, WindowListEntriesActivateTheirChild) {
     frame_command(IDM_NEW_CONSOLE);
     HWND console = app.panes[PANE_CONSOLE].window;
     open_reader();
-    EXPECT_EQ((HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0), app.panes[PANE_READER].window);
+    EXPECT_EQ((HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0),
+              app.panes[PANE_READER].window);
     /* The window list numbers children from 1000 in creation order. */
     frame_command(IDM_FIRST_CHILD);
     EXPECT_EQ((HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0), console);

@@ -1,10 +1,15 @@
 /*
  * pane_test.cpp: the line discipline of the text panes, read back as a user
- * sees it in the Console's edit control.
+ * sees it in the Console's edit control, and printing from several threads:
+ * queued text keeps each thread's order, never mixes two prints, survives a
+ * full queue, is shown in batches, and never holds up closing or quitting.
  */
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <set>
 #include <string>
+#include <thread>
 
 #include "app/app_state.h"
 #include "console/console.h"
@@ -122,4 +127,269 @@ TEST_F(PaneTest, NoConsoleMeansNothingPrinted) {
     EXPECT_EQ(app.panes[PANE_CONSOLE].edit, (HWND)0);
     EXPECT_EQ(console_print("lost\r\n"), 0);
     EXPECT_EQ(reader_print("lost\r\n"), 0);
+}
+
+namespace {
+
+/* Opens the reader window. With readers listed but no card in any, it asks
+   for a reader in the READER dialog; closing that dialog keeps the first. */
+void open_reader() {
+    std::thread dismiss([] {
+        HWND dialog = harness_find_window("Reader", 1500);
+        if (dialog)
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    });
+    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
+    dismiss.join();
+    harness_pump(10);
+}
+
+/* A frame with a Console that greets; workers print, this thread pumps. */
+class PaneThreads : public testing::Test {
+  protected:
+    void SetUp() override {
+        harness_frame_open();
+        SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+        harness_pump(10);
+        ASSERT_NE(app.panes[PANE_CONSOLE].edit, (HWND)0);
+    }
+    void TearDown() override {
+        harness_frame_close();
+    }
+};
+
+} // namespace
+
+namespace {
+std::atomic<int> workers_done;
+bool workers_finished() {
+    return workers_done.load() == 4;
+}
+int gui_ticks;
+void CALLBACK gui_print_tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (gui_ticks < 50)
+        console_print("gui %d\r\n", gui_ticks++);
+}
+} // namespace
+
+TEST_F(PaneThreads, ThreadsPrintingAtOnceLoseNoLineAndNeverMixTwo) {
+    workers_done = 0;
+    gui_ticks = 0;
+    UINT_PTR timer = SetTimer(NULL, 0, 1, gui_print_tick);
+    std::thread workers[4];
+    for (int t = 0; t < 4; t++)
+        workers[t] = std::thread([t] {
+            for (int i = 0; i < 120; i++)
+                console_print("worker %d line %d\r\n", t, i);
+            workers_done++;
+        });
+    ASSERT_TRUE(harness_pump_until(workers_finished, 60000));
+    for (auto &w : workers)
+        w.join();
+    harness_pump(100);
+    KillTimer(NULL, timer);
+
+    std::set<std::string> shown;
+    int last[4] = {-1, -1, -1, -1};
+    for (const std::string &line : harness_lines(app.panes[PANE_CONSOLE].edit)) {
+        EXPECT_TRUE(shown.insert(line).second) << "twice: " << line;
+        int t, i;
+        char tail;
+        if (sscanf(line.c_str(), "worker %d line %d%c", &t, &i, &tail) == 2) {
+            EXPECT_EQ(i, last[t] + 1) << "out of order: " << line;
+            last[t] = i;
+        } else if (line != "Console is Ready ...") {
+            EXPECT_EQ(sscanf(line.c_str(), "gui %d%c", &i, &tail), 1) << "mixed: " << line;
+        }
+    }
+    for (int t = 0; t < 4; t++)
+        EXPECT_EQ(last[t], 119) << "worker " << t;
+    EXPECT_EQ(shown.size(), 1u + 480u + (size_t)gui_ticks);
+}
+
+TEST_F(PaneThreads, HeavyPrintingThroughRebuildsNeverDeadlocks) {
+    open_reader();
+    workers_done = 0;
+    gui_ticks = 0;
+    UINT_PTR timer = SetTimer(NULL, 0, 1, gui_print_tick);
+    std::thread workers[4];
+    for (int t = 0; t < 4; t++)
+        workers[t] = std::thread([t] {
+            for (int i = 0; i < 1500; i++) {
+                if (t % 2)
+                    console_print("worker %d line %d\r\n", t, i);
+                else
+                    reader_print("worker %d line %d\r\n", t, i);
+            }
+            workers_done++;
+        });
+    ASSERT_TRUE(harness_pump_until(workers_finished, 120000));
+    for (auto &w : workers)
+        w.join();
+    KillTimer(NULL, timer);
+    pane_flush(PANE_READER);
+    /* The last line of each reader-pane worker is there (the reader window's
+       own status lines may follow it). */
+    auto reader = harness_lines(app.panes[PANE_READER].edit);
+    ASSERT_FALSE(reader.empty());
+    EXPECT_LE(reader.size(), 599u);
+    bool last_seen = false;
+    for (const std::string &line : reader)
+        last_seen |= line == "worker 0 line 1499" || line == "worker 2 line 1499";
+    EXPECT_TRUE(last_seen);
+}
+
+TEST_F(PaneThreads, TinyQueueMakesWritersWaitButLosesNothing) {
+    /* One record at a time: every print after the first waits for a drain. */
+    app.panes[PANE_CONSOLE].queue_limit = 48;
+    workers_done = 0;
+    std::thread workers[4];
+    for (int t = 0; t < 4; t++)
+        workers[t] = std::thread([t] {
+            for (int i = 0; i < 70; i++)
+                console_print("worker %d print %d a\r\nworker %d print %d b\r\n", t, i, t, i);
+            workers_done++;
+        });
+    ASSERT_TRUE(harness_pump_until(workers_finished, 60000));
+    for (auto &w : workers)
+        w.join();
+
+    auto shown = harness_lines(app.panes[PANE_CONSOLE].edit);
+    ASSERT_EQ(shown.size(), 1u + 4 * 70 * 2);
+    EXPECT_EQ(shown[0], "Console is Ready ...");
+    int next[4] = {0, 0, 0, 0};
+    for (size_t k = 1; k < shown.size(); k += 2) {
+        int t = -1, i = -1;
+        ASSERT_EQ(sscanf(shown[k].c_str(), "worker %d print %d a", &t, &i), 2) << shown[k];
+        ASSERT_TRUE(t >= 0 && t < 4);
+        EXPECT_EQ(i, next[t]++) << "out of order: " << shown[k];
+        /* The two lines of one print stay together. */
+        EXPECT_EQ(shown[k + 1],
+                  "worker " + std::to_string(t) + " print " + std::to_string(i) + " b");
+    }
+    for (int t = 0; t < 4; t++)
+        EXPECT_EQ(next[t], 70) << "worker " << t;
+}
+
+TEST_F(PaneThreads, GuiPrintShowsAfterTextQueuedBeforeIt) {
+    std::thread worker([] {
+        for (int i = 1; i <= 3; i++)
+            EXPECT_EQ(console_print("queued %d\r\n", i), 10);
+        console_print("open ");
+    });
+    worker.join(); /* queued, not shown: nothing pumped yet */
+    console_print("gui\r\n");
+    EXPECT_EQ(
+        GetWindowTextLengthA(app.panes[PANE_CONSOLE].edit),
+        (int)strlen("Console is Ready ...\r\nqueued 1\r\nqueued 2\r\nqueued 3\r\nopen gui\r\n"));
+    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit),
+              "Console is Ready ...\r\nqueued 1\r\nqueued 2\r\nqueued 3\r\nopen gui\r\n");
+}
+
+namespace {
+WNDPROC counted_proc;
+int edit_updates;
+LRESULT CALLBACK count_updates(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == EM_REPLACESEL || message == WM_SETTEXT)
+        edit_updates++;
+    return CallWindowProcA(counted_proc, window, message, wparam, lparam);
+}
+bool edit_updated() {
+    return edit_updates > 0;
+}
+std::string pane_text_unflushed() {
+    HWND edit = app.panes[PANE_CONSOLE].edit;
+    std::string text((size_t)GetWindowTextLengthA(edit) + 1, '\0');
+    GetWindowTextA(edit, &text[0], (int)text.size());
+    text.resize(strlen(text.c_str()));
+    return text;
+}
+} // namespace
+
+/* 1,000 prints made while the GUI thread is busy pass two rebuilds; they
+   reach the control in one update that shows what line-by-line insertion
+   would. A print after that shows promptly. */
+TEST_F(PaneThreads, BurstIsShownWithOneUpdateOfTheControl) {
+    HWND edit = app.panes[PANE_CONSOLE].edit;
+    SetWindowTextA(edit, "");
+    pane_reset(PANE_CONSOLE);
+    edit_updates = 0;
+    counted_proc = (WNDPROC)SetWindowLongPtrA(edit, GWLP_WNDPROC, (LONG_PTR)count_updates);
+    std::thread worker([] {
+        for (int i = 1; i <= 1000; i++)
+            console_print("message %d\r\n", i);
+    });
+    worker.join();
+    EXPECT_EQ(pane_text_unflushed(), "");
+    ASSERT_TRUE(harness_pump_until(edit_updated, 2000));
+    harness_pump(50);
+    EXPECT_EQ(edit_updates, 1);
+    std::string expected;
+    for (int i = 601; i <= 1000; i++)
+        expected += "message " + std::to_string(i) + "\r\n";
+    EXPECT_EQ(pane_text_unflushed(), expected);
+
+    std::thread late([] { console_print("last\r\n"); });
+    late.join();
+    DWORD start = GetTickCount();
+    static const std::string *want = nullptr;
+    std::string with_last = expected + "last\r\n";
+    want = &with_last;
+    ASSERT_TRUE(harness_pump_until([] { return pane_text_unflushed() == *want; }, 2000));
+    EXPECT_LE(GetTickCount() - start, 100u);
+    SetWindowLongPtrA(edit, GWLP_WNDPROC, (LONG_PTR)counted_proc);
+}
+
+TEST_F(PaneThreads, ClosingTheConsoleWhileWorkersPrintDropsTheirText) {
+    app.panes[PANE_CONSOLE].queue_limit = 64; /* some are waiting at the close */
+    std::atomic<bool> closed(false), stop(false);
+    std::atomic<int> printed_after_close(0);
+    workers_done = 0;
+    std::thread workers[4];
+    for (int t = 0; t < 4; t++)
+        workers[t] = std::thread([&, t] {
+            for (int i = 0; !stop; i++) {
+                bool after = closed;
+                if (console_print("worker %d line %d\r\n", t, i) != 0 && after)
+                    printed_after_close++;
+            }
+            workers_done++;
+        });
+    harness_pump(100);
+    SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_CONSOLE].window, 0);
+    closed = true;
+    harness_pump(50);
+    stop = true;
+    ASSERT_TRUE(harness_pump_until(workers_finished, 5000)) << "a writer was left waiting";
+    for (auto &w : workers)
+        w.join();
+    EXPECT_EQ(printed_after_close, 0);
+    /* A reopened Console starts empty, with its greeting only. */
+    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+    harness_pump(50);
+    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "Console is Ready ...\r\n");
+}
+
+TEST_F(PaneThreads, QuittingWhileAWriterWaitsOnAFullQueueEndsPromptly) {
+    app.panes[PANE_CONSOLE].queue_limit = 64;
+    std::atomic<bool> done(false);
+    std::atomic<int> last_result(-1);
+    std::thread writer([&] {
+        for (int i = 0; i < 100; i++)
+            last_result = console_print("line %d of a writer nobody drains\r\n", i);
+        done = true;
+    });
+    Sleep(200); /* no pumping: the queue fills and the writer waits */
+    EXPECT_FALSE(done);
+    DWORD start = GetTickCount();
+    PostMessageA(app.frame_window, WM_CLOSE, 0, 0);
+    static std::atomic<bool> *finished = nullptr;
+    finished = &done;
+    bool ended = harness_pump_until([] { return finished->load(); }, 5000);
+    DWORD took = GetTickCount() - start;
+    writer.join();
+    EXPECT_TRUE(ended);
+    EXPECT_LE(took, 1000u);
+    EXPECT_FALSE(IsWindow(app.frame_window));
+    EXPECT_EQ(last_result, 0) << "the writer's text after the close is dropped";
 }
