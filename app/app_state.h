@@ -99,6 +99,7 @@ struct PaneState {
     unsigned shown_count;           /* prints shown (or discarded) so far */
     /* Pacing of display updates; GUI thread */
     DWORD shown_tick; /* GetTickCount at the end of the last update */
+    DWORD pace_ms;    /* least time before the next update, 0 at first */
     int drain_timer;  /* a paced drain waits on the frame's timer */
 };
 

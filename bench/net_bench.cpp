@@ -5,8 +5,9 @@
  *   flock /tmp/vorlane-readers.lock scripts/wine-run build/<dir>/bin/net_bench.exe [count]
  *
  * Needs the card rig (scripts/rig start). The program is set up as the
- * real one is: a hidden frame, the card reader window (its pane takes the
- * server's trace), the server on 127.0.0.1:8080. The client runs on a
+ * real one is: the frame (hidden, or shown on the display when
+ * HARNESS_VISIBLE is set, as a user sees it), the card reader window (its
+ * pane takes the server's trace), the server on 127.0.0.1:8080. The client runs on a
  * second thread while this thread pumps messages, as the GUI thread does.
  */
 #include <stdio.h>
@@ -20,6 +21,7 @@
 #include "app/app.h"
 #include "app/app_state.h"
 #include "card/card.h"
+#include "console/console.h"
 #include "net/net.h"
 #include "resources/resource.h"
 #include "script/script.h"
@@ -46,7 +48,7 @@ static int bench_open(void) {
     app_register_classes(instance);
     app.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
     app.window_menu = GetSubMenu(app.frame_menu, 1);
-    if (!app_create_frame(SW_HIDE))
+    if (!app_create_frame(getenv("HARNESS_VISIBLE") ? SW_SHOWMAXIMIZED : SW_HIDE))
         return 0;
     SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
     if (!app.panes[PANE_READER].window)
@@ -162,6 +164,7 @@ static int bench_case(const char *what, const unsigned char *apdu, int count, in
     double direct = bench_direct(apdu, 4, count, response);
     double network = bench_network(request, count, reply);
     /* The same without a reader pane: what the trace into the pane costs. */
+    pane_flush(PANE_READER);
     HWND pane = app.panes[PANE_READER].edit;
     app.panes[PANE_READER].edit = 0;
     double quiet = bench_network(request, count, reply);
@@ -185,7 +188,8 @@ int main(int argc, char **argv) {
     net_server_start(1);
     static const unsigned char short_apdu[] = {0x80, 0xF0, 0x00, 0x04};
     static const unsigned char long_apdu[] = {0x80, 0xF0, 0x02, 0x00};
-    printf("%d round trips each, test card on reader 0\n", count);
+    printf("%d round trips each, test card on reader 0, frame %s\n", count,
+           getenv("HARNESS_VISIBLE") ? "visible" : "hidden");
     int ok = bench_case("80 F0 00 04 (4-byte response):", short_apdu, count, 4);
     ok &= bench_case("80 F0 02 00 (512-byte response):", long_apdu, count, 512);
 

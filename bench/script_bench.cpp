@@ -1,17 +1,25 @@
 /*
  * script_bench.cpp: what the script interpreter costs per APDU. In one run,
  * on the rig's test card in reader 0, with the program's frame and reader
- * window (hidden) and no Console, it times:
+ * window (hidden, or shown on the display when HARNESS_VISIBLE is set, as a
+ * user sees them) and no Console, it times:
  *   - a raw loop of SCardTransmit calls on the reader window's card handle,
  *   - a loop of card_transmit calls, the exchange every script line makes,
  *   - a script of the same APDU lines with "/OFF" (no trace),
  *   - the same script with the trace on (every command and response shown
  *     in the reader pane),
+ *   - the same again with the Console open too (one timing line per APDU),
  * each on a worker thread while this GUI thread runs a message loop, and
- * prints the per-APDU times and their ratios.
+ * prints the per-APDU times and their ratios. A script's time runs until
+ * the panes show its last line.
  *
  *   flock /tmp/vorlane-readers.lock scripts/wine-run \
- *       build/windows/bin/script_bench.exe [LINES]
+ *       build/windows/bin/script_bench.exe [LINES [ROUNDS]]
+ *   ... script_bench.exe memory [SMALL LARGE]
+ *
+ * "memory" runs a traced script of SMALL lines (1,000) and then one of LARGE
+ * lines (100,000) with the Console open, and prints the resident size after
+ * each: queued printing must keep memory flat however long a script runs.
  *
  * bench/script_bench runs it beside the native scriptor on the same APDUs.
  * The APDUs alternate 80 F0 00 04 (4-byte response) and 00 B0 00 00 10
@@ -22,6 +30,7 @@
 #include <string.h>
 
 #include <windows.h>
+#include <psapi.h>
 #include <winscard.h>
 
 #include "app/app.h"
@@ -109,12 +118,34 @@ static double bench_exchanges(int count, int raw) {
     return loop.failed ? -1 : elapsed;
 }
 
-/* Microseconds for one run of the script at path (a static text). */
+/* Microseconds for one run of the script at path (a static text), until
+   the panes show all of its output. */
 static double bench_script(const char *path) {
     double start = bench_now_us();
     start_script(path);
     bench_loop_until_runs_end();
-    return bench_now_us() - start;
+    pane_flush(PANE_READER);
+    pane_flush(PANE_CONSOLE);
+    double elapsed = bench_now_us() - start;
+    /* A run that stopped at a failed exchange is no measure. */
+    static char text[40000];
+    GetWindowTextA(app.panes[PANE_READER].edit, text, sizeof text);
+    return strstr(text, "End of script") && !strstr(text, "busy") ? elapsed : -1;
+}
+
+static int bench_visible(void) {
+    return getenv("HARNESS_VISIBLE") != NULL;
+}
+
+/* Opens or closes the Console; the children are tiled so that both panes
+   are in view when the frame is shown. */
+static void bench_console(int open) {
+    if (open && !app.panes[PANE_CONSOLE].window)
+        SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+    if (!open && app.panes[PANE_CONSOLE].window)
+        SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_CONSOLE].window, 0);
+    SendMessageA(app.mdi_client, WM_MDITILE, 0, 0);
+    harness_pump(50);
 }
 
 static int bench_write_script(const char *path, int count, int trace) {
@@ -141,7 +172,7 @@ static int bench_open(void) {
     app_register_classes(instance);
     app.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
     app.window_menu = GetSubMenu(app.frame_menu, 1);
-    if (!app_create_frame(SW_HIDE))
+    if (!app_create_frame(bench_visible() ? SW_SHOWMAXIMIZED : SW_HIDE))
         return 0;
     SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
     for (int i = 0; i < 100 && app.card_state != CARD_READY; i++)
@@ -155,12 +186,16 @@ static int bench_open(void) {
 
 /* A reader pane emptied between runs, so every run starts alike. */
 static void bench_pane_clear(void) {
-    SetWindowTextA(app.panes[PANE_READER].edit, "");
-    pane_reset(0);
+    for (int pane = 0; pane < PANE_COUNT; pane++) {
+        if (!app.panes[pane].edit)
+            continue;
+        SetWindowTextA(app.panes[pane].edit, "");
+        pane_reset(pane);
+    }
 }
 
 struct BenchTimes {
-    double raw, transmit, off, on;
+    double raw, transmit, off, on, on_console;
 };
 
 static int bench_round(int count, BenchTimes *sum) {
@@ -172,19 +207,57 @@ static int bench_round(int count, BenchTimes *sum) {
     double off = bench_script(off_path);
     bench_pane_clear();
     double on = bench_script(on_path);
-    if (raw < 0 || transmit < 0)
+    bench_console(1);
+    bench_pane_clear();
+    double on_console = bench_script(on_path);
+    bench_console(0);
+    if (raw < 0 || transmit < 0 || off < 0 || on < 0 || on_console < 0)
         return 0;
     sum->raw += raw;
     sum->transmit += transmit;
     sum->off += off;
     sum->on += on;
+    sum->on_console += on_console;
     return 1;
 }
 
+static double bench_resident_mib(void) {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        return -1;
+    return (double)counters.WorkingSetSize / (1024.0 * 1024.0);
+}
+
+/* Resident size after a short and after a long traced script. */
+static int bench_memory(int small, int large) {
+    static char small_path[] = "script_bench_small.txt";
+    static char large_path[] = "script_bench_large.txt";
+    if (!bench_write_script(small_path, small, 1) || !bench_write_script(large_path, large, 1)) {
+        printf("script_bench: cannot write the scripts\n");
+        return 1;
+    }
+    bench_console(1);
+    double small_us = bench_script(small_path);
+    double after_small = bench_resident_mib();
+    double large_us = bench_script(large_path);
+    double after_large = bench_resident_mib();
+    printf("frame %s, Console open, trace on\n", bench_visible() ? "visible" : "hidden");
+    printf("resident after %6d-line script: %7.1f MiB (%.1f us/APDU)\n", small, after_small,
+           small_us / small);
+    printf("resident after %6d-line script: %7.1f MiB (%.1f us/APDU)\n", large, after_large,
+           large_us / large);
+    printf("growth: %.1f MiB\n", after_large - after_small);
+    DeleteFileA(small_path);
+    DeleteFileA(large_path);
+    return 0;
+}
+
 int main(int argc, char **argv) {
-    int count = argc > 1 ? atoi(argv[1]) : 10000;
-    int rounds = argc > 2 ? atoi(argv[2]) : 2;
-    BenchTimes sum = {0, 0, 0, 0};
+    int memory = argc > 1 && strcmp(argv[1], "memory") == 0;
+    int count = argc > 1 && !memory ? atoi(argv[1]) : 10000;
+    int rounds = argc > 2 && !memory ? atoi(argv[2]) : 2;
+    BenchTimes sum = {0, 0, 0, 0, 0};
 
     if (count < 2)
         count = 2;
@@ -196,29 +269,40 @@ int main(int argc, char **argv) {
         printf("script_bench: no ready card on reader 0 (is the rig running?)\n");
         return 1;
     }
+    if (memory) {
+        int result =
+            bench_memory(argc > 2 ? atoi(argv[2]) : 1000, argc > 3 ? atoi(argv[3]) : 100000);
+        SendMessageA(app.frame_window, WM_CLOSE, 0, 0);
+        harness_pump(20);
+        testcard_remove(0);
+        return result;
+    }
     if (!bench_write_script("script_bench_off.txt", count, 0) ||
         !bench_write_script("script_bench_on.txt", count, 1)) {
         printf("script_bench: cannot write the scripts\n");
         return 1;
     }
-    BenchTimes warm = {0, 0, 0, 0};
+    BenchTimes warm = {0, 0, 0, 0, 0};
     bench_round(count / 20 > 2 ? count / 20 : 2, &warm); /* warm-up, shorter scripts are fine */
     for (int round = 0; round < rounds; round++) {
         if (!bench_round(count, &sum)) {
-            printf("script_bench: an exchange failed\n");
+            printf("script_bench: an exchange or a script run failed\n");
             return 1;
         }
     }
     double n = (double)count * rounds;
-    printf("APDUs per side: %d x %d rounds (80 F0 00 04 and 00 B0 00 00 10 alternating)\n", count,
-           rounds);
+    printf(
+        "APDUs per side: %d x %d rounds (80 F0 00 04 and 00 B0 00 00 10 alternating), frame %s\n",
+        count, rounds, bench_visible() ? "visible" : "hidden");
     printf("raw SCardTransmit loop:     %8.1f us/APDU\n", sum.raw / n);
     printf("card_transmit loop:         %8.1f us/APDU\n", sum.transmit / n);
     printf("script, trace off:          %8.1f us/APDU\n", sum.off / n);
     printf("script, trace on:           %8.1f us/APDU\n", sum.on / n);
+    printf("script, trace on, Console:  %8.1f us/APDU\n", sum.on_console / n);
     printf("ratio trace off / raw SCardTransmit loop: %.3f\n", sum.off / sum.raw);
     printf("ratio trace off / card_transmit loop:     %.3f\n", sum.off / sum.transmit);
     printf("ratio trace on / trace off:               %.3f\n", sum.on / sum.off);
+    printf("ratio trace on with Console / trace off:  %.3f\n", sum.on_console / sum.off);
     printf("SCRIPT_BENCH_US %.1f %.1f %.1f %.1f\n", sum.raw / n, sum.transmit / n, sum.off / n,
            sum.on / n);
 

@@ -28,9 +28,13 @@ DWORD pane_wait_thread(HANDLE thread);   /* GUI thread: wait, keeping panes drai
 #define WM_PANE_PRINT (WM_APP + 1)
 /* Frame timer ids of paced drains: PANE_DRAIN_TIMER + pane */
 #define PANE_DRAIN_TIMER 0x5A10
-/* Shortest time between two display updates of a pane while text keeps
-   coming: each update of a visible edit control costs several ms. */
+/* Pacing of a pane's display updates while text keeps coming: at least
+   PANE_PACE_MS apart, and PANE_PACE_FACTOR times as long as the last update
+   took (each update of an edit control costs milliseconds), but never more
+   than PANE_PACE_MAX_MS. */
 #define PANE_PACE_MS 20
+#define PANE_PACE_FACTOR 4
+#define PANE_PACE_MAX_MS 200
 
 /* Exports from console/pane_window.cpp: what the two panes' windows share */
 HWND pane_window_create(int pane, HWND window, HINSTANCE instance); /* edit, brush, font */

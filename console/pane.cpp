@@ -13,7 +13,10 @@
  * message. A drain feeds every queued record to the line discipline, in
  * order, and then updates the edit control once, because each update of a
  * visible edit control costs milliseconds however much text it carries.
- * While text keeps coming, updates are paced to one per PANE_PACE_MS.
+ * While text keeps coming, updates are paced: the next waits at least
+ * PANE_PACE_MS, and longer after a costly one (a control of several hundred
+ * lines takes milliseconds to re-measure even when hidden), so that the
+ * GUI thread spends at most about a fifth of its time on the display.
  *
  * A print on the GUI thread first drains the queue and then shows its own
  * text at once, so GUI output keeps its place. Closing a pane's window
@@ -125,6 +128,15 @@ static void pane_mark_shown(int pane, unsigned taken) {
     LeaveCriticalSection(&app.pane_queue_lock[pane]);
 }
 
+/* Time to leave between a display update that took cost ms and the next. */
+static DWORD pane_pace_after(DWORD cost) {
+    DWORD pace = cost * PANE_PACE_FACTOR;
+
+    if (pace < PANE_PACE_MS)
+        return PANE_PACE_MS;
+    return pace > PANE_PACE_MAX_MS ? PANE_PACE_MAX_MS : pace;
+}
+
 /* GUI thread: shows everything queued with one update of the control. A
    writer may refill the other half while this one is fed; a few rounds
    catch up with it without starving the message loop. */
@@ -142,9 +154,11 @@ static void pane_drain(int pane) {
     }
     if (!rounds)
         return;
+    DWORD start = GetTickCount();
     if (p->edit)
         pane_show_change(p->edit, p);
     p->shown_tick = GetTickCount();
+    p->pace_ms = pane_pace_after(p->shown_tick - start);
     pane_mark_shown(pane, taken);
 }
 
@@ -164,7 +178,8 @@ LRESULT pane_drain_message(WPARAM wparam) {
         return 0;
     PaneState *p = &app.panes[pane];
     DWORD since = GetTickCount() - p->shown_tick;
-    if (since >= PANE_PACE_MS) {
+    DWORD pace = p->pace_ms ? p->pace_ms : PANE_PACE_MS;
+    if (since >= pace) {
         pane_drain_timer_stop(pane);
         pane_drain(pane);
     } else if (!p->drain_timer && app.frame_window) {
