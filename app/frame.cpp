@@ -154,7 +154,7 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
         case WM_CLOSE:
         case WM_QUERYENDSESSION: return frame_on_close(window, message, wparam, lparam);
         case WM_COMMAND: return frame_on_command(window, wparam, lparam);
-        case WM_PANE_PRINT: return pane_drain_message(wparam);
+        case WM_PANE_PRINT: return pane_drain_message(wparam, lparam);
         case WM_TIMER:
             if (wparam >= PANE_DRAIN_TIMER && wparam < PANE_DRAIN_TIMER + PANE_COUNT) {
                 pane_drain_timer(wparam);

@@ -16,16 +16,20 @@ int console_print(const char *format, ...) __attribute__((format(printf, 1, 2)))
 int pane_print_text(int pane, const char *text, int length); /* already formatted */
 void pane_edit_prepare(HWND edit);                           /* lift the text limit */
 void pane_open(int pane, HWND window, HWND edit);            /* window created: empty pane */
-void pane_close(int pane);               /* window gone: queued text dropped, writers freed */
-void pane_close_all(void);               /* the frame is going */
-void pane_flush(int pane);               /* wait until everything queued so far is shown */
-LRESULT pane_drain_message(WPARAM pane); /* frame's WM_PANE_PRINT */
-void pane_drain_timer(UINT_PTR id);      /* frame's WM_TIMER of a paced drain */
-DWORD pane_wait_thread(HANDLE thread);   /* GUI thread: wait, keeping panes drained */
+void pane_close(int pane); /* window gone: queued text dropped, writers freed */
+void pane_close_all(void); /* the frame is going */
+void pane_flush(int pane); /* wait until everything queued so far is shown */
+LRESULT pane_drain_message(WPARAM pane, LPARAM lparam); /* frame's WM_PANE_PRINT */
+void pane_drain_timer(UINT_PTR id);                     /* frame's WM_TIMER of a paced drain */
+DWORD pane_wait_thread(HANDLE thread); /* GUI thread: wait, keeping panes drained */
 
 /* Posted to the frame when a pane's queue goes from empty to non-empty
    (wparam: the pane). */
 #define WM_PANE_PRINT (WM_APP + 1)
+/* lparam of WM_PANE_PRINT from a writer that waits on a full queue, which
+   asks again every PANE_FULL_RETRY_MS */
+#define PANE_DRAIN_NOW 1
+#define PANE_FULL_RETRY_MS 50
 /* Frame timer ids of paced drains: PANE_DRAIN_TIMER + pane */
 #define PANE_DRAIN_TIMER 0x5A10
 /* Pacing of a pane's display updates while text keeps coming: at least

@@ -170,13 +170,19 @@ static void pane_drain_timer_stop(int pane) {
     app.panes[pane].drain_timer = 0;
 }
 
-/* The frame's WM_PANE_PRINT: drain now, or when the pace allows. */
-LRESULT pane_drain_message(WPARAM wparam) {
+/* The frame's WM_PANE_PRINT: drain now, or when the pace allows; at once
+   for a writer that waits on a full queue. */
+LRESULT pane_drain_message(WPARAM wparam, LPARAM lparam) {
     int pane = (int)wparam;
 
     if (pane < 0 || pane >= PANE_COUNT)
         return 0;
     PaneState *p = &app.panes[pane];
+    if (lparam == PANE_DRAIN_NOW) { /* a writer waits on a full queue */
+        pane_drain_timer_stop(pane);
+        pane_drain(pane);
+        return 0;
+    }
     DWORD since = GetTickCount() - p->shown_tick;
     DWORD pace = p->pace_ms ? p->pace_ms : PANE_PACE_MS;
     if (since >= pace) {
@@ -275,8 +281,13 @@ static int pane_queue_text(int pane, const char *text, int length) {
 
     EnterCriticalSection(lock);
     while (p->edit && app.frame_window && p->queue_fill > 0 &&
-           p->queue_fill + need > p->queue_limit)
-        SleepConditionVariableCS(&app.pane_queue_space[pane], lock, INFINITE);
+           p->queue_fill + need > p->queue_limit) {
+        /* Full: ask for a drain again now and then, so that a request lost
+           or held back by the pacing cannot leave this writer waiting. */
+        if (!SleepConditionVariableCS(&app.pane_queue_space[pane], lock, PANE_FULL_RETRY_MS) &&
+            app.frame_window)
+            PostMessageA(app.frame_window, WM_PANE_PRINT, (WPARAM)pane, PANE_DRAIN_NOW);
+    }
     if (p->edit && app.frame_window) {
         char *at = p->queue[p->queue_side] + p->queue_fill;
         memcpy(at, &length, sizeof length);

@@ -131,6 +131,7 @@ std::vector<std::string> harness_lines(HWND edit) {
 }
 
 void harness_pane_clear(HWND edit, int pane) {
+    harness_pane_flush(edit); /* text queued before the clear goes with it */
     SetWindowTextA(edit, "");
     pane_reset(pane);
 }
