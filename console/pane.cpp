@@ -190,7 +190,7 @@ LRESULT pane_drain_message(WPARAM wparam, LPARAM lparam) {
         pane_drain(pane);
     } else if (!p->drain_timer && app.frame_window) {
         p->drain_timer =
-            SetTimer(app.frame_window, PANE_DRAIN_TIMER + pane, PANE_PACE_MS - since, NULL) != 0;
+            SetTimer(app.frame_window, PANE_DRAIN_TIMER + pane, pace - since, NULL) != 0;
         if (!p->drain_timer)
             pane_drain(pane);
     }

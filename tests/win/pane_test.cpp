@@ -340,6 +340,22 @@ TEST_F(PaneThreads, BurstIsShownWithOneUpdateOfTheControl) {
     SetWindowLongPtrA(edit, GWLP_WNDPROC, (LONG_PTR)counted_proc);
 }
 
+/* After a costly update the next one waits longer than the shortest pace;
+   a print that comes during that longer wait still shows once it is over. */
+TEST_F(PaneThreads, PrintDuringALongPaceShowsWhenThePaceEnds) {
+    PaneState *p = &app.panes[PANE_CONSOLE];
+    pane_flush(PANE_CONSOLE);
+    harness_pane_clear(p->edit, PANE_CONSOLE);
+    p->pace_ms = PANE_PACE_MAX_MS;
+    p->shown_tick = GetTickCount() - 3 * PANE_PACE_MS; /* past the shortest pace */
+    DWORD start = GetTickCount();
+    std::thread late([] { console_print("after a slow update\r\n"); });
+    late.join();
+    ASSERT_TRUE(harness_pump_until(
+        [] { return pane_text_unflushed() == "after a slow update\r\n"; }, 2000));
+    EXPECT_LE(GetTickCount() - start, (DWORD)PANE_PACE_MAX_MS + 100);
+}
+
 TEST_F(PaneThreads, ClosingTheConsoleWhileWorkersPrintDropsTheirText) {
     app.panes[PANE_CONSOLE].queue_limit = 64; /* some are waiting at the close */
     std::atomic<bool> closed(false), stop(false);
