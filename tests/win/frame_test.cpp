@@ -12,7 +12,7 @@
 #include "app/app_state.h"
 #include "console/console.h"
 #include "resources/resource.h"
-#include "tests/win/win_harness.h"
+#include "tests/win/harness/frame.h"
 
 namespace {
 
