@@ -201,6 +201,13 @@ struct AppState {
     NetConnection net_connection; /* the one connection slot */
     int net_lock_ready;           /* net_connection.lock exists; GUI thread */
 
+    /* --- Command-line runner (run/, console/pane_stream.cpp). The runner
+       sets the streams before its first print and clears them after its
+       last; a print holds pane_stream_lock while it writes, so the text of
+       one print is never split by another thread's. --- */
+    FILE *pane_stream[PANE_COUNT]; /* pane p's prints go to this stream, not a window; or 0 */
+    SRWLOCK pane_stream_lock;      /* zero is its unlocked state; no creation needed */
+
     /* --- Process-lifetime locks, created once by start-up (app_locks_create)
        and kept last so that app_state_init leaves them alone. --- */
     CRITICAL_SECTION card_lock; /* card state, context, handle, ATR, every PC/SC call */

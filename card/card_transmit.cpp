@@ -106,8 +106,8 @@ static void xfer_exchange(XferCall *call, const unsigned char *command, int leng
 static void xfer_print_line(const XferCall *call) {
     char line[XFER_LINE_SIZE];
 
-    if (!app.panes[PANE_CONSOLE].edit)
-        return; /* no Console: the line would be dropped anyway */
+    if (!app.panes[PANE_CONSOLE].edit && !app.pane_stream[PANE_CONSOLE])
+        return; /* no Console and no stream: the line would be dropped anyway */
     int used = xfer_line_head(line, sizeof line, call->number, call->header, call->header_length,
                               call->response, call->received);
     xfer_line_tail(line, sizeof line, used, call->elapsed, call->end, call->start, call->total,

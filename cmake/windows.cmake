@@ -61,4 +61,6 @@ endfunction()
 
 add_subdirectory(tools/winscard)
 add_subdirectory(tests/win)
+# The command-line runner, the version resources and the release archive
+include(cmake/release.cmake)
 add_subdirectory(bench)

@@ -6,6 +6,8 @@
 #ifndef VORLANE_CONSOLE_H
 #define VORLANE_CONSOLE_H
 
+#include <stdarg.h>
+
 #include <windows.h>
 
 /* Exports from console/pane.cpp */
@@ -47,6 +49,14 @@ void pane_window_destroy(int pane, HWND window);
    the message was handled, with its result in *result. */
 int pane_window_message(int pane, HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                         LRESULT *result);
+
+/* Exports from console/pane_stream.cpp: a pane's prints written to a stream
+   (the command-line runner), as the pane would show them without its wrap
+   and line limit */
+int pane_stream_vprint(int pane, const char *format, va_list args); /* formatted length */
+/* text[0..length) as the stream receives it, into out (2 * length + 1 bytes);
+   returns the bytes written */
+int pane_stream_text(const char *text, int length, char *out);
 
 /* Exports from console/console_window.cpp */
 LRESULT CALLBACK console_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

@@ -345,6 +345,8 @@ static int pane_format(char *buffer, const char *format, va_list args) {
 
 /* The one entry every print goes through: format, then hand over. */
 static int pane_vprint(int pane, const char *format, va_list args) {
+    if (app.pane_stream[pane])
+        return pane_stream_vprint(pane, format, args);
     if (!app.panes[pane].edit)
         return 0;
     if (pane_on_gui_thread()) {

@@ -189,8 +189,9 @@ static int script_next_line(ScriptRun *run) {
     return 1;
 }
 
-/* Executes lines until the end of the file or a failed exchange. */
-static void script_run_lines(ScriptRun *run) {
+/* Executes lines until the end of the file or a failed exchange. Returns 0
+   when an exchange failed, 1 when the file was read to its end. */
+static int script_run_lines(ScriptRun *run) {
     while (script_next_line(run)) {
         switch (script_line_classify(run->line)) {
             case SCRIPT_LINE_SKIP: break;
@@ -203,10 +204,11 @@ static void script_run_lines(ScriptRun *run) {
             case SCRIPT_LINE_CLOSE: script_do_close(run); break;
             case SCRIPT_LINE_APDU:
                 if (!script_do_apdu(run))
-                    return;
+                    return 0;
                 break;
         }
     }
+    return 1;
 }
 
 /* Closes the files, then reports. The log is complete on disk before the
@@ -223,8 +225,10 @@ static void script_finish(ScriptRun *run, long long start_seconds, int start_ms)
     reader_print("\r\n%s Card is ready\r\n", app_prompt);
 }
 
-DWORD WINAPI script_thread(LPVOID path) {
-    const char *name = path ? (const char *)path : "";
+/* One run of the script at path on the calling thread; the script dialog's
+   threads and the command-line runner both come here. */
+int script_run(const char *path) {
+    const char *name = path ? path : "";
     ScriptRun run;
     long long start_seconds;
     int start_ms;
@@ -238,12 +242,17 @@ DWORD WINAPI script_thread(LPVOID path) {
     if (!run.file) {
         reader_print("\r\nFile not found");
         reader_print("\r\n\r\n%s Card is ready\r\n", app_prompt);
-        return 0;
+        return SCRIPT_RUN_NO_FILE;
     }
     reader_print("\r\n");
     script_mark_start(&run);
     wall_clock_read(&start_seconds, &start_ms);
-    script_run_lines(&run);
+    int ended = script_run_lines(&run);
     script_finish(&run, start_seconds, start_ms);
+    return ended ? SCRIPT_RUN_DONE : SCRIPT_RUN_FAILED;
+}
+
+DWORD WINAPI script_thread(LPVOID path) {
+    script_run((const char *)path);
     return 0;
 }

@@ -1,0 +1,18 @@
+/*
+ * run.h: vorlane-run, the command-line script runner: its card connection.
+ */
+#ifndef VORLANE_RUN_H
+#define VORLANE_RUN_H
+
+#include "run/run_args.h"
+
+/* Exports from run/run_card.cpp */
+/* Establishes a context, chooses the reader, waits for its card as long as
+   the arguments allow and connects: the card is then ready for
+   card_transmit, as the reader window leaves it. 1 when ready; otherwise
+   the reason is on standard error and 0 is returned. */
+int run_card_open(const RunArgs *args);
+/* Drops the connection and the context. */
+void run_card_close(void);
+
+#endif

@@ -1,0 +1,73 @@
+/*
+ * run_args.cpp: reading vorlane-run's command line. Every word is checked
+ * before anything runs: a missing value, an unknown option, a wait that is
+ * not a whole number of seconds or no script at all is a usage error.
+ */
+#include "run/run_args.h"
+
+#include <string.h>
+
+const char run_usage[] = "usage: vorlane-run [-r READER] [-w SECONDS] [-c] SCRIPT...";
+
+/* Decimal digits only, at most max; 1 and *value when they fit. */
+static int run_parse_count(const char *text, int max, int *value) {
+    long long sum = 0;
+
+    if (!text || !*text)
+        return 0;
+    for (const char *c = text; *c; c++) {
+        if (*c < '0' || *c > '9')
+            return 0;
+        sum = sum * 10 + (*c - '0');
+        if (sum > max)
+            return 0;
+    }
+    *value = (int)sum;
+    return 1;
+}
+
+int run_reader_index(const char *text, int *index) {
+    return run_parse_count(text, 1 << 30, index);
+}
+
+/* Reads one option at argv[*at] (and its value); 0 for a usage error. */
+static int run_parse_option(int argc, const char *const *argv, int *at, RunArgs *args) {
+    const char *word = argv[*at];
+
+    if (strcmp(word, "-c") == 0) {
+        args->console = 1;
+        return 1;
+    }
+    if (strcmp(word, "-r") != 0 && strcmp(word, "-w") != 0)
+        return 0;
+    if (*at + 1 >= argc || !argv[*at + 1])
+        return 0;
+    const char *value = argv[++*at];
+    if (word[1] == 'r') {
+        args->reader = value;
+        return *value != 0;
+    }
+    return run_parse_count(value, RUN_WAIT_MAX_SECONDS, &args->wait_seconds);
+}
+
+int run_args_parse(int argc, const char *const *argv, RunArgs *args) {
+    int at = 1;
+
+    memset(args, 0, sizeof *args);
+    while (at < argc && argv[at] && argv[at][0] == '-') {
+        if (strcmp(argv[at], "--") == 0) {
+            at++;
+            break;
+        }
+        if (!run_parse_option(argc, argv, &at, args))
+            return 0;
+        at++;
+    }
+    for (int i = at; i < argc; i++) {
+        if (!argv[i] || !argv[i][0])
+            return 0;
+    }
+    args->first_script = at;
+    args->script_count = argc - at;
+    return args->script_count > 0;
+}

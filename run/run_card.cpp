@@ -1,0 +1,185 @@
+/*
+ * run_card.cpp: the runner's one card connection. It plays the part of the
+ * reader window's state machine without a window: a context, the reader
+ * list, a reader chosen by name, by index or as the first that holds a
+ * card, a wait for the card when asked, a connect, and the card fields of
+ * AppState set as a card that became ready leaves them. From then on the
+ * script interpreter reaches the card through card_transmit as in the GUI.
+ *
+ * Design: the runner has one thread until its scripts run on it too, yet
+ * the card fields are written under card_lock all the same, because
+ * card_transmit reads them under that lock. Messages go to standard error
+ * only; standard output is the reader pane's.
+ */
+#include "run/run.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "app/app_state.h"
+#include "card/card.h"
+#include "card/pcsc.h"
+
+enum {
+    RUN_WAIT_READERS = 64,   /* readers watched at once while waiting */
+    RUN_WAIT_SLICE_MS = 500, /* longest single wait: the reader list is read again after it */
+};
+
+/* Lists the readers into reader_names and offered_readers; returns their count. */
+static int run_list_readers(void) {
+    DWORD length = READER_NAMES_SIZE;
+
+    app.reader_names[0] = 0;
+    if (pcsc_list_readers(app.reader_names, &length) != SCARD_S_SUCCESS)
+        app.reader_names[0] = 0;
+    else if (length < READER_NAMES_SIZE)
+        app.reader_names[length] = 0;
+    app.reader_names[READER_NAMES_SIZE - 2] = 0;
+    app.reader_names[READER_NAMES_SIZE - 1] = 0;
+    return reader_list_all();
+}
+
+/* The readers to look at: the one -r names (by name first, then by
+   index), or every reader. Returns how many, 0 when -r names none. */
+static int run_candidates(const RunArgs *args, const char **list) {
+    int count = run_list_readers();
+    int index = -1;
+
+    if (!args->reader) {
+        if (count > RUN_WAIT_READERS)
+            count = RUN_WAIT_READERS;
+        memcpy(list, app.offered_readers, (size_t)count * sizeof list[0]);
+        return count;
+    }
+    for (int i = 0; i < count; i++) {
+        if (strcmp(app.offered_readers[i], args->reader) == 0) {
+            list[0] = app.offered_readers[i];
+            return 1;
+        }
+    }
+    if (run_reader_index(args->reader, &index) && index < count) {
+        list[0] = app.offered_readers[index];
+        return 1;
+    }
+    return 0;
+}
+
+/* Connects to the first candidate that holds a card; 1 on success, with
+   the chosen name moved to the start of reader_names. */
+static int run_connect_first(const char **list, int count) {
+    SCARD_READERSTATEA states[RUN_WAIT_READERS];
+
+    memset(states, 0, sizeof states);
+    for (int i = 0; i < count; i++)
+        states[i].szReader = list[i];
+    if (SCardGetStatusChangeA(app.sc_context, 0, states, (DWORD)count) != SCARD_S_SUCCESS)
+        return 0;
+    for (int i = 0; i < count; i++) {
+        if (!(states[i].dwEventState & SCARD_STATE_PRESENT))
+            continue;
+        if (pcsc_connect(app.sc_context, list[i], app.sc_protocols, &app.card_handle,
+                         &app.active_protocol) != SCARD_S_SUCCESS)
+            continue;
+        memmove(app.reader_names, list[i], strlen(list[i]) + 1);
+        return 1;
+    }
+    return 0;
+}
+
+/* Blocks until a candidate's state changes or ms pass. */
+static void run_wait_change(const char **list, int count, DWORD ms) {
+    SCARD_READERSTATEA states[RUN_WAIT_READERS];
+
+    if (count == 0) {
+        Sleep(ms);
+        return;
+    }
+    memset(states, 0, sizeof states);
+    for (int i = 0; i < count; i++)
+        states[i].szReader = list[i];
+    if (SCardGetStatusChangeA(app.sc_context, 0, states, (DWORD)count) != SCARD_S_SUCCESS) {
+        Sleep(ms);
+        return;
+    }
+    for (int i = 0; i < count; i++)
+        states[i].dwCurrentState = states[i].dwEventState & ~SCARD_STATE_CHANGED;
+    if (SCardGetStatusChangeA(app.sc_context, ms, states, (DWORD)count) != SCARD_S_SUCCESS)
+        Sleep(ms < 50 ? ms : 50);
+}
+
+/* Reads the ATR and marks the card ready, as the ATR step does. */
+static void run_card_ready(void) {
+    unsigned char atr[CARD_ATR_SIZE];
+    DWORD length = sizeof atr;
+    DWORD state = 0;
+
+    pcsc_state(app.card_handle, &state, &app.active_protocol, atr, &length);
+    if (length > CARD_ATR_SIZE)
+        length = CARD_ATR_SIZE;
+    memcpy(app.card_atr, atr, length);
+    app.card_atr_len = (int)length;
+    app.card_state = CARD_READY;
+}
+
+static void run_report_missing(const RunArgs *args, int candidates) {
+    if (args->reader && candidates == 0)
+        fprintf(stderr, "vorlane-run: no reader %s\n", args->reader);
+    else if (args->reader)
+        fprintf(stderr, "vorlane-run: no card in reader %s\n", args->reader);
+    else if (candidates == 0)
+        fprintf(stderr, "vorlane-run: no reader\n");
+    else
+        fprintf(stderr, "vorlane-run: no card in any reader\n");
+}
+
+/* Looks for the card until it connects or the wait is over. */
+static int run_find_card(const RunArgs *args) {
+    const char *list[RUN_WAIT_READERS];
+    DWORD start = GetTickCount();
+    DWORD limit = (DWORD)args->wait_seconds * 1000u;
+
+    for (;;) {
+        int count = run_candidates(args, list);
+        if (count > 0 && run_connect_first(list, count))
+            return 1;
+        DWORD spent = GetTickCount() - start;
+        if (spent >= limit) {
+            run_report_missing(args, count);
+            return 0;
+        }
+        DWORD left = limit - spent;
+        run_wait_change(list, count,
+                        left < (DWORD)RUN_WAIT_SLICE_MS ? left : (DWORD)RUN_WAIT_SLICE_MS);
+    }
+}
+
+int run_card_open(const RunArgs *args) {
+    LONG status;
+    int found;
+
+    EnterCriticalSection(&app.card_lock);
+    app.sc_context = 0;
+    app.card_handle = 0;
+    status = pcsc_establish(app.sc_scope, &app.sc_context);
+    found = status == SCARD_S_SUCCESS && run_find_card(args);
+    if (found)
+        run_card_ready();
+    else if (status == SCARD_S_SUCCESS)
+        app.card_state = CARD_CONTEXT;
+    LeaveCriticalSection(&app.card_lock);
+    if (status != SCARD_S_SUCCESS)
+        fprintf(stderr, "vorlane-run: no PC/SC service (error %8.8X)\n", (unsigned)status);
+    return found;
+}
+
+void run_card_close(void) {
+    EnterCriticalSection(&app.card_lock);
+    if (app.card_state == CARD_READY)
+        pcsc_disconnect(app.card_handle);
+    if (app.card_state != CARD_NO_CONTEXT)
+        pcsc_release(app.sc_context);
+    app.card_handle = 0;
+    app.sc_context = 0;
+    app.card_state = CARD_NO_CONTEXT;
+    LeaveCriticalSection(&app.card_lock);
+}

@@ -1,0 +1,74 @@
+/*
+ * run_main.cpp: the entry of vorlane-run.exe, the command-line script
+ * runner. It runs script files with the Script dialog's interpreter, one
+ * after the other on one card connection, on its own thread and without a
+ * window: what the reader pane would show goes to standard output (with -c
+ * the Console's exchange lines too), messages and usage to standard error.
+ *
+ * Exit status: 0 when every script was found and ran to its end; 1 when a
+ * script was not found, no card was there or an exchange failed; 2 for a
+ * usage error.
+ */
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+
+#include "app/app_state.h"
+#include "run/run.h"
+#include "script/script.h"
+
+enum { RUN_OK = 0, RUN_FAILED = 1, RUN_USAGE = 2 };
+
+/* Runs one script; 1 when it was found and every exchange reached the card. */
+static int run_one_script(const char *path) {
+    int result = script_run(path);
+
+    fflush(stdout);
+    if (result == SCRIPT_RUN_NO_FILE)
+        fprintf(stderr, "vorlane-run: cannot open %s\n", path);
+    else if (result == SCRIPT_RUN_FAILED)
+        fprintf(stderr, "vorlane-run: an exchange failed in %s\n", path);
+    return result == SCRIPT_RUN_DONE;
+}
+
+/* The panes' text goes out byte for byte: their lines already end in CR LF. */
+static void run_streams_open(int console) {
+    _setmode(_fileno(stdout), _O_BINARY);
+    AcquireSRWLockExclusive(&app.pane_stream_lock);
+    app.pane_stream[0] = stdout;
+    app.pane_stream[1] = console ? stdout : 0;
+    ReleaseSRWLockExclusive(&app.pane_stream_lock);
+}
+
+static void run_streams_close(void) {
+    AcquireSRWLockExclusive(&app.pane_stream_lock);
+    app.pane_stream[0] = 0;
+    app.pane_stream[1] = 0;
+    ReleaseSRWLockExclusive(&app.pane_stream_lock);
+    fflush(stdout);
+}
+
+int main(int argc, char **argv) {
+    RunArgs args;
+
+    if (!run_args_parse(argc, (const char *const *)argv, &args)) {
+        fprintf(stderr, "%s\n", run_usage);
+        return RUN_USAGE;
+    }
+    app_state_init();
+    app_locks_create();
+    run_streams_open(args.console);
+    if (!run_card_open(&args)) {
+        run_card_close();
+        run_streams_close();
+        return RUN_FAILED;
+    }
+    int status = RUN_OK;
+    for (int i = 0; i < args.script_count; i++) {
+        if (!run_one_script(argv[args.first_script + i]))
+            status = RUN_FAILED;
+    }
+    run_card_close();
+    run_streams_close();
+    return status;
+}

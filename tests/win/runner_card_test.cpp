@@ -1,0 +1,210 @@
+/*
+ * runner_card_test.cpp: vorlane-run.exe started as a child process against
+ * the rig's test cards: its standard output against the reader pane for the
+ * same script, its exit status for every way a run can end, the wait for a
+ * card inserted after the start, and the Console lines of -c.
+ */
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/win/card_fixture.h"
+#include "tests/win/process_driver.h"
+#include "tests/win/script_fixture.h"
+
+namespace {
+
+std::string blank_times(const std::string &text) {
+    return std::regex_replace(text, std::regex("Time: [0-9]+ ms"), "Time: # ms");
+}
+
+class RunnerCard : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(testcard_remove(0)) << "the card rig is not running (scripts/rig start)";
+        ASSERT_TRUE(testcard_remove(1));
+        testcard_reset_state(0);
+        testcard_reset_state(1);
+        scratch_.enter();
+    }
+    void TearDown() override {
+        scratch_.leave();
+        testcard_reset_state(0);
+        testcard_remove(0);
+    }
+    ChildResult run(const std::string &arguments, int ms = 60000) {
+        std::string line = "\"" + process_own_dir() + "\\vorlane-run.exe\" " + arguments;
+        return process_run(line, scratch_.dir(), ms);
+    }
+    /* Starts the runner and returns at once; finish() collects it. */
+    HANDLE start(const std::string &arguments) {
+        started_ = GetTickCount();
+        std::string line = "\"" + process_own_dir() + "\\vorlane-run.exe\" " + arguments;
+        return process_start(line, scratch_.dir(), "vorlane_runner");
+    }
+    ChildResult finish(HANDLE process) {
+        return process_finish(process, started_, 60000, "vorlane_runner");
+    }
+
+    ScriptScratch scratch_;
+    DWORD started_ = 0;
+};
+
+/* Waits until the card received a command (the run is under way). */
+bool card_saw_command(int ms) {
+    DWORD end = GetTickCount() + (DWORD)ms;
+    while ((int)(end - GetTickCount()) > 0) {
+        for (const std::string &line : testcard_log(0)) {
+            if (line.compare(0, 3, "C: ") == 0)
+                return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
+} // namespace
+
+/* The shipped demo script, run in the reader window and by the runner,
+   prints the same text; only the run time may differ. */
+TEST_F(RunnerCard, DemoOutputEqualsReaderPane) {
+    script_write_file("demo.txt",
+                      process_read_file(std::string("Z:") + VORLANE_SOURCE_DIR + "/demo.txt"));
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    harness_frame_open();
+    strcpy(app.auto_script_name, "no_card_script.txt");
+    card_open_reader();
+    ASSERT_TRUE(card_tick_until(CARD_READY, 10000));
+    ASSERT_TRUE(script_wait_all(10000));
+    script_pane_clear();
+    static char demo[] = "demo.txt";
+    start_script(demo);
+    ASSERT_TRUE(script_wait_all(30000));
+    std::string pane = script_pane_text();
+    card_close_reader();
+    harness_frame_close();
+
+    ChildResult result = run("demo.txt");
+    EXPECT_EQ(result.status, 0u) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_NE(pane.find("Received\r\n"), std::string::npos) << pane;
+    EXPECT_EQ(blank_times(result.out), pane);
+}
+
+TEST_F(RunnerCard, ExitStatus) {
+    script_write_file("ok.txt", "00A4040000\n");
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+
+    ChildResult ok = run("ok.txt ok.txt");
+    EXPECT_EQ(ok.status, 0u) << ok.err;
+    EXPECT_EQ(script_count(ok.out, "Velmo:> Card is ready"), 2) << ok.out;
+
+    // A missing script is reported as the pane does; the others still run.
+    ChildResult missing = run("ok.txt missing.txt ok.txt");
+    EXPECT_EQ(missing.status, 1u);
+    EXPECT_NE(missing.out.find("\r\nLoading script missing.txt ...\r\nFile not found\r\n"),
+              std::string::npos)
+        << missing.out;
+    EXPECT_EQ(script_count(missing.out, "End of script"), 2);
+    EXPECT_NE(missing.err.find("missing.txt"), std::string::npos) << missing.err;
+
+    // A reader that exists but holds no card, a reader that does not exist.
+    for (const char *reader : {"1", "\"Virtual PCD 00 01\"", "7", "\"No Such Reader\""}) {
+        ChildResult empty = run(std::string("-r ") + reader + " ok.txt");
+        EXPECT_EQ(empty.status, 1u) << reader;
+        EXPECT_EQ(empty.out, "") << reader;
+        EXPECT_NE(empty.err, "") << reader;
+    }
+
+    // The reader named by index 0 holds the card.
+    EXPECT_EQ(run("-r 0 ok.txt").status, 0u);
+
+    // Usage errors: one line on standard error (a text stream: CR LF), nothing run.
+    for (const char *words : {"", "-w", "-w x ok.txt", "-q ok.txt", "-r", "-c"}) {
+        ChildResult usage = run(words);
+        EXPECT_EQ(usage.status, 2u) << words;
+        EXPECT_EQ(usage.out, "") << words;
+        EXPECT_EQ(usage.err, "usage: vorlane-run [-r READER] [-w SECONDS] [-c] SCRIPT...\r\n")
+            << words;
+    }
+    EXPECT_TRUE(testcard_log(0).size() >= 4u);
+
+    // No card in any reader.
+    ASSERT_TRUE(card_remove_and_wait(0));
+    ChildResult none = run("ok.txt");
+    EXPECT_EQ(none.status, 1u);
+    EXPECT_EQ(none.out, "");
+    EXPECT_NE(none.err.find("no card"), std::string::npos) << none.err;
+}
+
+/* The card goes during a pause: the next exchange fails, the run ends as
+   the pane's does, and the status says so. */
+TEST_F(RunnerCard, CardPulledMidScript) {
+    script_write_file("pull.txt", "00A4040000\n/W 2500\n00B0000010\n00B0000010\n");
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    testcard_log_clear(0);
+    HANDLE process = start("pull.txt");
+    ASSERT_NE(process, (HANDLE)0);
+    ASSERT_TRUE(card_saw_command(20000));
+    ASSERT_TRUE(testcard_remove(0));
+    ChildResult result = finish(process);
+    EXPECT_EQ(result.status, 1u) << result.out;
+    EXPECT_EQ(script_count(result.out, "Sending\r\n00B0000010\r\n"), 1) << result.out;
+    EXPECT_NE(result.out.find("Waiting 2500 ms\r\nSending\r\n00B0000010\r\n\r\nReader is busy, "
+                              "try later...\r\n\r\n\r\nEnd of script\r\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.err.find("pull.txt"), std::string::npos) << result.err;
+}
+
+/* -w waits for a card put in after the start, and gives up after its time. */
+TEST_F(RunnerCard, WaitsForCard) {
+    script_write_file("ok.txt", "00A4040000\n");
+    HANDLE process = start("-w 30 ok.txt");
+    ASSERT_NE(process, (HANDLE)0);
+    Sleep(2000);
+    EXPECT_EQ(WaitForSingleObject(process, 0), (DWORD)WAIT_TIMEOUT) << "did not wait";
+    ASSERT_TRUE(testcard_insert(1, card_demo_atr));
+    ChildResult result = finish(process);
+    EXPECT_EQ(result.status, 0u) << result.err;
+    EXPECT_GE(result.ms, 2000u);
+    EXPECT_LT(result.ms, 25000u);
+    EXPECT_NE(result.out.find("Received\r\n6F0284009000\r\n"), std::string::npos) << result.out;
+    testcard_remove(1);
+
+    ASSERT_TRUE(card_remove_and_wait(1));
+    ChildResult gave_up = run("-w 2 ok.txt");
+    EXPECT_EQ(gave_up.status, 1u);
+    EXPECT_GE(gave_up.ms, 2000u);
+    EXPECT_LT(gave_up.ms, 20000u);
+}
+
+/* -c puts the Console's script header and one line per exchange, in the
+   Console's format and numbering, among the reader pane's lines. */
+TEST_F(RunnerCard, ConsoleLines) {
+    script_write_file("c.txt", "/OFF\n00A4040000\n00A4040000\n00B0000010\n80F00001\n");
+    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    // Every exchange takes a few ms: one of 0 ms would restart the numbering.
+    ASSERT_TRUE(testcard_delay(0, 5));
+    ChildResult plain = run("c.txt");
+    EXPECT_EQ(plain.out.find(" ms = "), std::string::npos) << plain.out;
+
+    ChildResult result = run("-c c.txt");
+    ASSERT_EQ(result.status, 0u) << result.err;
+    EXPECT_NE(result.out.find("\r\nLoading script c.txt ...\r\n\r\nScript: c.txt\r\n\r\n"),
+              std::string::npos)
+        << result.out;
+    std::regex first("001: 00A4040000 9000 +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ <0:>\r\n");
+    std::regex again("002: 00A4040000 9000 +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ "
+                     "<0:[0-9]+>\r\n");
+    std::regex third("003: 00B0000010 9000 +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ <1:>\r\n");
+    // One byte back: the length error, and the timing on a line of its own.
+    std::regex short_command("004: 80F00001LengthError= 1\r\n +[0-9]+ ms = .* <0:>\r\n");
+    EXPECT_TRUE(std::regex_search(result.out, first)) << result.out;
+    EXPECT_TRUE(std::regex_search(result.out, again)) << result.out;
+    EXPECT_TRUE(std::regex_search(result.out, third)) << result.out;
+    EXPECT_TRUE(std::regex_search(result.out, short_command)) << result.out;
+    EXPECT_EQ(script_count(result.out, "Script: c.txt"), 1) << result.out;
+}
