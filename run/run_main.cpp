@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "app/app_state.h"
 #include "run/run.h"
@@ -21,6 +22,12 @@ enum { RUN_OK = 0, RUN_FAILED = 1, RUN_USAGE = 2 };
 
 /* Runs one script; 1 when it was found and every exchange reached the card. */
 static int run_one_script(const char *path) {
+    /* The interpreter keeps at most 1023 characters of a path: a longer one
+       would open another file than the one named. */
+    if (strlen(path) >= SCRIPT_FILE_NAME_SIZE) {
+        fprintf(stderr, "vorlane-run: script name too long: %.40s...\n", path);
+        return 0;
+    }
     int result = script_run(path);
 
     fflush(stdout);

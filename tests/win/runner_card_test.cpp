@@ -118,6 +118,16 @@ TEST_F(RunnerCard, ExitStatus) {
         EXPECT_NE(empty.err, "") << reader;
     }
 
+    // Names longer than any buffer: a clear failure, never a crash.
+    std::string long_reader(5000, 'R'), long_script(3000, 's');
+    ChildResult long_name = run("-r " + long_reader + " ok.txt");
+    EXPECT_EQ(long_name.status, 1u);
+    EXPECT_NE(long_name.err.find("no reader"), std::string::npos);
+    ChildResult long_file = run("ok.txt " + long_script);
+    EXPECT_EQ(long_file.status, 1u);
+    EXPECT_EQ(script_count(long_file.out, "End of script"), 1) << long_file.out;
+    EXPECT_NE(long_file.err.find("too long"), std::string::npos) << long_file.err;
+
     // The reader named by index 0 holds the card.
     EXPECT_EQ(run("-r 0 ok.txt").status, 0u);
 
