@@ -120,9 +120,7 @@ TEST_F(Archive, ProgramNamesTheDemoCardAndRunsItsScript) {
     ASSERT_NE(process, (HANDLE)0);
     DWORD pid = GetProcessId(process);
     std::string pane = wait_for_ready_pane(pid, 60000);
-    HWND frame = process_find_window(pid, "Vorlane");
-    if (frame)
-        PostMessageA(frame, WM_CLOSE, 0, 0);
+    PostMessageA(process_find_window(pid, "Vorlane"), WM_CLOSE, 0, 0);
     ChildResult closed = process_finish(process, GetTickCount(), 20000, "vorlane_archive_gui");
     EXPECT_EQ(closed.status, 0u) << "the program did not close";
 
