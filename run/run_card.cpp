@@ -6,10 +6,11 @@
  * AppState set as a card that became ready leaves them. From then on the
  * script interpreter reaches the card through card_transmit as in the GUI.
  *
- * Design: the runner has one thread until its scripts run on it too, yet
- * the card fields are written under card_lock all the same, because
+ * Design: the runner has one thread, which later runs the scripts too, so
+ * holding card_lock through the search and the wait for a card keeps no one
+ * waiting; the card fields are still written under it because
  * card_transmit reads them under that lock. Messages go to standard error
- * only; standard output is the reader pane's.
+ * only (never to a pane); standard output is the reader pane's.
  */
 #include "run/run.h"
 

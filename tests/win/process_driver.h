@@ -62,8 +62,8 @@ inline HANDLE process_start(const std::string &command_line, const std::string &
     startup.hStdError = process_output_file(process_temp_name(tag, ".err"));
     std::vector<char> line(command_line.begin(), command_line.end());
     line.push_back(0);
-    BOOL started = CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, dir.c_str(),
-                                  &startup, &info);
+    BOOL started =
+        CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, dir.c_str(), &startup, &info);
     CloseHandle(startup.hStdOutput);
     CloseHandle(startup.hStdError);
     if (!started)
