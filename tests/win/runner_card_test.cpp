@@ -101,8 +101,9 @@ TEST_F(RunnerCard, ExitStatus) {
     EXPECT_NE(long_file.err.find("too long"), std::string::npos) << long_file.err;
 
     // An empty reader, by index or name; readers that do not exist.
-    for (std::string reader :
-         {"1", "\"Virtual PCD 00 01\"", "7", "Nothing", std::string(5000, 'R')}) {
+    const std::string readers[] = {"1", "\"Virtual PCD 00 01\"", "7", "Nothing",
+                                   std::string(5000, 'R')};
+    for (const std::string &reader : readers) {
         ChildResult empty = run("-r " + reader + " ok.txt");
         EXPECT_EQ(empty.status, 1u) << reader;
         EXPECT_EQ(empty.out, "") << reader;
