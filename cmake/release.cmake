@@ -46,14 +46,11 @@ if(TARGET runner_card_test)
   target_compile_definitions(runner_card_test PRIVATE VORLANE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 endif()
 
-# The archive unpacked into an empty folder and used there, with the rig.
-add_executable(archive_card_test tests/win/archive/archive_card_test.cpp)
+# The archive unpacked into an empty folder and used there, with the rig:
+# archive_test.sh unpacks it and runs the test program inside.
+vorlane_win_test(archive_card_test tests/win/archive/archive_card_test.cpp
+                 ${CMAKE_SOURCE_DIR}/tests/win/archive/archive_test.sh ${VORLANE_PACKAGE_ZIP}
+                 $<TARGET_FILE:rig_winscard>)
 target_compile_definitions(archive_card_test PRIVATE VORLANE_VERSION_TEXT="${PROJECT_VERSION}")
-target_link_libraries(archive_card_test PRIVATE win_harness version)
-add_dependencies(archive_card_test package_zip rig_winscard)
-add_test(NAME win.archive_card_test
-         COMMAND flock -o /tmp/vorlane-readers.lock
-                 ${CMAKE_SOURCE_DIR}/tests/win/archive/archive_test.sh
-                 $<TARGET_FILE:archive_card_test> ${VORLANE_PACKAGE_ZIP} $<TARGET_FILE:rig_winscard>)
-set_tests_properties(win.archive_card_test PROPERTIES RESOURCE_LOCK readers FIXTURES_REQUIRED
-                                                      card_rig TIMEOUT 900)
+target_link_libraries(archive_card_test PRIVATE version)
+add_dependencies(archive_card_test package_zip)

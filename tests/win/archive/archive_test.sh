@@ -1,11 +1,12 @@
 #!/bin/sh
 # Unpacks the release archive into an empty folder, adds the rig's
 # winscard.dll (Wine has no PC/SC of its own; on Windows the system's is
-# used) and runs the archive test program against that folder.
-#   archive_test.sh TEST_EXE ARCHIVE_ZIP RIG_WINSCARD_DLL
+# used) and runs the given command (the archive test program under Wine)
+# with VORLANE_ARCHIVE_DIR naming that folder.
+#   archive_test.sh ARCHIVE_ZIP RIG_WINSCARD_DLL COMMAND...
 set -eu
-ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
-test_exe=$1 zip=$2 dll=$3
+zip=$1 dll=$2
+shift 2
 [ -f "$zip" ] || { echo "archive_test: $zip not built"; exit 1; }
 work=$(mktemp -d /tmp/vorlane-archive.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -16,4 +17,4 @@ cp "$dll" "$folder/"
 # Wine's drive Z: is the Linux root.
 VORLANE_ARCHIVE_DIR="Z:$(printf '%s' "$folder" | tr / '\\')"
 export VORLANE_ARCHIVE_DIR
-"$ROOT/scripts/wine-run" "$test_exe"
+"$@"
