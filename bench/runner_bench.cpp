@@ -22,8 +22,8 @@
 #include <windows.h>
 #include <winscard.h>
 
-#include "tests/win/process_driver.h"
-#include "tests/win/testcard_client.h"
+#include "tests/win/harness/process.h"
+#include "tests/win/harness/testcard.h"
 
 static const char bench_atr[] = "3B8F8001804F0CA000000306030001000000006A";
 static const char *const bench_lines[2] = {"80 F0 00 04", "00 B0 00 00 10"};

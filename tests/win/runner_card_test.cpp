@@ -9,9 +9,15 @@
 #include <regex>
 #include <string>
 
-#include "tests/win/card_fixture.h"
-#include "tests/win/process_driver.h"
-#include "tests/win/script_fixture.h"
+#include "app/app_state.h"
+#include "card/card.h"
+#include "script/script.h"
+#include "tests/win/harness/card.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/frame.h"
+#include "tests/win/harness/script.h"
+#include "tests/win/harness/testcard.h"
+#include "tests/win/harness/process.h"
 
 namespace {
 
@@ -41,7 +47,7 @@ class RunnerCard : public testing::Test {
     ChildResult finish(HANDLE process) {
         return process_finish(process, started_, 60000, "vorlane_runner");
     }
-    ScriptScratch scratch_;
+    HarnessScratch scratch_;
     DWORD started_ = 0;
 };
 
@@ -59,18 +65,18 @@ bool card_saw_command(int ms) {
 /* The shipped demo script prints the same text in the reader pane and on
    the runner's standard output; only the run time may differ. */
 TEST_F(RunnerCard, DemoOutputEqualsReaderPane) {
-    script_write_file("demo.txt",
-                      process_read_file(std::string("Z:") + VORLANE_SOURCE_DIR + "/demo.txt"));
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(harness_file_write(
+        "demo.txt", process_read_file(std::string("Z:") + VORLANE_SOURCE_DIR + "/demo.txt")));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     harness_frame_open();
     strcpy(app.auto_script_name, "no_card_script.txt");
     card_open_reader();
     ASSERT_TRUE(card_tick_until(CARD_READY, 10000));
-    ASSERT_TRUE(script_wait_all(10000));
+    ASSERT_TRUE(harness_scripts_wait(10000));
     script_pane_clear();
     static char demo[] = "demo.txt";
     start_script(demo);
-    ASSERT_TRUE(script_wait_all(30000));
+    ASSERT_TRUE(harness_scripts_wait(30000));
     std::string pane = script_pane_text();
     card_close_reader();
     harness_frame_close();
@@ -83,8 +89,8 @@ TEST_F(RunnerCard, DemoOutputEqualsReaderPane) {
 }
 
 TEST_F(RunnerCard, ExitStatus) {
-    script_write_file("ok.txt", "00A4040000\n");
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(harness_file_write("ok.txt", "00A4040000\n"));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     ChildResult ok = run("-r 0 ok.txt ok.txt");
     EXPECT_EQ(ok.status, 0u) << ok.err;
     EXPECT_EQ(script_count(ok.out, "Velmo:> Card is ready"), 2) << ok.out;
@@ -126,8 +132,8 @@ TEST_F(RunnerCard, ExitStatus) {
 
 /* The card goes during a pause: the next exchange fails and ends the run. */
 TEST_F(RunnerCard, CardPulledMidScript) {
-    script_write_file("pull.txt", "00A4040000\n/W 2500\n00B0000010\n00B0000010\n");
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(harness_file_write("pull.txt", "00A4040000\n/W 2500\n00B0000010\n00B0000010\n"));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     testcard_log_clear(0);
     HANDLE process = start("pull.txt");
     ASSERT_NE(process, (HANDLE)0);
@@ -145,12 +151,12 @@ TEST_F(RunnerCard, CardPulledMidScript) {
 
 /* -w waits for a card put in after the start, and gives up after its time. */
 TEST_F(RunnerCard, WaitsForCard) {
-    script_write_file("ok.txt", "00A4040000\n");
+    ASSERT_TRUE(harness_file_write("ok.txt", "00A4040000\n"));
     HANDLE process = start("-w 30 ok.txt");
     ASSERT_NE(process, (HANDLE)0);
     Sleep(2000);
     EXPECT_EQ(WaitForSingleObject(process, 0), (DWORD)WAIT_TIMEOUT) << "did not wait";
-    ASSERT_TRUE(testcard_insert(1, card_demo_atr));
+    ASSERT_TRUE(testcard_insert(1, testcard_demo_atr));
     ChildResult result = finish(process);
     EXPECT_EQ(result.status, 0u) << result.err;
     EXPECT_TRUE(result.ms >= 2000u && result.ms < 25000u) << result.ms;
@@ -163,8 +169,9 @@ TEST_F(RunnerCard, WaitsForCard) {
 
 /* -c adds the Console's script header and exchange lines, in its format. */
 TEST_F(RunnerCard, ConsoleLines) {
-    script_write_file("c.txt", "/OFF\n00A4040000\n00A4040000\n00B0000010\n80F00001\n");
-    ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+    ASSERT_TRUE(
+        harness_file_write("c.txt", "/OFF\n00A4040000\n00A4040000\n00B0000010\n80F00001\n"));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     ASSERT_TRUE(testcard_delay(0, 5)); // an exchange of 0 ms would restart the numbering
     EXPECT_EQ(run("c.txt").out.find(" ms = "), std::string::npos);
     ChildResult result = run("-c c.txt");

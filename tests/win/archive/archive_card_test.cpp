@@ -12,8 +12,11 @@
 #include <set>
 #include <string>
 
-#include "tests/win/card_fixture.h"
-#include "tests/win/process_driver.h"
+#include "tests/win/harness/card.h"
+#include "tests/win/harness/files.h"
+#include "tests/win/harness/frame.h"
+#include "tests/win/harness/testcard.h"
+#include "tests/win/harness/process.h"
 
 namespace {
 
@@ -69,7 +72,7 @@ class Archive : public testing::Test {
         ASSERT_TRUE(testcard_remove(0)) << "the card rig is not running (scripts/rig start)";
         ASSERT_TRUE(testcard_remove(1));
         testcard_reset_state(0);
-        ASSERT_TRUE(testcard_insert(0, card_demo_atr));
+        ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     }
     void TearDown() override {
         testcard_remove(0);

@@ -1,33 +1,21 @@
 /*
- * process_driver.h: the shipped programs started as child processes in a
- * given folder, their standard output and error caught in files, and their
- * windows found and read from outside the process.
+ * process.cpp: child processes of the tests and their windows (process.h).
  */
-#ifndef VORLANE_PROCESS_DRIVER_H
-#define VORLANE_PROCESS_DRIVER_H
+#include "tests/win/harness/process.h"
 
 #include <stdio.h>
 
-#include <string>
 #include <vector>
 
-#include <windows.h>
-
-struct ChildResult {
-    DWORD status = 0xFFFFFFFF; /* exit code; 0xFFFFFFFF when it did not end in time */
-    std::string out, err;      /* standard output and error, byte for byte */
-    DWORD ms = 0;              /* from start to end */
-};
-
 /* The folder of this program, where the programs under test are built. */
-inline std::string process_own_dir(void) {
+std::string process_own_dir(void) {
     char path[MAX_PATH] = "";
     GetModuleFileNameA(NULL, path, sizeof path);
     std::string dir(path);
     return dir.substr(0, dir.find_last_of("\\/"));
 }
 
-inline std::string process_read_file(const std::string &name) {
+std::string process_read_file(const std::string &name) {
     std::string text;
     FILE *file = fopen(name.c_str(), "rb");
     char chunk[4096];
@@ -39,21 +27,20 @@ inline std::string process_read_file(const std::string &name) {
     return text;
 }
 
-inline std::string process_temp_name(const char *tag, const char *kind) {
+static std::string process_temp_name(const char *tag, const char *kind) {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     return std::string(temp) + tag + kind;
 }
 
-inline HANDLE process_output_file(const std::string &name) {
+static HANDLE process_output_file(const std::string &name) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
     return CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
 /* Starts command_line in dir, output to files named after tag; 0 on failure. */
-inline HANDLE process_start(const std::string &command_line, const std::string &dir,
-                            const char *tag) {
+HANDLE process_start(const std::string &command_line, const std::string &dir, const char *tag) {
     STARTUPINFOA startup = {};
     PROCESS_INFORMATION info = {};
     startup.cb = sizeof startup;
@@ -73,7 +60,7 @@ inline HANDLE process_start(const std::string &command_line, const std::string &
 }
 
 /* Waits for the child at most ms (then ends it) and collects its output. */
-inline ChildResult process_finish(HANDLE process, DWORD started, int ms, const char *tag) {
+ChildResult process_finish(HANDLE process, DWORD started, int ms, const char *tag) {
     ChildResult result;
     if (WaitForSingleObject(process, (DWORD)ms) == WAIT_OBJECT_0)
         GetExitCodeProcess(process, &result.status);
@@ -89,8 +76,7 @@ inline ChildResult process_finish(HANDLE process, DWORD started, int ms, const c
     return result;
 }
 
-inline ChildResult process_run(const std::string &command_line, const std::string &dir,
-                               int ms = 60000) {
+ChildResult process_run(const std::string &command_line, const std::string &dir, int ms) {
     DWORD started = GetTickCount();
     HANDLE process = process_start(command_line, dir, "vorlane_child");
     return process ? process_finish(process, started, ms, "vorlane_child") : ChildResult();
@@ -103,7 +89,7 @@ struct ProcessWindowFind {
     HWND found;
 };
 
-inline BOOL CALLBACK process_find_class(HWND window, LPARAM param) {
+static BOOL CALLBACK process_find_class(HWND window, LPARAM param) {
     ProcessWindowFind *find = (ProcessWindowFind *)param;
     char name[64] = "";
     GetClassNameA(window, name, sizeof name);
@@ -112,7 +98,7 @@ inline BOOL CALLBACK process_find_class(HWND window, LPARAM param) {
     return find->found ? FALSE : TRUE;
 }
 
-inline BOOL CALLBACK process_find_top(HWND window, LPARAM param) {
+static BOOL CALLBACK process_find_top(HWND window, LPARAM param) {
     ProcessWindowFind *find = (ProcessWindowFind *)param;
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
@@ -121,14 +107,14 @@ inline BOOL CALLBACK process_find_top(HWND window, LPARAM param) {
     return find->found ? FALSE : TRUE;
 }
 
-inline HWND process_find_window(DWORD pid, const char *class_name) {
+HWND process_find_window(DWORD pid, const char *class_name) {
     ProcessWindowFind find = {pid, class_name, 0};
     EnumWindows(process_find_top, (LPARAM)&find);
     return find.found;
 }
 
 /* WM_GETTEXT works across processes. */
-inline std::string process_window_text(HWND window) {
+std::string process_window_text(HWND window) {
     std::vector<char> text(1 << 20, 0);
     DWORD_PTR copied = 0;
     if (!SendMessageTimeoutA(window, WM_GETTEXT, (WPARAM)text.size(), (LPARAM)text.data(),
@@ -136,5 +122,3 @@ inline std::string process_window_text(HWND window) {
         return std::string();
     return std::string(text.data(), copied);
 }
-
-#endif

@@ -1,3 +1,0 @@
-/* Old name of tests/win/harness/frame.h, kept for tests written against it
-   on other branches; include the harness headers instead. */
-#include "tests/win/harness/frame.h"
