@@ -13,6 +13,7 @@ ATOM reader_window_register(HINSTANCE instance);
 LRESULT CALLBACK reader_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 /* Exports from card/reader_choice.cpp */
+void reader_list_names(void); /* the readers' multi-string into reader_names */
 int reader_scan(void);
 int reader_list_all(void);
 INT_PTR CALLBACK reader_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);

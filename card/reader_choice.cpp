@@ -20,7 +20,7 @@
 
 /* Lists the readers into reader_names; an empty list when that fails. The
    last byte is kept 0, so every name in the buffer is terminated. */
-static void reader_list_names(void) {
+void reader_list_names(void) {
     DWORD length = READER_NAMES_SIZE;
 
     app.reader_names[0] = 0;

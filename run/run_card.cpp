@@ -28,15 +28,7 @@ enum {
 
 /* Lists the readers into reader_names and offered_readers; returns their count. */
 static int run_list_readers(void) {
-    DWORD length = READER_NAMES_SIZE;
-
-    app.reader_names[0] = 0;
-    if (pcsc_list_readers(app.reader_names, &length) != SCARD_S_SUCCESS)
-        app.reader_names[0] = 0;
-    else if (length < READER_NAMES_SIZE)
-        app.reader_names[length] = 0;
-    app.reader_names[READER_NAMES_SIZE - 2] = 0;
-    app.reader_names[READER_NAMES_SIZE - 1] = 0;
+    reader_list_names();
     return reader_list_all();
 }
 
