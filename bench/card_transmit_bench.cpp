@@ -20,6 +20,7 @@
 #include <windows.h>
 #include <winscard.h>
 
+#include "bench/bench_clock.h"
 #include "app/app.h"
 #include "app/app_state.h"
 #include "card/card.h"
@@ -31,13 +32,6 @@
 
 static const unsigned char bench_command[4] = {0x80, 0xF0, 0x00, 0x04};
 static const int bench_block = 20; /* exchanges per timed block */
-
-static double bench_now_us(void) {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return (double)counter.QuadPart * 1e6 / (double)frequency.QuadPart;
-}
 
 /* The program's frame and reader window, hidden, with the card ready. */
 static int bench_open(void) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_clock.h"
 #include "app/app.h"
 #include "app/app_state.h"
 #include "card/card.h"
@@ -29,27 +30,16 @@
 #include "tests/win/harness/frame.h"
 #include "tests/win/harness/testcard.h"
 
+/* Milliseconds of the performance counter. */
 static double bench_now_ms(void) {
-    static LARGE_INTEGER frequency;
-    LARGE_INTEGER now;
-    if (!frequency.QuadPart)
-        QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    return (double)now.QuadPart * 1000.0 / (double)frequency.QuadPart;
+    return bench_now_us() / 1000.0;
 }
 
 static int bench_open(void) {
-    HINSTANCE instance = GetModuleHandleA(NULL);
-
-    app_state_init();
-    app.instance = instance;
-    app.gui_thread_id = GetCurrentThreadId();
-    app_locks_create();
-    app_register_classes(instance);
-    app.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
-    app.window_menu = GetSubMenu(app.frame_menu, 1);
-    if (!app_create_frame(getenv("HARNESS_VISIBLE") ? SW_SHOWMAXIMIZED : SW_HIDE))
+    if (!harness_frame_open())
         return 0;
+    if (getenv("HARNESS_VISIBLE"))
+        ShowWindow(app.frame_window, SW_SHOWMAXIMIZED);
     SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
     if (!app.panes[PANE_READER].window)
         return 0;

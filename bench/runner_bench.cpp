@@ -22,21 +22,14 @@
 #include <windows.h>
 #include <winscard.h>
 
+#include "bench/bench_clock.h"
 #include "tests/win/harness/process.h"
 #include "tests/win/harness/testcard.h"
 
-static const char bench_atr[] = "3B8F8001804F0CA000000306030001000000006A";
 static const char *const bench_lines[2] = {"80 F0 00 04", "00 B0 00 00 10"};
 static const unsigned char bench_bytes[2][5] = {{0x80, 0xF0, 0x00, 0x04},
                                                 {0x00, 0xB0, 0x00, 0x00, 0x10}};
 static const DWORD bench_lengths[2] = {4, 5};
-
-static double bench_now_us(void) {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return (double)counter.QuadPart * 1e6 / (double)frequency.QuadPart;
-}
 
 /* Microseconds for count raw exchanges, or -1. */
 static double bench_raw(int count) {
@@ -114,7 +107,7 @@ int main(int argc, char **argv) {
         rounds = 1;
     testcard_remove(1);
     testcard_reset_state(0);
-    if (!testcard_insert(0, bench_atr)) {
+    if (!testcard_insert(0, testcard_demo_atr)) {
         printf("runner_bench: no card on reader 0 (is the rig running?)\n");
         return 1;
     }

@@ -33,6 +33,7 @@
 #include <psapi.h>
 #include <winscard.h>
 
+#include "bench/bench_clock.h"
 #include "app/app.h"
 #include "app/app_state.h"
 #include "card/card.h"
@@ -54,13 +55,6 @@ struct BenchLoop {
     int raw; /* 1: SCardTransmit, 0: card_transmit */
     int failed;
 };
-
-static double bench_now_us(void) {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return (double)counter.QuadPart * 1e6 / (double)frequency.QuadPart;
-}
 
 /* A message loop like the program's, until handle is signalled. */
 static void bench_loop_until(HANDLE handle) {

@@ -38,19 +38,6 @@ std::thread answer_dialog(const char *title, int button, void (*before)(HWND) = 
     });
 }
 
-/* Opens the reader window. With readers listed but no card in any, it asks
-   for a reader in the READER dialog; closing that dialog keeps the first. */
-void open_reader() {
-    std::thread dismiss([] {
-        HWND dialog = harness_find_window("Reader", 1500);
-        if (dialog)
-            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    });
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
-    dismiss.join();
-    harness_pump(10);
-}
-
 class FrameTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -82,7 +69,7 @@ TEST_F(FrameTest, ConsoleOpensWithGreetingAndGreysItsMenuItem) {
 }
 
 TEST_F(FrameTest, ReaderCommandOpensVelmoAndGreysItsItem) {
-    open_reader();
+    harness_reader_open();
     ASSERT_NE(app.panes[PANE_READER].window, (HWND)0);
     EXPECT_EQ(harness_window_text(app.panes[PANE_READER].window), "Velmo");
     EXPECT_TRUE(menu_greyed(IDM_NEW_READER));
@@ -99,7 +86,7 @@ TEST_F(FrameTest, CloseWithNoChildDoesNothing) {
 
 TEST_F(FrameTest, CloseAllClosesEveryChildHarmlessly) {
     frame_command(IDM_NEW_CONSOLE);
-    open_reader();
+    harness_reader_open();
     EXPECT_EQ(harness_child_count(), 2);
     frame_command(IDM_CLOSE_ALL);
     EXPECT_EQ(harness_child_count(), 0);
@@ -109,7 +96,7 @@ TEST_F(FrameTest, CloseAllClosesEveryChildHarmlessly) {
 TEST_F(FrameTest, QuitClosesEveryChildThenTheFrame) {
     for (int id : {IDM_QUIT, IDM_QUIT_READER}) {
         frame_command(IDM_NEW_CONSOLE);
-        open_reader();
+        harness_reader_open();
         HWND frame = app.frame_window;
         SendMessageA(frame, WM_COMMAND, id, 0);
         EXPECT_FALSE(IsWindow(frame)) << "command " << id;
@@ -322,7 +309,7 @@ TEST_F(FrameTest, CommandWithNotificationCodeIsNotAMenuCommand) {
 TEST_F(FrameTest, WindowListEntriesActivateTheirChild) {
     frame_command(IDM_NEW_CONSOLE);
     HWND console = app.panes[PANE_CONSOLE].window;
-    open_reader();
+    harness_reader_open();
     EXPECT_EQ((HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0),
               app.panes[PANE_READER].window);
     /* The window list numbers children from 1000 in creation order. */

@@ -131,19 +131,6 @@ TEST_F(PaneTest, NoConsoleMeansNothingPrinted) {
 
 namespace {
 
-/* Opens the reader window. With readers listed but no card in any, it asks
-   for a reader in the READER dialog; closing that dialog keeps the first. */
-void open_reader() {
-    std::thread dismiss([] {
-        HWND dialog = harness_find_window("Reader", 1500);
-        if (dialog)
-            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    });
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
-    dismiss.join();
-    harness_pump(10);
-}
-
 /* A frame with a Console that greets; workers print, this thread pumps. */
 class PaneThreads : public testing::Test {
   protected:
@@ -208,7 +195,7 @@ TEST_F(PaneThreads, ThreadsPrintingAtOnceLoseNoLineAndNeverMixTwo) {
 }
 
 TEST_F(PaneThreads, HeavyPrintingThroughRebuildsNeverDeadlocks) {
-    open_reader();
+    harness_reader_open();
     workers_done = 0;
     gui_ticks = 0;
     UINT_PTR timer = SetTimer(NULL, 0, 1, gui_print_tick);

@@ -107,37 +107,6 @@ bool pane_waits_for(const std::string &line, int ms) {
     return true;
 }
 
-/* Opens the reader window; in the READER dialog picks `pick` in the combo
-   box, then presses SELECT, or Escape when `escape`. */
-ReaderDialogSeen open_reader_picking(int pick, bool escape) {
-    ReaderDialogSeen seen;
-    std::atomic<bool> created(false);
-    std::thread driver([&] {
-        HWND dialog = 0;
-        while (!dialog && !created)
-            dialog = harness_find_window("Reader", 50);
-        if (!dialog)
-            return;
-        seen.shown = true;
-        HWND combo = GetDlgItem(dialog, IDC_READER_COMBO);
-        seen.selection = (int)SendMessageA(combo, CB_GETCURSEL, 0, 0);
-        if (pick >= 0) {
-            SendMessageA(combo, CB_SETCURSEL, (WPARAM)pick, 0);
-            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_READER_COMBO, CBN_SELCHANGE),
-                         (LPARAM)combo);
-        }
-        int button = escape ? IDCANCEL : IDC_READER_SELECT;
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                     (LPARAM)GetDlgItem(dialog, button));
-    });
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
-    created = true;
-    driver.join();
-    if (app.panes[PANE_READER].window)
-        KillTimer(app.panes[PANE_READER].window, 1);
-    return seen;
-}
-
 /* Whether another program could take the card for itself alone: not while
    any connection to it is open. */
 LONG exclusive_connect(int reader) {
@@ -192,14 +161,14 @@ class ReaderService : public testing::Test {
 TEST_F(ReaderService, SelectTakesTheReaderTheDialogShows) {
     ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     ASSERT_TRUE(testcard_insert(1, testcard_demo_atr));
-    ReaderDialogSeen first = open_reader_picking(1, true);
+    ReaderDialogSeen first = card_open_reader(1, true);
     ASSERT_TRUE(first.shown);
     EXPECT_EQ(card_reader_lines().at(0), "Reader Virtual PCD 00 00 is selected...");
     EXPECT_EQ(app.reader_pick, 1);
     EXPECT_EQ(app.reader_last_pick, 0);
     card_close_reader();
 
-    ReaderDialogSeen second = open_reader_picking(-1, false);
+    ReaderDialogSeen second = card_open_reader(READER_KEEP);
     ASSERT_TRUE(second.shown);
     EXPECT_EQ(second.selection, 0);
     EXPECT_EQ(card_reader_lines().at(0), "Reader Virtual PCD 00 00 is selected...");
@@ -299,7 +268,8 @@ TEST_F(ReaderService, LostServiceIsReportedAndTheWindowRecovers) {
     harness_pane_clear(app.panes[PANE_READER].edit, 0);
     ASSERT_TRUE(tick_until_line(insert_prompt, 10000));
     ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
-    ASSERT_TRUE(card_tick_until(CARD_READY, 10000)) << harness_window_text(app.panes[PANE_READER].edit);
+    ASSERT_TRUE(card_tick_until(CARD_READY, 10000))
+        << harness_window_text(app.panes[PANE_READER].edit);
     EXPECT_TRUE(pane_waits_for("Velmo:> Card is ready", 10000));
     lines = card_reader_lines();
     EXPECT_EQ(card_count(lines, "Vorlane_Demo_Card inserted..."), 1);

@@ -41,7 +41,7 @@ bool card_remove_and_wait(int reader) {
 }
 
 /* The driver's side of card_open_reader: what the dialog shows, then the action. */
-static void card_drive_reader_dialog(HWND dialog, int action, ReaderDialogSeen *seen) {
+static void card_drive_reader_dialog(HWND dialog, int action, bool escape, ReaderDialogSeen *seen) {
     seen->shown = true;
     HWND combo = GetDlgItem(dialog, IDC_READER_COMBO);
     int count = (int)SendMessageA(combo, CB_GETCOUNT, 0, 0);
@@ -60,11 +60,12 @@ static void card_drive_reader_dialog(HWND dialog, int action, ReaderDialogSeen *
         SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_READER_COMBO, CBN_SELCHANGE),
                      (LPARAM)combo);
     }
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_READER_SELECT, BN_CLICKED),
-                 (LPARAM)GetDlgItem(dialog, IDC_READER_SELECT));
+    int button = escape ? IDCANCEL : IDC_READER_SELECT;
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 (LPARAM)GetDlgItem(dialog, button));
 }
 
-ReaderDialogSeen card_open_reader(int action) {
+ReaderDialogSeen card_open_reader(int action, bool escape) {
     ReaderDialogSeen seen;
     std::atomic<bool> created(false);
     std::thread driver([&] {
@@ -72,7 +73,7 @@ ReaderDialogSeen card_open_reader(int action) {
         while (!dialog && !created)
             dialog = harness_find_window("Reader", 50);
         if (dialog)
-            card_drive_reader_dialog(dialog, action, &seen);
+            card_drive_reader_dialog(dialog, action, escape, &seen);
     });
     SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
     created = true;

@@ -30,13 +30,14 @@ struct ReaderDialogSeen {
 };
 
 /* What the driver does in the READER dialog: close it, or pick an index
-   (or keep the selection shown, -1) and press SELECT. */
+   (or keep the selection shown, -1) and press SELECT, or Escape when
+   escape is set. */
 enum { READER_CLOSE = -2, READER_KEEP = -1 };
 
 /* Opens the card reader window as the frame's menu does, while a second
    thread watches for the READER dialog and handles it. The window's timer
    is stopped before any tick: the tests step the state machine themselves. */
-ReaderDialogSeen card_open_reader(int action = READER_CLOSE);
+ReaderDialogSeen card_open_reader(int action = READER_CLOSE, bool escape = false);
 void card_close_reader(void);
 
 /* Runs `count` ticks of the state machine, taking in what workers print. */

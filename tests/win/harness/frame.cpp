@@ -12,6 +12,7 @@
 #include "app/app_state.h"
 #include "console/console.h"
 #include "resources/names.h"
+#include "resources/resource.h"
 #include "script/script.h"
 
 /* The program's loop, one pass without waiting; accelerators as in the
@@ -182,4 +183,15 @@ HWND harness_find_window(const char *title, int wait_ms) {
             return find.found;
         Sleep(10);
     }
+}
+
+void harness_reader_open(void) {
+    std::thread dismiss([] {
+        HWND dialog = harness_find_window("Reader", 1500);
+        if (dialog)
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    });
+    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
+    dismiss.join();
+    harness_pump(10);
 }

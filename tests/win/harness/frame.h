@@ -39,6 +39,10 @@ void harness_pane_clear(HWND edit, int pane);
 bool harness_scripts_wait(int ms);
 /* Number of MDI children of the frame's client. */
 int harness_child_count(void);
+/* Opens the reader window (menu New, CardReader). With readers listed but
+   no card in any, it asks for a reader in the READER dialog; that dialog is
+   cancelled, which keeps the first reader. */
+void harness_reader_open(void);
 /* Finds a top-level window of this process with the given title, or 0. */
 HWND harness_find_window(const char *title, int wait_ms);
 

@@ -5,6 +5,8 @@
  */
 #include "tests/win/harness/testcard.h"
 
+#include "tests/win/harness/net.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -43,17 +45,6 @@ SOCKET control_connect(int reader) {
     return s;
 }
 
-bool control_send(SOCKET s, const std::string &text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        int sent = send(s, text.data() + done, (int)(text.size() - done), 0);
-        if (sent <= 0)
-            return false;
-        done += (size_t)sent;
-    }
-    return true;
-}
-
 /* Reads reply lines without their line ends. A first line "ok N" of a log
    reply announces N more lines when `counted` is set. */
 bool control_read(SOCKET s, bool counted, std::vector<std::string> &lines) {
@@ -90,7 +81,7 @@ std::vector<std::string> control_exchange(int reader, const std::string &line, b
         return lines;
     SOCKET s = control_connect(reader);
     if (s != INVALID_SOCKET) {
-        if (!control_send(s, line + "\n") || !control_read(s, counted, lines))
+        if (!net_client_send(s, line + "\n") || !control_read(s, counted, lines))
             lines.clear();
         closesocket(s);
     }
