@@ -25,6 +25,9 @@ int card_get_atr(unsigned char *atr); /* atr holds CARD_ATR_SIZE bytes */
 
 /* Exports from card/card_transmit.cpp */
 int card_transmit(unsigned char *buffer, int length, int *error);
+/* card_transmit, and on success the exchange's time in ms as its Console
+   line shows it into *elapsed_ms (may be 0). Any thread; takes card_lock. */
+int card_transmit_timed(unsigned char *buffer, int length, int *error, int *elapsed_ms);
 void xfer_stats_clear(void);
 /* Tests replace the wall clock; 0 restores it. */
 typedef void (*xfer_clock_fn)(long long *seconds, int *milliseconds);

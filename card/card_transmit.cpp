@@ -117,7 +117,7 @@ static void xfer_print_line(const XferCall *call) {
 
 /* A negative length, or one beyond the longest command APDU, is refused
    with SCARD_E_INVALID_PARAMETER before anything is sent. */
-int card_transmit(unsigned char *buffer, int length, int *error) {
+int card_transmit_timed(unsigned char *buffer, int length, int *error, int *elapsed_ms) {
     XferCall call;
     int valid = buffer && length >= 0 && length <= XFER_COMMAND_MAX;
 
@@ -147,5 +147,11 @@ int card_transmit(unsigned char *buffer, int length, int *error) {
         return -1;
     }
     memcpy(buffer, call.response, (size_t)call.received);
+    if (elapsed_ms)
+        *elapsed_ms = call.elapsed;
     return call.received;
+}
+
+int card_transmit(unsigned char *buffer, int length, int *error) {
+    return card_transmit_timed(buffer, length, error, NULL);
 }

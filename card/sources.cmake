@@ -1,4 +1,4 @@
-list(APPEND VORLANE_PURE_SOURCES card/atr_parse.cpp card/xfer_line.cpp)
+list(APPEND VORLANE_PURE_SOURCES card/atr_parse.cpp card/xfer_line.cpp card/scard_name.cpp)
 list(APPEND VORLANE_WIN_SOURCES
      card/pcsc.cpp
      card/reader_window.cpp

@@ -7,7 +7,8 @@
 
 #include <string.h>
 
-const char run_usage[] = "usage: vorlane-run [-r READER] [-w SECONDS] [-c] SCRIPT...";
+const char run_usage[] =
+    "usage: vorlane-run [-r READER] [-w SECONDS] [-c] [--junit FILE] SCRIPT...";
 
 /* Decimal digits only, at most max; 1 and *value when they fit. */
 static int run_parse_count(const char *text, int max, int *value) {
@@ -38,11 +39,15 @@ static int run_parse_option(int argc, const char *const *argv, int *at, RunArgs 
         args->console = 1;
         return 1;
     }
-    if (strcmp(word, "-r") != 0 && strcmp(word, "-w") != 0)
+    if (strcmp(word, "-r") != 0 && strcmp(word, "-w") != 0 && strcmp(word, "--junit") != 0)
         return 0;
     if (*at + 1 >= argc || !argv[*at + 1])
         return 0;
     const char *value = argv[++*at];
+    if (word[1] == '-') {
+        args->junit = value;
+        return *value != 0;
+    }
     if (word[1] == 'r') {
         args->reader = value;
         return *value != 0;
@@ -54,7 +59,8 @@ int run_args_parse(int argc, const char *const *argv, RunArgs *args) {
     int at = 1;
 
     memset(args, 0, sizeof *args);
-    while (at < argc && argv[at] && argv[at][0] == '-') {
+    /* "-" alone is a script: standard input */
+    while (at < argc && argv[at] && argv[at][0] == '-' && argv[at][1] != 0) {
         if (strcmp(argv[at], "--") == 0) {
             at++;
             break;

@@ -1,8 +1,8 @@
 /*
  * run_args.h: the command line of vorlane-run, the script runner:
- *   vorlane-run [-r READER] [-w SECONDS] [-c] SCRIPT...
+ *   vorlane-run [-r READER] [-w SECONDS] [-c] [--junit FILE] SCRIPT...
  * Options come first; the first other word (or the word after "--") starts
- * the scripts. No Win32 here, so the rules are tested natively.
+ * the scripts. The script "-" is standard input. No Win32 here, so the rules are tested natively.
  */
 #ifndef VORLANE_RUN_ARGS_H
 #define VORLANE_RUN_ARGS_H
@@ -19,6 +19,7 @@ struct RunArgs {
     const char *reader; /* -r: a reader's name or its index in the list; 0: the first with a card */
     int wait_seconds;   /* -w: how long to wait for a card; 0: fail at once */
     int console;        /* -c: the Console's exchange lines too */
+    const char *junit;  /* --junit: the report file to write, or 0 */
     int first_script;   /* argv index of the first script */
     int script_count;   /* scripts to run, at least 1 */
 };

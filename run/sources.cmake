@@ -1,1 +1,1 @@
-list(APPEND VORLANE_PURE_SOURCES run/run_args.cpp)
+list(APPEND VORLANE_PURE_SOURCES run/run_args.cpp run/run_report.cpp)

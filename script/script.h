@@ -13,7 +13,10 @@ enum {
     SCRIPT_RUN_NO_FILE = 1, /* the file could not be opened */
     SCRIPT_RUN_FAILED = 2,  /* an exchange failed and ended the run */
 };
-int script_run(const char *path); /* on the calling thread */
+struct ScriptTally;
+/* Runs the script on the calling thread; with a tally (script_check.h),
+   also records its checks and how it ended there. One of the above. */
+int script_run(const char *path, ScriptTally *tally);
 DWORD WINAPI script_thread(LPVOID path);
 
 /* Exports from script/script_start.cpp */

@@ -61,6 +61,7 @@ ScriptLineKind script_line_classify(const char *line) {
         case 'O': return script_line_classify_o(line);
         case 'T': return strncmp(line, "/T=0", 4) == 0 ? SCRIPT_LINE_T0 : SCRIPT_LINE_APDU;
         case 'C': return strncmp(line, "/CLOSE", 6) == 0 ? SCRIPT_LINE_CLOSE : SCRIPT_LINE_APDU;
+        case 'E': return strncmp(line, "/EXPECT", 7) == 0 ? SCRIPT_LINE_EXPECT : SCRIPT_LINE_APDU;
         default: return SCRIPT_LINE_APDU;
     }
 }

@@ -33,6 +33,7 @@ enum ScriptLineKind {
     SCRIPT_LINE_OPEN,      /* "/OP...": open the log file */
     SCRIPT_LINE_T0,        /* "/T=0": follow 61xx and 6Cxx up */
     SCRIPT_LINE_CLOSE,     /* "/CLOSE": close the log file */
+    SCRIPT_LINE_EXPECT,    /* "/EXPECT": check the last response */
     SCRIPT_LINE_APDU,      /* anything else: hexadecimal command bytes */
 };
 

@@ -9,7 +9,9 @@
  * "/OPEN" it copies response data into a log file of raw bytes. The run ends
  * at the end of the file or at the first exchange that fails, and closes
  * with the run time and the "Card is ready" prompt, which the reader window
- * relies on to tell the user that a fresh card can be used.
+ * relies on to tell the user that a fresh card can be used. "/EXPECT"
+ * lines judge the final response of the last exchange (after its T=0
+ * follow-ups) and its time; a run that made checks counts them at its end.
  *
  * Design: every per-run item lives in a ScriptRun on this thread's stack;
  * the only shared state touched is xfer_total_ms and script_name, set under
@@ -32,6 +34,7 @@
 #include "card/card.h"
 #include "console/console.h"
 #include "dialogs/apdu_text.h"
+#include "script/script_check.h"
 #include "script/script_line.h"
 
 /* Per-run items, owned by the run's thread */
@@ -45,6 +48,13 @@ struct ScriptRun {
     int wait_value;                         /* last number read by a wait line, ms; 0 before any */
     int chain;                              /* follow-ups in a row since the last file line */
     int kept_count;                         /* bytes in kept */
+    ScriptTally *tally;                     /* the runner's record of the run, or 0 */
+    int line_number;                        /* number of the file line read last */
+    int mid_line;                           /* 1: that piece ended without LF */
+    int file_line;                          /* the executed line's number (kept by follow-ups) */
+    int response_count;                     /* bytes in response; -1 before any exchange */
+    int response_ms;                        /* its exchange's ms, summed over the follow-ups */
+    int checks_passed, checks_failed;       /* "/EXPECT" lines that held and that did not */
     char path[SCRIPT_FILE_NAME_SIZE];       /* the caller's path, copied */
     char line[SCRIPT_LINE_SIZE];            /* the line being executed */
     char pending_line[SCRIPT_PENDING_SIZE]; /* GET RESPONSE or re-send */
@@ -52,6 +62,8 @@ struct ScriptRun {
     unsigned char command[SCRIPT_COMMAND_SIZE]; /* command, then the response */
     unsigned char kept[SCRIPT_COMMAND_SIZE];    /* the command as sent */
     char trace_text[SCRIPT_TRACE_SIZE];         /* "Sending" / "Received" text */
+    unsigned char response[SCRIPT_COMMAND_SIZE];     /* last exchange's final response */
+    char check_text[SCRIPT_CHECK_MESSAGE_SIZE + 64]; /* "Check failed, line N: ..." */
 };
 
 /* A new run resets the shared exchange total and names itself for the
@@ -143,6 +155,57 @@ static void script_follow_up(ScriptRun *run, int received) {
     run->pending = 1;
 }
 
+/* Keeps the response for "/EXPECT": a line from the file starts a new
+   time, a follow-up adds its exchange to the time of the line it follows. */
+static void script_keep_response(ScriptRun *run, int received, int ms) {
+    memcpy(run->response, run->command, (size_t)received);
+    run->response_count = received;
+    run->response_ms = run->chain == 0 ? ms : run->response_ms + ms;
+}
+
+static void script_note_error(ScriptRun *run, int error) {
+    if (!run->tally)
+        return;
+    run->tally->error_line = run->file_line;
+    run->tally->error_code = (unsigned long)(unsigned)error;
+}
+
+/* The runner's record of one check: its name is the line as written. */
+static void script_tally_case(ScriptRun *run) {
+    char name[SCRIPT_LINE_SIZE + 32];
+
+    snprintf(name, sizeof name, "line %d: %s", run->file_line, run->line);
+    script_tally_add(run->tally, run->response_count < 0 ? 0 : run->response_ms, name,
+                     run->check_text);
+}
+
+/* "/EXPECT": a check that holds prints nothing; one that fails, or cannot
+   be read, prints one line and the run goes on. */
+static void script_do_expect(ScriptRun *run) {
+    char message[SCRIPT_CHECK_MESSAGE_SIZE];
+    ScriptCheck check;
+    int held = 0;
+
+    if (!script_check_parse(run->line, &check))
+        strcpy(message, "cannot read the check");
+    else if (run->response_count < 0)
+        strcpy(message, "nothing sent yet");
+    else
+        held = script_check_judge(&check, run->response, run->response_count, run->response_ms,
+                                  message, sizeof message);
+    run->check_text[0] = 0;
+    if (held) {
+        run->checks_passed++;
+    } else {
+        run->checks_failed++;
+        snprintf(run->check_text, sizeof run->check_text, "Check failed, line %d: %s",
+                 run->file_line, message);
+        reader_print("!!! %s\r\n", run->check_text);
+    }
+    if (run->tally)
+        script_tally_case(run);
+}
+
 /* Sends one APDU line. Returns 0 when the exchange failed and the run ends. */
 static int script_do_apdu(ScriptRun *run) {
     int count = 0;
@@ -156,13 +219,16 @@ static int script_do_apdu(ScriptRun *run) {
         script_print_trace(run, "Sending", run->command, count);
     memcpy(run->kept, run->command, (size_t)count);
     run->kept_count = count;
-    int received = card_transmit(run->command, count, &error);
+    int ms = 0;
+    int received = card_transmit_timed(run->command, count, &error, &ms);
     if (received < 0) {
+        script_note_error(run, error);
         reader_print("\r\nReader is busy, try later...\r\n");
         return 0;
     }
     if (received > XFER_RESPONSE_MAX)
         received = XFER_RESPONSE_MAX;
+    script_keep_response(run, received, ms);
     if (run->t0)
         script_follow_up(run, received);
     if (run->log && !run->pending && received >= 2)
@@ -184,6 +250,11 @@ static int script_next_line(ScriptRun *run) {
     int length = script_line_read(run->file, run->line, sizeof run->line);
     if (length < 0)
         return 0;
+    /* a piece of an overlong line keeps that line's number */
+    if (!run->mid_line)
+        run->line_number++;
+    run->mid_line = run->line[length - 1] != '\n';
+    run->file_line = run->line_number;
     run->chain = 0;
     script_line_chomp(run->line, length);
     return 1;
@@ -202,6 +273,7 @@ static int script_run_lines(ScriptRun *run) {
             case SCRIPT_LINE_OPEN: script_do_open(run); break;
             case SCRIPT_LINE_T0: run->t0 = 1; break;
             case SCRIPT_LINE_CLOSE: script_do_close(run); break;
+            case SCRIPT_LINE_EXPECT: script_do_expect(run); break;
             case SCRIPT_LINE_APDU:
                 if (!script_do_apdu(run))
                     return 0;
@@ -217,17 +289,26 @@ static void script_finish(ScriptRun *run, long long start_seconds, int start_ms)
     long long end_seconds;
     int end_ms;
 
-    fclose(run->file);
+    if (!run->tally || run->file != run->tally->input)
+        fclose(run->file);
     script_do_close(run);
     wall_clock_read(&end_seconds, &end_ms);
+    int elapsed = script_elapsed_ms(start_seconds, start_ms, end_seconds, end_ms);
+    if (run->checks_passed + run->checks_failed > 0)
+        reader_print("Checks: %d passed, %d failed\r\n", run->checks_passed, run->checks_failed);
     reader_print("\r\n\r\n%s\r\n", "End of script");
-    reader_print("Time: %d ms\n", script_elapsed_ms(start_seconds, start_ms, end_seconds, end_ms));
+    reader_print("Time: %d ms\n", elapsed);
+    if (run->tally) {
+        run->tally->passed = run->checks_passed;
+        run->tally->failed = run->checks_failed;
+        run->tally->elapsed_ms = elapsed;
+    }
     reader_print("\r\n%s Card is ready\r\n", app_prompt);
 }
 
 /* One run of the script at path on the calling thread; the script dialog's
    threads and the command-line runner both come here. */
-int script_run(const char *path) {
+int script_run(const char *path, ScriptTally *tally) {
     const char *name = path ? path : "";
     ScriptRun run;
     long long start_seconds;
@@ -236,9 +317,11 @@ int script_run(const char *path) {
     memset(&run, 0, offsetof(ScriptRun, line));
     script_copy_path(&run, name);
     run.trace = 1;
+    run.tally = tally;
+    run.response_count = -1;
     strcpy(run.log_name, "null");
     reader_print("\r\nLoading script %s ...", run.path);
-    run.file = fopen(run.path, "rt");
+    run.file = tally && tally->input ? tally->input : fopen(run.path, "rt");
     if (!run.file) {
         reader_print("\r\nFile not found");
         reader_print("\r\n\r\n%s Card is ready\r\n", app_prompt);
@@ -253,6 +336,6 @@ int script_run(const char *path) {
 }
 
 DWORD WINAPI script_thread(LPVOID path) {
-    script_run((const char *)path);
+    script_run((const char *)path, NULL);
     return 0;
 }

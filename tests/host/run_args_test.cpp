@@ -33,7 +33,9 @@ TEST(RunArgs, UsageErrors) {
         {"-w", "99999999999999999999", "s.txt"},
         {"-x", "s.txt"},
         {"-cr", "R", "s.txt"},
-        {"-", "s.txt"},
+        {"--junit"},
+        {"--junit", "", "s.txt"},
+        {"--junit", "r.xml"},
         {"-r", "", "s.txt"},
         {"s.txt", ""},
     };
@@ -63,6 +65,11 @@ TEST(RunArgs, AcceptedLines) {
     ASSERT_EQ(parse({"-r", "0", "-r", "1", "--", "-odd.txt"}, &args), 1);
     EXPECT_STREQ(args.reader, "1");
     EXPECT_TRUE(args.first_script == 6 && args.script_count == 1);
+
+    // "-" alone is a script (standard input), wherever it stands.
+    ASSERT_EQ(parse({"--junit", "r.xml", "-", "s.txt"}, &args), 1);
+    EXPECT_STREQ(args.junit, "r.xml");
+    EXPECT_TRUE(args.first_script == 3 && args.script_count == 2);
 }
 
 TEST(RunArgs, ReaderIndex) {

@@ -109,6 +109,10 @@ TEST(ScriptLineClassify, PrefixReachOfEachRow) {
     EXPECT_EQ(script_line_classify("/on"), SCRIPT_LINE_APDU);
     EXPECT_EQ(script_line_classify(" /ON"), SCRIPT_LINE_APDU);
     EXPECT_EQ(script_line_classify("/ "), SCRIPT_LINE_APDU);
+    EXPECT_EQ(script_line_classify("/EXPECT 9000"), SCRIPT_LINE_EXPECT);
+    EXPECT_EQ(script_line_classify("/EXPECTED"), SCRIPT_LINE_EXPECT);
+    EXPECT_EQ(script_line_classify("/EXPEC 9000"), SCRIPT_LINE_APDU);
+    EXPECT_EQ(script_line_classify("/expect 9000"), SCRIPT_LINE_APDU);
 }
 
 TEST(ScriptLineClassify, ShortLinesAreSkippedAndTheRestAreApdus) {

@@ -6,8 +6,10 @@
  */
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "card/card.h"
@@ -37,8 +39,9 @@ class RunnerCard : public testing::Test {
     std::string command(const std::string &arguments) {
         return "\"" + process_own_dir() + "\\vorlane-run.exe\" " + arguments;
     }
-    ChildResult run(const std::string &arguments) {
-        return process_run(command(arguments), scratch_.dir());
+    ChildResult run(const std::string &arguments, const std::string &input = "") {
+        return process_run(command(arguments), scratch_.dir(), 60000,
+                           input.empty() ? "" : std::string(scratch_.dir()) + "\\" + input);
     }
     HANDLE start(const std::string &arguments) {
         started_ = GetTickCount();
@@ -58,6 +61,52 @@ bool card_saw_command(int ms) {
                 return true;
     }
     return false;
+}
+
+/* A report's elements in document order: name, attributes and the depth
+   they open at. Fails the test when a closing tag does not match. */
+struct XmlElement {
+    std::string name;
+    std::map<std::string, std::string> attributes;
+    size_t depth;
+};
+
+std::vector<XmlElement> xml_read(const std::string &xml) {
+    std::vector<XmlElement> elements;
+    std::vector<std::string> open;
+    std::regex tag("<(/?)([A-Za-z]+)((?:\\s+[a-z]+=\"[^\"<]*\")*)\\s*(/?)>"),
+        attribute("([a-z]+)=\"([^\"]*)\"");
+    for (std::sregex_iterator it(xml.begin(), xml.end(), tag), end; it != end; ++it) {
+        const std::smatch &m = *it;
+        if (m[1] == "/") {
+            EXPECT_TRUE(!open.empty() && open.back() == m[2]) << m[2];
+            if (!open.empty())
+                open.pop_back();
+            continue;
+        }
+        XmlElement element{m[2], {}, open.size()};
+        std::string list = m[3];
+        for (std::sregex_iterator a(list.begin(), list.end(), attribute); a != end; ++a)
+            element.attributes[(*a)[1]] = (*a)[2];
+        elements.push_back(element);
+        if (m[4] != "/")
+            open.push_back(m[2]);
+    }
+    EXPECT_TRUE(open.empty()) << xml;
+    return elements;
+}
+
+/* One line per element: "testcase name=... " with the attributes asked for. */
+std::string xml_outline(const std::vector<XmlElement> &elements, const char *keys[], int count) {
+    std::string out;
+    for (const XmlElement &e : elements) {
+        out += std::string(e.depth * 2, ' ') + e.name;
+        for (int i = 0; i < count; i++)
+            if (e.attributes.count(keys[i]))
+                out += std::string(" ") + keys[i] + "=" + e.attributes.at(keys[i]);
+        out += "\n";
+    }
+    return out;
 }
 
 } // namespace
@@ -120,7 +169,7 @@ TEST_F(RunnerCard, ExitStatus) {
         ChildResult usage = run(words);
         EXPECT_EQ(usage.status, 2u) << words;
         EXPECT_EQ(usage.out + usage.err,
-                  "usage: vorlane-run [-r READER] [-w SECONDS] [-c] SCRIPT...\r\n")
+                  "usage: vorlane-run [-r READER] [-w SECONDS] [-c] [--junit FILE] SCRIPT...\r\n")
             << words;
     }
     ASSERT_TRUE(card_remove_and_wait(0));
@@ -135,7 +184,7 @@ TEST_F(RunnerCard, CardPulledMidScript) {
     ASSERT_TRUE(harness_file_write("pull.txt", "00A4040000\n/W 2500\n00B0000010\n00B0000010\n"));
     ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     testcard_log_clear(0);
-    HANDLE process = start("pull.txt");
+    HANDLE process = start("--junit p.xml pull.txt");
     ASSERT_NE(process, (HANDLE)0);
     ASSERT_TRUE(card_saw_command(20000));
     ASSERT_TRUE(testcard_remove(0));
@@ -146,7 +195,13 @@ TEST_F(RunnerCard, CardPulledMidScript) {
               std::string::npos)
         << result.out;
     EXPECT_EQ(script_count(result.out, "00B0000010"), 1);
-    EXPECT_NE(result.err.find("pull.txt"), std::string::npos) << result.err;
+    std::smatch code;
+    ASSERT_TRUE(std::regex_search(
+        result.err, code, std::regex("^pull.txt line 3: (0x8010[0-9A-F]{4} SCARD_[A-Z_]+)\r\n$")))
+        << result.err;
+    std::string report = process_read_file(std::string(scratch_.dir()) + "\\p.xml");
+    EXPECT_NE(report.find("<error message=\"line 3: " + code[1].str() + "\">"), std::string::npos)
+        << report;
 }
 
 /* -w waits for a card put in after the start, and gives up after its time. */
@@ -185,4 +240,66 @@ TEST_F(RunnerCard, ConsoleLines) {
           "003: 00B0000010 9000" + timing + "<1:>",
           "004: 80F00001LengthError= 1\r\n" + timing + "<0:>"})
         EXPECT_TRUE(std::regex_search(result.out, std::regex(line + "\r\n"))) << line << result.out;
+}
+
+/* Checks of every kind: held, failed on the pattern, on the time, before
+   any exchange, unreadable. They print in the pane's text, make the exit
+   status 3 (a missing script makes it 1) and fill the report, the same
+   whether the script is a file or standard input. */
+TEST_F(RunnerCard, ChecksReachOutputStatusAndReport) {
+    ASSERT_TRUE(harness_file_write("checks.txt", "/EXPECT 9000\n"
+                                                 "00A4040000\n"
+                                                 "/EXPECT * 9000\n"
+                                                 "/EXPECT 6F XX 84 00 9000 | 6A82\n"
+                                                 "/EXPECT 6a82 | 6F00 WITHIN 60000\n"
+                                                 "/EXPECT * WITHIN 0\n"
+                                                 "/EXPECT 90 0Z\n"
+                                                 "80F00004\n"
+                                                 "/EXPECT XXXX 9000 WITHIN 60000\r\n"
+                                                 "\x1A/EXPECT 6A82\n"));
+    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
+    ASSERT_TRUE(testcard_delay(0, 30));
+    const std::string failed = "!!! Check failed, line ";
+    const std::string body =
+        " ...\r\n" + failed + "1: nothing sent yet\r\nSending\r\n00A4040000\r\nReceived\r\n" +
+        "6F0284009000\r\n" + failed + "5: expected 6a82 | 6F00, received 6F0284009000\r\n" +
+        failed + "6: expected within 0 ms, took # ms\r\n" + failed +
+        "7: cannot read the check\r\n" +
+        "Sending\r\n80F00004\r\nReceived\r\n00019000\r\nChecks: 3 passed, 4 failed\r\n\r\n\r\n" +
+        "End of script\r\nTime: # ms\r\n\r\nVelmo:> Card is ready\r\n";
+    auto blank = [](const std::string &out) {
+        return std::regex_replace(out, std::regex("(took|Time:) [0-9]+ ms"), "$1 # ms");
+    };
+    ChildResult piped = run("-", "checks.txt");
+    EXPECT_EQ(piped.status, 3u) << piped.err;
+    EXPECT_EQ(blank(piped.out), "\r\nLoading script -" + body);
+    std::smatch took;
+    ASSERT_TRUE(std::regex_search(piped.out, took, std::regex("took ([0-9]+) ms")));
+    EXPECT_GT(atoi(took[1].str().c_str()), 0);
+
+    ChildResult result = run("--junit r.xml checks.txt missing.txt");
+    EXPECT_EQ(result.status, 1u) << result.err;
+    const std::string head = "\r\nLoading script checks.txt";
+    EXPECT_EQ(blank(result.out).substr(0, head.size() + body.size()), head + body);
+    EXPECT_FALSE(harness_file_exists("r.xml.tmp"));
+    const char *keys[] = {"name", "tests", "failures", "errors", "message"};
+    std::string outline = xml_outline(xml_read(process_read_file("r.xml")), keys, 5);
+    EXPECT_EQ(std::regex_replace(outline, std::regex("took [0-9]+ ms"), "took # ms"),
+              "testsuites\n"
+              "  testsuite name=checks.txt tests=7 failures=4 errors=0\n"
+              "    testcase name=line 1: /EXPECT 9000\n"
+              "      failure message=Check failed, line 1: nothing sent yet\n"
+              "    testcase name=line 3: /EXPECT * 9000\n"
+              "    testcase name=line 4: /EXPECT 6F XX 84 00 9000 | 6A82\n"
+              "    testcase name=line 5: /EXPECT 6a82 | 6F00 WITHIN 60000\n"
+              "      failure message=Check failed, line 5: expected 6a82 | 6F00, received "
+              "6F0284009000\n"
+              "    testcase name=line 6: /EXPECT * WITHIN 0\n"
+              "      failure message=Check failed, line 6: expected within 0 ms, took # ms\n"
+              "    testcase name=line 7: /EXPECT 90 0Z\n"
+              "      failure message=Check failed, line 7: cannot read the check\n"
+              "    testcase name=line 9: /EXPECT XXXX 9000 WITHIN 60000\n"
+              "  testsuite name=missing.txt tests=1 failures=0 errors=1\n"
+              "    testcase name=run\n"
+              "      error message=cannot open the script\n");
 }

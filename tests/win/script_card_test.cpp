@@ -8,7 +8,9 @@
 
 #include <string.h>
 
+#include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -342,4 +344,36 @@ TEST_F(ScriptCard, LogWritesThatFailAreToldOnceAndTheRunGoesOn) {
     text = run_text("/OFF\n/OPEN Z:\\dev\\full\n00A4040000\n");
     EXPECT_EQ(text, loading() + "Logging data in file Z:\\dev\\full\r\n" +
                         "!!! Error While Writing Z:\\dev\\full\r\n" + script_end_text());
+}
+
+/* Checks in a script run from the Script dialog, on a T=0 card: they judge
+   the final response of a chain and the time summed over it, and a run a
+   failed exchange ends still counts them. */
+TEST_F(ScriptCard, DialogRunChecksTheFinalResponseOfAChain) {
+    ready(true);
+    ASSERT_TRUE(testcard_delay(0, 100));
+    ASSERT_TRUE(harness_file_write("script.txt", "/T=0\n/OFF\n00A4040005A000000003\n"
+                                                 "/EXPECT 6F07 8405 A000000003 9000 | 61XX\n"
+                                                 "/EXPECT * WITHIN 150\n/EXPECT 61 09\n   \n"
+                                                 "/EXPECT 9000\n"));
+    std::thread helper([] {
+        HWND dialog = harness_find_window("Execute a Script", 5000);
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCRIPT_EXEC, BN_CLICKED),
+                     (LPARAM)GetDlgItem(dialog, IDC_SCRIPT_EXEC));
+    });
+    SendMessageA(app.frame_window, WM_COMMAND, IDM_SCRIPT_EXEC, 0);
+    helper.join();
+    ASSERT_TRUE(harness_scripts_wait(30000));
+    std::string text = script_pane_text();
+    std::smatch took;
+    ASSERT_TRUE(std::regex_search(
+        text, took, std::regex("line 5: expected within 150 ms, took ([0-9]+) ms\r\n")))
+        << text;
+    EXPECT_GE(atoi(took[1].str().c_str()), 190);
+    EXPECT_EQ(std::regex_replace(text, std::regex("took [0-9]+ ms"), "took # ms"),
+              "\r\nLoading script script.txt ...\r\n!!! Check failed, line 5: expected within 150 "
+              "ms, took # ms\r\n!!! Check failed, line 6: expected 61 09, received "
+              "6F078405A0000000039000\r\n\r\nReader is busy, try later...\r\nChecks: 1 passed, 2 "
+              "failed\r\n" +
+                  script_end_text());
 }

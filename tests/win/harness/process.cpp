@@ -39,20 +39,32 @@ static HANDLE process_output_file(const std::string &name) {
                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
+static HANDLE process_input_file(const std::string &name) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    if (name.empty())
+        return NULL;
+    return CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
 /* Starts command_line in dir, output to files named after tag; 0 on failure. */
-HANDLE process_start(const std::string &command_line, const std::string &dir, const char *tag) {
+HANDLE process_start(const std::string &command_line, const std::string &dir, const char *tag,
+                     const std::string &input) {
     STARTUPINFOA startup = {};
     PROCESS_INFORMATION info = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = process_output_file(process_temp_name(tag, ".out"));
     startup.hStdError = process_output_file(process_temp_name(tag, ".err"));
+    startup.hStdInput = process_input_file(input);
     std::vector<char> line(command_line.begin(), command_line.end());
     line.push_back(0);
     BOOL started =
         CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, dir.c_str(), &startup, &info);
     CloseHandle(startup.hStdOutput);
     CloseHandle(startup.hStdError);
+    if (startup.hStdInput)
+        CloseHandle(startup.hStdInput);
     if (!started)
         return 0;
     CloseHandle(info.hThread);
@@ -76,9 +88,10 @@ ChildResult process_finish(HANDLE process, DWORD started, int ms, const char *ta
     return result;
 }
 
-ChildResult process_run(const std::string &command_line, const std::string &dir, int ms) {
+ChildResult process_run(const std::string &command_line, const std::string &dir, int ms,
+                        const std::string &input) {
     DWORD started = GetTickCount();
-    HANDLE process = process_start(command_line, dir, "vorlane_child");
+    HANDLE process = process_start(command_line, dir, "vorlane_child", input);
     return process ? process_finish(process, started, ms, "vorlane_child") : ChildResult();
 }
 
