@@ -39,14 +39,6 @@ static HANDLE process_output_file(const std::string &name) {
                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
-static HANDLE process_input_file(const std::string &name) {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    if (name.empty())
-        return NULL;
-    return CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, NULL);
-}
-
 /* Starts command_line in dir, output to files named after tag; 0 on failure. */
 HANDLE process_start(const std::string &command_line, const std::string &dir, const char *tag,
                      const std::string &input) {
@@ -56,7 +48,10 @@ HANDLE process_start(const std::string &command_line, const std::string &dir, co
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = process_output_file(process_temp_name(tag, ".out"));
     startup.hStdError = process_output_file(process_temp_name(tag, ".err"));
-    startup.hStdInput = process_input_file(input);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    if (!input.empty())
+        startup.hStdInput = CreateFileA(input.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     std::vector<char> line(command_line.begin(), command_line.end());
     line.push_back(0);
     BOOL started =
