@@ -150,6 +150,7 @@ struct AppState {
     int card_atr_len;                             /* guarded by card_lock */
     int card_quiet_retry;                         /* 1: renewing a dead context; card_lock */
     volatile LONG card_drop_pending; /* 1: a closed window's drop waits for card_lock */
+    volatile LONG card_tick_missed;  /* 1: a tick found card_lock taken */
 
     /* --- APDU exchange (card/card_transmit.cpp). xfer_counter is guarded by
        card_lock; total and statistics by xfer_lock. --- */

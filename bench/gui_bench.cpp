@@ -17,10 +17,8 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <windows.h>
@@ -90,29 +88,6 @@ static void bench_read_ratio(int rounds) {
            ratios.front(), ratios.back(), rounds);
 }
 
-/* The longest the GUI thread took to answer the reader pane while gui ran. */
-static DWORD bench_worst_answer(const std::function<void()> &gui) {
-    std::atomic<bool> done(false), ended(false);
-    std::atomic<DWORD> worst(0);
-    HWND edit = app.panes[PANE_READER].edit;
-    std::thread probe([&] {
-        while (!done) {
-            DWORD start = GetTickCount();
-            DWORD_PTR length = 0;
-            SendMessageTimeoutA(edit, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 120000, &length);
-            worst = std::max(worst.load(), GetTickCount() - start);
-            Sleep(5);
-        }
-        ended = true;
-    });
-    gui();
-    done = true;
-    while (!ended) /* the probe's last question still wants an answer */
-        harness_pump_once();
-    probe.join();
-    return worst;
-}
-
 static void bench_worst_waits(int delay_ms, const std::string &script) {
     struct Case {
         const char *name;
@@ -152,7 +127,7 @@ static void bench_worst_waits(int delay_ms, const std::string &script) {
     testcard_delay(0, delay_ms);
     for (const Case &c : cases) {
         double start = bench_now_us();
-        DWORD worst = bench_worst_answer(c.gui);
+        DWORD worst = harness_worst_answer_ms(app.panes[PANE_READER].edit, c.gui);
         printf("  %-16s APDU of %d ms: took %.0f ms, GUI's worst answer %lu ms\n", c.name, delay_ms,
                (bench_now_us() - start) / 1000, (unsigned long)worst);
     }

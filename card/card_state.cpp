@@ -244,16 +244,24 @@ static void card_drop_pending_run(void) {
         card_drop_locked();
 }
 
+/* A tick skipped during the exchange is made up at once, so that a card
+   taken out meanwhile is seen as soon as the exchange ends. */
 void card_unlock(void) {
     card_drop_pending_run();
     LeaveCriticalSection(&app.card_lock);
+    HWND window = app.panes[PANE_READER].window;
+    if (InterlockedExchange(&app.card_tick_missed, 0) && window)
+        PostMessageA(window, WM_TIMER, CARD_TIMER_ID, 0);
 }
 
 void card_tick(void) {
     CardLines lines;
 
-    if (!TryEnterCriticalSection(&app.card_lock))
-        return; /* an exchange is in flight: this step waits for the next tick */
+    if (!TryEnterCriticalSection(&app.card_lock)) {
+        /* An exchange is in flight: its end makes up this step. */
+        InterlockedExchange(&app.card_tick_missed, 1);
+        return;
+    }
     lines.used = 0;
     lines.start_script = 0;
     card_drop_pending_run(); /* a new window starts from a fresh context */

@@ -5,10 +5,8 @@
  */
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/app_state.h"
@@ -31,30 +29,6 @@ class ResponsiveCard : public testing::Test {
         dialog_card_close();
     }
 };
-
-/* Runs `gui` on this thread while a second thread keeps asking the reader
-   pane for its length; returns the longest the GUI thread took to answer. */
-static DWORD worst_answer_ms(const std::function<void()> &gui) {
-    std::atomic<bool> done(false), ended(false);
-    DWORD worst = 0;
-    HWND edit = app.panes[PANE_READER].edit;
-    std::thread probe([&] {
-        while (!done) {
-            DWORD start = GetTickCount();
-            DWORD_PTR length = 0;
-            SendMessageTimeoutA(edit, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 10000, &length);
-            worst = std::max(worst, GetTickCount() - start);
-            Sleep(10);
-        }
-        ended = true;
-    });
-    gui();
-    done = true;
-    while (!ended) /* the probe's last question still wants an answer */
-        harness_pump_once();
-    probe.join();
-    return worst;
-}
 
 TEST_F(ResponsiveCard, GuiAnswersDuringASlowScriptSendAndRead) {
     const int delay = 1500;
@@ -93,7 +67,7 @@ TEST_F(ResponsiveCard, GuiAnswersDuringASlowScriptSendAndRead) {
         testcard_log_clear(0);
         ASSERT_TRUE(testcard_delay(0, delay));
         DWORD start = GetTickCount();
-        DWORD worst = worst_answer_ms(c.gui);
+        DWORD worst = harness_worst_answer_ms(app.panes[PANE_READER].edit, c.gui);
         DWORD took = GetTickCount() - start;
         testcard_delay(0, 0);
         EXPECT_GE(took, (DWORD)delay - 100) << c.name << ": the card was not slow";
@@ -101,6 +75,18 @@ TEST_F(ResponsiveCard, GuiAnswersDuringASlowScriptSendAndRead) {
         EXPECT_EQ(card_count(card_reader_lines(), c.shown), 1) << c.name;
         EXPECT_EQ(dialog_card_commands().size(), 1u) << c.name;
     }
+    /* The reader window closed mid-exchange goes at once; the card and the
+       context are dropped once the exchange has ended. */
+    ASSERT_TRUE(testcard_delay(0, delay));
+    start_script(script.c_str());
+    harness_pump(300);
+    DWORD start = GetTickCount();
+    SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_READER].window, 0);
+    EXPECT_LT(GetTickCount() - start, 400u);
+    EXPECT_EQ(app.card_drop_pending, 1);
+    ASSERT_TRUE(harness_scripts_wait(20000));
+    EXPECT_EQ(app.card_drop_pending, 0);
+    EXPECT_EQ(app.card_state, CARD_NO_CONTEXT);
 }
 
 /* READ AND SAVE of ten slow chunks, stopped by QUIT or the close box during
