@@ -1,7 +1,7 @@
 /*
  * responsive_card_test.cpp: the GUI thread keeps answering while the test
  * card is slow (a script's exchange, a Command dialog SEND, a memory READ),
- * and QUIT or the close box stops a READ after its chunk in flight.
+ * and QUIT, Esc or the close box stop a READ after its chunk in flight.
  */
 #include <gtest/gtest.h>
 
@@ -30,6 +30,15 @@ class ResponsiveCard : public testing::Test {
     }
 };
 
+/* Opens a dialog on this thread; its driver types one field and clicks. */
+static void click_in_dialog(const char *name, const char *title, DLGPROC proc, int field,
+                            const char *text, int button) {
+    dialog_drive(name, title, proc, [&](HWND dialog) {
+        dialog_set(dialog, field, text);
+        dialog_click(dialog, button);
+    });
+}
+
 TEST_F(ResponsiveCard, GuiAnswersDuringASlowScriptSendAndRead) {
     const int delay = 1500;
     std::string script = harness_temp_path("vorlane_slow.txt");
@@ -47,18 +56,14 @@ TEST_F(ResponsiveCard, GuiAnswersDuringASlowScriptSendAndRead) {
          "End of script"},
         {"SEND",
          [] {
-             dialog_drive(RES_DIALOG_COMMAND, "Command", command_dialog_proc, [](HWND dialog) {
-                 dialog_set(dialog, IDC_CMD_DATA, "00B0000002");
-                 dialog_click(dialog, IDC_CMD_SEND);
-             });
+             click_in_dialog(RES_DIALOG_COMMAND, "Command", command_dialog_proc, IDC_CMD_DATA,
+                             "00B0000002", IDC_CMD_SEND);
          },
          "Reader Status: 0"},
         {"READ",
          [] {
-             dialog_drive(RES_DIALOG_READ, "Read", memory_read_dialog_proc, [](HWND dialog) {
-                 dialog_set(dialog, IDC_READ_SIZE, "4");
-                 dialog_click(dialog, IDC_READ_READ);
-             });
+             click_in_dialog(RES_DIALOG_READ, "Read", memory_read_dialog_proc, IDC_READ_SIZE, "4",
+                             IDC_READ_READ);
          },
          "00 00 00 00 ...."},
     };
@@ -89,7 +94,7 @@ TEST_F(ResponsiveCard, GuiAnswersDuringASlowScriptSendAndRead) {
     EXPECT_EQ(app.card_state, CARD_NO_CONTEXT);
 }
 
-/* READ AND SAVE of ten slow chunks, stopped by QUIT or the close box during
+/* READ AND SAVE of ten slow chunks, stopped by QUIT, Esc or the close box during
    the second: no further chunk is asked for, the pane ends the read as
    usual and the dump holds exactly the chunks shown. */
 TEST_F(ResponsiveCard, QuitStopsAReadAfterTheChunkInFlight) {
@@ -99,10 +104,12 @@ TEST_F(ResponsiveCard, QuitStopsAReadAfterTheChunkInFlight) {
     ASSERT_TRUE(testcard_memory_set(0, 0, memory));
     struct Case {
         const char *name;
+        int to_item; /* the dialog's control that gets the message, 0 for the dialog */
         UINT message;
         WPARAM wparam;
-    } cases[] = {{"QUIT", WM_COMMAND, MAKEWPARAM(IDC_READ_QUIT, BN_CLICKED)},
-                 {"close box", WM_CLOSE, 0}};
+    } cases[] = {{"QUIT", 0, WM_COMMAND, MAKEWPARAM(IDC_READ_QUIT, BN_CLICKED)},
+                 {"Esc", IDC_READ_QUIT, WM_KEYDOWN, VK_ESCAPE},
+                 {"close box", 0, WM_CLOSE, 0}};
     for (const Case &c : cases) {
         harness_pane_clear(app.panes[PANE_READER].edit, PANE_READER);
         testcard_log_clear(0);
@@ -115,7 +122,7 @@ TEST_F(ResponsiveCard, QuitStopsAReadAfterTheChunkInFlight) {
             dialog_click_posted(d, IDC_READ_SAVE);
             file_dialog_answer("Dumping card content in a file", dump);
             Sleep(600); /* the second chunk is in flight */
-            PostMessageA(d, c.message, c.wparam, 0);
+            PostMessageA(c.to_item ? GetDlgItem(d, c.to_item) : d, c.message, c.wparam, 0);
             gone = dialog_wait_gone(d, 5000);
         }));
         EXPECT_TRUE(gone) << c.name;
