@@ -14,10 +14,11 @@
  * output follows them.
  *
  * The GUI thread never waits for card_lock: one APDU may take a minute. A
- * tick that finds the lock taken skips its step (the next tick does it),
- * and a window closed during an exchange leaves the drop of its card and
- * context pending; whoever takes or leaves card_lock next does it
- * (card_unlock), and start-up waits for it before the program ends.
+ * tick that finds the lock taken skips its step, which the end of the
+ * exchange makes up, and a window closed during an exchange leaves the
+ * drop of its card and context pending; whoever takes or leaves card_lock
+ * next does it (card_unlock), and start-up waits for it before the program
+ * ends.
  */
 #include "card/card.h"
 
@@ -262,6 +263,7 @@ void card_tick(void) {
         InterlockedExchange(&app.card_tick_missed, 1);
         return;
     }
+    InterlockedExchange(&app.card_tick_missed, 0); /* this step is the one made up */
     lines.used = 0;
     lines.start_script = 0;
     card_drop_pending_run(); /* a new window starts from a fresh context */
