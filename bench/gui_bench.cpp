@@ -105,7 +105,8 @@ static void bench_worst_waits(int delay_ms, const std::string &script) {
                      SOCKET s = INVALID_SOCKET; /* the server may still be starting */
                      for (int i = 0; i < 200 && s == INVALID_SOCKET; i++, Sleep(10))
                          s = net_client_connect(app.net_port);
-                     net_client_send(s, net_request("00B0000004"));
+                     net_client_send(s, net_request("D0"
+                                                    "00B0000004")); /* D0: an APDU */
                      net_client_reply(s, 120000);
                      closesocket(s);
                  },
