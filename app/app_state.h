@@ -149,6 +149,8 @@ struct AppState {
     unsigned char card_atr[CARD_ATR_SIZE];        /* last ATR read; guarded by card_lock */
     int card_atr_len;                             /* guarded by card_lock */
     int card_quiet_retry;                         /* 1: renewing a dead context; card_lock */
+    volatile LONG card_drop_pending; /* 1: a closed window's drop waits for card_lock */
+    volatile LONG card_tick_missed;  /* 1: a tick found card_lock taken */
 
     /* --- APDU exchange (card/card_transmit.cpp). xfer_counter is guarded by
        card_lock; total and statistics by xfer_lock. --- */
@@ -163,14 +165,16 @@ struct AppState {
     int atr_count;
     volatile LONG atr_index; /* record of the last ATR read, -1 for none */
 
-    /* --- Command dialog (dialogs/command_dialog.cpp). GUI thread only. --- */
+    /* --- Command dialog (dialogs/command_dialog.cpp). GUI thread; apdu_buffer
+       also the dialog's worker while its exchange runs. --- */
     char apdu_comment[APDU_TEXT_SIZE];         /* stored comment, up to 1023 characters */
     char apdu_text[APDU_TEXT_SIZE];            /* stored APDU text, up to 1023 characters */
     char apdu_file_path[PATH_SIZE];            /* APDU file last chosen; proposed next time */
     unsigned char apdu_buffer[APDU_TEXT_SIZE]; /* command bytes, then the response (>= 512) */
     int apdu_length;                           /* bytes of the last sound command */
 
-    /* --- Memory and tag dialogs (dialogs/memory_dialogs.cpp). GUI thread only. --- */
+    /* --- Memory and tag dialogs (dialogs/memory_dialogs.cpp). GUI thread,
+       or the dialog's worker while its exchanges run. --- */
     unsigned memory_write_address; /* start address; low 16 bits used; 0 at each opening */
     unsigned tag_write_address;
     unsigned memory_read_address;
@@ -183,6 +187,12 @@ struct AppState {
     char tag_dump_path[PATH_SIZE];
     FILE *memory_dump_file; /* open only during one READ and SAVE, else 0 */
     FILE *tag_dump_file;
+
+    /* --- Dialog exchanges (dialogs/dlg_work.cpp). One at a time, since
+       the dialogs are modal. --- */
+    volatile LONG dialog_work_busy; /* a dialog's exchanges run on its worker; GUI thread */
+    volatile LONG dialog_work_stop; /* QUIT asked the worker to stop after its chunk */
+    int dialog_work_close;          /* the dialog closes once the work ends; GUI thread */
 
     /* --- Script engine (script/). script_file_name is GUI-thread only;
        script_name is written by each run as it starts and read by

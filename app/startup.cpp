@@ -102,6 +102,7 @@ int app_run(HINSTANCE instance, const char *command_line, int show) {
     int code = app_message_loop();
     if (app.network_server_enabled)
         net_server_stop(1);
+    card_drop_wait(); /* a reader window closed during an exchange */
     /* A script run may outlive the frame; its lock must outlive it too. */
     if (script_runs_wait(0))
         DeleteCriticalSection(&app.card_lock);

@@ -107,7 +107,7 @@ int card_print_parameters(SCARDHANDLE handle) {
 
     EnterCriticalSection(&app.card_lock);
     card_parameters_text(handle, text, sizeof text);
-    LeaveCriticalSection(&app.card_lock);
+    card_unlock();
     reader_print("%s", text);
     return 0;
 }

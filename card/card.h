@@ -22,6 +22,9 @@ INT_PTR CALLBACK reader_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
 void card_tick(void);
 int card_reset(char *text);
 int card_get_atr(unsigned char *atr); /* atr holds CARD_ATR_SIZE bytes */
+/* Shutdown, GUI thread: if a closed window's drop is still pending, waits
+   for the exchange in flight (card_lock) and does the drop. */
+void card_drop_wait(void);
 
 /* Exports from card/card_transmit.cpp */
 int card_transmit(unsigned char *buffer, int length, int *error);

@@ -27,7 +27,10 @@ int card_parameters_text(SCARDHANDLE handle, char *text, int size);
 void reader_choose(void);
 
 /* Exports from card/card_state.cpp */
-/* The reader window closes: drops the connection and the context. */
+/* The reader window closes (GUI thread, never waits): drops the connection
+   and the context now, or when the exchange in flight leaves card_lock. */
 void card_close(void);
+/* Leaves card_lock (which the caller holds), doing a pending drop first. */
+void card_unlock(void);
 
 #endif

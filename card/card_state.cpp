@@ -7,11 +7,18 @@
  * 4 reading the ATR, 5 card ready, 6 card gone, 99 connection dropped.
  *
  * Design: each step runs inside card_lock, which also serialises every
- * exchange and reset. Printing from a worker waits for the GUI thread, and
- * the GUI thread takes card_lock on every tick, so no path prints while it
- * holds the lock: the lines a step produces are collected in a CardLines
- * on the stack and printed, in order, once the lock is left. The card's
- * script is started after those lines, so its own output follows them.
+ * exchange and reset. Printing from a worker waits for the GUI thread, so
+ * no path prints while it holds the lock: the lines a step produces are
+ * collected in a CardLines on the stack and printed, in order, once the
+ * lock is left. The card's script is started after those lines, so its own
+ * output follows them.
+ *
+ * The GUI thread never waits for card_lock: one APDU may take a minute. A
+ * tick that finds the lock taken skips its step, which the end of the
+ * exchange makes up, and a window closed during an exchange leaves the
+ * drop of its card and context pending; whoever takes or leaves card_lock
+ * next does it (card_unlock), and start-up waits for it before the program
+ * ends.
  */
 #include "card/card.h"
 
@@ -208,14 +215,60 @@ static void card_step(CardLines *lines) {
     }
 }
 
+/* Under card_lock: every state that holds a card handle disconnects it, and
+   every state that holds a context releases it, so a window closed at any
+   point leaves nothing open behind it. */
+static void card_drop_locked(void) {
+    switch (app.card_state) {
+        case CARD_CONNECTED:
+        case CARD_READING_ATR:
+        case CARD_READY:
+        case CARD_GONE:
+            pcsc_disconnect(app.card_handle);
+            pcsc_release(app.sc_context);
+            break;
+        case CARD_CONTEXT:
+        case CARD_WAITING:
+        case CARD_DROPPED: pcsc_release(app.sc_context); break;
+        default: break;
+    }
+    app.card_handle = 0;
+    app.sc_context = 0;
+    app.card_state = CARD_NO_CONTEXT;
+    app.card_quiet_retry = 0;
+}
+
+/* Under card_lock: the drop a closed window left behind, if any. Only one
+   holder of the lock can take the flag, so the drop is done once. */
+static void card_drop_pending_run(void) {
+    if (InterlockedExchange(&app.card_drop_pending, 0))
+        card_drop_locked();
+}
+
+/* A tick skipped during the exchange is made up at once, so that a card
+   taken out meanwhile is seen as soon as the exchange ends. */
+void card_unlock(void) {
+    card_drop_pending_run();
+    LeaveCriticalSection(&app.card_lock);
+    HWND window = app.panes[PANE_READER].window;
+    if (InterlockedExchange(&app.card_tick_missed, 0) && window)
+        PostMessageA(window, WM_TIMER, CARD_TIMER_ID, 0);
+}
+
 void card_tick(void) {
     CardLines lines;
 
+    if (!TryEnterCriticalSection(&app.card_lock)) {
+        /* An exchange is in flight: its end makes up this step. */
+        InterlockedExchange(&app.card_tick_missed, 1);
+        return;
+    }
+    InterlockedExchange(&app.card_tick_missed, 0); /* this step is the one made up */
     lines.used = 0;
     lines.start_script = 0;
-    EnterCriticalSection(&app.card_lock);
+    card_drop_pending_run(); /* a new window starts from a fresh context */
     card_step(&lines);
-    LeaveCriticalSection(&app.card_lock);
+    card_unlock();
     card_lines_finish(&lines);
 }
 
@@ -248,7 +301,7 @@ int card_reset(char *text) {
     EnterCriticalSection(&app.card_lock);
     if (app.card_state == CARD_READY)
         length = card_reset_locked(text, &lines);
-    LeaveCriticalSection(&app.card_lock);
+    card_unlock();
     card_lines_finish(&lines);
     return length;
 }
@@ -265,31 +318,24 @@ int card_get_atr(unsigned char *atr) {
     int length = app.card_atr_len;
     if (length > 0)
         memcpy(atr, app.card_atr, (size_t)(length < CARD_ATR_SIZE ? length : CARD_ATR_SIZE));
-    LeaveCriticalSection(&app.card_lock);
+    card_unlock();
     return length;
 }
 
-/* Every state that holds a card handle disconnects it, and every state that
-   holds a context releases it, so a window closed at any point leaves
-   nothing open behind it. */
+/* The window closes. With the lock free the drop is done now; during an
+   exchange it is left pending for the lock's holder, and the lock is tried
+   once more in case the holder left before it could see the flag. */
 void card_close(void) {
+    InterlockedExchange(&app.card_drop_pending, 1);
+    if (TryEnterCriticalSection(&app.card_lock))
+        card_unlock();
+}
+
+/* Start-up, after the message loop: waits for the exchange in flight, if a
+   drop is still pending, and lets the drop happen. */
+void card_drop_wait(void) {
+    if (!app.card_lock_ready || !app.card_drop_pending)
+        return;
     EnterCriticalSection(&app.card_lock);
-    switch (app.card_state) {
-        case CARD_CONNECTED:
-        case CARD_READING_ATR:
-        case CARD_READY:
-        case CARD_GONE:
-            pcsc_disconnect(app.card_handle);
-            pcsc_release(app.sc_context);
-            break;
-        case CARD_CONTEXT:
-        case CARD_WAITING:
-        case CARD_DROPPED: pcsc_release(app.sc_context); break;
-        default: break;
-    }
-    app.card_handle = 0;
-    app.sc_context = 0;
-    app.card_state = CARD_NO_CONTEXT;
-    app.card_quiet_retry = 0;
-    LeaveCriticalSection(&app.card_lock);
+    card_unlock();
 }

@@ -17,6 +17,7 @@
 
 #include "app/app.h"
 #include "app/app_state.h"
+#include "card/card_local.h"
 #include "card/pcsc.h"
 #include "card/xfer_line.h"
 #include "console/console.h"
@@ -129,7 +130,7 @@ int card_transmit_timed(unsigned char *buffer, int length, int *error, int *elap
     call.new_script = xfer_script_starts(&call);
     if (valid && app.card_state == CARD_READY)
         xfer_exchange(&call, buffer, length);
-    LeaveCriticalSection(&app.card_lock);
+    card_unlock();
 
     if (call.new_script)
         console_print("\r\nScript: %s\r\n\r\n", call.script);

@@ -18,8 +18,11 @@
  * lines takes milliseconds to re-measure even when hidden), so that the
  * GUI thread spends at most about a fifth of its time on the display.
  *
- * A print on the GUI thread first drains the queue and then shows its own
- * text at once, so GUI output keeps its place. Closing a pane's window
+ * Prints on the GUI thread join the same queue, so every print into a pane
+ * keeps its place whichever thread made it, and a burst of GUI output costs
+ * one update too; the GUI thread never waits on a full queue, it drains it
+ * itself. Only without a frame to post to is GUI text shown at once.
+ * Closing a pane's window
  * drops what is queued and frees waiting writers, as a print to a closed
  * pane is dropped. Callers still must not print while holding card_lock:
  * a full queue waits for the GUI thread.
@@ -269,9 +272,9 @@ DWORD pane_wait_thread(HANDLE thread) {
     return result;
 }
 
-/* Any thread but the GUI thread: one record into the queue, waiting for room
-   if needed. Returns 0 (and queues nothing) when the pane has no window or
-   no frame is there to show it. */
+/* One record into the queue, waiting for room if needed (the GUI thread
+   makes the room itself). Returns 0 (and queues nothing) when the pane has
+   no window or no frame is there to show it. */
 static int pane_queue_text(int pane, const char *text, int length) {
     PaneState *p = &app.panes[pane];
     CRITICAL_SECTION *lock = &app.pane_queue_lock[pane];
@@ -282,6 +285,13 @@ static int pane_queue_text(int pane, const char *text, int length) {
     EnterCriticalSection(lock);
     while (p->edit && app.frame_window && p->queue_fill > 0 &&
            p->queue_fill + need > p->queue_limit) {
+        if (pane_on_gui_thread()) { /* it cannot wait for itself */
+            LeaveCriticalSection(lock);
+            pane_drain_timer_stop(pane);
+            pane_drain(pane);
+            EnterCriticalSection(lock);
+            continue;
+        }
         /* Full: ask for a drain again now and then, so that a request lost
            or held back by the pacing cannot leave this writer waiting. */
         if (!SleepConditionVariableCS(&app.pane_queue_space[pane], lock, PANE_FULL_RETRY_MS) &&
@@ -306,8 +316,8 @@ static int pane_queue_text(int pane, const char *text, int length) {
     return queued ? length : 0;
 }
 
-/* GUI thread: what is queued first, then this text at once, copied into the
-   pane's format buffer (the line discipline writes into it). */
+/* GUI thread without a frame: what is queued first, then this text at once,
+   copied into the pane's format buffer (the line discipline writes into it). */
 static int pane_show_now(int pane, const char *text, int length) {
     PaneState *p = &app.panes[pane];
 
@@ -326,7 +336,7 @@ int pane_print_text(int pane, const char *text, int length) {
         return 0;
     if (length > PANE_FORMAT_SIZE - 1)
         length = PANE_FORMAT_SIZE - 1;
-    if (pane_on_gui_thread())
+    if (pane_on_gui_thread() && !app.frame_window)
         return pane_show_now(pane, text, length);
     return pane_queue_text(pane, text, length);
 }

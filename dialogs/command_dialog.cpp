@@ -65,12 +65,22 @@ static void command_print_received(const unsigned char *bytes, int count, int st
     reader_print("%s Card is ready\r\n", app_prompt);
 }
 
+/* The exchange of a SEND, on the dialog's worker */
+struct CommandExchange {
+    int received;
+    int status;
+};
+
+static void command_exchange(void *arg) {
+    CommandExchange *exchange = (CommandExchange *)arg;
+    exchange->received = card_transmit(app.apdu_buffer, app.apdu_length, &exchange->status);
+}
+
 /* SEND and SEND AND QUIT: store the fields, and send the text unless a pair
    of it is not hexadecimal (then nothing is sent or printed). */
 static void command_send(HWND dialog) {
+    CommandExchange exchange = {0, 0};
     int count = 0;
-    int status = 0;
-    int received;
 
     GetDlgItemTextA(dialog, IDC_CMD_COMMENT, app.apdu_comment, sizeof app.apdu_comment);
     GetDlgItemTextA(dialog, IDC_CMD_DATA, app.apdu_text, sizeof app.apdu_text);
@@ -79,12 +89,12 @@ static void command_send(HWND dialog) {
     app.apdu_length = count;
     dlg_item_printf(dialog, IDC_CMD_COUNT, "%d", app.apdu_length);
     command_print_sending(app.apdu_buffer, app.apdu_length);
-    received = card_transmit(app.apdu_buffer, app.apdu_length, &status);
-    if (received < 0) {
+    dlg_work_run(dialog, IDC_CMD_CANCEL, command_exchange, &exchange);
+    if (exchange.received < 0)
         reader_print("Reader is busy, try later...\r\n");
-        return;
-    }
-    command_print_received(app.apdu_buffer, received, status);
+    else
+        command_print_received(app.apdu_buffer, exchange.received, exchange.status);
+    dlg_work_end(dialog);
 }
 
 static void command_new(HWND dialog) {
@@ -200,6 +210,8 @@ static void command_read(HWND dialog) {
 }
 
 static INT_PTR command_on_command(HWND dialog, int id) {
+    if (dlg_work_command(id, IDC_CMD_CANCEL))
+        return TRUE; /* a SEND is in flight */
     switch (id) {
         case IDC_CMD_SEND: command_send(dialog); return TRUE;
         case IDC_CMD_SEND_QUIT:

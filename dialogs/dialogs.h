@@ -11,6 +11,20 @@ int dlg_item_printf(HWND dialog, int id, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 int dlg_item_scanf(HWND dialog, int id, const char *format, void *out);
 
+/* Exports from dialogs/dlg_work.cpp: a dialog's exchanges on a worker */
+/* GUI thread, in a dialog's handler: runs work(arg) on a worker thread and
+   returns when it has ended, dispatching this thread's messages meanwhile
+   (the dialog's keys included); the dialog's enabled buttons but keep_id
+   are greyed until then. Without a thread the work runs here. */
+void dlg_work_run(HWND dialog, int keep_id, void (*work)(void *arg), void *arg);
+/* GUI thread, a dialog's command while a work runs: 1 when it is consumed
+   (quit_id asks the work to stop and the dialog to close afterwards). */
+int dlg_work_command(int id, int quit_id);
+/* The worker, between chunks: 1 once QUIT asked it to stop. */
+int dlg_work_stopping(void);
+/* GUI thread, at the end of the handler: closes the dialog if QUIT came. */
+void dlg_work_end(HWND dialog);
+
 /* Exports from dialogs/command_dialog.cpp */
 INT_PTR CALLBACK command_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 

@@ -122,11 +122,23 @@ static void memory_write_chunks(const MemoryVariant *variant, const unsigned cha
         n -= chunk;
         position += chunk;
         a = (a + (unsigned)chunk) & 0xFFFF;
-        if (!written)
+        if (!written || dlg_work_stopping())
             break;
     }
     reader_print("%ld bytes written\r\n", total);
     *variant->address = a;
+}
+
+/* A WRITE's chunks, on the dialog's worker */
+struct MemoryWriteWork {
+    const MemoryVariant *variant;
+    const unsigned char *data;
+    long n;
+};
+
+static void memory_write_work(void *arg) {
+    const MemoryWriteWork *work = (const MemoryWriteWork *)arg;
+    memory_write_chunks(work->variant, work->data, work->n);
 }
 
 static void memory_write(HWND dialog, const MemoryVariant *variant) {
@@ -140,10 +152,12 @@ static void memory_write(HWND dialog, const MemoryVariant *variant) {
     data = memory_file_load(path, &n);
     if (!data)
         return;
-    memory_write_chunks(variant, data, n);
+    MemoryWriteWork work = {variant, data, n};
+    dlg_work_run(dialog, IDC_WRITE_QUIT, memory_write_work, &work);
     dlg_item_printf(dialog, IDC_WRITE_ADDRESS, "%u", *variant->address);
     free(data);
     memory_print_ready();
+    dlg_work_end(dialog);
 }
 
 static INT_PTR memory_write_dialog(HWND dialog, UINT message, WPARAM wparam,
@@ -157,6 +171,8 @@ static INT_PTR memory_write_dialog(HWND dialog, UINT message, WPARAM wparam,
         case WM_COMMAND:
             if (HIWORD(wparam) != BN_CLICKED)
                 return FALSE;
+            if (dlg_work_command(LOWORD(wparam), IDC_WRITE_QUIT))
+                return TRUE; /* a WRITE is in flight */
             switch (LOWORD(wparam)) {
                 case IDC_WRITE_WRITE: memory_write(dialog, variant); return TRUE;
                 case IDC_WRITE_QUIT: EndDialog(dialog, 0); return TRUE;
@@ -231,16 +247,21 @@ static void memory_read_chunks(const MemoryVariant *variant) {
         reader_print("%s", text);
         remaining -= chunk;
         a = (a + (unsigned)chunk) & 0xFFFF;
-        if (!read)
+        if (!read || dlg_work_stopping())
             break;
     }
     *variant->address = a;
 }
 
+/* A READ's chunks, on the dialog's worker */
+static void memory_read_work(void *variant) {
+    memory_read_chunks((const MemoryVariant *)variant);
+}
+
 static void memory_read(HWND dialog, const MemoryVariant *variant) {
     dlg_item_scanf(dialog, IDC_READ_ADDRESS, "%u", variant->address);
     dlg_item_scanf(dialog, IDC_READ_SIZE, "%u", variant->size);
-    memory_read_chunks(variant);
+    dlg_work_run(dialog, IDC_READ_QUIT, memory_read_work, (void *)variant);
     dlg_item_printf(dialog, IDC_READ_ADDRESS, "%u", *variant->address);
     memory_print_ready();
     if (*variant->dump_file) {
@@ -248,6 +269,7 @@ static void memory_read(HWND dialog, const MemoryVariant *variant) {
             reader_print("!!! Error While Writing %s\r\n", variant->dump_path);
         *variant->dump_file = 0;
     }
+    dlg_work_end(dialog);
 }
 
 static void memory_read_and_save(HWND dialog, const MemoryVariant *variant) {
@@ -276,6 +298,8 @@ static INT_PTR memory_read_dialog(HWND dialog, UINT message, WPARAM wparam,
         case WM_COMMAND:
             if (HIWORD(wparam) != BN_CLICKED)
                 return FALSE;
+            if (dlg_work_command(LOWORD(wparam), IDC_READ_QUIT))
+                return TRUE; /* a READ is in flight */
             switch (LOWORD(wparam)) {
                 case IDC_READ_READ: memory_read(dialog, variant); return TRUE;
                 case IDC_READ_SAVE: memory_read_and_save(dialog, variant); return TRUE;

@@ -106,7 +106,7 @@ TEST_F(PaneTest, FullPaneOfLongLinesIsNotStoppedByTheEditLimit) {
 TEST_F(PaneTest, NewLinesGoWhereThePreviousEndedNotAtTheCaret) {
     console_print("first\r\n");
     /* The user types at the end; output still lands above the typing. */
-    int end = GetWindowTextLengthA(app.panes[PANE_CONSOLE].edit);
+    int end = (int)harness_window_text(app.panes[PANE_CONSOLE].edit).size();
     SendMessageA(app.panes[PANE_CONSOLE].edit, EM_SETSEL, end, end);
     SendMessageA(app.panes[PANE_CONSOLE].edit, EM_REPLACESEL, FALSE, (LPARAM) "typed");
     console_print("second\r\n");
@@ -258,21 +258,6 @@ TEST_F(PaneThreads, TinyQueueMakesWritersWaitButLosesNothing) {
         EXPECT_EQ(next[t], 70) << "worker " << t;
 }
 
-TEST_F(PaneThreads, GuiPrintShowsAfterTextQueuedBeforeIt) {
-    std::thread worker([] {
-        for (int i = 1; i <= 3; i++)
-            EXPECT_EQ(console_print("queued %d\r\n", i), 10);
-        console_print("open ");
-    });
-    worker.join(); /* queued, not shown: nothing pumped yet */
-    console_print("gui\r\n");
-    EXPECT_EQ(
-        GetWindowTextLengthA(app.panes[PANE_CONSOLE].edit),
-        (int)strlen("Console is Ready ...\r\nqueued 1\r\nqueued 2\r\nqueued 3\r\nopen gui\r\n"));
-    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit),
-              "Console is Ready ...\r\nqueued 1\r\nqueued 2\r\nqueued 3\r\nopen gui\r\n");
-}
-
 namespace {
 WNDPROC counted_proc;
 int edit_updates;
@@ -324,6 +309,44 @@ TEST_F(PaneThreads, BurstIsShownWithOneUpdateOfTheControl) {
     want = &with_last;
     ASSERT_TRUE(harness_pump_until([] { return pane_text_unflushed() == *want; }, 2000));
     EXPECT_LE(GetTickCount() - start, 100u);
+    SetWindowLongPtrA(edit, GWLP_WNDPROC, (LONG_PTR)counted_proc);
+}
+
+/* GUI-thread prints join the queue behind the workers': nothing shows
+   before the drain, which shows every print in the order made (a line
+   opened by a worker and ended by the GUI thread included) in one update. */
+TEST_F(PaneThreads, GuiAndWorkerPrintsShowInTheOrderMadeInOneUpdate) {
+    HWND edit = app.panes[PANE_CONSOLE].edit;
+    static std::atomic<int> turn;
+    turn = 2; /* the worker's first prints go first */
+    std::thread worker([] {
+        for (int i = 1; i <= 3; i++)
+            EXPECT_EQ(console_print("queued %d\r\n", i), 10);
+        console_print("open ");
+        turn = 0;
+        for (int i = 0; i < 4; i++) {
+            while (turn != 1)
+                Sleep(0);
+            console_print("worker %d\r\n", i);
+            turn = 0;
+        }
+    });
+    edit_updates = 0;
+    counted_proc = (WNDPROC)SetWindowLongPtrA(edit, GWLP_WNDPROC, (LONG_PTR)count_updates);
+    std::string expected = "Console is Ready ...\r\nqueued 1\r\nqueued 2\r\nqueued 3\r\nopen ";
+    for (int i = 0; i < 4; i++) {
+        while (turn != 0)
+            Sleep(0);
+        console_print("gui %d\r\n", i);
+        expected += "gui " + std::to_string(i) + "\r\nworker " + std::to_string(i) + "\r\n";
+        turn = 1;
+    }
+    worker.join();
+    EXPECT_EQ(pane_text_unflushed(), "Console is Ready ...\r\n");
+    ASSERT_TRUE(harness_pump_until(edit_updated, 2000));
+    harness_pump(50);
+    EXPECT_EQ(edit_updates, 1);
+    EXPECT_EQ(pane_text_unflushed(), expected);
     SetWindowLongPtrA(edit, GWLP_WNDPROC, (LONG_PTR)counted_proc);
 }
 

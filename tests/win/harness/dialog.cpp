@@ -68,6 +68,10 @@ std::string dialog_get(HWND dialog, int id) {
    click's work has returned. */
 void dialog_settle(HWND dialog) {
     SendMessageA(dialog, WM_NULL, 0, 0);
+    /* Exchanges run on a worker while the dialog keeps answering. */
+    while (app.dialog_work_busy)
+        Sleep(5);
+    SendMessageA(dialog, WM_NULL, 0, 0);
 }
 
 struct DialogChildFind {

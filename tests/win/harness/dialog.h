@@ -33,8 +33,7 @@ void dialog_toggle(HWND dialog, int id);
 void dialog_set(HWND dialog, int id, const std::string &text);
 std::string dialog_get(HWND dialog, int id);
 /* Waits until the dialog's thread is back in the dialog's own message loop:
-   a sent message is handled only once the nested window is gone and the
-   click's work has returned. */
+   the nested window is gone and the click's exchanges and work are done. */
 void dialog_settle(HWND dialog);
 /* A visible window owned by `owner` (a message box over a file dialog). */
 HWND dialog_find_owned(HWND owner, int wait_ms);

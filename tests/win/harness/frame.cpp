@@ -65,6 +65,29 @@ bool harness_with_pump(const std::function<void()> &work, int ms) {
     return in_time;
 }
 
+DWORD harness_worst_answer_ms(HWND window, const std::function<void()> &gui) {
+    std::atomic<bool> done(false), ended(false);
+    std::atomic<DWORD> worst(0);
+    std::thread probe([&] {
+        while (!done) {
+            DWORD start = GetTickCount();
+            DWORD_PTR length = 0;
+            SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 120000, &length);
+            DWORD took = GetTickCount() - start;
+            if (took > worst)
+                worst = took;
+            Sleep(5);
+        }
+        ended = true;
+    });
+    gui();
+    done = true;
+    while (!ended) /* the probe's last question still wants an answer */
+        harness_pump_once();
+    probe.join();
+    return worst;
+}
+
 HWND harness_frame_open(void) {
     HINSTANCE instance = GetModuleHandleA(NULL);
 

@@ -27,6 +27,9 @@ bool harness_pump_until(bool (*done)(void), int ms);
    returns (a worker that prints waits for this thread); false when it took
    longer than ms (the thread is still joined). */
 bool harness_with_pump(const std::function<void()> &work, int ms = 20000);
+/* Runs gui on this thread while a second thread keeps sending `window`
+   WM_GETTEXTLENGTH; returns the longest this thread took to answer (ms). */
+DWORD harness_worst_answer_ms(HWND window, const std::function<void()> &gui);
 /* The text a window shows (WM_GETTEXT); a pane shows its queued text first. */
 std::string harness_window_text(HWND window);
 /* Lines of an edit control's text, split on CR LF (the last, unterminated piece included). */
