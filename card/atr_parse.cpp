@@ -13,6 +13,8 @@
 #include <limits.h>
 #include <string.h>
 
+#include "app/text_form.h"
+
 /* White space as the C locale's isspace sees it */
 static int atr_is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -132,16 +134,7 @@ int atr_table_read(FILE *stream, AtrRecord *table, int max) {
 }
 
 void atr_to_text(const unsigned char *atr, int length, char *text, size_t size) {
-    static const char digits[] = "0123456789ABCDEF";
-    size_t used = 0;
-
-    if (size == 0)
-        return;
-    for (int i = 0; i < length && used + 2 < size; i++) {
-        text[used++] = digits[atr[i] >> 4];
-        text[used++] = digits[atr[i] & 15];
-    }
-    text[used] = 0;
+    hex_text(text, size, atr, length, "");
 }
 
 int atr_table_find(const AtrRecord *table, int count, const char *text) {

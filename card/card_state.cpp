@@ -21,6 +21,7 @@
 
 #include "app/app_state.h"
 #include "app/prompt.h"
+#include "app/text_form.h"
 #include "card/card_local.h"
 #include "card/pcsc.h"
 #include "console/console.h"
@@ -68,8 +69,7 @@ static void card_lines_finish(const CardLines *lines) {
 static int card_atr_text(char *text, size_t size) {
     size_t used = (size_t)snprintf(text, size, "Answer to Reset: \r\n ");
 
-    for (int i = 0; i < app.card_atr_len && used + 4 < size; i++)
-        used += (size_t)snprintf(text + used, size - used, "%02X ", app.card_atr[i]);
+    used += hex_text(text + used, size - used, app.card_atr, app.card_atr_len, " ");
     return (int)used;
 }
 

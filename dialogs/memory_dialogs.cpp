@@ -17,6 +17,7 @@
 #include "app/app.h"
 #include "app/app_state.h"
 #include "app/prompt.h"
+#include "app/text_form.h"
 #include "console/console.h"
 #include "resources/resource.h"
 
@@ -190,8 +191,7 @@ static void memory_chunk_text(char *text, size_t room, const unsigned char *data
         text[used] = 0;
         return;
     }
-    for (int i = 0; i < chunk; i++)
-        used += (size_t)snprintf(text + used, room - used, "%2.2X ", data[i]);
+    used += hex_text(text, room, data, chunk, " ");
     for (int i = 0; i < chunk; i++)
         text[used++] = (data[i] >= 0x20 && data[i] <= 0x7E) ? (char)data[i] : '.';
     snprintf(text + used, room - used, "\r\n");

@@ -24,6 +24,7 @@
 #include <string.h>
 
 #include "app/app_state.h"
+#include "app/text_form.h"
 #include "card/card.h"
 #include "console/console.h"
 #include "net/net_frame.h"
@@ -137,8 +138,8 @@ void net_hex_trace(const unsigned char *bytes, int count, int first, int per_lin
             reader_print("%s", text);
             used = 0;
         }
-        used += snprintf(text + used, (size_t)(NET_TRACE_SIZE - used), spaced ? "%02X " : "%02X",
-                         bytes[first + i]);
+        used += (int)hex_text(text + used, (size_t)(NET_TRACE_SIZE - used), bytes + first + i, 1,
+                              spaced ? " " : "");
         if ((i + 1) % per_line == 0)
             used += snprintf(text + used, (size_t)(NET_TRACE_SIZE - used), "\r\n");
     }

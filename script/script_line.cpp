@@ -13,6 +13,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "app/text_form.h"
+
 int script_line_read(FILE *file, char *line, int size) {
     int length = 0;
     int c;
@@ -135,7 +137,6 @@ int script_open_parse(const char *line, char *name, size_t size) {
 
 int script_trace_text(char *out, size_t size, const char *title, const unsigned char *bytes,
                       int count) {
-    static const char digits[] = "0123456789ABCDEF";
     size_t title_length = strlen(title);
     size_t used;
     int i;
@@ -154,8 +155,8 @@ int script_trace_text(char *out, size_t size, const char *title, const unsigned 
         /* two digits, the line break after them, the NUL */
         if (used + 5 > size)
             break;
-        out[used++] = digits[bytes[i] >> 4];
-        out[used++] = digits[bytes[i] & 15];
+        hex_pair_put(out + used, bytes[i]);
+        used += 2;
         if ((i + 1) % SCRIPT_TRACE_PER_LINE == 0) {
             out[used++] = '\r';
             out[used++] = '\n';
