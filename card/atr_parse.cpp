@@ -10,7 +10,6 @@
  */
 #include "card/atr_parse.h"
 
-#include <limits.h>
 #include <string.h>
 
 #include "app/text_form.h"
@@ -35,31 +34,16 @@ static size_t atr_scan_word(const char **at, const char **word) {
     return (size_t)(end - start);
 }
 
-/* "%d": skips white space, an optional sign, then at least one digit. The
-   value is held within the range of int. Returns 0 when no number is there. */
+/* "%d": skips white space, then an optional sign and at least one digit,
+   the value held within the range of int. Returns 0 when no number is there. */
 static int atr_scan_int(const char **at, int *value) {
     const char *p = *at;
-    int negative = 0;
-    long long number = 0;
 
     while (atr_is_space(*p))
         p++;
-    if (*p == '+' || *p == '-')
-        negative = *p++ == '-';
-    if (*p < '0' || *p > '9')
+    p = decimal_scan(p, value);
+    if (!p)
         return 0;
-    while (*p >= '0' && *p <= '9') {
-        if (number <= (long long)INT_MAX + 1)
-            number = number * 10 + (*p - '0');
-        p++;
-    }
-    if (negative)
-        number = -number;
-    if (number > INT_MAX)
-        number = INT_MAX;
-    if (number < INT_MIN)
-        number = INT_MIN;
-    *value = (int)number;
     *at = p;
     return 1;
 }

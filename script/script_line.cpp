@@ -9,7 +9,6 @@
 #include "script/script_line.h"
 
 #include <ctype.h>
-#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -95,26 +94,8 @@ static const char *script_after_first_word(const char *line) {
 
 int script_wait_parse(const char *line, int *value) {
     const char *text = script_after_first_word(line);
-    int negative = 0;
-    long long number = 0;
 
-    if (!text)
-        return 0;
-    if (*text == '+' || *text == '-')
-        negative = *text++ == '-';
-    if (!isdigit((unsigned char)*text))
-        return 0;
-    for (; isdigit((unsigned char)*text); text++) {
-        number = number * 10 + (*text - '0');
-        if (number > (long long)INT_MAX + 1)
-            number = (long long)INT_MAX + 1;
-    }
-    if (negative)
-        number = -number;
-    if (number > INT_MAX)
-        number = INT_MAX;
-    *value = (int)number;
-    return 1;
+    return text && decimal_scan(text, value) ? 1 : 0;
 }
 
 unsigned script_wait_pause_ms(int value) {
