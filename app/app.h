@@ -8,6 +8,8 @@
 #include <stdio.h>
 #include <windows.h>
 
+#include "app/file_io.h"
+
 /* Exports from app/startup.cpp */
 int app_run(HINSTANCE instance, const char *command_line, int show);
 int app_register_classes(HINSTANCE instance);
@@ -32,7 +34,5 @@ void file_dialog_init(HWND owner);
 void file_dialog_init_filter(HWND owner, const char *filter_list);
 int choose_open_file(HWND owner, char *path, const char *title);
 int choose_save_file(HWND owner, char *path, const char *title);
-long file_length(FILE *stream);
-int file_close_written(FILE *stream); /* 0, or -1 when the written file is short */
 
 #endif

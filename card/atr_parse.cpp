@@ -121,6 +121,14 @@ void atr_to_text(const unsigned char *atr, int length, char *text, size_t size) 
     hex_text(text, size, atr, length, "");
 }
 
+int card_atr_text(char *text, size_t size, const unsigned char *atr, int length) {
+    int header = snprintf(text, size, "Answer to Reset: \r\n ");
+
+    if (header < 0 || (size_t)header >= size)
+        return size ? (int)size - 1 : 0;
+    return header + (int)hex_text(text + header, size - (size_t)header, atr, length, " ");
+}
+
 int atr_table_find(const AtrRecord *table, int count, const char *text) {
     for (int i = 0; i < count; i++) {
         if (strcmp(table[i].atr_text, text) == 0)

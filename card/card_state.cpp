@@ -21,7 +21,7 @@
 
 #include "app/app_state.h"
 #include "app/prompt.h"
-#include "app/text_form.h"
+#include "card/atr_parse.h"
 #include "card/card_local.h"
 #include "card/pcsc.h"
 #include "console/console.h"
@@ -65,14 +65,6 @@ static void card_lines_finish(const CardLines *lines) {
         run_card_script();
 }
 
-/* "Answer to Reset: \r\n " and "%02X " for each byte of card_atr. */
-static int card_atr_text(char *text, size_t size) {
-    size_t used = (size_t)snprintf(text, size, "Answer to Reset: \r\n ");
-
-    used += hex_text(text + used, size - used, app.card_atr, app.card_atr_len, " ");
-    return (int)used;
-}
-
 /* Queries the card and keeps its ATR. After a failed query the count is the
    buffer's size, 256: the network reader answers such an ATR as a failure. */
 static LONG card_read_atr(void) {
@@ -112,7 +104,7 @@ static void card_atr_step(CardLines *lines) {
 
     card_read_atr();
     card_name_line(lines, atr_lookup(app.card_atr, app.card_atr_len));
-    card_atr_text(text, sizeof text - 2);
+    card_atr_text(text, sizeof text - 2, app.card_atr, app.card_atr_len);
     strcat(text, "\r\n");
     card_lines_add(lines, "%s", text);
     app.card_state = CARD_READY;
@@ -230,7 +222,7 @@ static int card_reset_locked(char *text, CardLines *lines) {
     app.card_state = CARD_READING_ATR;
     LONG status = card_read_atr();
     card_name_line(lines, atr_lookup(app.card_atr, app.card_atr_len));
-    int used = card_atr_text(text, CARD_RESET_TEXT - 64);
+    int used = card_atr_text(text, CARD_RESET_TEXT - 64, app.card_atr, app.card_atr_len);
     used += snprintf(text + used, (size_t)(CARD_RESET_TEXT - used), "\r\nReader Status: %X\r\n\r\n",
                      (unsigned)status);
     app.card_state = CARD_READY;

@@ -20,6 +20,7 @@
 #include "card/card.h"
 #include "console/console.h"
 #include "dialogs/apdu_text.h"
+#include "dialogs/dialog_text.h"
 #include "resources/resource.h"
 
 /* "Sending " and "%02X " for up to 512 command bytes */
@@ -142,23 +143,6 @@ static void command_save(HWND dialog) {
     }
     free(comment);
     free(text);
-}
-
-/* Reads one line of a text-mode file, line end included, keeping its first
-   `room` characters in `line` (no terminator). Returns the line's whole
-   length; 0 when the file has no further line. */
-static size_t command_read_line(FILE *file, char *line, size_t room) {
-    size_t length = 0;
-    int c;
-
-    while ((c = fgetc(file)) != EOF) {
-        if (length < room)
-            line[length] = (char)c;
-        length++;
-        if (c == '\n')
-            break;
-    }
-    return length;
 }
 
 /* Copies characters [from, to) of a line read by command_read_line into a

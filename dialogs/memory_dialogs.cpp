@@ -17,7 +17,7 @@
 #include "app/app.h"
 #include "app/app_state.h"
 #include "app/prompt.h"
-#include "app/text_form.h"
+#include "dialogs/dialog_text.h"
 #include "console/console.h"
 #include "resources/resource.h"
 
@@ -177,25 +177,6 @@ INT_PTR CALLBACK tag_write_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
 }
 
 /* ---- Read dialogs ---- */
-
-/* The pane text of a chunk read: the bytes as characters up to the first
-   zero (text format), or the hexadecimal bytes then their characters with
-   "." for what is not printable, and a line end. */
-static void memory_chunk_text(char *text, size_t room, const unsigned char *data, int chunk,
-                              int text_format) {
-    size_t used = 0;
-
-    if (text_format) {
-        for (int i = 0; i < chunk && data[i] && used + 1 < room; i++)
-            text[used++] = (char)data[i];
-        text[used] = 0;
-        return;
-    }
-    used += hex_text(text, room, data, chunk, " ");
-    for (int i = 0; i < chunk; i++)
-        text[used++] = (data[i] >= 0x20 && data[i] <= 0x7E) ? (char)data[i] : '.';
-    snprintf(text + used, room - used, "\r\n");
-}
 
 /* Appends a chunk to the dump file. A failed write is reported once and the
    dump is closed, so that a short dump never passes for a whole one; the
