@@ -243,17 +243,41 @@ TEST_F(FrameTest, ConsoleReopenedWhileItsChooserIsOpenTakesTheChoice) {
     EXPECT_EQ(console_brush_color(), RGB(128, 128, 128));
 }
 
-TEST_F(FrameTest, AboutBoxShowsTheNameAndClosesOnOk) {
-    std::string text;
-    static std::string *seen = &text;
+namespace {
+/* The text of a static that its rectangle cannot show whole (it wraps below
+   the rectangle's height), or "". */
+std::string static_text_cut(HWND item) {
+    std::string text = harness_window_text(item);
+    RECT box, need;
+    GetClientRect(item, &box);
+    need = box;
+    HDC dc = GetDC(item);
+    HGDIOBJ before = SelectObject(dc, (HFONT)SendMessageA(item, WM_GETFONT, 0, 0));
+    DrawTextA(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_CENTER);
+    SelectObject(dc, before);
+    ReleaseDC(item, dc);
+    return need.bottom > box.bottom || need.right > box.right ? text : "";
+}
+} // namespace
+
+TEST_F(FrameTest, AboutBoxShowsItsLinesWholeAndClosesOnOk) {
+    static std::string text, cut;
     std::thread answer = answer_dialog("About", IDOK, [](HWND dialog) {
-        for (HWND item = GetWindow(dialog, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT))
-            *seen += harness_window_text(item) + "|";
+        for (HWND item = GetWindow(dialog, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT)) {
+            text += harness_window_text(item) + "|";
+            char kind[16] = "";
+            GetClassNameA(item, kind, sizeof kind);
+            if (lstrcmpiA(kind, "Static") == 0)
+                cut += static_text_cut(item);
+        }
     });
     frame_command(IDM_ABOUT);
     answer.join();
     EXPECT_NE(text.find("Vorlane|"), std::string::npos) << text;
+    EXPECT_NE(text.find("|Card reader, APDU console, scripts and memory dumps|"),
+              std::string::npos);
     EXPECT_NE(text.find("OK|"), std::string::npos) << text;
+    EXPECT_EQ(cut, "");
 }
 
 namespace {
