@@ -4,6 +4,7 @@
  */
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,17 +26,29 @@ bool menu_greyed(int id) {
     return (GetMenuState(app.frame_menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0;
 }
 
+/* Set by answer_dialog's thread when it found its dialog. */
+std::atomic<bool> dialog_answered{false};
+
 /* Presses a button of a dialog found by title from another thread, which is
    how a modal dialog of the GUI thread is answered in these tests. */
 std::thread answer_dialog(const char *title, int button, void (*before)(HWND) = nullptr) {
+    dialog_answered = false;
     return std::thread([=] {
         HWND dialog = harness_find_window(title, 5000);
         if (!dialog)
             return;
+        dialog_answered = true;
         if (before)
             before(dialog);
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
     });
+}
+
+/* Waits for the answering thread: a test whose dialog never showed fails
+   here instead of passing on values that nothing changed. */
+void answered(std::thread &answer) {
+    answer.join();
+    EXPECT_TRUE(dialog_answered) << "the dialog never appeared";
 }
 
 class FrameTest : public testing::Test {
@@ -148,12 +161,12 @@ TEST_F(FrameTest, ChosenColoursAndFontOutliveTheConsole) {
     /* The colour chooser starts on grey; confirming it takes grey. */
     std::thread answer = answer_dialog("Color", IDOK);
     frame_command(IDM_COLOR);
-    answer.join();
+    answered(answer);
     EXPECT_EQ(app.panes[PANE_CONSOLE].text_color, RGB(128, 128, 128));
 
     answer = answer_dialog("Font", IDOK);
     frame_command(IDM_FONT);
-    answer.join();
+    answered(answer);
     EXPECT_TRUE(app.panes[PANE_CONSOLE].font_chosen);
 
     frame_command(IDM_CLOSE);
@@ -176,7 +189,7 @@ TEST_F(FrameTest, CancelledChooserChangesNothing) {
     frame_command(IDM_NEW_CONSOLE);
     std::thread answer = answer_dialog("Color", IDCANCEL);
     frame_command(IDM_BACKGROUND);
-    answer.join();
+    answered(answer);
     EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(0, 0, 0));
 }
 
@@ -189,7 +202,7 @@ TEST_F(FrameTest, ConsoleClosedWhileItsChooserIsOpen) {
     frame_command(IDM_NEW_CONSOLE);
     std::thread answer = answer_dialog("Color", IDOK, close_console_first);
     frame_command(IDM_BACKGROUND);
-    answer.join();
+    answered(answer);
     EXPECT_EQ(app.panes[PANE_CONSOLE].window, (HWND)0);
     EXPECT_EQ(app.panes[PANE_CONSOLE].back_brush, (HBRUSH)0);
     EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(128, 128, 128));
@@ -197,7 +210,7 @@ TEST_F(FrameTest, ConsoleClosedWhileItsChooserIsOpen) {
     answer = answer_dialog("Font", IDOK, close_console_first);
     frame_command(IDM_NEW_CONSOLE);
     frame_command(IDM_FONT);
-    answer.join();
+    answered(answer);
     EXPECT_EQ(app.panes[PANE_CONSOLE].font, (HFONT)0);
     /* The next Console takes the colour and the font. */
     frame_command(IDM_NEW_CONSOLE);
@@ -226,7 +239,7 @@ TEST_F(FrameTest, ConsoleReopenedWhileItsChooserIsOpenTakesTheChoice) {
     frame_command(IDM_NEW_CONSOLE);
     std::thread answer = answer_dialog("Color", IDOK, reopen_console_first);
     frame_command(IDM_BACKGROUND);
-    answer.join();
+    answered(answer);
     HWND reopened = app.panes[PANE_CONSOLE].window;
     ASSERT_NE(reopened, (HWND)0);
     EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(128, 128, 128));
@@ -235,7 +248,7 @@ TEST_F(FrameTest, ConsoleReopenedWhileItsChooserIsOpenTakesTheChoice) {
 
     answer = answer_dialog("Font", IDOK, reopen_console_first);
     frame_command(IDM_FONT);
-    answer.join();
+    answered(answer);
     ASSERT_NE(app.panes[PANE_CONSOLE].window, reopened);
     HFONT font = (HFONT)SendMessageA(app.panes[PANE_CONSOLE].edit, WM_GETFONT, 0, 0);
     EXPECT_NE(font, (HFONT)0);
@@ -272,7 +285,7 @@ TEST_F(FrameTest, AboutBoxShowsItsLinesWholeAndClosesOnOk) {
         }
     });
     frame_command(IDM_ABOUT);
-    answer.join();
+    answered(answer);
     EXPECT_NE(text.find("Vorlane|"), std::string::npos) << text;
     EXPECT_NE(text.find("|Card reader, APDU console, scripts and memory dumps|"),
               std::string::npos);
