@@ -25,28 +25,16 @@
 
 namespace {
 
-class ReaderCard : public testing::Test {
+class ReaderCard : public CardFixture {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(card_remove_and_wait(0)) << "the card rig is not running (scripts/rig start)";
-        ASSERT_TRUE(card_remove_and_wait(1));
-        testcard_reset_state(0);
-        testcard_reset_state(1);
-        scratch_.enter();
+        CardFixture::SetUp();
+        if (HasFatalFailure())
+            return;
         EXPECT_TRUE(harness_file_write("atr.txt", std::string("Vorlane_Demo_Card ") +
                                                       testcard_demo_atr + " 0 demo.txt\r\n"));
-        harness_frame_open();
         atr_table_load();
     }
-    void TearDown() override {
-        card_close_reader();
-        harness_scripts_wait(10000);
-        harness_frame_close();
-        scratch_.leave();
-        testcard_remove(0);
-        testcard_remove(1);
-    }
-    HarnessScratch scratch_;
 };
 
 bool reader_menu_enabled(void) {
