@@ -10,8 +10,10 @@
  * exchange and reset. Printing from a worker waits for the GUI thread, and
  * the GUI thread takes card_lock on every tick, so no path prints while it
  * holds the lock: the lines a step produces are collected in a CardLines
- * on the stack and printed, in order, once the lock is left. The card's
- * script is started after those lines, so its own output follows them.
+ * on the stack and printed, in order, once the lock is left; the card's
+ * name (atr_match) and its parameter line (card_print_parameters) are
+ * printed around them then. The card's script is started after those
+ * lines, so its own output follows them.
  */
 #include "card/card.h"
 
@@ -32,11 +34,17 @@ enum {
     CARD_RESET_TEXT = 1024  /* the report of card_reset */
 };
 
-/* Lines produced under card_lock, each piece ended by a NUL */
+/* Lines produced under card_lock, each piece ended by a NUL, and what is
+   printed around them once the lock is left */
 struct CardLines {
     char text[CARD_LINES_SIZE];
     int used;
-    int start_script; /* a card became ready: its script starts after the lines */
+    int match;                        /* an ATR was read: atr_match names it first */
+    unsigned char atr[CARD_ATR_SIZE]; /* that ATR, copied under the lock */
+    int atr_length;
+    int parameters;     /* a card became ready: card_print_parameters after the lines */
+    SCARDHANDLE handle; /* its connection */
+    int start_script;   /* ... and its script starts last */
 };
 
 static void card_lines_add(CardLines *lines, const char *format, ...)
@@ -57,10 +65,23 @@ static void card_lines_add(CardLines *lines, const char *format, ...) {
     lines->used += n + 1;
 }
 
-/* After the lock: the lines in order, then the card's script. */
+static void card_lines_start(CardLines *lines) {
+    lines->used = 0;
+    lines->match = 0;
+    lines->parameters = 0;
+    lines->start_script = 0;
+}
+
+/* After the lock: the card's name, the lines in order, the parameter line,
+   then the card's script. atr_match and card_print_parameters print, so
+   they run here and not under the lock. */
 static void card_lines_finish(const CardLines *lines) {
+    if (lines->match)
+        atr_match(lines->atr, lines->atr_length);
     for (int at = 0; at < lines->used; at += (int)strlen(lines->text + at) + 1)
         reader_print("%s", lines->text + at);
+    if (lines->parameters)
+        card_print_parameters(lines->handle);
     if (lines->start_script)
         run_card_script();
 }
@@ -82,9 +103,13 @@ static LONG card_read_atr(void) {
     return status;
 }
 
-static void card_name_line(CardLines *lines, int index) {
-    if (index >= 0)
-        card_lines_add(lines, "%s inserted...\r\n", app.atr_table[index].name);
+/* The ATR just read is matched (and the card named) once the lock is left;
+   nothing is collected before it in the same step, so the name line still
+   comes first. */
+static void card_match_later(CardLines *lines) {
+    lines->match = 1;
+    lines->atr_length = app.card_atr_len;
+    memcpy(lines->atr, app.card_atr, sizeof lines->atr);
 }
 
 static void card_presence_check(void) {
@@ -100,16 +125,15 @@ static void card_presence_check(void) {
 /* State 4: the ATR, the card's name, the parameters; then the card is ready. */
 static void card_atr_step(CardLines *lines) {
     char text[3 * CARD_ATR_SIZE + 32];
-    char parameters[CARD_PARAMETERS_SIZE];
 
     card_read_atr();
-    card_name_line(lines, atr_lookup(app.card_atr, app.card_atr_len));
+    card_match_later(lines);
     card_atr_text(text, sizeof text - 2, app.card_atr, app.card_atr_len);
     strcat(text, "\r\n");
     card_lines_add(lines, "%s", text);
     app.card_state = CARD_READY;
-    card_parameters_text(app.card_handle, parameters, sizeof parameters);
-    card_lines_add(lines, "%s", parameters);
+    lines->parameters = 1;
+    lines->handle = app.card_handle;
     lines->start_script = 1;
     card_presence_check();
 }
@@ -203,8 +227,7 @@ static void card_step(CardLines *lines) {
 void card_tick(void) {
     CardLines lines;
 
-    lines.used = 0;
-    lines.start_script = 0;
+    card_lines_start(&lines);
     EnterCriticalSection(&app.card_lock);
     card_step(&lines);
     LeaveCriticalSection(&app.card_lock);
@@ -221,7 +244,7 @@ static int card_reset_locked(char *text, CardLines *lines) {
         return snprintf(text, CARD_RESET_TEXT, "No Card in reader\r\n");
     app.card_state = CARD_READING_ATR;
     LONG status = card_read_atr();
-    card_name_line(lines, atr_lookup(app.card_atr, app.card_atr_len));
+    card_match_later(lines);
     int used = card_atr_text(text, CARD_RESET_TEXT - 64, app.card_atr, app.card_atr_len);
     used += snprintf(text + used, (size_t)(CARD_RESET_TEXT - used), "\r\nReader Status: %X\r\n\r\n",
                      (unsigned)status);
@@ -234,8 +257,7 @@ int card_reset(char *text) {
     CardLines lines;
     int length;
 
-    lines.used = 0;
-    lines.start_script = 0;
+    card_lines_start(&lines);
     length = snprintf(text, CARD_RESET_TEXT, "Reader is busy, try later ...\r\n");
     EnterCriticalSection(&app.card_lock);
     if (app.card_state == CARD_READY)
