@@ -175,6 +175,8 @@ static int net_answer_apdu(unsigned char *request, int count, int *status) {
    when the last state query left no usable ATR (count 256). */
 static int net_answer_atr(unsigned char *request, int *status) {
     unsigned char atr[CARD_ATR_SIZE];
+    /* card_get_atr resets the card first: the card is named again and its
+       script starts, as for a card just inserted. */
     int length = card_get_atr(atr);
 
     if (length < 0 || length >= CARD_ATR_SIZE) {
