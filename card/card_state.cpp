@@ -169,6 +169,8 @@ static int card_establish(CardLines *lines) {
 static void card_first_connect(CardLines *lines) {
     app.card_handle = 0;
     if (card_connect() == SCARD_S_SUCCESS) {
+        /* The protocol code less 1, right for T=0 and T=1 (codes 1 and 2);
+           any other code prints as it is, less 1, as it always has. */
         card_lines_add(lines, "Card Detected ...T=%d\r\n", (int)app.active_protocol - 1);
         app.card_state = CARD_CONNECTED;
         app.card_quiet_retry = 0;
@@ -258,6 +260,8 @@ int card_reset(char *text) {
     int length;
 
     card_lines_start(&lines);
+    /* With a space before the dots, unlike the dialogs' line: the reset's
+       own wording, kept byte for byte. */
     length = snprintf(text, CARD_RESET_TEXT, "Reader is busy, try later ...\r\n");
     EnterCriticalSection(&app.card_lock);
     if (app.card_state == CARD_READY)

@@ -115,9 +115,12 @@ static void memory_write_chunks(const MemoryVariant *variant, const unsigned cha
         int result = variant->chunk(work, chunk, a >> variant->block_shift);
         int written = result >= 2 && work[0] == 0x90;
         if (written) {
+            /* The address in decimal despite the hexadecimal fields around
+               it: dumps and logs made so far read it so. */
             reader_print("Adr=%04u, %02d bytes written %2.2X %2.2X\r\n", a, chunk, 0x90, work[1]);
             total += chunk;
         } else {
+            /* The spelling is the one users and their log filters know. */
             reader_print("!!! Error While writting ...\r\n");
         }
         n -= chunk;

@@ -221,6 +221,7 @@ static void script_finish(ScriptRun *run, long long start_seconds, int start_ms)
     script_do_close(run);
     wall_clock_read(&end_seconds, &end_ms);
     reader_print("\r\n\r\n%s\r\n", "End of script");
+    /* Line feed only, as every run has ended this line. */
     reader_print("Time: %d ms\n", script_elapsed_ms(start_seconds, start_ms, end_seconds, end_ms));
     reader_print("\r\n%s Card is ready\r\n", app_prompt);
 }
