@@ -27,10 +27,7 @@ namespace {
 
 class ReaderCard : public CardFixture {
   protected:
-    void SetUp() override {
-        CardFixture::SetUp();
-        if (HasFatalFailure())
-            return;
+    void prepare() override {
         EXPECT_TRUE(harness_file_write("atr.txt", std::string("Vorlane_Demo_Card ") +
                                                       testcard_demo_atr + " 0 demo.txt\r\n"));
         atr_table_load();

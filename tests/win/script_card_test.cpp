@@ -31,10 +31,7 @@ namespace {
 
 class ScriptCard : public CardFixture {
   protected:
-    void SetUp() override {
-        CardFixture::SetUp();
-        if (HasFatalFailure())
-            return;
+    void prepare() override {
         strcpy(app.auto_script_name, "no_card_script.txt");
     }
     /* Inserts the card, opens the reader window and steps it until the card

@@ -31,10 +31,7 @@ namespace {
 
 class TransmitCard : public CardFixture {
   protected:
-    void SetUp() override {
-        CardFixture::SetUp();
-        if (HasFatalFailure())
-            return;
+    void prepare() override {
         ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
         card_open_reader();
         ASSERT_TRUE(card_tick_until(CARD_READY, 5000));

@@ -48,6 +48,7 @@ void CardFixture::SetUp() {
     scratch_.enter();
     if (frame_)
         harness_frame_open();
+    prepare();
 }
 
 void CardFixture::TearDown() {

@@ -27,6 +27,8 @@ class CardFixture : public testing::Test {
     explicit CardFixture(bool frame = true) : frame_(frame) {}
     void SetUp() override;
     void TearDown() override;
+    /* A test's own set-up, run last when the common one succeeded. */
+    virtual void prepare() {}
     HarnessScratch scratch_;
     bool frame_;
 };
