@@ -172,7 +172,6 @@ int listen_loopback(int &port) {
     return fd;
 }
 
-
 bool wait_readable(int fd, int ms) {
     pollfd p = {fd, POLLIN, 0};
     return poll(&p, 1, ms) == 1;
