@@ -73,51 +73,55 @@ TEST(ScriptLineChomp, OnlyTheLineEndingGoes) {
     EXPECT_EQ(chomped("  \n"), "  ");
 }
 
-TEST(ScriptLineClassify, DirectivesByTheirRows) {
-    EXPECT_EQ(script_line_classify("// hello"), SCRIPT_LINE_COMMENT);
-    EXPECT_EQ(script_line_classify("//"), SCRIPT_LINE_COMMENT);
-    EXPECT_EQ(script_line_classify("/W 100"), SCRIPT_LINE_WAIT);
-    EXPECT_EQ(script_line_classify("/W"), SCRIPT_LINE_WAIT);
-    EXPECT_EQ(script_line_classify("/Wait"), SCRIPT_LINE_WAIT);
-    EXPECT_EQ(script_line_classify("/ON"), SCRIPT_LINE_TRACE_ON);
-    EXPECT_EQ(script_line_classify("/ONE"), SCRIPT_LINE_TRACE_ON);
-    EXPECT_EQ(script_line_classify("/OFF"), SCRIPT_LINE_TRACE_OFF);
-    EXPECT_EQ(script_line_classify("/OFFSET"), SCRIPT_LINE_TRACE_OFF);
-    EXPECT_EQ(script_line_classify("/OPEN a.bin"), SCRIPT_LINE_OPEN);
-    EXPECT_EQ(script_line_classify("/T=0"), SCRIPT_LINE_T0);
-    EXPECT_EQ(script_line_classify("/T=01"), SCRIPT_LINE_T0);
-    EXPECT_EQ(script_line_classify("/CLOSE"), SCRIPT_LINE_CLOSE);
-    EXPECT_EQ(script_line_classify("/CLOSED"), SCRIPT_LINE_CLOSE);
-}
-
-/* "/O" lines are told apart by their third character ("/OP" is enough for
-   "/OPEN") and "/OF" lines by the fourth; the other rows need their whole
-   prefix. Whatever is no directive is read as an APDU line. */
-TEST(ScriptLineClassify, PrefixReachOfEachRow) {
-    EXPECT_EQ(script_line_classify("/OPX"), SCRIPT_LINE_OPEN);
-    EXPECT_EQ(script_line_classify("/OP"), SCRIPT_LINE_OPEN);
-    EXPECT_EQ(script_line_classify("/OPENED x"), SCRIPT_LINE_OPEN);
-    EXPECT_EQ(script_line_classify("/OFX"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/OF"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/OX"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/O"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/CLOS"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/C"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/T=1"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/T"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/w 10"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/on"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify(" /ON"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/ "), SCRIPT_LINE_APDU);
-}
-
-TEST(ScriptLineClassify, ShortLinesAreSkippedAndTheRestAreApdus) {
-    EXPECT_EQ(script_line_classify(""), SCRIPT_LINE_SKIP);
-    EXPECT_EQ(script_line_classify("/"), SCRIPT_LINE_SKIP);
-    EXPECT_EQ(script_line_classify("0"), SCRIPT_LINE_SKIP);
-    EXPECT_EQ(script_line_classify("00"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("   "), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("00 A4 04 00"), SCRIPT_LINE_APDU);
+/* Directives by their rows. "/O" lines are told apart by their third
+   character ("/OP" is enough for "/OPEN") and "/OF" lines by the fourth;
+   the other rows need their whole prefix. Lines under two characters are
+   skipped; whatever is no directive is read as an APDU line. */
+TEST(ScriptLineClassify, EveryRowAndThePrefixReachOfEach) {
+    const struct {
+        const char *line;
+        ScriptLineKind kind;
+    } cases[] = {
+        {"// hello", SCRIPT_LINE_COMMENT},
+        {"//", SCRIPT_LINE_COMMENT},
+        {"/W 100", SCRIPT_LINE_WAIT},
+        {"/W", SCRIPT_LINE_WAIT},
+        {"/Wait", SCRIPT_LINE_WAIT},
+        {"/ON", SCRIPT_LINE_TRACE_ON},
+        {"/ONE", SCRIPT_LINE_TRACE_ON},
+        {"/OFF", SCRIPT_LINE_TRACE_OFF},
+        {"/OFFSET", SCRIPT_LINE_TRACE_OFF},
+        {"/OPEN a.bin", SCRIPT_LINE_OPEN},
+        {"/T=0", SCRIPT_LINE_T0},
+        {"/T=01", SCRIPT_LINE_T0},
+        {"/CLOSE", SCRIPT_LINE_CLOSE},
+        {"/CLOSED", SCRIPT_LINE_CLOSE},
+        /* prefix reach */
+        {"/OPX", SCRIPT_LINE_OPEN},
+        {"/OP", SCRIPT_LINE_OPEN},
+        {"/OPENED x", SCRIPT_LINE_OPEN},
+        {"/OFX", SCRIPT_LINE_APDU},
+        {"/OF", SCRIPT_LINE_APDU},
+        {"/OX", SCRIPT_LINE_APDU},
+        {"/O", SCRIPT_LINE_APDU},
+        {"/CLOS", SCRIPT_LINE_APDU},
+        {"/C", SCRIPT_LINE_APDU},
+        {"/T=1", SCRIPT_LINE_APDU},
+        {"/T", SCRIPT_LINE_APDU},
+        {"/w 10", SCRIPT_LINE_APDU},
+        {"/on", SCRIPT_LINE_APDU},
+        {" /ON", SCRIPT_LINE_APDU},
+        {"/ ", SCRIPT_LINE_APDU},
+        /* short lines */
+        {"", SCRIPT_LINE_SKIP},
+        {"/", SCRIPT_LINE_SKIP},
+        {"0", SCRIPT_LINE_SKIP},
+        {"00", SCRIPT_LINE_APDU},
+        {"   ", SCRIPT_LINE_APDU},
+        {"00 A4 04 00", SCRIPT_LINE_APDU},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(script_line_classify(c.line), c.kind) << c.line;
 }
 
 /* A "/" line that is no directive falls through to the APDU text form,
