@@ -79,49 +79,24 @@ TEST(ScriptLineChomp, OnlyTheLineEndingGoes) {
    skipped; whatever is no directive is read as an APDU line. */
 TEST(ScriptLineClassify, EveryRowAndThePrefixReachOfEach) {
     const struct {
-        const char *line;
         ScriptLineKind kind;
-    } cases[] = {
-        {"// hello", SCRIPT_LINE_COMMENT},
-        {"//", SCRIPT_LINE_COMMENT},
-        {"/W 100", SCRIPT_LINE_WAIT},
-        {"/W", SCRIPT_LINE_WAIT},
-        {"/Wait", SCRIPT_LINE_WAIT},
-        {"/ON", SCRIPT_LINE_TRACE_ON},
-        {"/ONE", SCRIPT_LINE_TRACE_ON},
-        {"/OFF", SCRIPT_LINE_TRACE_OFF},
-        {"/OFFSET", SCRIPT_LINE_TRACE_OFF},
-        {"/OPEN a.bin", SCRIPT_LINE_OPEN},
-        {"/T=0", SCRIPT_LINE_T0},
-        {"/T=01", SCRIPT_LINE_T0},
-        {"/CLOSE", SCRIPT_LINE_CLOSE},
-        {"/CLOSED", SCRIPT_LINE_CLOSE},
-        /* prefix reach */
-        {"/OPX", SCRIPT_LINE_OPEN},
-        {"/OP", SCRIPT_LINE_OPEN},
-        {"/OPENED x", SCRIPT_LINE_OPEN},
-        {"/OFX", SCRIPT_LINE_APDU},
-        {"/OF", SCRIPT_LINE_APDU},
-        {"/OX", SCRIPT_LINE_APDU},
-        {"/O", SCRIPT_LINE_APDU},
-        {"/CLOS", SCRIPT_LINE_APDU},
-        {"/C", SCRIPT_LINE_APDU},
-        {"/T=1", SCRIPT_LINE_APDU},
-        {"/T", SCRIPT_LINE_APDU},
-        {"/w 10", SCRIPT_LINE_APDU},
-        {"/on", SCRIPT_LINE_APDU},
-        {" /ON", SCRIPT_LINE_APDU},
-        {"/ ", SCRIPT_LINE_APDU},
-        /* short lines */
-        {"", SCRIPT_LINE_SKIP},
-        {"/", SCRIPT_LINE_SKIP},
-        {"0", SCRIPT_LINE_SKIP},
-        {"00", SCRIPT_LINE_APDU},
-        {"   ", SCRIPT_LINE_APDU},
-        {"00 A4 04 00", SCRIPT_LINE_APDU},
+        std::vector<const char *> lines;
+    } rows[] = {
+        {SCRIPT_LINE_COMMENT, {"// hello", "//"}},
+        {SCRIPT_LINE_WAIT, {"/W 100", "/W", "/Wait"}},
+        {SCRIPT_LINE_TRACE_ON, {"/ON", "/ONE"}},
+        {SCRIPT_LINE_TRACE_OFF, {"/OFF", "/OFFSET"}},
+        {SCRIPT_LINE_OPEN, {"/OPEN a.bin", "/OPX", "/OP", "/OPENED x"}},
+        {SCRIPT_LINE_T0, {"/T=0", "/T=01"}},
+        {SCRIPT_LINE_CLOSE, {"/CLOSE", "/CLOSED"}},
+        {SCRIPT_LINE_SKIP, {"", "/", "0"}},
+        {SCRIPT_LINE_APDU,
+         {"/OFX", "/OF", "/OX", "/O", "/CLOS", "/C", "/T=1", "/T", "/w 10", "/on", " /ON", "/ ",
+          "00", "   ", "00 A4 04 00"}},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(script_line_classify(c.line), c.kind) << c.line;
+    for (const auto &row : rows)
+        for (const char *line : row.lines)
+            EXPECT_EQ(script_line_classify(line), row.kind) << "[" << line << "]";
 }
 
 /* A "/" line that is no directive falls through to the APDU text form,
