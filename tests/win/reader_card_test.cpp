@@ -218,8 +218,9 @@ namespace {
 /* Presses OK in the colour chooser once it shows; when `close_first`, the
    reader window is closed while the chooser is still open. */
 void choose_color(int command, bool close_first) {
+    HWND chooser = 0;
     std::thread driver([&] {
-        HWND chooser = harness_find_window("Color", 10000);
+        chooser = harness_find_window("Color", 10000);
         if (!chooser)
             return;
         if (close_first)
@@ -228,6 +229,7 @@ void choose_color(int command, bool close_first) {
     });
     SendMessageA(app.panes[PANE_READER].window, WM_COMMAND, (WPARAM)command, 0);
     driver.join();
+    EXPECT_NE(chooser, (HWND)0) << "the colour chooser never appeared";
 }
 
 } // namespace
