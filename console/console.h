@@ -33,7 +33,8 @@ void pane_open(int pane, HWND window, HWND edit); /* window created: empty pane 
 void pane_close(int pane); /* window gone: queued text dropped, writers freed */
 void pane_close_all(void); /* the frame is going */
 /* Waits until everything queued so far is shown or the pane closes (a
-   drain on the GUI thread). */
+   drain on the GUI thread). The tests' hook: the program itself never
+   needs to wait for a pane. */
 void pane_flush(int pane);
 LRESULT pane_drain_message(WPARAM pane, LPARAM lparam); /* frame's WM_PANE_PRINT */
 void pane_drain_timer(UINT_PTR id);                     /* frame's WM_TIMER of a paced drain */
