@@ -271,7 +271,8 @@ int card_reset(char *text) {
     return length;
 }
 
-/* Resets the card, then copies its ATR count and bytes in one go under
+/* Resets the card (which names it again and starts its script: the name
+   says only half), then copies its ATR count and bytes in one go under
    card_lock, so a card changing just afterwards cannot pair one card's count
    with another's bytes. Returns the count (CARD_ATR_SIZE after a failed
    state query); at most CARD_ATR_SIZE bytes are copied. */
