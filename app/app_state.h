@@ -6,8 +6,11 @@
  * where threads meet, which lock guards it.
  *
  * Lock order, written once: net connection lock, then card_lock, then
- * xfer_lock. No thread waits for the GUI thread (prints into a pane) while
- * it holds card_lock or xfer_lock.
+ * xfer_lock. A pane's queue lock (pane_queue_lock) and pane_stream_lock come
+ * last: a print takes one of them, alone, only to copy its text, and never
+ * while card_lock or xfer_lock is held (the network thread prints while it
+ * holds its connection lock). No thread waits for the GUI thread (prints
+ * into a pane) while it holds card_lock or xfer_lock.
  */
 #ifndef VORLANE_APP_STATE_H
 #define VORLANE_APP_STATE_H
@@ -133,7 +136,9 @@ struct AppState {
     COLORREF custom_colors[16]; /* colour chooser's custom colours */
     DWORD gui_thread_id;        /* thread that owns the panes */
 
-    /* --- Card reader window (card/reader_window.cpp). --- */
+    /* --- Card reader and connection: the reader is chosen by
+       card/reader_choice.cpp (GUI thread, while the reader window opens),
+       the connection run by card/card_state.cpp. --- */
     char reader_names[READER_NAMES_SIZE];         /* reader multi-string; start = selected */
     const char *all_readers[READER_LIST_MAX];     /* every listed reader (reader_scan) */
     const char *offered_readers[READER_LIST_MAX]; /* readers offered for selection */
@@ -232,6 +237,6 @@ extern AppState app;
 
 /* Exports from app/app_state.cpp */
 void app_state_init(void);   /* initial values of every field */
-void app_locks_create(void); /* card_lock and xfer_lock, once */
+void app_locks_create(void); /* card_lock, xfer_lock and the pane locks, once */
 
 #endif

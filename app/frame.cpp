@@ -101,6 +101,9 @@ static LRESULT frame_forward(HWND window, UINT message, WPARAM wparam, LPARAM lp
     return DefFrameProcA(window, app.mdi_client, message, wparam, lparam);
 }
 
+/* The whole parameter is compared, not its low word: the menu sends high
+   word 0, and anything else (a control's notification) is forwarded to
+   the active child rather than run as a menu command, as it always was. */
 static LRESULT frame_on_command(HWND window, WPARAM wparam, LPARAM lparam) {
     switch (wparam) {
         case IDM_NEW_CONSOLE: frame_new_console(); break;

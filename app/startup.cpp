@@ -103,7 +103,8 @@ int app_run(HINSTANCE instance, const char *command_line, int show) {
     if (app.network_server_enabled)
         net_server_stop(1);
     card_drop_wait(); /* a reader window closed during an exchange */
-    /* A script run may outlive the frame; its lock must outlive it too. */
+    /* A script run may outlive the frame; its lock must outlive it too.
+       With 0, script_runs_wait only checks that no run is left. */
     if (script_runs_wait(0))
         DeleteCriticalSection(&app.card_lock);
     return code;

@@ -10,8 +10,9 @@
  */
 #include "card/atr_parse.h"
 
-#include <limits.h>
 #include <string.h>
+
+#include "app/text_form.h"
 
 /* White space as the C locale's isspace sees it */
 static int atr_is_space(char c) {
@@ -33,31 +34,16 @@ static size_t atr_scan_word(const char **at, const char **word) {
     return (size_t)(end - start);
 }
 
-/* "%d": skips white space, an optional sign, then at least one digit. The
-   value is held within the range of int. Returns 0 when no number is there. */
+/* "%d": skips white space, then an optional sign and at least one digit,
+   the value held within the range of int. Returns 0 when no number is there. */
 static int atr_scan_int(const char **at, int *value) {
     const char *p = *at;
-    int negative = 0;
-    long long number = 0;
 
     while (atr_is_space(*p))
         p++;
-    if (*p == '+' || *p == '-')
-        negative = *p++ == '-';
-    if (*p < '0' || *p > '9')
+    p = decimal_scan(p, value);
+    if (!p)
         return 0;
-    while (*p >= '0' && *p <= '9') {
-        if (number <= (long long)INT_MAX + 1)
-            number = number * 10 + (*p - '0');
-        p++;
-    }
-    if (negative)
-        number = -number;
-    if (number > INT_MAX)
-        number = INT_MAX;
-    if (number < INT_MIN)
-        number = INT_MIN;
-    *value = (int)number;
     *at = p;
     return 1;
 }
@@ -132,16 +118,15 @@ int atr_table_read(FILE *stream, AtrRecord *table, int max) {
 }
 
 void atr_to_text(const unsigned char *atr, int length, char *text, size_t size) {
-    static const char digits[] = "0123456789ABCDEF";
-    size_t used = 0;
+    hex_text(text, size, atr, length, "");
+}
 
-    if (size == 0)
-        return;
-    for (int i = 0; i < length && used + 2 < size; i++) {
-        text[used++] = digits[atr[i] >> 4];
-        text[used++] = digits[atr[i] & 15];
-    }
-    text[used] = 0;
+int card_atr_text(char *text, size_t size, const unsigned char *atr, int length) {
+    int header = snprintf(text, size, "Answer to Reset: \r\n ");
+
+    if (header < 0 || (size_t)header >= size)
+        return size ? (int)size - 1 : 0;
+    return header + (int)hex_text(text + header, size - (size_t)header, atr, length, " ");
 }
 
 int atr_table_find(const AtrRecord *table, int count, const char *text) {

@@ -35,6 +35,10 @@ int atr_table_read(FILE *stream, AtrRecord *table, int max);
    as many whole bytes as fit; a negative length gives an empty text. */
 void atr_to_text(const unsigned char *atr, int length, char *text, size_t size);
 
+/* The pane text of an ATR, "Answer to Reset: \r\n " then "%02X " per byte,
+   into text (size bytes, terminated; whole bytes only). Returns its length. */
+int card_atr_text(char *text, size_t size, const unsigned char *atr, int length);
+
 /* Index of the first record whose atr_text equals text exactly, or -1. */
 int atr_table_find(const AtrRecord *table, int count, const char *text);
 

@@ -3,10 +3,11 @@
  * a card's ATR against it, and the line of protocol parameters that the
  * reader reports for the connected card.
  *
- * Design: the match is done silently (atr_lookup) wherever card_lock is
- * held, and its "inserted" line is printed by the caller once the lock is
- * left, since printing from a worker waits for the GUI thread. atr_match is
- * the lookup and the print together, for callers that hold no lock.
+ * Design: both atr_match and card_print_parameters print, and a worker's
+ * print may wait for the GUI thread, so a worker calls neither with
+ * card_lock held. The tick, on the GUI thread whose prints only queue,
+ * calls them under the lock. card_print_parameters takes the lock itself
+ * (it is recursive) for the attribute reads.
  */
 #include "card/card.h"
 
@@ -48,7 +49,7 @@ void atr_table_load(void) {
    ATR of any length up to 256 bytes is matched in full and nothing
    overflows; a record's ATR text has at most 255 characters, so the 256
    bytes left by a failed state query match nothing. */
-int atr_lookup(const unsigned char *atr, int length) {
+static int atr_lookup(const unsigned char *atr, int length) {
     char text[2 * CARD_ATR_SIZE + 1];
 
     if (length > CARD_ATR_SIZE)
@@ -80,7 +81,8 @@ static int card_parameter_read(SCARDHANDLE handle, DWORD tag, int *value) {
     return 1;
 }
 
-int card_parameters_text(SCARDHANDLE handle, char *text, int size) {
+/* The parameter line of handle into text; called with card_lock held. */
+static int card_parameters_text(SCARDHANDLE handle, char *text, int size) {
     int used = 0;
 
     if (size <= 0)

@@ -8,37 +8,74 @@
 #include <windows.h>
 #include <winscard.h>
 
+/* card_lock: taken by the tick (only when free), card_reset, card_get_atr,
+   card_transmit, card_print_parameters and the window's close (only when
+   free); no worker prints while holding it (the tick's GUI-thread prints
+   only queue), and none may be called by a thread that holds a pane's queue
+   lock. Lock order: the network connection lock, then card_lock, then
+   xfer_lock. */
+
 /* Exports from card/reader_window.cpp */
 ATOM reader_window_register(HINSTANCE instance);
 LRESULT CALLBACK reader_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
-/* Exports from card/reader_choice.cpp */
-void reader_list_names(void); /* the readers' multi-string into reader_names */
+/* Exports from card/reader_choice.cpp. GUI thread, no lock: they use a
+   context and handles of their own, before the reader window's timer runs. */
+/* The readers' multi-string into reader_names (empty when listing fails). */
+void reader_list_names(void);
+/* Lists the readers and offers those holding a card (offered_readers,
+   offered_count); returns that count, -1 (nothing offered) when no context
+   could be made. */
 int reader_scan(void);
+/* Offers every listed reader; returns their count. */
 int reader_list_all(void);
 INT_PTR CALLBACK reader_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
 /* Exports from card/card_state.cpp */
+/* GUI thread (the reader window's timer): one step of the card state
+   machine under card_lock; prints and starts the card's script after it. */
 void card_tick(void);
+/* Any thread but one holding card_lock or a pane lock: reconnects a ready
+   card, reads its ATR again (printing its name) and starts its script.
+   text (1,024 bytes) gets the report; returns its length. */
 int card_reset(char *text);
-int card_get_atr(unsigned char *atr); /* atr holds CARD_ATR_SIZE bytes */
+/* Resets the card (card_reset, so it also names the card and starts its
+   script), then copies the ATR into atr (CARD_ATR_SIZE bytes). Returns the
+   ATR's length, CARD_ATR_SIZE after a failed state query. */
+int card_get_atr(unsigned char *atr);
 /* Shutdown, GUI thread: if a closed window's drop is still pending, waits
    for the exchange in flight (card_lock) and does the drop. */
 void card_drop_wait(void);
 
 /* Exports from card/card_transmit.cpp */
+/* Any thread not holding card_lock or a pane lock: sends buffer[0..length)
+   when the card is ready and writes the response over buffer, which must
+   hold XFER_RESPONSE_MAX (512) bytes. Returns the response length (0..512),
+   or -1 on any failure: card not ready, length outside 0..XFER_COMMAND_MAX
+   (*error = SCARD_E_INVALID_PARAMETER), or the platform's failure (*error =
+   its code). *error is 0 otherwise; error may be 0. Takes card_lock, then
+   xfer_lock; prints its Console line after leaving them. */
 int card_transmit(unsigned char *buffer, int length, int *error);
 /* card_transmit, and on success the exchange's time in ms as its Console
    line shows it into *elapsed_ms (may be 0). Any thread; takes card_lock. */
 int card_transmit_timed(unsigned char *buffer, int length, int *error, int *elapsed_ms);
+/* Empties the exchange statistics (under xfer_lock). */
 void xfer_stats_clear(void);
 /* Tests replace the wall clock; 0 restores it. */
 typedef void (*xfer_clock_fn)(long long *seconds, int *milliseconds);
 void xfer_clock_set(xfer_clock_fn clock);
 
 /* Exports from card/atr_table.cpp */
+/* GUI thread at start-up: reads atr.txt from the current folder (a missing
+   file gives an empty table). */
 void atr_table_load(void);
+/* The index of the table record whose ATR text equals atr[0..length), or
+   -1; sets atr_index to it and prints "%s inserted...\r\n" for a match.
+   Prints: a worker never calls it with card_lock held (the GUI thread may). */
 int atr_match(const unsigned char *atr, int length);
+/* Reads the reader's protocol attributes for handle under card_lock and
+   prints the parameter line after leaving it; returns 0. A worker never
+   calls it with card_lock held; the tick does, on the GUI thread. */
 int card_print_parameters(SCARDHANDLE handle);
 
 #endif

@@ -14,13 +14,6 @@ enum {
     CARD_PARAMETERS_SIZE = 512 /* the parameter line: twelve "%s= %d, " and "\n" */
 };
 
-/* Exports from card/atr_table.cpp */
-/* atr_match without the print: sets atr_index and returns it. Safe to call
-   while card_lock is held. */
-int atr_lookup(const unsigned char *atr, int length);
-/* The parameter line of handle into text; call with card_lock held. */
-int card_parameters_text(SCARDHANDLE handle, char *text, int size);
-
 /* Exports from card/reader_choice.cpp */
 /* Lists the readers, scans them and chooses one (dialog if needed): the
    chosen name ends up at the start of reader_names. */

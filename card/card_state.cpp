@@ -7,11 +7,13 @@
  * 4 reading the ATR, 5 card ready, 6 card gone, 99 connection dropped.
  *
  * Design: each step runs inside card_lock, which also serialises every
- * exchange and reset. Printing from a worker waits for the GUI thread, so
- * no path prints while it holds the lock: the lines a step produces are
- * collected in a CardLines on the stack and printed, in order, once the
- * lock is left. The card's script is started after those lines, so its own
- * output follows them.
+ * exchange and reset. A worker's print may wait for the GUI thread, so a
+ * worker never prints while it holds the lock: the lines a step or reset
+ * produces are collected in a CardLines on the stack and printed, in order,
+ * with the card's name (atr_match) before them and its parameter line
+ * (card_print_parameters) after them. The card's script is started after
+ * those lines, so its own output follows them. The GUI thread's prints
+ * only queue, so the tick prints its lines before it leaves the lock.
  *
  * The GUI thread never waits for card_lock: one APDU may take a minute. A
  * tick that finds the lock taken skips its step, which the end of the
@@ -28,6 +30,7 @@
 
 #include "app/app_state.h"
 #include "app/prompt.h"
+#include "card/atr_parse.h"
 #include "card/card_local.h"
 #include "card/pcsc.h"
 #include "console/console.h"
@@ -38,11 +41,17 @@ enum {
     CARD_RESET_TEXT = 1024  /* the report of card_reset */
 };
 
-/* Lines produced under card_lock, each piece ended by a NUL */
+/* Lines produced under card_lock, each piece ended by a NUL, and what is
+   printed around them once the lock is left */
 struct CardLines {
     char text[CARD_LINES_SIZE];
     int used;
-    int start_script; /* a card became ready: its script starts after the lines */
+    int match;                        /* an ATR was read: atr_match names it first */
+    unsigned char atr[CARD_ATR_SIZE]; /* that ATR, copied under the lock */
+    int atr_length;
+    int parameters;     /* a card became ready: card_print_parameters after the lines */
+    SCARDHANDLE handle; /* its connection */
+    int start_script;   /* ... and its script starts last */
 };
 
 static void card_lines_add(CardLines *lines, const char *format, ...)
@@ -63,21 +72,25 @@ static void card_lines_add(CardLines *lines, const char *format, ...) {
     lines->used += n + 1;
 }
 
-/* After the lock: the lines in order, then the card's script. */
-static void card_lines_finish(const CardLines *lines) {
-    for (int at = 0; at < lines->used; at += (int)strlen(lines->text + at) + 1)
-        reader_print("%s", lines->text + at);
-    if (lines->start_script)
-        run_card_script();
+static void card_lines_start(CardLines *lines) {
+    lines->used = 0;
+    lines->match = 0;
+    lines->parameters = 0;
+    lines->start_script = 0;
 }
 
-/* "Answer to Reset: \r\n " and "%02X " for each byte of card_atr. */
-static int card_atr_text(char *text, size_t size) {
-    size_t used = (size_t)snprintf(text, size, "Answer to Reset: \r\n ");
-
-    for (int i = 0; i < app.card_atr_len && used + 4 < size; i++)
-        used += (size_t)snprintf(text + used, size - used, "%02X ", app.card_atr[i]);
-    return (int)used;
+/* The card's name, the lines in order, the parameter line, then the
+   card's script. A worker calls it after leaving card_lock, since its
+   prints may wait for the GUI thread; the tick calls it under the lock. */
+static void card_lines_finish(const CardLines *lines) {
+    if (lines->match)
+        atr_match(lines->atr, lines->atr_length);
+    for (int at = 0; at < lines->used; at += (int)strlen(lines->text + at) + 1)
+        reader_print("%s", lines->text + at);
+    if (lines->parameters)
+        card_print_parameters(lines->handle);
+    if (lines->start_script)
+        run_card_script();
 }
 
 /* Queries the card and keeps its ATR. After a failed query the count is the
@@ -97,9 +110,13 @@ static LONG card_read_atr(void) {
     return status;
 }
 
-static void card_name_line(CardLines *lines, int index) {
-    if (index >= 0)
-        card_lines_add(lines, "%s inserted...\r\n", app.atr_table[index].name);
+/* The ATR just read is matched (and the card named) once the lock is left;
+   nothing is collected before it in the same step, so the name line still
+   comes first. */
+static void card_match_later(CardLines *lines) {
+    lines->match = 1;
+    lines->atr_length = app.card_atr_len;
+    memcpy(lines->atr, app.card_atr, sizeof lines->atr);
 }
 
 static void card_presence_check(void) {
@@ -115,16 +132,15 @@ static void card_presence_check(void) {
 /* State 4: the ATR, the card's name, the parameters; then the card is ready. */
 static void card_atr_step(CardLines *lines) {
     char text[3 * CARD_ATR_SIZE + 32];
-    char parameters[CARD_PARAMETERS_SIZE];
 
     card_read_atr();
-    card_name_line(lines, atr_lookup(app.card_atr, app.card_atr_len));
-    card_atr_text(text, sizeof text - 2);
+    card_match_later(lines);
+    card_atr_text(text, sizeof text - 2, app.card_atr, app.card_atr_len);
     strcat(text, "\r\n");
     card_lines_add(lines, "%s", text);
     app.card_state = CARD_READY;
-    card_parameters_text(app.card_handle, parameters, sizeof parameters);
-    card_lines_add(lines, "%s", parameters);
+    lines->parameters = 1;
+    lines->handle = app.card_handle;
     lines->start_script = 1;
     card_presence_check();
 }
@@ -160,6 +176,8 @@ static int card_establish(CardLines *lines) {
 static void card_first_connect(CardLines *lines) {
     app.card_handle = 0;
     if (card_connect() == SCARD_S_SUCCESS) {
+        /* The protocol code less 1, right for T=0 and T=1 (codes 1 and 2);
+           any other code prints as it is, less 1, as it always has. */
         card_lines_add(lines, "Card Detected ...T=%d\r\n", (int)app.active_protocol - 1);
         app.card_state = CARD_CONNECTED;
         app.card_quiet_retry = 0;
@@ -264,12 +282,14 @@ void card_tick(void) {
         return;
     }
     InterlockedExchange(&app.card_tick_missed, 0); /* this step is the one made up */
-    lines.used = 0;
-    lines.start_script = 0;
+    card_lines_start(&lines);
     card_drop_pending_run(); /* a new window starts from a fresh context */
     card_step(&lines);
-    card_unlock();
+    /* The GUI thread's prints only join the pane queues, so the tick may
+       print under the lock; the parameter line's attribute reads need it,
+       and leaving it first would let an exchange slip in before them. */
     card_lines_finish(&lines);
+    card_unlock();
 }
 
 /* Reconnects a ready card and reads its ATR again; writes the report into
@@ -282,8 +302,8 @@ static int card_reset_locked(char *text, CardLines *lines) {
         return snprintf(text, CARD_RESET_TEXT, "No Card in reader\r\n");
     app.card_state = CARD_READING_ATR;
     LONG status = card_read_atr();
-    card_name_line(lines, atr_lookup(app.card_atr, app.card_atr_len));
-    int used = card_atr_text(text, CARD_RESET_TEXT - 64);
+    card_match_later(lines);
+    int used = card_atr_text(text, CARD_RESET_TEXT - 64, app.card_atr, app.card_atr_len);
     used += snprintf(text + used, (size_t)(CARD_RESET_TEXT - used), "\r\nReader Status: %X\r\n\r\n",
                      (unsigned)status);
     app.card_state = CARD_READY;
@@ -295,8 +315,9 @@ int card_reset(char *text) {
     CardLines lines;
     int length;
 
-    lines.used = 0;
-    lines.start_script = 0;
+    card_lines_start(&lines);
+    /* With a space before the dots, unlike the dialogs' line: the reset's
+       own wording, kept byte for byte. */
     length = snprintf(text, CARD_RESET_TEXT, "Reader is busy, try later ...\r\n");
     EnterCriticalSection(&app.card_lock);
     if (app.card_state == CARD_READY)
@@ -306,7 +327,8 @@ int card_reset(char *text) {
     return length;
 }
 
-/* Resets the card, then copies its ATR count and bytes in one go under
+/* Resets the card (which names it again and starts its script: the name
+   says only half), then copies its ATR count and bytes in one go under
    card_lock, so a card changing just afterwards cannot pair one card's count
    with another's bytes. Returns the count (CARD_ATR_SIZE after a failed
    state query); at most CARD_ATR_SIZE bytes are copied. */

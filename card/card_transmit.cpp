@@ -58,7 +58,10 @@ void xfer_stats_clear(void) {
 
 /* Under card_lock: a total of 0 marks a new script, which numbers its
    exchanges from 001 again; its name for the Console's header is copied
-   under xfer_lock with the total, so it belongs to the same run. */
+   under xfer_lock with the total, so it belongs to the same run. An
+   exchange that took 0 ms leaves the total at 0, so the next one prints
+   the header again and restarts at 001: kept, since the Console has always
+   numbered runs by their total. */
 static int xfer_script_starts(XferCall *call) {
     EnterCriticalSection(&app.xfer_lock);
     int starts = app.xfer_total_ms == 0;

@@ -1,7 +1,8 @@
 /*
- * pcsc.cpp: the PC/SC call layer. Every card operation of Vorlane goes
+ * pcsc.cpp: the PC/SC call layer. Every card operation of the program goes
  * through these few functions, with the share mode, disposition and control
- * blocks fixed here once.
+ * blocks fixed here once; only the runner's wait for a card to arrive
+ * (run/run_card.cpp) calls SCardGetStatusChangeA itself.
  *
  * The card state is read with SCardStatusA, which reports the state, the
  * active protocol and the ATR in one call. The state is mapped to "absent"

@@ -1,7 +1,9 @@
 /*
  * pcsc.h: the calls Vorlane makes into the platform's PC/SC service, each a
  * thin wrapper that passes the arguments the card code always uses and
- * returns the service's status code unchanged (0 on success).
+ * returns the service's status code unchanged (0 on success). They take
+ * no lock themselves: the card code calls them under card_lock for the
+ * shared context and handle, the reader choice with a context of its own.
  */
 #ifndef VORLANE_PCSC_H
 #define VORLANE_PCSC_H

@@ -44,6 +44,8 @@ LRESULT CALLBACK reader_window_proc(HWND window, UINT message, WPARAM wparam, LP
     if (pane_window_message(PANE_READER, window, message, wparam, lparam, &result))
         return result;
     if (message == WM_COMMAND) {
+        /* The whole parameter, as the frame compares it: only the menu's
+           own command (high word 0) opens the dialog. */
         if (wparam == IDM_SEND_APDU)
             DialogBoxParamA(app.instance, RES_DIALOG_COMMAND, window, command_dialog_proc, 0);
         return 0;

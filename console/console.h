@@ -10,20 +10,37 @@
 
 #include <windows.h>
 
-/* Exports from console/pane.cpp */
+/* Exports from console/pane.cpp. A pane's line slots and edit control are
+   touched by the GUI thread only; other threads hand text over through the
+   pane's queue (pane_queue_lock, taken after card_lock is left, never with
+   it). Prints to a pane without a window are dropped and return 0. */
+/* GUI thread: the pane's line history emptied (the edit control untouched). */
 void pane_reset(int pane);
+/* GUI thread: feeds text[0..length) to the pane's line discipline (which
+   may write into text) and shows the change in edit; returns length. */
 int pane_append(HWND edit, char *text, int length, int pane);
+/* Any thread: formats (cut to PANE_FORMAT_SIZE - 1 characters) and prints
+   into the reader pane / the Console, or into the pane's stream in the
+   runner. Returns the length handed over, 0 when dropped. Off the GUI
+   thread it may wait while the queue is full: never call with card_lock
+   held. */
 int reader_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
 int console_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
-int pane_print_text(int pane, const char *text, int length); /* already formatted */
-void pane_edit_prepare(HWND edit);                           /* lift the text limit */
-void pane_open(int pane, HWND window, HWND edit);            /* window created: empty pane */
+/* The same for text already formatted. */
+int pane_print_text(int pane, const char *text, int length);
+void pane_edit_prepare(HWND edit);                /* lift the text limit */
+void pane_open(int pane, HWND window, HWND edit); /* window created: empty pane */
 void pane_close(int pane); /* window gone: queued text dropped, writers freed */
 void pane_close_all(void); /* the frame is going */
-void pane_flush(int pane); /* wait until everything queued so far is shown */
+/* Waits until everything queued so far is shown or the pane closes (a
+   drain on the GUI thread). The tests' hook: the program itself never
+   needs to wait for a pane. */
+void pane_flush(int pane);
 LRESULT pane_drain_message(WPARAM pane, LPARAM lparam); /* frame's WM_PANE_PRINT */
 void pane_drain_timer(UINT_PTR id);                     /* frame's WM_TIMER of a paced drain */
-DWORD pane_wait_thread(HANDLE thread); /* GUI thread: wait, keeping panes drained */
+/* GUI thread: WaitForSingleObject on thread, draining the panes meanwhile
+   so that its prints never wait for this thread; returns the wait's result. */
+DWORD pane_wait_thread(HANDLE thread);
 
 /* Posted to the frame when a pane's queue goes from empty to non-empty
    (wparam: the pane). */
@@ -42,8 +59,12 @@ DWORD pane_wait_thread(HANDLE thread); /* GUI thread: wait, keeping panes draine
 #define PANE_PACE_FACTOR 4
 #define PANE_PACE_MAX_MS 200
 
-/* Exports from console/pane_window.cpp: what the two panes' windows share */
-HWND pane_window_create(int pane, HWND window, HINSTANCE instance); /* edit, brush, font */
+/* Exports from console/pane_window.cpp: what the two panes' windows share;
+   GUI thread only */
+/* The pane's edit control (opened as the pane, pane_open), brush and font
+   for window; returns the edit control, 0 when it could not be made. */
+HWND pane_window_create(int pane, HWND window, HINSTANCE instance);
+/* Releases the font and brush; closes the pane when window is its window. */
 void pane_window_destroy(int pane, HWND window);
 /* Size, paint, colours and the Font, Color and Background commands; 1 when
    the message was handled, with its result in *result. */

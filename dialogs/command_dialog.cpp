@@ -16,9 +16,11 @@
 #include "app/app.h"
 #include "app/app_state.h"
 #include "app/prompt.h"
+#include "app/text_form.h"
 #include "card/card.h"
 #include "console/console.h"
 #include "dialogs/apdu_text.h"
+#include "dialogs/dialog_text.h"
 #include "resources/resource.h"
 
 /* "Sending " and "%02X " for up to 512 command bytes */
@@ -43,8 +45,8 @@ static void command_print_sending(const unsigned char *bytes, int count) {
     char text[COMMAND_SENDING_SIZE];
     int used = snprintf(text, sizeof text, "Sending ");
 
-    for (int i = 0; i < count && i < XFER_RESPONSE_MAX; i++)
-        used += snprintf(text + used, sizeof text - (size_t)used, "%02X ", bytes[i]);
+    used += (int)hex_text(text + used, sizeof text - (size_t)used, bytes,
+                          count < XFER_RESPONSE_MAX ? count : XFER_RESPONSE_MAX, " ");
     reader_print("\r\n%s\r\n", text);
 }
 
@@ -54,9 +56,10 @@ static void command_print_received(const unsigned char *bytes, int count, int st
 
     if (count > XFER_RESPONSE_MAX)
         count = XFER_RESPONSE_MAX;
-    for (int i = 0; i < count; i++) {
-        used += snprintf(text + used, sizeof text - (size_t)used, "%02X ", bytes[i]);
-        if ((i + 1) % 16 == 0)
+    for (int i = 0; i < count; i += 16) {
+        int line = count - i < 16 ? count - i : 16;
+        used += (int)hex_text(text + used, sizeof text - (size_t)used, bytes + i, line, " ");
+        if (line == 16)
             used += snprintf(text + used, sizeof text - (size_t)used, "\r\n");
     }
     snprintf(text + used, sizeof text - (size_t)used, "\r\nReader Status: %X\r\n\r\n",
@@ -150,23 +153,6 @@ static void command_save(HWND dialog) {
     }
     free(comment);
     free(text);
-}
-
-/* Reads one line of a text-mode file, line end included, keeping its first
-   `room` characters in `line` (no terminator). Returns the line's whole
-   length; 0 when the file has no further line. */
-static size_t command_read_line(FILE *file, char *line, size_t room) {
-    size_t length = 0;
-    int c;
-
-    while ((c = fgetc(file)) != EOF) {
-        if (length < room)
-            line[length] = (char)c;
-        length++;
-        if (c == '\n')
-            break;
-    }
-    return length;
 }
 
 /* Copies characters [from, to) of a line read by command_read_line into a

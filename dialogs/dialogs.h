@@ -6,9 +6,13 @@
 
 #include <windows.h>
 
-/* Exports from dialogs/dlg_item.cpp */
+/* Exports from dialogs/dlg_item.cpp; GUI thread (the dialog's own) */
+/* Replaces the item's text with the formatted text, whatever its length;
+   returns that length, or -1 when formatting or memory fails. */
 int dlg_item_printf(HWND dialog, int id, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
+/* sscanf of the item's text (its first 199 characters) into the one value
+   out points to; returns sscanf's result, out untouched when none is read. */
 int dlg_item_scanf(HWND dialog, int id, const char *format, void *out);
 
 /* Exports from dialogs/dlg_work.cpp: a dialog's exchanges on a worker */
@@ -28,7 +32,11 @@ void dlg_work_end(HWND dialog);
 /* Exports from dialogs/command_dialog.cpp */
 INT_PTR CALLBACK command_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
-/* Exports from dialogs/memory_chunks.cpp */
+/* Exports from dialogs/memory_chunks.cpp. One READ BINARY (length bytes)
+   or WRITE / UPDATE BINARY (buffer[0..length), at most 255 bytes, else -1
+   and nothing sent) at a 16-bit address or block, through card_transmit:
+   its result, with the response copied to buffer, which must hold 512
+   bytes. Any thread holding no lock. */
 int memory_read_binary(unsigned char *buffer, int length, unsigned address);
 int tag_read_binary(unsigned char *buffer, int length, unsigned block);
 int memory_write_binary(unsigned char *buffer, int length, unsigned address);

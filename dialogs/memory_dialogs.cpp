@@ -17,6 +17,7 @@
 #include "app/app.h"
 #include "app/app_state.h"
 #include "app/prompt.h"
+#include "dialogs/dialog_text.h"
 #include "console/console.h"
 #include "resources/resource.h"
 
@@ -114,9 +115,12 @@ static void memory_write_chunks(const MemoryVariant *variant, const unsigned cha
         int result = variant->chunk(work, chunk, a >> variant->block_shift);
         int written = result >= 2 && work[0] == 0x90;
         if (written) {
+            /* The address in decimal despite the hexadecimal fields around
+               it: dumps and logs made so far read it so. */
             reader_print("Adr=%04u, %02d bytes written %2.2X %2.2X\r\n", a, chunk, 0x90, work[1]);
             total += chunk;
         } else {
+            /* The spelling is the one users and their log filters know. */
             reader_print("!!! Error While writting ...\r\n");
         }
         n -= chunk;
@@ -192,26 +196,6 @@ INT_PTR CALLBACK tag_write_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
 }
 
 /* ---- Read dialogs ---- */
-
-/* The pane text of a chunk read: the bytes as characters up to the first
-   zero (text format), or the hexadecimal bytes then their characters with
-   "." for what is not printable, and a line end. */
-static void memory_chunk_text(char *text, size_t room, const unsigned char *data, int chunk,
-                              int text_format) {
-    size_t used = 0;
-
-    if (text_format) {
-        for (int i = 0; i < chunk && data[i] && used + 1 < room; i++)
-            text[used++] = (char)data[i];
-        text[used] = 0;
-        return;
-    }
-    for (int i = 0; i < chunk; i++)
-        used += (size_t)snprintf(text + used, room - used, "%2.2X ", data[i]);
-    for (int i = 0; i < chunk; i++)
-        text[used++] = (data[i] >= 0x20 && data[i] <= 0x7E) ? (char)data[i] : '.';
-    snprintf(text + used, room - used, "\r\n");
-}
 
 /* Appends a chunk to the dump file. A failed write is reported once and the
    dump is closed, so that a short dump never passes for a whole one; the

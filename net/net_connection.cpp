@@ -24,6 +24,7 @@
 #include <string.h>
 
 #include "app/app_state.h"
+#include "app/text_form.h"
 #include "card/card.h"
 #include "console/console.h"
 #include "net/net_frame.h"
@@ -137,8 +138,8 @@ void net_hex_trace(const unsigned char *bytes, int count, int first, int per_lin
             reader_print("%s", text);
             used = 0;
         }
-        used += snprintf(text + used, (size_t)(NET_TRACE_SIZE - used), spaced ? "%02X " : "%02X",
-                         bytes[first + i]);
+        used += (int)hex_text(text + used, (size_t)(NET_TRACE_SIZE - used), bytes + first + i, 1,
+                              spaced ? " " : "");
         if ((i + 1) % per_line == 0)
             used += snprintf(text + used, (size_t)(NET_TRACE_SIZE - used), "\r\n");
     }
@@ -174,6 +175,8 @@ static int net_answer_apdu(unsigned char *request, int count, int *status) {
    when the last state query left no usable ATR (count 256). */
 static int net_answer_atr(unsigned char *request, int *status) {
     unsigned char atr[CARD_ATR_SIZE];
+    /* card_get_atr resets the card first: the card is named again and its
+       script starts, as for a card just inserted. */
     int length = card_get_atr(atr);
 
     if (length < 0 || length >= CARD_ATR_SIZE) {

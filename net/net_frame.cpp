@@ -19,26 +19,17 @@
 
 #include <stddef.h>
 
+#include "app/text_form.h"
+
 enum {
     NET_FRAME_MIN = 7,        /* shortest request: start, length, check, close */
     NET_FRAME_LONG_BASE = 256 /* data bytes of a long request, before its nibble */
 };
 
-/* Value of one hexadecimal digit, or -1. */
-static int net_hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 /* Value of the pair at text[0..1], or -1 when either is not a digit. */
 static int net_hex_pair(const char *text) {
-    int high = net_hex_digit(text[0]);
-    int low = net_hex_digit(text[1]);
+    int high = hex_digit_value(text[0]);
+    int low = hex_digit_value(text[1]);
 
     if (high < 0 || low < 0)
         return -1;
@@ -73,13 +64,6 @@ int net_frame_parse(char *text, int length, unsigned char *out) {
     return count;
 }
 
-static void net_put_hex(char *at, int value) {
-    static const char digits[] = "0123456789ABCDEF";
-
-    at[0] = digits[(value >> 4) & 0x0F];
-    at[1] = digits[value & 0x0F];
-}
-
 int net_frame_build(int status, const unsigned char *data, int n, char *frame) {
     if (n < 0 || !data)
         n = 0;
@@ -92,15 +76,15 @@ int net_frame_build(int status, const unsigned char *data, int n, char *frame) {
     int check = 0x60 ^ ll ^ status;
     char *at = frame;
 
-    net_put_hex(at, 0x60);
-    net_put_hex(at + 2, ll);
-    net_put_hex(at + 4, status);
+    hex_pair_put(at, 0x60);
+    hex_pair_put(at + 2, ll);
+    hex_pair_put(at + 4, status);
     at += 6;
     for (int i = 0; i < n; i++, at += 2) {
         check ^= data[i];
-        net_put_hex(at, data[i]);
+        hex_pair_put(at, data[i]);
     }
-    net_put_hex(at, check);
+    hex_pair_put(at, check);
     at[2] = 0x03;
     at[3] = 0;
     return 2 * n + 9;

@@ -180,6 +180,7 @@ static void net_server_accept_loop(SOCKET listener) {
         if (!net_server_adopt(client))
             break;
         const unsigned char *address = (const unsigned char *)&peer.sin_addr;
+        /* "Connexion": the line clients' logs have always matched. */
         reader_print("Connexion from %d.%d.%d.%d\n", address[0], address[1], address[2],
                      address[3]);
         net_connection_run(0);

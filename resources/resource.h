@@ -23,6 +23,9 @@
 #define IDM_TAG_READ 216
 #define IDM_TAG_WRITE 217
 #define IDM_SCRIPT_EXEC 555
+/* Kept at 1001 although the window list starts at 1000: the frame also
+   hands it to the default processing, so with two children open SendApdu
+   activates the second one too, as it always has. */
 #define IDM_SEND_APDU 1001
 #define IDM_ABOUT 1234
 #define IDM_QUIT_READER 1235

@@ -7,23 +7,23 @@
 
 #include <string.h>
 
+#include "app/text_form.h"
+
 const char run_usage[] =
     "usage: vorlane-run [-r READER] [-w SECONDS] [-c] [--junit FILE] SCRIPT...";
 
-/* Decimal digits only, at most max; 1 and *value when they fit. */
+/* Decimal digits only (no sign, nothing after them), at most max: 1, and
+   the number in *value, when they fit. max is below INT_MAX, so a capped
+   value fails. */
 static int run_parse_count(const char *text, int max, int *value) {
-    long long sum = 0;
+    int number = 0;
 
-    if (!text || !*text)
+    if (!text || *text < '0' || *text > '9')
         return 0;
-    for (const char *c = text; *c; c++) {
-        if (*c < '0' || *c > '9')
-            return 0;
-        sum = sum * 10 + (*c - '0');
-        if (sum > max)
-            return 0;
-    }
-    *value = (int)sum;
+    const char *end = decimal_scan(text, &number);
+    if (*end || number > max)
+        return 0;
+    *value = number;
     return 1;
 }
 

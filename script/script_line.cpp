@@ -9,9 +9,10 @@
 #include "script/script_line.h"
 
 #include <ctype.h>
-#include <limits.h>
 #include <stdio.h>
 #include <string.h>
+
+#include "app/text_form.h"
 
 int script_line_read(FILE *file, char *line, int size) {
     int length = 0;
@@ -94,26 +95,8 @@ static const char *script_after_first_word(const char *line) {
 
 int script_wait_parse(const char *line, int *value) {
     const char *text = script_after_first_word(line);
-    int negative = 0;
-    long long number = 0;
 
-    if (!text)
-        return 0;
-    if (*text == '+' || *text == '-')
-        negative = *text++ == '-';
-    if (!isdigit((unsigned char)*text))
-        return 0;
-    for (; isdigit((unsigned char)*text); text++) {
-        number = number * 10 + (*text - '0');
-        if (number > (long long)INT_MAX + 1)
-            number = (long long)INT_MAX + 1;
-    }
-    if (negative)
-        number = -number;
-    if (number > INT_MAX)
-        number = INT_MAX;
-    *value = (int)number;
-    return 1;
+    return text && decimal_scan(text, value) ? 1 : 0;
 }
 
 unsigned script_wait_pause_ms(int value) {
@@ -136,7 +119,6 @@ int script_open_parse(const char *line, char *name, size_t size) {
 
 int script_trace_text(char *out, size_t size, const char *title, const unsigned char *bytes,
                       int count) {
-    static const char digits[] = "0123456789ABCDEF";
     size_t title_length = strlen(title);
     size_t used;
     int i;
@@ -155,8 +137,8 @@ int script_trace_text(char *out, size_t size, const char *title, const unsigned 
         /* two digits, the line break after them, the NUL */
         if (used + 5 > size)
             break;
-        out[used++] = digits[bytes[i] >> 4];
-        out[used++] = digits[bytes[i] & 15];
+        hex_pair_put(out + used, bytes[i]);
+        used += 2;
         if ((i + 1) % SCRIPT_TRACE_PER_LINE == 0) {
             out[used++] = '\r';
             out[used++] = '\n';

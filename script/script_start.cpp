@@ -25,7 +25,8 @@ static DWORD WINAPI script_run_entry(LPVOID path) {
 }
 
 /* Runs the script at path on a new thread. The path is handed over as it
-   is, not copied: it must stay valid for the life of the process. */
+   is; the run copies it as it starts, so it must stay valid until then
+   (callers pass AppState fields, which live as long as the process). */
 int start_script(const char *path) {
     InterlockedIncrement(&app.script_runs);
     HANDLE thread = CreateThread(NULL, 0, script_run_entry, (LPVOID)path, 0, NULL);
@@ -49,9 +50,9 @@ int run_card_script(void) {
 }
 
 /* Waits until no run is left or timeout_ms have passed; 1 when none is
-   left. Runs hand their text to the GUI thread by SendMessage, so while it
-   waits this thread takes in such sent messages (and only those): a run
-   printing to a GUI thread that waits for it still reaches its end. */
+   left, and with a timeout of 0 only that check. Runs queue their text for
+   the GUI thread and wait only when a queue is full; the waiting thread
+   takes in sent messages (and only those) meanwhile. */
 int script_runs_wait(DWORD timeout_ms) {
     DWORD start = GetTickCount();
     MSG msg;

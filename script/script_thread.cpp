@@ -297,6 +297,7 @@ static void script_finish(ScriptRun *run, long long start_seconds, int start_ms)
     if (run->checks_passed + run->checks_failed > 0)
         reader_print("Checks: %d passed, %d failed\r\n", run->checks_passed, run->checks_failed);
     reader_print("\r\n\r\n%s\r\n", "End of script");
+    /* Line feed only, as every run has ended this line. */
     reader_print("Time: %d ms\n", elapsed);
     if (run->tally) {
         run->tally->passed = run->checks_passed;

@@ -5,6 +5,16 @@
 #ifndef VORLANE_APDU_TEXT_CASES_H
 #define VORLANE_APDU_TEXT_CASES_H
 
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "app/text_form.h"
+#include "dialogs/apdu_text.h"
+
 struct ApduTextCase {
     const char *name;
     const char *text;
@@ -57,5 +67,24 @@ static const ApduTextCase apdu_text_cases[] = {
     {"carriage return at the end dropped", "00 A4\r", "00A4", 1},
     {"carriage return line feed pair", "9000\r\n", "9000", 0},
 };
+
+/* Runs every case with exactly the room the caller must give (half the
+   text's length) and a canary byte after it. */
+inline void apdu_text_check_cases(void) {
+    for (const ApduTextCase &c : apdu_text_cases) {
+        size_t room = strlen(c.text) / 2;
+        std::vector<unsigned char> bytes(room + 1, 0xEE);
+        int count = -1;
+        int sound = apdu_text_to_bytes(c.text, bytes.data(), &count);
+        EXPECT_EQ(sound, c.sound) << c.name;
+        if (c.sound) {
+            std::string hex(2 * room + 1, 0);
+            hex.resize(hex_text(&hex[0], hex.size(), bytes.data(), count, ""));
+            EXPECT_EQ(hex, c.bytes) << c.name;
+        }
+        EXPECT_LE((size_t)count, room) << c.name;
+        EXPECT_EQ(bytes[room], 0xEE) << c.name << ": wrote past the room";
+    }
+}
 
 #endif

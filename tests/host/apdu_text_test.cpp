@@ -14,30 +14,8 @@
 #include "dialogs/apdu_text.h"
 #include "tests/apdu_text_cases.h"
 
-static std::string hex_of(const unsigned char *bytes, int count) {
-    std::string out;
-    char two[3];
-    for (int i = 0; i < count; i++) {
-        snprintf(two, sizeof two, "%02X", bytes[i]);
-        out += two;
-    }
-    return out;
-}
-
 TEST(ApduText, EveryCaseOfTheTable) {
-    for (const ApduTextCase &c : apdu_text_cases) {
-        /* Exactly the room the caller must give: half the text's length. */
-        size_t room = strlen(c.text) / 2;
-        std::vector<unsigned char> bytes(room + 1, 0xEE);
-        int count = -1;
-        int sound = apdu_text_to_bytes(c.text, bytes.data(), &count);
-        EXPECT_EQ(sound, c.sound) << c.name;
-        if (c.sound) {
-            EXPECT_EQ(hex_of(bytes.data(), count), c.bytes) << c.name;
-        }
-        EXPECT_LE((size_t)count, room) << c.name;
-        EXPECT_EQ(bytes[room], 0xEE) << c.name << ": wrote past the room";
-    }
+    apdu_text_check_cases();
 }
 
 TEST(ApduText, FaultyTextsStillCountTheirSoundPairs) {

@@ -12,18 +12,7 @@
 #include <vector>
 
 #include "app/dib.h"
-
-typedef std::vector<unsigned char> Bytes;
-
-static void put16(Bytes &b, size_t at, uint32_t v) {
-    b[at] = (unsigned char)v;
-    b[at + 1] = (unsigned char)(v >> 8);
-}
-
-static void put32(Bytes &b, size_t at, uint32_t v) {
-    put16(b, at, v & 0xFFFF);
-    put16(b, at + 2, v >> 16);
-}
+#include "tests/bytes_le.h"
 
 /* An info header of size bytes (12: the core layout) followed by extra
    zero bytes for the colour table, masks and pixels. */

@@ -73,55 +73,32 @@ TEST(ScriptLineChomp, OnlyTheLineEndingGoes) {
     EXPECT_EQ(chomped("  \n"), "  ");
 }
 
-TEST(ScriptLineClassify, DirectivesByTheirRows) {
-    EXPECT_EQ(script_line_classify("// hello"), SCRIPT_LINE_COMMENT);
-    EXPECT_EQ(script_line_classify("//"), SCRIPT_LINE_COMMENT);
-    EXPECT_EQ(script_line_classify("/W 100"), SCRIPT_LINE_WAIT);
-    EXPECT_EQ(script_line_classify("/W"), SCRIPT_LINE_WAIT);
-    EXPECT_EQ(script_line_classify("/Wait"), SCRIPT_LINE_WAIT);
-    EXPECT_EQ(script_line_classify("/ON"), SCRIPT_LINE_TRACE_ON);
-    EXPECT_EQ(script_line_classify("/ONE"), SCRIPT_LINE_TRACE_ON);
-    EXPECT_EQ(script_line_classify("/OFF"), SCRIPT_LINE_TRACE_OFF);
-    EXPECT_EQ(script_line_classify("/OFFSET"), SCRIPT_LINE_TRACE_OFF);
-    EXPECT_EQ(script_line_classify("/OPEN a.bin"), SCRIPT_LINE_OPEN);
-    EXPECT_EQ(script_line_classify("/T=0"), SCRIPT_LINE_T0);
-    EXPECT_EQ(script_line_classify("/T=01"), SCRIPT_LINE_T0);
-    EXPECT_EQ(script_line_classify("/CLOSE"), SCRIPT_LINE_CLOSE);
-    EXPECT_EQ(script_line_classify("/CLOSED"), SCRIPT_LINE_CLOSE);
-}
-
-/* "/O" lines are told apart by their third character ("/OP" is enough for
-   "/OPEN") and "/OF" lines by the fourth; the other rows need their whole
-   prefix. Whatever is no directive is read as an APDU line. */
-TEST(ScriptLineClassify, PrefixReachOfEachRow) {
-    EXPECT_EQ(script_line_classify("/OPX"), SCRIPT_LINE_OPEN);
-    EXPECT_EQ(script_line_classify("/OP"), SCRIPT_LINE_OPEN);
-    EXPECT_EQ(script_line_classify("/OPENED x"), SCRIPT_LINE_OPEN);
-    EXPECT_EQ(script_line_classify("/OFX"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/OF"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/OX"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/O"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/CLOS"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/C"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/T=1"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/T"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/w 10"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/on"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify(" /ON"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/ "), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/EXPECT 9000"), SCRIPT_LINE_EXPECT);
-    EXPECT_EQ(script_line_classify("/EXPECTED"), SCRIPT_LINE_EXPECT);
-    EXPECT_EQ(script_line_classify("/EXPEC 9000"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("/expect 9000"), SCRIPT_LINE_APDU);
-}
-
-TEST(ScriptLineClassify, ShortLinesAreSkippedAndTheRestAreApdus) {
-    EXPECT_EQ(script_line_classify(""), SCRIPT_LINE_SKIP);
-    EXPECT_EQ(script_line_classify("/"), SCRIPT_LINE_SKIP);
-    EXPECT_EQ(script_line_classify("0"), SCRIPT_LINE_SKIP);
-    EXPECT_EQ(script_line_classify("00"), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("   "), SCRIPT_LINE_APDU);
-    EXPECT_EQ(script_line_classify("00 A4 04 00"), SCRIPT_LINE_APDU);
+/* Directives by their rows. "/O" lines are told apart by their third
+   character ("/OP" is enough for "/OPEN") and "/OF" lines by the fourth;
+   the other rows need their whole prefix. Lines under two characters are
+   skipped; whatever is no directive is read as an APDU line. */
+TEST(ScriptLineClassify, EveryRowAndThePrefixReachOfEach) {
+    const struct {
+        ScriptLineKind kind;
+        std::vector<const char *> lines;
+    } rows[] = {
+        {SCRIPT_LINE_COMMENT, {"// hello", "//"}},
+        {SCRIPT_LINE_WAIT, {"/W 100", "/W", "/Wait"}},
+        {SCRIPT_LINE_TRACE_ON, {"/ON", "/ONE"}},
+        {SCRIPT_LINE_TRACE_OFF, {"/OFF", "/OFFSET"}},
+        {SCRIPT_LINE_OPEN, {"/OPEN a.bin", "/OPX", "/OP", "/OPENED x"}},
+        {SCRIPT_LINE_T0, {"/T=0", "/T=01"}},
+        {SCRIPT_LINE_CLOSE, {"/CLOSE", "/CLOSED"}},
+        {SCRIPT_LINE_EXPECT, {"/EXPECT 9000", "/EXPECTED"}},
+        {SCRIPT_LINE_SKIP, {"", "/", "0"}},
+        {SCRIPT_LINE_APDU,
+         {"/OFX", "/OF", "/OX", "/O", "/CLOS", "/C", "/T=1", "/T", "/w 10", "/on", " /ON", "/ ",
+           "/EXPEC 9000", "/expect 9000",
+          "00", "   ", "00 A4 04 00"}},
+    };
+    for (const auto &row : rows)
+        for (const char *line : row.lines)
+            EXPECT_EQ(script_line_classify(line), row.kind) << "[" << line << "]";
 }
 
 /* A "/" line that is no directive falls through to the APDU text form,

@@ -4,6 +4,7 @@
  */
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,17 +26,24 @@ bool menu_greyed(int id) {
     return (GetMenuState(app.frame_menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0;
 }
 
-/* Presses a button of a dialog found by title from another thread, which is
-   how a modal dialog of the GUI thread is answered in these tests. */
-std::thread answer_dialog(const char *title, int button, void (*before)(HWND) = nullptr) {
-    return std::thread([=] {
+/* Runs frame command id while a second thread answers the dialog titled
+   title with button (after before, if given), which is how a modal dialog
+   of the GUI thread is answered in these tests. Fails when the dialog never
+   showed, so no test passes on values that nothing changed. */
+void frame_command_answered(int id, const char *title, int button, void (*before)(HWND) = nullptr) {
+    std::atomic<bool> seen{false};
+    std::thread answer([&] {
         HWND dialog = harness_find_window(title, 5000);
         if (!dialog)
             return;
+        seen = true;
         if (before)
             before(dialog);
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
     });
+    frame_command(id);
+    answer.join();
+    EXPECT_TRUE(seen) << title << " never appeared";
 }
 
 class FrameTest : public testing::Test {
@@ -146,14 +154,10 @@ TEST_F(FrameTest, FontColorBackgroundWithNoChildDoNothing) {
 TEST_F(FrameTest, ChosenColoursAndFontOutliveTheConsole) {
     frame_command(IDM_NEW_CONSOLE);
     /* The colour chooser starts on grey; confirming it takes grey. */
-    std::thread answer = answer_dialog("Color", IDOK);
-    frame_command(IDM_COLOR);
-    answer.join();
+    frame_command_answered(IDM_COLOR, "Color", IDOK);
     EXPECT_EQ(app.panes[PANE_CONSOLE].text_color, RGB(128, 128, 128));
 
-    answer = answer_dialog("Font", IDOK);
-    frame_command(IDM_FONT);
-    answer.join();
+    frame_command_answered(IDM_FONT, "Font", IDOK);
     EXPECT_TRUE(app.panes[PANE_CONSOLE].font_chosen);
 
     frame_command(IDM_CLOSE);
@@ -174,9 +178,7 @@ TEST_F(FrameTest, ChosenColoursAndFontOutliveTheConsole) {
 
 TEST_F(FrameTest, CancelledChooserChangesNothing) {
     frame_command(IDM_NEW_CONSOLE);
-    std::thread answer = answer_dialog("Color", IDCANCEL);
-    frame_command(IDM_BACKGROUND);
-    answer.join();
+    frame_command_answered(IDM_BACKGROUND, "Color", IDCANCEL);
     EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(0, 0, 0));
 }
 
@@ -187,17 +189,13 @@ static void close_console_first(HWND) {
 
 TEST_F(FrameTest, ConsoleClosedWhileItsChooserIsOpen) {
     frame_command(IDM_NEW_CONSOLE);
-    std::thread answer = answer_dialog("Color", IDOK, close_console_first);
-    frame_command(IDM_BACKGROUND);
-    answer.join();
+    frame_command_answered(IDM_BACKGROUND, "Color", IDOK, close_console_first);
     EXPECT_EQ(app.panes[PANE_CONSOLE].window, (HWND)0);
     EXPECT_EQ(app.panes[PANE_CONSOLE].back_brush, (HBRUSH)0);
     EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(128, 128, 128));
 
-    answer = answer_dialog("Font", IDOK, close_console_first);
     frame_command(IDM_NEW_CONSOLE);
-    frame_command(IDM_FONT);
-    answer.join();
+    frame_command_answered(IDM_FONT, "Font", IDOK, close_console_first);
     EXPECT_EQ(app.panes[PANE_CONSOLE].font, (HFONT)0);
     /* The next Console takes the colour and the font. */
     frame_command(IDM_NEW_CONSOLE);
@@ -224,18 +222,14 @@ static COLORREF console_brush_color() {
 
 TEST_F(FrameTest, ConsoleReopenedWhileItsChooserIsOpenTakesTheChoice) {
     frame_command(IDM_NEW_CONSOLE);
-    std::thread answer = answer_dialog("Color", IDOK, reopen_console_first);
-    frame_command(IDM_BACKGROUND);
-    answer.join();
+    frame_command_answered(IDM_BACKGROUND, "Color", IDOK, reopen_console_first);
     HWND reopened = app.panes[PANE_CONSOLE].window;
     ASSERT_NE(reopened, (HWND)0);
     EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(128, 128, 128));
     /* The open Console paints with the new colour: one background, not two. */
     EXPECT_EQ(console_brush_color(), RGB(128, 128, 128));
 
-    answer = answer_dialog("Font", IDOK, reopen_console_first);
-    frame_command(IDM_FONT);
-    answer.join();
+    frame_command_answered(IDM_FONT, "Font", IDOK, reopen_console_first);
     ASSERT_NE(app.panes[PANE_CONSOLE].window, reopened);
     HFONT font = (HFONT)SendMessageA(app.panes[PANE_CONSOLE].edit, WM_GETFONT, 0, 0);
     EXPECT_NE(font, (HFONT)0);
@@ -243,17 +237,39 @@ TEST_F(FrameTest, ConsoleReopenedWhileItsChooserIsOpenTakesTheChoice) {
     EXPECT_EQ(console_brush_color(), RGB(128, 128, 128));
 }
 
-TEST_F(FrameTest, AboutBoxShowsTheNameAndClosesOnOk) {
-    std::string text;
-    static std::string *seen = &text;
-    std::thread answer = answer_dialog("About", IDOK, [](HWND dialog) {
-        for (HWND item = GetWindow(dialog, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT))
-            *seen += harness_window_text(item) + "|";
+namespace {
+/* The text of a static that its rectangle cannot show whole (it wraps below
+   the rectangle's height), or "". */
+std::string static_text_cut(HWND item) {
+    std::string text = harness_window_text(item);
+    RECT box, need;
+    GetClientRect(item, &box);
+    need = box;
+    HDC dc = GetDC(item);
+    HGDIOBJ before = SelectObject(dc, (HFONT)SendMessageA(item, WM_GETFONT, 0, 0));
+    DrawTextA(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_CENTER);
+    SelectObject(dc, before);
+    ReleaseDC(item, dc);
+    return need.bottom > box.bottom || need.right > box.right ? text : "";
+}
+} // namespace
+
+TEST_F(FrameTest, AboutBoxShowsItsLinesWholeAndClosesOnOk) {
+    static std::string text, cut;
+    frame_command_answered(IDM_ABOUT, "About", IDOK, [](HWND dialog) {
+        for (HWND item = GetWindow(dialog, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT)) {
+            text += harness_window_text(item) + "|";
+            char kind[16] = "";
+            GetClassNameA(item, kind, sizeof kind);
+            if (lstrcmpiA(kind, "Static") == 0)
+                cut += static_text_cut(item);
+        }
     });
-    frame_command(IDM_ABOUT);
-    answer.join();
     EXPECT_NE(text.find("Vorlane|"), std::string::npos) << text;
+    EXPECT_NE(text.find("|Card reader, APDU console, scripts and memory dumps|"),
+              std::string::npos);
     EXPECT_NE(text.find("OK|"), std::string::npos) << text;
+    EXPECT_EQ(cut, "");
 }
 
 namespace {

@@ -17,22 +17,11 @@
 #include "app/app.h"
 #include "app/app_state.h"
 #include "app/logo.h"
+#include "tests/bytes_le.h"
 #include "tests/win/harness/frame.h"
-
-typedef std::vector<unsigned char> Bytes;
 
 static const COLORREF RED = RGB(255, 0, 0), GREEN = RGB(0, 255, 0), BLUE = RGB(0, 0, 255),
                       WHITE = RGB(255, 255, 255);
-
-static void put16(Bytes &b, size_t at, uint32_t v) {
-    b[at] = (unsigned char)v;
-    b[at + 1] = (unsigned char)(v >> 8);
-}
-
-static void put32(Bytes &b, size_t at, uint32_t v) {
-    put16(b, at, v & 0xFFFF);
-    put16(b, at + 2, v >> 16);
-}
 
 /* The colour of quadrant (column, row) of a test picture, row 0 at the top:
    red, green / blue, white. */
@@ -284,28 +273,28 @@ TEST_F(LogoTest, MalformedFilesFallBackToTheBuiltInPicture) {
     cases.push_back({"not starting with BM", b});
     cases.push_back({"shorter than a file header", Bytes(good.begin(), good.begin() + 10)});
     cases.push_back({"truncated pixels", Bytes(good.begin(), good.end() - 1)});
-    b = good;
-    put32(b, 2, 16);
-    cases.push_back({"file size field 16", b});
-    b = good;
-    put32(b, 14, 13);
-    cases.push_back({"header size 13", b});
-    b = good;
-    put32(b, 14, 4000);
-    cases.push_back({"header larger than the image", b});
-    b = good;
-    put16(b, 28, 8);
-    put32(b, 46, 0xFFFFFFFF);
-    cases.push_back({"colours used past the end", b});
-    b = good;
-    put32(b, 18, 0);
-    cases.push_back({"zero width", b});
-    b = good;
-    put16(b, 28, 7);
-    cases.push_back({"7 bits per pixel", b});
-    b = good;
-    put32(b, 30, 1);
-    cases.push_back({"run-length compressed", b});
+    /* One header field of a good file changed: offset, width, value. */
+    struct Field {
+        const char *what;
+        size_t at;
+        int width;
+        uint32_t value;
+    } fields[] = {
+        {"file size field 16", 2, 32, 16},
+        {"header size 13", 14, 32, 13},
+        {"header larger than the image", 14, 32, 4000},
+        {"colours used past the end", 46, 32, 0xFFFFFFFF}, /* with 8 bits, below */
+        {"zero width", 18, 32, 0},
+        {"7 bits per pixel", 28, 16, 7},
+        {"run-length compressed", 30, 32, 1},
+    };
+    for (const Field &f : fields) {
+        b = good;
+        if (f.at == 46)
+            put16(b, 28, 8);
+        (f.width == 16 ? put16 : put32)(b, f.at, f.value);
+        cases.push_back({f.what, b});
+    }
     cases.push_back({"empty file", Bytes()});
     for (const Case &c : cases) {
         write_file("smartlogo.bmp", c.bytes);

@@ -16,13 +16,20 @@
 #include "resources/resource.h"
 #include "tests/win/harness/frame.h"
 
+/* A frame with its Console open (and greeting). */
+static void pane_frame_open(void) {
+    harness_frame_open();
+    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+    harness_pump(10);
+    ASSERT_NE(app.panes[PANE_CONSOLE].edit, (HWND)0);
+}
+
 class PaneTest : public testing::Test {
   protected:
     void SetUp() override {
-        harness_frame_open();
-        SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
-        harness_pump(10);
-        ASSERT_NE(app.panes[PANE_CONSOLE].edit, (HWND)0);
+        pane_frame_open();
+        if (HasFatalFailure())
+            return;
         /* Start from an empty pane: drop the greeting. */
         SetWindowTextA(app.panes[PANE_CONSOLE].edit, "");
         pane_reset(1);
@@ -135,10 +142,7 @@ namespace {
 class PaneThreads : public testing::Test {
   protected:
     void SetUp() override {
-        harness_frame_open();
-        SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
-        harness_pump(10);
-        ASSERT_NE(app.panes[PANE_CONSOLE].edit, (HWND)0);
+        pane_frame_open();
     }
     void TearDown() override {
         harness_frame_close();

@@ -25,28 +25,13 @@
 
 namespace {
 
-class ReaderCard : public testing::Test {
+class ReaderCard : public CardFixture {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(card_remove_and_wait(0)) << "the card rig is not running (scripts/rig start)";
-        ASSERT_TRUE(card_remove_and_wait(1));
-        testcard_reset_state(0);
-        testcard_reset_state(1);
-        scratch_.enter();
+    void prepare() override {
         EXPECT_TRUE(harness_file_write("atr.txt", std::string("Vorlane_Demo_Card ") +
                                                       testcard_demo_atr + " 0 demo.txt\r\n"));
-        harness_frame_open();
         atr_table_load();
     }
-    void TearDown() override {
-        card_close_reader();
-        harness_scripts_wait(10000);
-        harness_frame_close();
-        scratch_.leave();
-        testcard_remove(0);
-        testcard_remove(1);
-    }
-    HarnessScratch scratch_;
 };
 
 bool reader_menu_enabled(void) {
@@ -233,8 +218,9 @@ namespace {
 /* Presses OK in the colour chooser once it shows; when `close_first`, the
    reader window is closed while the chooser is still open. */
 void choose_color(int command, bool close_first) {
+    HWND chooser = 0;
     std::thread driver([&] {
-        HWND chooser = harness_find_window("Color", 10000);
+        chooser = harness_find_window("Color", 10000);
         if (!chooser)
             return;
         if (close_first)
@@ -243,6 +229,7 @@ void choose_color(int command, bool close_first) {
     });
     SendMessageA(app.panes[PANE_READER].window, WM_COMMAND, (WPARAM)command, 0);
     driver.join();
+    EXPECT_NE(chooser, (HWND)0) << "the colour chooser never appeared";
 }
 
 } // namespace

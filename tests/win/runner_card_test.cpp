@@ -22,19 +22,9 @@
 
 namespace {
 
-class RunnerCard : public testing::Test {
+class RunnerCard : public CardFixture {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(testcard_remove(0)) << "the card rig is not running (scripts/rig start)";
-        ASSERT_TRUE(testcard_remove(1));
-        testcard_reset_state(0);
-        scratch_.enter();
-    }
-    void TearDown() override {
-        scratch_.leave();
-        testcard_reset_state(0);
-        testcard_remove(0);
-    }
+    RunnerCard() : CardFixture(false) {}
     std::string command(const std::string &arguments) {
         return "\"" + process_own_dir() + "\\vorlane-run.exe\" " + arguments;
     }
@@ -49,7 +39,6 @@ class RunnerCard : public testing::Test {
     ChildResult finish(HANDLE process) {
         return process_finish(process, started_, 60000, "vorlane_runner");
     }
-    HarnessScratch scratch_;
     DWORD started_ = 0;
 };
 

@@ -31,24 +31,10 @@
 
 namespace {
 
-class ScriptCard : public testing::Test {
+class ScriptCard : public CardFixture {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(testcard_remove(0)) << "the card rig is not running (scripts/rig start)";
-        ASSERT_TRUE(testcard_remove(1));
-        testcard_reset_state(0);
-        testcard_reset_state(1);
-        scratch_.enter();
-        harness_frame_open();
+    void prepare() override {
         strcpy(app.auto_script_name, "no_card_script.txt");
-    }
-    void TearDown() override {
-        EXPECT_TRUE(harness_scripts_wait(30000)) << "a run did not end";
-        card_close_reader();
-        harness_frame_close();
-        scratch_.leave();
-        testcard_reset_state(0);
-        testcard_remove(0);
     }
     /* Inserts the card, opens the reader window and steps it until the card
        is ready and the card's own script has ended; then starts from an
@@ -79,7 +65,6 @@ class ScriptCard : public testing::Test {
         return sent;
     }
 
-    HarnessScratch scratch_;
     char path_[16] = "s.txt";
 };
 

@@ -8,12 +8,14 @@
 #include <string.h>
 
 #include <string>
-#include <thread>
+#include <functional>
 
 #include "app/app_state.h"
 #include "console/console.h"
 #include "resources/resource.h"
 #include "script/script.h"
+#include "resources/names.h"
+#include "tests/win/harness/dialog.h"
 #include "tests/win/harness/files.h"
 #include "tests/win/harness/script.h"
 #include "tests/win/harness/frame.h"
@@ -217,34 +219,18 @@ TEST_F(ScriptTest, CardScriptIsTheRecordsOrTheAutomaticOne) {
 /* --- The script dialog, driven from a second thread while the GUI thread
    runs it modally. --- */
 
-static HWND script_dialog_find(void) {
-    return harness_find_window("Execute a Script", 5000);
-}
-
-static std::string script_dialog_field(HWND dialog) {
-    return harness_window_text(GetDlgItem(dialog, IDC_SCRIPT_NAME));
-}
-
-static void script_dialog_press(HWND dialog, int id) {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
-}
-
-/* Opens the dialog from the menu; driver runs on its own thread meanwhile. */
-template <typename Driver> static void script_dialog_run(Driver driver) {
-    std::thread helper(driver);
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_SCRIPT_EXEC, 0);
-    helper.join();
+/* Runs the script dialog modally while drive works on it; the test fails
+   when the dialog never showed. */
+static void script_dialog_run(const std::function<void(HWND)> &drive) {
+    EXPECT_TRUE(dialog_drive(RES_DIALOG_SCRIPT, "Execute a Script", script_dialog_proc, drive));
 }
 
 TEST_F(ScriptTest, ExecRunsTheShownNameWhateverWasTyped) {
     std::string shown;
-    script_dialog_run([&] {
-        HWND dialog = script_dialog_find();
-        if (!dialog)
-            return;
-        shown = script_dialog_field(dialog);
-        SetWindowTextA(GetDlgItem(dialog, IDC_SCRIPT_NAME), "typed.txt");
-        script_dialog_press(dialog, IDC_SCRIPT_EXEC);
+    script_dialog_run([&](HWND dialog) {
+        shown = dialog_get(dialog, IDC_SCRIPT_NAME);
+        dialog_set(dialog, IDC_SCRIPT_NAME, "typed.txt");
+        dialog_click(dialog, IDC_SCRIPT_EXEC);
     });
     EXPECT_EQ(shown, "script.txt");
     ASSERT_TRUE(harness_scripts_wait(10000));
@@ -254,11 +240,7 @@ TEST_F(ScriptTest, ExecRunsTheShownNameWhateverWasTyped) {
 }
 
 TEST_F(ScriptTest, QuitRunsNothing) {
-    script_dialog_run([&] {
-        HWND dialog = script_dialog_find();
-        if (dialog)
-            script_dialog_press(dialog, IDC_SCRIPT_QUIT);
-    });
+    script_dialog_run([&](HWND dialog) { dialog_click(dialog, IDC_SCRIPT_QUIT); });
     harness_pump(100);
     EXPECT_EQ(app.script_runs, 0);
     EXPECT_EQ(harness_window_text(edit_), "");
@@ -267,13 +249,8 @@ TEST_F(ScriptTest, QuitRunsNothing) {
 TEST_F(ScriptTest, ExecTwiceStartsTwoRunsAtOnce) {
     /* long enough to outlast the second opening of the dialog */
     EXPECT_TRUE(harness_file_write("script.txt", "/W 1500\n"));
-    for (int i = 0; i < 2; i++) {
-        script_dialog_run([&] {
-            HWND dialog = script_dialog_find();
-            if (dialog)
-                script_dialog_press(dialog, IDC_SCRIPT_EXEC);
-        });
-    }
+    for (int i = 0; i < 2; i++)
+        script_dialog_run([&](HWND dialog) { dialog_click(dialog, IDC_SCRIPT_EXEC); });
     EXPECT_EQ(app.script_runs, 2);
     ASSERT_TRUE(harness_scripts_wait(10000));
     std::string text = script_pane_text();
@@ -281,43 +258,33 @@ TEST_F(ScriptTest, ExecTwiceStartsTwoRunsAtOnce) {
     EXPECT_EQ(script_count(text, "End of script"), 2);
 }
 
-/* Browse picks a file through the open dialog ("Read Script File"); the
-   choice stays after QUIT and is shown and run at the next opening. */
+/* Browse answered in the open dialog ("Read Script File") with path, or
+   cancelled when path is empty; then the name field and QUIT. */
+static std::string script_dialog_browse(const std::string &path) {
+    std::string after;
+    script_dialog_run([&](HWND dialog) {
+        dialog_click_posted(dialog, IDC_SCRIPT_BROWSE);
+        EXPECT_TRUE(file_dialog_answer("Read Script File", path).shown);
+        dialog_settle(dialog);
+        after = dialog_get(dialog, IDC_SCRIPT_NAME);
+        dialog_click(dialog, IDC_SCRIPT_QUIT);
+    });
+    return after;
+}
+
+/* Browse picks a file through the open dialog; the choice stays after QUIT
+   and is shown and run at the next opening. */
 TEST_F(ScriptTest, BrowseChoiceStaysForTheNextOpening) {
     EXPECT_TRUE(harness_file_write("chosen.txt", "// chosen\n"));
     std::string full = std::string(scratch_.dir()) + "\\chosen.txt";
-    std::string after_browse;
-    script_dialog_run([&] {
-        HWND dialog = script_dialog_find();
-        if (!dialog)
-            return;
-        script_dialog_press(dialog, IDC_SCRIPT_BROWSE);
-        HWND chooser = harness_find_window("Read Script File", 5000);
-        if (chooser) {
-            /* the file name box of either dialog style */
-            HWND name = GetDlgItem(chooser, 0x47C);
-            if (!name)
-                name = GetDlgItem(chooser, 0x480);
-            SetWindowTextA(name, full.c_str());
-            PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                         (LPARAM)GetDlgItem(chooser, IDOK));
-            for (int i = 0; i < 200 && IsWindow(chooser); i++)
-                Sleep(20);
-        }
-        after_browse = script_dialog_field(dialog);
-        script_dialog_press(dialog, IDC_SCRIPT_QUIT);
-    });
+    EXPECT_STRCASEEQ(script_dialog_browse(full).c_str(), full.c_str());
     EXPECT_STRCASEEQ(app.script_file_name, full.c_str());
-    EXPECT_STRCASEEQ(after_browse.c_str(), full.c_str());
     EXPECT_EQ(app.script_runs, 0);
 
     std::string shown;
-    script_dialog_run([&] {
-        HWND dialog = script_dialog_find();
-        if (!dialog)
-            return;
-        shown = script_dialog_field(dialog);
-        script_dialog_press(dialog, IDC_SCRIPT_EXEC);
+    script_dialog_run([&](HWND dialog) {
+        shown = dialog_get(dialog, IDC_SCRIPT_NAME);
+        dialog_click(dialog, IDC_SCRIPT_EXEC);
     });
     EXPECT_STRCASEEQ(shown.c_str(), full.c_str());
     ASSERT_TRUE(harness_scripts_wait(10000));
@@ -325,22 +292,6 @@ TEST_F(ScriptTest, BrowseChoiceStaysForTheNextOpening) {
 }
 
 TEST_F(ScriptTest, CancelledBrowseKeepsTheName) {
-    std::string after;
-    script_dialog_run([&] {
-        HWND dialog = script_dialog_find();
-        if (!dialog)
-            return;
-        script_dialog_press(dialog, IDC_SCRIPT_BROWSE);
-        HWND chooser = harness_find_window("Read Script File", 5000);
-        if (chooser) {
-            PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                         (LPARAM)GetDlgItem(chooser, IDCANCEL));
-            for (int i = 0; i < 200 && IsWindow(chooser); i++)
-                Sleep(20);
-        }
-        after = script_dialog_field(dialog);
-        script_dialog_press(dialog, IDC_SCRIPT_QUIT);
-    });
-    EXPECT_EQ(after, "script.txt");
+    EXPECT_EQ(script_dialog_browse(""), "script.txt");
     EXPECT_STREQ(app.script_file_name, "script.txt");
 }

@@ -29,14 +29,10 @@
 
 namespace {
 
-class TransmitCard : public testing::Test {
+class TransmitCard : public CardFixture {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(card_remove_and_wait(1)) << "the card rig is not running (scripts/rig start)";
-        ASSERT_TRUE(testcard_reset_state(0));
+    void prepare() override {
         ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
-        scratch_.enter();
-        harness_frame_open();
         card_open_reader();
         ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
         ASSERT_TRUE(harness_scripts_wait(10000));
@@ -50,12 +46,7 @@ class TransmitCard : public testing::Test {
     }
     void TearDown() override {
         xfer_clock_set(0);
-        harness_scripts_wait(10000);
-        card_close_reader();
-        harness_frame_close();
-        scratch_.leave();
-        testcard_reset_state(0);
-        testcard_remove(0);
+        CardFixture::TearDown();
     }
     /* Sends the command; returns the result and keeps the response. */
     int send(std::vector<unsigned char> command, int *error = nullptr) {
@@ -66,7 +57,6 @@ class TransmitCard : public testing::Test {
         return card_transmit(buffer_.data(), (int)command.size(), error ? error : &ignored);
     }
     std::vector<unsigned char> buffer_;
-    HarnessScratch scratch_;
 };
 
 const std::vector<unsigned char> select_demo = {0x00, 0xA4, 0x04, 0x00, 0x07, 0xA0,

@@ -6,25 +6,13 @@
 #include <cerrno>
 #include <cstdlib>
 
-std::string card_hex(const uint8_t *bytes, size_t length) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(length * 2);
-    for (size_t i = 0; i < length; i++) {
-        text.push_back(digits[bytes[i] >> 4]);
-        text.push_back(digits[bytes[i] & 15]);
-    }
-    return text;
-}
+#include "app/text_form.h"
 
-static int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+std::string card_hex(const uint8_t *bytes, size_t length) {
+    std::string text(length * 2, '0');
+    for (size_t i = 0; i < length; i++)
+        hex_pair_put(&text[i * 2], bytes[i]);
+    return text;
 }
 
 bool card_hex_parse(const std::string &text, std::vector<uint8_t> &bytes) {
@@ -33,7 +21,7 @@ bool card_hex_parse(const std::string &text, std::vector<uint8_t> &bytes) {
     for (char c : text) {
         if (c == ' ' && high < 0)
             continue;
-        int digit = hex_digit(c);
+        int digit = hex_digit_value(c);
         if (digit < 0)
             return false;
         if (high < 0) {
@@ -55,7 +43,7 @@ bool card_number_parse(const std::string &text, long max, long &value) {
         start += 2;
         base = 16;
     }
-    if (hex_digit(*start) < 0)
+    if (hex_digit_value(*start) < 0)
         return false;
     char *end = nullptr;
     errno = 0;

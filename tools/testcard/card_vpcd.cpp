@@ -11,6 +11,7 @@
  * receive (the kernel clears them again), and each answer leaves in one send.
  */
 #include "tools/testcard/testcard.h"
+#include "tools/loopback.h"
 
 #include <chrono>
 #include <cstring>
@@ -32,33 +33,16 @@ const auto retry_wait = std::chrono::milliseconds(200);
 const auto out_time = std::chrono::milliseconds(600);
 
 int vpcd_connect(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = loopback_connect(port);
     if (fd < 0)
         return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons((uint16_t)port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, (sockaddr *)&address, sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     return fd;
 }
 
 bool vpcd_read(int fd, uint8_t *bytes, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-        ssize_t got = recv(fd, bytes + done, length - done, 0);
-        if (got <= 0)
-            return false;
-        done += (size_t)got;
-    }
-    return true;
+    return loopback_recv_all(fd, bytes, length);
 }
 
 bool vpcd_write(int fd, const std::vector<uint8_t> &bytes) {
@@ -67,14 +51,7 @@ bool vpcd_write(int fd, const std::vector<uint8_t> &bytes) {
     message[1] = (uint8_t)bytes.size();
     if (!bytes.empty())
         memcpy(message.data() + 2, bytes.data(), bytes.size());
-    size_t done = 0;
-    while (done < message.size()) {
-        ssize_t sent = send(fd, message.data() + done, message.size() - done, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        done += (size_t)sent;
-    }
-    return true;
+    return loopback_send_all(fd, message.data(), message.size());
 }
 
 /* A control byte from the reader. `power_on_seen` is the connection's: the

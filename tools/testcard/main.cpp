@@ -4,6 +4,7 @@
  * control connection. The main thread waits for "shutdown" or a signal.
  */
 #include "tools/testcard/testcard.h"
+#include "tools/loopback.h"
 
 #include <cerrno>
 #include <csignal>
@@ -35,17 +36,6 @@ const char usage_text[] =
     "  --memory FILE   load the 64 KiB memory from FILE and write changes back\n"
     "  --control PORT  take control commands on 127.0.0.1:PORT\n";
 
-bool send_all(int fd, const std::string &text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t sent = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        done += (size_t)sent;
-    }
-    return true;
-}
-
 /* One control connection: lines in, replies out, until "quit" or EOF. */
 void control_serve(int fd) {
     std::string pending;
@@ -65,7 +55,7 @@ void control_serve(int fd) {
             std::string reply =
                 too_long ? "error line too long\n" : card_control_line(card, line, close_now);
             too_long = false;
-            if (!send_all(fd, reply))
+            if (!loopback_send_all(fd, reply.data(), reply.size()))
                 close_now = true;
         }
         if (pending.size() > control_line_max) {
@@ -77,14 +67,8 @@ void control_serve(int fd) {
 }
 
 int control_listen(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons((uint16_t)port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || bind(fd, (sockaddr *)&address, sizeof address) != 0 || listen(fd, 16) != 0) {
+    int fd = loopback_listen(port, 16);
+    if (fd < 0) {
         fprintf(stderr, "testcard: cannot listen on 127.0.0.1:%d: %s\n", port, strerror(errno));
         exit(1);
     }

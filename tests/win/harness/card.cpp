@@ -40,6 +40,29 @@ bool card_remove_and_wait(int reader) {
     return gone;
 }
 
+void CardFixture::SetUp() {
+    ASSERT_TRUE(card_remove_and_wait(0)) << "the card rig is not running (scripts/rig start)";
+    ASSERT_TRUE(card_remove_and_wait(1));
+    ASSERT_TRUE(testcard_reset_state(0));
+    ASSERT_TRUE(testcard_reset_state(1));
+    scratch_.enter();
+    if (frame_)
+        harness_frame_open();
+    prepare();
+}
+
+void CardFixture::TearDown() {
+    if (frame_) {
+        card_close_reader();
+        EXPECT_TRUE(harness_scripts_wait(30000)) << "a run did not end";
+        harness_frame_close();
+    }
+    scratch_.leave();
+    testcard_reset_state(0);
+    testcard_remove(0);
+    testcard_remove(1);
+}
+
 /* The driver's side of card_open_reader: what the dialog shows, then the action. */
 static void card_drive_reader_dialog(HWND dialog, int action, bool escape, ReaderDialogSeen *seen) {
     seen->shown = true;

@@ -12,7 +12,26 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "tests/win/harness/files.h"
 #include "tests/win/harness/testcard.h"
+
+/* The card tests' fixture. Set-up: both test cards out (and seen out by
+   the platform) and in their first state, a scratch folder as the current
+   one, and a frame unless the test starts programs of its own. Tear-down:
+   the reader window closed, every script run ended, the frame closed, the
+   cards out. */
+class CardFixture : public testing::Test {
+  protected:
+    explicit CardFixture(bool frame = true) : frame_(frame) {}
+    void SetUp() override;
+    void TearDown() override;
+    /* A test's own set-up, run last when the common one succeeded. */
+    virtual void prepare() {}
+    HarnessScratch scratch_;
+    bool frame_;
+};
 
 /* The demo card's ATR as the reader pane shows it. */
 inline constexpr char card_demo_atr_line[] =

@@ -106,33 +106,10 @@ HWND file_dialog_name_box(HWND file_dialog) {
     return find.found;
 }
 
-struct DialogOwnedFind {
-    HWND owner;
-    HWND found;
-};
-
-static BOOL CALLBACK dialog_find_owned_one(HWND window, LPARAM param) {
-    DialogOwnedFind *find = (DialogOwnedFind *)param;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == GetCurrentProcessId() && IsWindowVisible(window) &&
-        GetWindow(window, GW_OWNER) == find->owner) {
-        find->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 /* A visible window owned by `owner` (a message box over a file dialog). */
 HWND dialog_find_owned(HWND owner, int wait_ms) {
-    DWORD end = GetTickCount() + (DWORD)wait_ms;
-    for (;;) {
-        DialogOwnedFind find = {owner, 0};
-        EnumWindows(dialog_find_owned_one, (LPARAM)&find);
-        if (find.found || (int)(end - GetTickCount()) <= 0)
-            return find.found;
-        Sleep(20);
-    }
+    return harness_find_visible([&](HWND window) { return GetWindow(window, GW_OWNER) == owner; },
+                                wait_ms);
 }
 
 bool dialog_wait_gone(HWND window, int wait_ms) {

@@ -180,7 +180,7 @@ int harness_child_count(void) {
 }
 
 struct HarnessFind {
-    const char *title;
+    const std::function<bool(HWND)> *match;
     HWND found;
 };
 
@@ -188,24 +188,26 @@ static BOOL CALLBACK harness_find_one(HWND window, LPARAM param) {
     HarnessFind *find = (HarnessFind *)param;
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (pid != GetCurrentProcessId() || !IsWindowVisible(window))
+    if (pid != GetCurrentProcessId() || !IsWindowVisible(window) || !(*find->match)(window))
         return TRUE;
-    if (harness_window_text(window) == find->title) {
-        find->found = window;
-        return FALSE;
-    }
-    return TRUE;
+    find->found = window;
+    return FALSE;
 }
 
-HWND harness_find_window(const char *title, int wait_ms) {
+HWND harness_find_visible(const std::function<bool(HWND)> &match, int wait_ms) {
     DWORD end = GetTickCount() + (DWORD)wait_ms;
     for (;;) {
-        HarnessFind find = {title, 0};
+        HarnessFind find = {&match, 0};
         EnumWindows(harness_find_one, (LPARAM)&find);
         if (find.found || (int)(end - GetTickCount()) <= 0)
             return find.found;
         Sleep(10);
     }
+}
+
+HWND harness_find_window(const char *title, int wait_ms) {
+    return harness_find_visible([&](HWND window) { return harness_window_text(window) == title; },
+                                wait_ms);
 }
 
 void harness_reader_open(void) {

@@ -46,6 +46,9 @@ int harness_child_count(void);
    no card in any, it asks for a reader in the READER dialog; that dialog is
    cancelled, which keeps the first reader. */
 void harness_reader_open(void);
+/* Waits at most wait_ms for a visible top-level window of this process
+   that match accepts; the window or 0. */
+HWND harness_find_visible(const std::function<bool(HWND)> &match, int wait_ms);
 /* Finds a top-level window of this process with the given title, or 0. */
 HWND harness_find_window(const char *title, int wait_ms);
 

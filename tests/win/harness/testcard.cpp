@@ -12,6 +12,8 @@
 
 #include <winsock.h>
 
+#include "app/text_form.h"
+
 namespace {
 
 /* An insert waits until the reader has taken the card (about a second). */
@@ -94,16 +96,6 @@ bool control_ok(int reader, const std::string &line) {
     return !reply.empty() && (reply[0] == "ok" || reply[0].compare(0, 3, "ok ") == 0);
 }
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 } // namespace
 
 bool testcard_insert(int reader, const char *atr_hex, bool t0_mode) {
@@ -143,7 +135,7 @@ std::vector<unsigned char> testcard_memory(int reader, unsigned address, unsigne
         return bytes;
     const std::string hex = reply[0].size() > 3 ? reply[0].substr(3) : std::string();
     for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-        int high = hex_value(hex[i]), low = hex_value(hex[i + 1]);
+        int high = hex_digit_value(hex[i]), low = hex_digit_value(hex[i + 1]);
         if (high < 0 || low < 0)
             return std::vector<unsigned char>();
         bytes.push_back((unsigned char)(high << 4 | low));
@@ -154,13 +146,10 @@ std::vector<unsigned char> testcard_memory(int reader, unsigned address, unsigne
 }
 
 bool testcard_memory_set(int reader, unsigned address, const std::vector<unsigned char> &bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string line = "memset " + std::to_string(address) + " ";
-    for (unsigned char byte : bytes) {
-        line += digits[byte >> 4];
-        line += digits[byte & 15];
-    }
-    return control_ok(reader, line);
+    std::string hex(bytes.size() * 2, '0');
+    for (size_t i = 0; i < bytes.size(); i++)
+        hex_pair_put(&hex[i * 2], bytes[i]);
+    return control_ok(reader, "memset " + std::to_string(address) + " " + hex);
 }
 
 bool testcard_delay(int reader, int milliseconds) {

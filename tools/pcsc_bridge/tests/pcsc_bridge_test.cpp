@@ -21,6 +21,7 @@
 
 #include <PCSC/reader.h>
 
+#include "tools/loopback.h"
 #include "tools/pcsc_bridge/bridge_protocol.h"
 
 namespace {
@@ -32,22 +33,15 @@ struct BridgeEnvironment : ::testing::Environment {
         signal(SIGPIPE, SIG_IGN);
         int listener = bridge_listen(0);
         ASSERT_GE(listener, 0);
-        sockaddr_in address{};
-        socklen_t size = sizeof address;
-        getsockname(listener, (sockaddr *)&address, &size);
-        bridge_port = ntohs(address.sin_port);
+        bridge_port = loopback_port(listener);
         std::thread(bridge_accept_loop, listener).detach();
     }
 };
 const auto *environment = ::testing::AddGlobalTestEnvironment(new BridgeEnvironment);
 
 int client_open() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons((uint16_t)bridge_port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(connect(fd, (sockaddr *)&address, sizeof address), 0);
+    int fd = loopback_connect(bridge_port);
+    EXPECT_GE(fd, 0);
     return fd;
 }
 

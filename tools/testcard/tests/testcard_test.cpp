@@ -4,6 +4,7 @@
  * test listens where the driver would and the card connects to it).
  */
 #include "tools/testcard/testcard.h"
+#include "tools/loopback.h"
 
 #include <gtest/gtest.h>
 
@@ -166,30 +167,8 @@ TEST_F(CardFixture, ControlCommands) {
 /* ---- the program, over the reader protocol ---- */
 
 int listen_loopback(int &port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(fd, (sockaddr *)&address, sizeof address);
-    listen(fd, 4);
-    getsockname(fd, (sockaddr *)&address, &size);
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-int connect_loopback(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons((uint16_t)port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, (sockaddr *)&address, sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
+    int fd = loopback_listen(0, 4);
+    port = loopback_port(fd);
     return fd;
 }
 
@@ -245,13 +224,9 @@ struct ProgramFixture : ::testing::Test {
         /* A free port for the control port: bound without SO_REUSEADDR, which
            could hand out the reader port again. */
         int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
+        sockaddr_in address = loopback_address(0);
         bind(probe, (sockaddr *)&address, sizeof address);
-        getsockname(probe, (sockaddr *)&address, &size);
-        control_port = ntohs(address.sin_port);
+        control_port = loopback_port(probe);
         close(probe);
         std::vector<std::string> words = {TESTCARD_PROGRAM, "--port", std::to_string(vpcd_port),
                                           "--control", std::to_string(control_port)};
@@ -263,7 +238,7 @@ struct ProgramFixture : ::testing::Test {
         argv.push_back(nullptr);
         ASSERT_EQ(posix_spawn(&pid, TESTCARD_PROGRAM, nullptr, nullptr, argv.data(), environ), 0);
         for (int i = 0; i < 100 && control_fd < 0; i++) {
-            control_fd = connect_loopback(control_port);
+            control_fd = loopback_connect(control_port);
             if (control_fd < 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -422,15 +397,8 @@ TEST_F(ImageFixture, WaitsForTheDriverAndKeepsImageAndLog) {
     close(vpcd_listener);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     int port = vpcd_port;
-    vpcd_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(vpcd_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons((uint16_t)port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(vpcd_listener, (sockaddr *)&address, sizeof address), 0) << strerror(errno);
-    listen(vpcd_listener, 4);
+    vpcd_listener = loopback_listen(port, 4);
+    ASSERT_GE(vpcd_listener, 0) << strerror(errno);
     ASSERT_TRUE(wait_readable(vpcd_listener, 3000));
     int fd = accept(vpcd_listener, nullptr, nullptr);
     EXPECT_EQ(exchange(fd, "04"), "3B021450");

@@ -1,0 +1,34 @@
+/*
+ * text_form.h: numbers as text, the one place each form is written or read:
+ * bytes as upper-case hexadecimal pairs, and capped decimal numbers. No
+ * Win32 here; callable from any thread (no state).
+ */
+#ifndef VORLANE_TEXT_FORM_H
+#define VORLANE_TEXT_FORM_H
+
+#include <stddef.h>
+
+/* Exports from app/text_form.cpp */
+
+/* Writes the low byte of value as two upper-case hexadecimal digits at
+   text[0] and text[1]; no terminator. */
+void hex_pair_put(char *text, unsigned value);
+
+/* Writes bytes[0 .. count-1] into text (size bytes) as hexadecimal pairs,
+   each followed by separator ("" for none), as many whole pairs as fit
+   before the terminator. Returns the characters written (terminator not
+   counted); a count of 0 or less gives an empty text, a size of 0 writes
+   nothing. */
+size_t hex_text(char *text, size_t size, const unsigned char *bytes, int count,
+                const char *separator);
+
+/* Value 0-15 of one hexadecimal digit (either case), or -1. */
+int hex_digit_value(char c);
+
+/* Reads an optional sign and then at least one decimal digit at text (no
+   white space is skipped). The value is held within the range of int, so
+   any run of digits is read whole. Returns the character after the digits
+   and sets *value; 0 (and *value untouched) when no digit comes. */
+const char *decimal_scan(const char *text, int *value);
+
+#endif
