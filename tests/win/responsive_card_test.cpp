@@ -5,7 +5,6 @@
  */
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,49 +29,41 @@ class ResponsiveCard : public testing::Test {
     }
 };
 
-/* Opens a dialog on this thread; its driver types one field and clicks. */
-static void click_in_dialog(const char *name, const char *title, DLGPROC proc, int field,
-                            const char *text, int button) {
-    dialog_drive(name, title, proc, [&](HWND dialog) {
-        dialog_set(dialog, field, text);
-        dialog_click(dialog, button);
-    });
-}
-
 TEST_F(ResponsiveCard, GuiAnswersDuringASlowScriptSendAndRead) {
     const int delay = 1500;
     std::string script = harness_temp_path("vorlane_slow.txt");
     ASSERT_TRUE(harness_file_write(script, "00B0000004\r\n"));
+    /* A script run, or a dialog whose driver types one field and clicks. */
     struct Case {
-        const char *name;
-        std::function<void()> gui;
+        const char *name, *dialog, *title;
+        DLGPROC proc;
+        int field;
+        const char *text;
+        int button;
         const char *shown; /* a line the exchange leaves in the reader pane */
     } cases[] = {
-        {"script",
-         [&] {
-             start_script(script.c_str());
-             harness_scripts_wait(20000);
-         },
-         "End of script"},
-        {"SEND",
-         [] {
-             click_in_dialog(RES_DIALOG_COMMAND, "Command", command_dialog_proc, IDC_CMD_DATA,
-                             "00B0000002", IDC_CMD_SEND);
-         },
-         "Reader Status: 0"},
-        {"READ",
-         [] {
-             click_in_dialog(RES_DIALOG_READ, "Read", memory_read_dialog_proc, IDC_READ_SIZE, "4",
-                             IDC_READ_READ);
-         },
-         "00 00 00 00 ...."},
+        {"script", 0, 0, 0, 0, 0, 0, "End of script"},
+        {"SEND", RES_DIALOG_COMMAND, "Command", command_dialog_proc, IDC_CMD_DATA, "00B0000002",
+         IDC_CMD_SEND, "Reader Status: 0"},
+        {"READ", RES_DIALOG_READ, "Read", memory_read_dialog_proc, IDC_READ_SIZE, "4",
+         IDC_READ_READ, "00 00 00 00 ...."},
     };
     for (const Case &c : cases) {
         harness_pane_clear(app.panes[PANE_READER].edit, PANE_READER);
         testcard_log_clear(0);
         ASSERT_TRUE(testcard_delay(0, delay));
         DWORD start = GetTickCount();
-        DWORD worst = harness_worst_answer_ms(app.panes[PANE_READER].edit, c.gui);
+        DWORD worst = harness_worst_answer_ms(app.panes[PANE_READER].edit, [&] {
+            if (!c.dialog) {
+                start_script(script.c_str());
+                harness_scripts_wait(20000);
+                return;
+            }
+            dialog_drive(c.dialog, c.title, c.proc, [&](HWND dialog) {
+                dialog_set(dialog, c.field, c.text);
+                dialog_click(dialog, c.button);
+            });
+        });
         DWORD took = GetTickCount() - start;
         testcard_delay(0, 0);
         EXPECT_GE(took, (DWORD)delay - 100) << c.name << ": the card was not slow";
