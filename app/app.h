@@ -8,6 +8,9 @@
 #include <stdio.h>
 #include <windows.h>
 
+#include "app/file_written.h" /* file_close_written */
+#include "app/platform.h"     /* wall_clock_read */
+
 /* Exports from app/startup.cpp */
 int app_run(HINSTANCE instance, const char *command_line, int show);
 int app_register_classes(HINSTANCE instance);
@@ -18,9 +21,6 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
 LRESULT CALLBACK mdi_client_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 void frame_close_all(void);
-
-/* Exports from app/wall_clock.cpp */
-void wall_clock_read(long long *seconds, int *milliseconds);
 
 /* Exports from app/logo.cpp */
 void logo_load(void);
@@ -33,6 +33,5 @@ void file_dialog_init_filter(HWND owner, const char *filter_list);
 int choose_open_file(HWND owner, char *path, const char *title);
 int choose_save_file(HWND owner, char *path, const char *title);
 long file_length(FILE *stream);
-int file_close_written(FILE *stream); /* 0, or -1 when the written file is short */
 
 #endif

@@ -8,27 +8,21 @@
 #include <windows.h>
 #include <winscard.h>
 
+#include "card/card_transmit.h" /* card_transmit and its clock */
+#include "card/reader_list.h"   /* the reader list */
+
 /* Exports from card/reader_window.cpp */
 ATOM reader_window_register(HINSTANCE instance);
 LRESULT CALLBACK reader_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 /* Exports from card/reader_choice.cpp */
-void reader_list_names(void); /* the readers' multi-string into reader_names */
 int reader_scan(void);
-int reader_list_all(void);
 INT_PTR CALLBACK reader_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
 /* Exports from card/card_state.cpp */
 void card_tick(void);
 int card_reset(char *text);
 int card_get_atr(unsigned char *atr); /* atr holds CARD_ATR_SIZE bytes */
-
-/* Exports from card/card_transmit.cpp */
-int card_transmit(unsigned char *buffer, int length, int *error);
-void xfer_stats_clear(void);
-/* Tests replace the wall clock; 0 restores it. */
-typedef void (*xfer_clock_fn)(long long *seconds, int *milliseconds);
-void xfer_clock_set(xfer_clock_fn clock);
 
 /* Exports from card/atr_table.cpp */
 void atr_table_load(void);

@@ -10,11 +10,11 @@
 
 #include <windows.h>
 
+#include "console/pane_print.h" /* reader_print, console_print, the streams */
+
 /* Exports from console/pane.cpp */
 void pane_reset(int pane);
 int pane_append(HWND edit, char *text, int length, int pane);
-int reader_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
-int console_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
 int pane_print_text(int pane, const char *text, int length); /* already formatted */
 void pane_edit_prepare(HWND edit);                           /* lift the text limit */
 void pane_open(int pane, HWND window, HWND edit);            /* window created: empty pane */
@@ -49,14 +49,6 @@ void pane_window_destroy(int pane, HWND window);
    the message was handled, with its result in *result. */
 int pane_window_message(int pane, HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                         LRESULT *result);
-
-/* Exports from console/pane_stream.cpp: a pane's prints written to a stream
-   (the command-line runner), as the pane would show them without its wrap
-   and line limit */
-int pane_stream_vprint(int pane, const char *format, va_list args); /* formatted length */
-/* text[0..length) as the stream receives it, into out (2 * length + 1 bytes);
-   returns the bytes written */
-int pane_stream_text(const char *text, int length, char *out);
 
 /* Exports from console/console_window.cpp */
 LRESULT CALLBACK console_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

@@ -1,5 +1,5 @@
 /*
- * run_main.cpp: the entry of vorlane-run.exe, the command-line script
+ * run_main.cpp: the entry of vorlane-run, the command-line script
  * runner. It runs script files with the Script dialog's interpreter, one
  * after the other on one card connection, on its own thread and without a
  * window: what the reader pane would show goes to standard output (with -c
@@ -9,14 +9,12 @@
  * script was not found, no card was there or an exchange failed; 2 for a
  * usage error.
  */
-#include <fcntl.h>
-#include <io.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "app/app_state.h"
 #include "run/run.h"
-#include "script/script.h"
+#include "script/script_run.h"
 
 enum { RUN_OK = 0, RUN_FAILED = 1, RUN_USAGE = 2 };
 
@@ -40,18 +38,18 @@ static int run_one_script(const char *path) {
 
 /* The panes' text goes out byte for byte: their lines already end in CR LF. */
 static void run_streams_open(int console) {
-    _setmode(_fileno(stdout), _O_BINARY);
-    AcquireSRWLockExclusive(&app.pane_stream_lock);
+    platform_stream_binary(stdout);
+    platform_lock_enter(&app.pane_stream_lock);
     app.pane_stream[0] = stdout;
     app.pane_stream[1] = console ? stdout : 0;
-    ReleaseSRWLockExclusive(&app.pane_stream_lock);
+    platform_lock_leave(&app.pane_stream_lock);
 }
 
 static void run_streams_close(void) {
-    AcquireSRWLockExclusive(&app.pane_stream_lock);
+    platform_lock_enter(&app.pane_stream_lock);
     app.pane_stream[0] = 0;
     app.pane_stream[1] = 0;
-    ReleaseSRWLockExclusive(&app.pane_stream_lock);
+    platform_lock_leave(&app.pane_stream_lock);
     fflush(stdout);
 }
 

@@ -1,1 +1,3 @@
 list(APPEND VORLANE_PURE_SOURCES run/run_args.cpp)
+# The runner's own sources, for vorlane-run.exe and the native vorlane-run.
+list(APPEND VORLANE_RUNNER_SOURCES run/run_main.cpp run/run_card.cpp)

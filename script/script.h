@@ -6,15 +6,7 @@
 
 #include <windows.h>
 
-/* Exports from script/script_thread.cpp */
-/* How a run ended */
-enum {
-    SCRIPT_RUN_DONE = 0,    /* read to the end of the file */
-    SCRIPT_RUN_NO_FILE = 1, /* the file could not be opened */
-    SCRIPT_RUN_FAILED = 2,  /* an exchange failed and ended the run */
-};
-int script_run(const char *path); /* on the calling thread */
-DWORD WINAPI script_thread(LPVOID path);
+#include "script/script_run.h" /* script_run and the ends of a run */
 
 /* Exports from script/script_start.cpp */
 int start_script(const char *path);

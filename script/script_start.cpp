@@ -18,21 +18,18 @@
 #include "app/app_state.h"
 
 /* The thread's entry: the run, then the count. */
-static DWORD WINAPI script_run_entry(LPVOID path) {
-    DWORD result = script_thread(path);
-    InterlockedDecrement(&app.script_runs);
+static PlatformThreadResult PLATFORM_THREAD_CALL script_run_entry(void *path) {
+    PlatformThreadResult result = script_thread(path);
+    platform_counter_add(&app.script_runs, -1);
     return result;
 }
 
 /* Runs the script at path on a new thread. The path is handed over as it
    is, not copied: it must stay valid for the life of the process. */
 int start_script(const char *path) {
-    InterlockedIncrement(&app.script_runs);
-    HANDLE thread = CreateThread(NULL, 0, script_run_entry, (LPVOID)path, 0, NULL);
-    if (thread)
-        CloseHandle(thread);
-    else
-        InterlockedDecrement(&app.script_runs);
+    platform_counter_add(&app.script_runs, 1);
+    if (!platform_thread_start(script_run_entry, (void *)path))
+        platform_counter_add(&app.script_runs, -1);
     return 1;
 }
 

@@ -1,0 +1,23 @@
+/*
+ * script_run.h: one run of a script file, for the script dialog's threads
+ * and the command-line runner alike.
+ */
+#ifndef VORLANE_SCRIPT_RUN_H
+#define VORLANE_SCRIPT_RUN_H
+
+#include "app/platform.h"
+
+/* Exports from script/script_thread.cpp */
+/* How a run ended */
+enum {
+    SCRIPT_RUN_DONE = 0,    /* read to the end of the file */
+    SCRIPT_RUN_NO_FILE = 1, /* the file could not be opened */
+    SCRIPT_RUN_FAILED = 2,  /* an exchange failed and ended the run */
+};
+/* Runs the script at path on the calling thread, printing into the reader
+   pane; returns SCRIPT_RUN_*. Never holds card_lock while it prints. */
+int script_run(const char *path);
+/* script_run as a thread's entry; path must outlive the thread. */
+PlatformThreadResult PLATFORM_THREAD_CALL script_thread(void *path);
+
+#endif

@@ -1,0 +1,160 @@
+/*
+ * runner_cases.h: the command-line runner's cases against the rig's test
+ * cards, one table for vorlane-run.exe under Wine and the native
+ * vorlane-run: the scripts, the words of the command line, the card, what
+ * happens during the run, and what the run must give. runner_case_check
+ * runs one case through a platform's test side (Ops), which starts the
+ * runner and drives the test cards:
+ *   void write(name, text)              a file in the runner's folder
+ *   void card(reader, atr)              the demo card in (atr) or out (null),
+ *                                       reset, log cleared, taken or gone
+ *   void delay(reader, ms)              the card's delay per command
+ *   bool saw_command(reader, ms)        the card got a command within ms
+ *   H start(words) / bool running(H) / RunnerResult finish(H)
+ *   const char *newline                 standard error's line end
+ */
+#ifndef VORLANE_TESTS_RUNNER_CASES_H
+#define VORLANE_TESTS_RUNNER_CASES_H
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+struct RunnerResult {
+    unsigned status = 0xFFFFFFFF; /* exit status; 0xFFFFFFFF when it did not end in time */
+    std::string out, err;
+    unsigned ms = 0; /* from start to end */
+};
+
+enum RunnerEvent {
+    RUNNER_NO_EVENT,
+    RUNNER_INSERT_LATER,  /* still waiting after 2 s; then the card goes into reader 1 */
+    RUNNER_PULL_MIDSCRIPT /* card 0 is taken out once it has seen a command */
+};
+
+struct RunnerPiece {
+    std::string text; /* a regular expression when count is -2 */
+    int count;        /* times text occurs; -1 at least once */
+};
+
+struct RunnerCase {
+    const char *name;
+    std::vector<std::string> words; /* the command line after the program */
+    int card;                       /* reader holding the demo card: 0, 1, -1 none */
+    RunnerEvent event;
+    unsigned status;
+    std::vector<RunnerPiece> out; /* what standard output holds; none: it is empty */
+    const char *err;              /* piece of standard error; "" empty; 0 the usage line */
+    unsigned min_ms, max_ms;      /* the run's time, when max_ms is not 0 */
+};
+
+inline constexpr char runner_demo_atr[] = "3B8F8001804F0CA000000306030001000000006A";
+
+/* The scripts every case finds in the runner's folder */
+inline const std::vector<std::pair<std::string, std::string>> runner_files = {
+    {"ok.txt", "00A4040000\n"},
+    {"pull.txt", "00A4040000\n/W 2500\n00B0000010\n00B0000010\n"},
+    {"c.txt", "/OFF\n00A4040000\n00A4040000\n00B0000010\n80F00001\n"},
+};
+
+inline const std::string runner_timing = " +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ ";
+
+// clang-format off
+inline const std::vector<RunnerCase> runner_cases = {
+    {"two scripts", {"-r", "0", "ok.txt", "ok.txt"}, 0, RUNNER_NO_EVENT, 0,
+     {{"Velmo:> Card is ready", 2}}, "", 0, 0},
+    // A missing script is reported as the pane does; the others still run.
+    {"missing script", {"ok.txt", "missing.txt", "ok.txt"}, 0, RUNNER_NO_EVENT, 1,
+     {{"\r\nLoading script missing.txt ...\r\nFile not found\r\n", 1}, {"End of script", 2}},
+     "missing.txt", 0, 0},
+    {"name too long", {"ok.txt", std::string(3000, 's')}, 0, RUNNER_NO_EVENT, 1, {{"End of script", 1}},
+     "too long", 0, 0},
+    // An empty reader, by index or name; readers that do not exist.
+    {"empty by index", {"-r", "1", "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no card in reader 1", 0, 0},
+    {"empty by name", {"-r", "Virtual PCD 00 01", "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no card", 0, 0},
+    {"no such index", {"-r", "7", "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no reader 7", 0, 0},
+    {"no such name", {"-r", "Nothing", "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no reader Nothing", 0, 0},
+    {"long name", {"-r", std::string(5000, 'R'), "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no reader", 0, 0},
+    // Usage errors: the one usage line on standard error.
+    {"no words", {}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"-w without value", {"-w"}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"-w not a number", {"-w", "x", "ok.txt"}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"unknown option", {"-q", "ok.txt"}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"no script", {"-c"}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"no card", {"ok.txt"}, -1, RUNNER_NO_EVENT, 1, {}, "no card in any reader", 0, 0},
+    // The card goes during a pause: the next exchange fails and ends the run.
+    {"card pulled", {"pull.txt"}, 0, RUNNER_PULL_MIDSCRIPT, 1,
+     {{"Waiting 2500 ms\r\nSending\r\n00B0000010\r\n\r\nReader is busy, try later...\r\n\r\n\r\n"
+       "End of script\r\n", 1}, {"00B0000010", 1}},
+     "pull.txt", 0, 0},
+    // -w waits for a card put in after the start, and gives up after its time.
+    {"card inserted later", {"-w", "30", "ok.txt"}, -1, RUNNER_INSERT_LATER, 0,
+     {{"Received\r\n6F0284009000\r\n", 1}}, "", 2000, 25000},
+    {"wait gives up", {"-w", "2", "ok.txt"}, -1, RUNNER_NO_EVENT, 1, {}, "no card", 2000, 20000},
+    // -c adds the Console's script header and exchange lines, in its format.
+    {"no console lines", {"c.txt"}, 0, RUNNER_NO_EVENT, 0, {{" ms = ", 0}}, "", 0, 0},
+    {"console lines", {"-c", "c.txt"}, 0, RUNNER_NO_EVENT, 0,
+     {{"\r\nLoading script c.txt ...\r\n\r\nScript: c.txt\r\n\r\n001: ", 1}, {"Script: c.txt", 1},
+      {"001: 00A4040000 9000" + runner_timing + "<0:>\r\n", -2},
+      {"002: 00A4040000 9000" + runner_timing + "<0:[0-9]+>\r\n", -2},
+      {"003: 00B0000010 9000" + runner_timing + "<1:>\r\n", -2},
+      {"004: 80F00001LengthError= 1\r\n" + runner_timing + "<0:>\r\n", -2}},
+     "", 0, 0},
+};
+// clang-format on
+
+inline int runner_count(const std::string &text, const std::string &piece) {
+    int n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        n++;
+    return n;
+}
+
+inline void runner_expect(const RunnerCase &c, const RunnerResult &r, const char *newline) {
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    if (c.out.empty()) {
+        EXPECT_EQ(r.out, "");
+    }
+    for (const RunnerPiece &piece : c.out) {
+        if (piece.count == -2)
+            EXPECT_TRUE(std::regex_search(r.out, std::regex(piece.text))) << piece.text << r.out;
+        else if (piece.count == -1)
+            EXPECT_GT(runner_count(r.out, piece.text), 0) << piece.text << r.out;
+        else
+            EXPECT_EQ(runner_count(r.out, piece.text), piece.count) << piece.text << r.out;
+    }
+    if (!c.err)
+        EXPECT_EQ(r.err, "usage: vorlane-run [-r READER] [-w SECONDS] [-c] SCRIPT..." +
+                             std::string(newline));
+    else if (!*c.err)
+        EXPECT_EQ(r.err, "");
+    else
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    if (c.max_ms) {
+        EXPECT_TRUE(r.ms >= c.min_ms && r.ms < c.max_ms) << r.ms;
+    }
+}
+
+/* One case: the files, the card, the run and its events, the checks. */
+template <class Ops> void runner_case_check(const RunnerCase &c, Ops &ops) {
+    SCOPED_TRACE(c.name);
+    for (const auto &file : runner_files)
+        ops.write(file.first, file.second);
+    ops.card(0, c.card == 0 ? runner_demo_atr : nullptr);
+    ops.card(1, c.card == 1 ? runner_demo_atr : nullptr);
+    ops.delay(0, 5); // an exchange of 0 ms would restart the Console's numbering
+    auto child = ops.start(c.words);
+    if (c.event == RUNNER_PULL_MIDSCRIPT) {
+        EXPECT_TRUE(ops.saw_command(0, 20000));
+        ops.card(0, nullptr);
+    } else if (c.event == RUNNER_INSERT_LATER) {
+        ops.sleep(2000);
+        EXPECT_TRUE(ops.running(child)) << "did not wait";
+        ops.card(1, runner_demo_atr);
+    }
+    runner_expect(c, ops.finish(child), ops.newline);
+}
+
+#endif
