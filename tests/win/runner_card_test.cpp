@@ -48,62 +48,25 @@ class RunnerCard : public testing::Test {
 
 /* The shared cases' side on Windows: CreateProcess, the harness's cards. */
 struct RunnerWinOps {
-    HarnessScratch &scratch;
+    std::string dir;
     const char *newline = "\r\n"; /* standard error is a text stream */
-    const char *inserted[2] = {nullptr, nullptr};
-
-    void write(const std::string &name, const std::string &text) {
-        ASSERT_TRUE(harness_file_write(name.c_str(), text));
+    std::string control(int reader, const std::string &line) {
+        return testcard_command(reader, line);
     }
-    void card(int reader, const char *atr) {
-        if (atr && inserted[reader] == atr) {
-            ASSERT_TRUE(testcard_reset_state(reader));
-            return;
-        }
-        if (!atr)
-            ASSERT_TRUE(card_remove_and_wait(reader));
-        else
-            ASSERT_TRUE(testcard_reset_state(reader) && testcard_insert(reader, atr));
-        inserted[reader] = atr;
+    void remove(int reader) {
+        ASSERT_TRUE(card_remove_and_wait(reader));
     }
-    void delay(int reader, int ms) {
-        ASSERT_TRUE(testcard_delay(reader, ms));
-    }
-    void sleep(int ms) {
-        Sleep((DWORD)ms);
-    }
-    bool saw_command(int reader, int ms) {
-        for (DWORD end = GetTickCount() + (DWORD)ms; (int)(end - GetTickCount()) > 0; Sleep(20)) {
-            for (const std::string &line : testcard_log(reader))
-                if (line.compare(0, 3, "C: ") == 0)
-                    return true;
-        }
-        return false;
-    }
-    struct Child {
-        HANDLE process;
-        DWORD started;
-    };
-    Child start(const std::vector<std::string> &words) {
+    HANDLE start(const std::vector<std::string> &words) {
         std::string line = "\"" + process_own_dir() + "\\vorlane-run.exe\"";
         for (const std::string &word : words)
             line += " \"" + word + "\"";
-        DWORD started = GetTickCount();
-        return {process_start(line, scratch.dir(), "vorlane_runner"), started};
+        return process_start(line, dir, "vorlane_runner");
     }
-    bool running(const Child &child) {
-        return WaitForSingleObject(child.process, 0) == WAIT_TIMEOUT;
+    bool running(HANDLE process) {
+        return WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
     }
-    RunnerResult finish(const Child &child) {
-        RunnerResult r;
-        if (!child.process)
-            return r;
-        ChildResult c = process_finish(child.process, child.started, 60000, "vorlane_runner");
-        r.status = c.status;
-        r.out = c.out;
-        r.err = c.err;
-        r.ms = c.ms;
-        return r;
+    ChildResult finish(HANDLE process) {
+        return process ? process_finish(process, 0, 60000, "vorlane_runner") : ChildResult();
     }
 };
 
@@ -137,7 +100,8 @@ TEST_F(RunnerCard, DemoOutputEqualsReaderPane) {
 
 /* The runner's cases shared with the native runner's test. */
 TEST_F(RunnerCard, Cases) {
-    RunnerWinOps ops{scratch_};
+    RunnerWinOps ops{scratch_.dir()};
+    const char *inserted[2] = {nullptr, nullptr}; /* SetUp took both out */
     for (const RunnerCase &c : runner_cases)
-        runner_case_check(c, ops);
+        runner_case_check(c, ops, inserted);
 }
