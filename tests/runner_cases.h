@@ -1,13 +1,10 @@
 /*
- * runner_cases.h: the command-line runner's cases against the rig's test
- * cards, one table for vorlane-run.exe under Wine and the native
- * vorlane-run: the scripts, the command line, the card, what happens
- * during the run, and what the run must give. runner_case_check runs one
- * case through a platform's side, Ops:
- *   std::string dir, const char *newline   the runner's folder, stderr's line end
- *   std::string control(reader, line)      a test card's reply to a control line
- *   void remove(reader)                    the card out, once the service sees it
- *   C start(words) / bool running(C) / R finish(C)   R: status, out, err
+ * runner_cases.h: the command-line runner's cases on the rig's test cards,
+ * one table for vorlane-run.exe under Wine and the native vorlane-run.
+ * runner_case_check runs one through a platform's side, Ops: dir and
+ * newline (the runner's folder, standard error's line end); control(reader,
+ * line), a test card's reply; remove(reader), out once the service sees it;
+ * C start(words), running(C), R finish(C) with R's status, out and err.
  */
 #ifndef VORLANE_TESTS_RUNNER_CASES_H
 #define VORLANE_TESTS_RUNNER_CASES_H
