@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "app/file_io.h"
+#include "app/platform.h" /* wall_clock_read */
 
 /* Exports from app/startup.cpp; GUI thread */
 /* The whole program: command line, tables, frame, message loop; returns
@@ -29,10 +30,6 @@ INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPA
    (edit controls included) the closing query and destroys the children
    that accept. */
 void frame_close_all(void);
-
-/* Exports from app/wall_clock.cpp */
-/* Any thread: seconds since 1970 and the milliseconds past them. */
-void wall_clock_read(long long *seconds, int *milliseconds);
 
 /* Exports from app/logo.cpp; GUI thread */
 void logo_load(void);         /* smartlogo.bmp when sound, else the built-in logo */

@@ -1,5 +1,6 @@
 /*
- * app_state.cpp: the one AppState instance and its initial values.
+ * app_state.cpp: the one AppState instance and the initial values of its
+ * portable part; the window part has its own (app_window_state_init).
  */
 #include "app/app_state.h"
 
@@ -7,16 +8,6 @@
 #include <string.h>
 
 AppState app;
-
-static void app_state_init_shell(void) {
-    strcpy(app.auto_script_name, "scriptdefault.txt");
-    app.panes[PANE_CONSOLE].text_color = RGB(255, 255, 0);
-    app.panes[PANE_CONSOLE].back_color = RGB(0, 0, 0);
-    app.panes[PANE_READER].text_color = RGB(0, 0, 0);
-    app.panes[PANE_READER].back_color = RGB(255, 255, 0);
-    for (int pane = 0; pane < PANE_COUNT; pane++)
-        app.panes[pane].queue_limit = PANE_QUEUE_SIZE;
-}
 
 static void app_state_init_card(void) {
     strcpy(app.reader_names, "PCSC Reader 0");
@@ -36,20 +27,14 @@ static void app_state_init_dialogs(void) {
     strcpy(app.script_file_name, "script.txt");
 }
 
-static void app_state_init_net(void) {
-    app.net_port = 8080;
-    app.net_listen_socket = INVALID_SOCKET;
-    app.net_connection.socket = INVALID_SOCKET;
-}
-
 /* Sets every field but the locks to its initial value. Runs before any
    window or thread exists; the locks are created by app_locks_create. */
 void app_state_init(void) {
-    memset(&app, 0, offsetof(AppState, card_lock));
-    app_state_init_shell();
+    memset(static_cast<AppPortableState *>(&app), 0, offsetof(AppPortableState, card_lock));
+    strcpy(app.auto_script_name, "scriptdefault.txt");
     app_state_init_card();
     app_state_init_dialogs();
-    app_state_init_net();
+    app_window_state_init();
 }
 
 /* Creates the locks that live for the whole process. They are never deleted
@@ -57,12 +42,9 @@ void app_state_init(void) {
 void app_locks_create(void) {
     if (app.card_lock_ready)
         return;
-    InitializeCriticalSection(&app.card_lock);
-    InitializeCriticalSection(&app.xfer_lock);
-    for (int pane = 0; pane < PANE_COUNT; pane++) {
-        InitializeCriticalSection(&app.pane_queue_lock[pane]);
-        InitializeConditionVariable(&app.pane_queue_space[pane]);
-        InitializeConditionVariable(&app.pane_queue_shown[pane]);
-    }
+    platform_lock_init(&app.card_lock);
+    platform_lock_init(&app.xfer_lock);
+    platform_lock_init(&app.pane_stream_lock);
+    app_window_locks_create();
     app.card_lock_ready = 1;
 }

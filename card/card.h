@@ -15,20 +15,19 @@
    lock. Lock order: the network connection lock, then card_lock, then
    xfer_lock. */
 
+#include "card/card_transmit.h" /* card_transmit and its clock */
+#include "card/reader_list.h"   /* the reader list */
+
 /* Exports from card/reader_window.cpp */
 ATOM reader_window_register(HINSTANCE instance);
 LRESULT CALLBACK reader_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
-/* Exports from card/reader_choice.cpp. GUI thread, no lock: they use a
-   context and handles of their own, before the reader window's timer runs. */
-/* The readers' multi-string into reader_names (empty when listing fails). */
-void reader_list_names(void);
+/* Exports from card/reader_choice.cpp. GUI thread, no lock: it uses a
+   context and handles of its own, before the reader window's timer runs. */
 /* Lists the readers and offers those holding a card (offered_readers,
    offered_count); returns that count, -1 (nothing offered) when no context
    could be made. */
 int reader_scan(void);
-/* Offers every listed reader; returns their count. */
-int reader_list_all(void);
 INT_PTR CALLBACK reader_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
 /* Exports from card/card_state.cpp */
@@ -46,24 +45,6 @@ int card_get_atr(unsigned char *atr);
 /* Shutdown, GUI thread: if a closed window's drop is still pending, waits
    for the exchange in flight (card_lock) and does the drop. */
 void card_drop_wait(void);
-
-/* Exports from card/card_transmit.cpp */
-/* Any thread not holding card_lock or a pane lock: sends buffer[0..length)
-   when the card is ready and writes the response over buffer, which must
-   hold XFER_RESPONSE_MAX (512) bytes. Returns the response length (0..512),
-   or -1 on any failure: card not ready, length outside 0..XFER_COMMAND_MAX
-   (*error = SCARD_E_INVALID_PARAMETER), or the platform's failure (*error =
-   its code). *error is 0 otherwise; error may be 0. Takes card_lock, then
-   xfer_lock; prints its Console line after leaving them. */
-int card_transmit(unsigned char *buffer, int length, int *error);
-/* card_transmit, and on success the exchange's time in ms as its Console
-   line shows it into *elapsed_ms (may be 0). Any thread; takes card_lock. */
-int card_transmit_timed(unsigned char *buffer, int length, int *error, int *elapsed_ms);
-/* Empties the exchange statistics (under xfer_lock). */
-void xfer_stats_clear(void);
-/* Tests replace the wall clock; 0 restores it. */
-typedef void (*xfer_clock_fn)(long long *seconds, int *milliseconds);
-void xfer_clock_set(xfer_clock_fn clock);
 
 /* Exports from card/atr_table.cpp */
 /* GUI thread at start-up: reads atr.txt from the current folder (a missing

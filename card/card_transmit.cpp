@@ -11,16 +11,14 @@
  * exchanges from several threads never lose an update. Nothing is printed
  * while either lock is held: a worker's print waits for the GUI thread.
  */
-#include "card/card.h"
+#include "card/card_transmit.h"
 
 #include <string.h>
 
-#include "app/app.h"
 #include "app/app_state.h"
-#include "card/card_local.h"
 #include "card/pcsc.h"
 #include "card/xfer_line.h"
-#include "console/console.h"
+#include "console/pane_print.h"
 
 /* One call of card_transmit */
 struct XferCall {
@@ -51,9 +49,9 @@ static int xfer_clock_read(void) {
 }
 
 void xfer_stats_clear(void) {
-    EnterCriticalSection(&app.xfer_lock);
+    platform_lock_enter(&app.xfer_lock);
     xfer_stats_reset(app.xfer_stats, &app.xfer_stats_next);
-    LeaveCriticalSection(&app.xfer_lock);
+    platform_lock_leave(&app.xfer_lock);
 }
 
 /* Under card_lock: a total of 0 marks a new script, which numbers its
@@ -63,11 +61,11 @@ void xfer_stats_clear(void) {
    the header again and restarts at 001: kept, since the Console has always
    numbered runs by their total. */
 static int xfer_script_starts(XferCall *call) {
-    EnterCriticalSection(&app.xfer_lock);
+    platform_lock_enter(&app.xfer_lock);
     int starts = app.xfer_total_ms == 0;
     if (starts)
         memcpy(call->script, app.script_name, sizeof call->script);
-    LeaveCriticalSection(&app.xfer_lock);
+    platform_lock_leave(&app.xfer_lock);
     if (starts)
         app.xfer_counter = 0;
     return starts;
@@ -78,12 +76,12 @@ static void xfer_count(XferCall *call) {
     unsigned char status_word[2];
 
     xfer_status_word(status_word, call->response, call->received);
-    EnterCriticalSection(&app.xfer_lock);
+    platform_lock_enter(&app.xfer_lock);
     app.xfer_total_ms = xfer_add_ms(app.xfer_total_ms, call->elapsed);
     call->total = app.xfer_total_ms;
     call->slot = xfer_stats_record(app.xfer_stats, &app.xfer_stats_next, call->header, status_word,
                                    call->elapsed, &call->average);
-    LeaveCriticalSection(&app.xfer_lock);
+    platform_lock_leave(&app.xfer_lock);
 }
 
 /* Under card_lock: the platform call between two clock readings. A failed
@@ -110,7 +108,7 @@ static void xfer_exchange(XferCall *call, const unsigned char *command, int leng
 static void xfer_print_line(const XferCall *call) {
     char line[XFER_LINE_SIZE];
 
-    if (!app.panes[PANE_CONSOLE].edit && !app.pane_stream[PANE_CONSOLE])
+    if (!pane_takes_prints(PANE_CONSOLE))
         return; /* no Console and no stream: the line would be dropped anyway */
     int used = xfer_line_head(line, sizeof line, call->number, call->header, call->header_length,
                               call->response, call->received);
@@ -129,11 +127,14 @@ int card_transmit_timed(unsigned char *buffer, int length, int *error, int *elap
     call.sent = 0;
     if (error)
         *error = 0;
-    EnterCriticalSection(&app.card_lock);
+    platform_lock_enter(&app.card_lock);
     call.new_script = xfer_script_starts(&call);
     if (valid && app.card_state == CARD_READY)
         xfer_exchange(&call, buffer, length);
-    card_unlock();
+    if (app.card_unlock_hook)
+        app.card_unlock_hook();
+    else
+        platform_lock_leave(&app.card_lock);
 
     if (call.new_script)
         console_print("\r\nScript: %s\r\n\r\n", call.script);

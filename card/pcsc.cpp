@@ -5,8 +5,9 @@
  * (run/run_card.cpp) calls SCardGetStatusChangeA itself.
  *
  * The card state is read with SCardStatusA, which reports the state, the
- * active protocol and the ATR in one call. The state is mapped to "absent"
- * (PCSC_STATE_ABSENT) when the service reports SCARD_ABSENT.
+ * active protocol and the ATR in one call. The state is handed on as the
+ * one value Windows reports (1, PCSC_STATE_ABSENT, for "absent"), also
+ * where the service reports a bit mask.
  */
 #include "card/pcsc.h"
 
@@ -18,8 +19,22 @@ LONG pcsc_release(SCARDCONTEXT context) {
     return SCardReleaseContext(context);
 }
 
+/* Windows lists readers without a context; a service that insists on one
+   (pcsc-lite) gets a short-lived context of its own. */
 LONG pcsc_list_readers(char *names, DWORD *length) {
-    return SCardListReadersA(0, NULL, names, length);
+    DWORD size = *length;
+    LONG status = SCardListReadersA(0, NULL, names, length);
+    SCARDCONTEXT context = 0;
+
+    if (status != SCARD_E_INVALID_HANDLE)
+        return status;
+    status = SCardEstablishContext(SCARD_SCOPE_SYSTEM, NULL, NULL, &context);
+    if (status != SCARD_S_SUCCESS)
+        return status;
+    *length = size;
+    status = SCardListReadersA(context, NULL, names, length);
+    SCardReleaseContext(context);
+    return status;
 }
 
 LONG pcsc_connect(SCARDCONTEXT context, const char *reader, DWORD protocols, SCARDHANDLE *handle,
@@ -42,7 +57,7 @@ LONG pcsc_state(SCARDHANDLE handle, DWORD *state, DWORD *protocol, unsigned char
         SCardStatusA(handle, reader, &reader_length, &raw_state, protocol, atr, atr_length);
     if (status != SCARD_S_SUCCESS)
         *atr_length = size;
-    *state = raw_state == SCARD_ABSENT ? (DWORD)PCSC_STATE_ABSENT : raw_state;
+    *state = platform_card_state(raw_state);
     return status;
 }
 

@@ -8,8 +8,7 @@
 #ifndef VORLANE_PCSC_H
 #define VORLANE_PCSC_H
 
-#include <windows.h>
-#include <winscard.h>
+#include "app/platform.h" /* the platform's PC/SC declarations */
 
 /* Card state as the state query reports it; only "absent" is looked at. */
 enum { PCSC_STATE_ABSENT = 1 };

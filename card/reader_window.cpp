@@ -17,6 +17,7 @@
 static LRESULT reader_on_create(HWND window, LPARAM lparam) {
     const CREATESTRUCTA *create = (const CREATESTRUCTA *)lparam;
 
+    app.card_unlock_hook = card_unlock; /* exchanges make up missed ticks */
     pane_window_create(PANE_READER, window, create->hInstance);
     reader_choose();
     reader_print("Reader %s is selected...\r\n", app.reader_names);

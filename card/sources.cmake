@@ -1,8 +1,7 @@
 list(APPEND VORLANE_PURE_SOURCES card/atr_parse.cpp card/xfer_line.cpp card/scard_name.cpp)
+list(APPEND VORLANE_PORTABLE_SOURCES card/pcsc.cpp card/card_transmit.cpp card/reader_list.cpp)
 list(APPEND VORLANE_WIN_SOURCES
-     card/pcsc.cpp
      card/reader_window.cpp
      card/reader_choice.cpp
      card/card_state.cpp
-     card/card_transmit.cpp
      card/atr_table.cpp)

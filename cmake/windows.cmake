@@ -7,7 +7,9 @@ add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601)
 # Static runtime: the .exe needs no DLL beyond the system's.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
-add_library(vorlane_core STATIC ${VORLANE_WIN_SOURCES})
+# The platform layer's Windows side (platform_types.h, app_window_state.h).
+include_directories(${CMAKE_SOURCE_DIR}/app/win32)
+add_library(vorlane_core STATIC ${VORLANE_PORTABLE_SOURCES} ${VORLANE_WIN_SOURCES})
 target_link_libraries(vorlane_core PUBLIC vorlane_pure winscard wsock32 comdlg32 gdi32 user32)
 
 set(VORLANE_RC ${CMAKE_SOURCE_DIR}/resources/vorlane.rc)

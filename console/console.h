@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include "console/pane_print.h" /* reader_print, console_print, the streams */
+
 /* Exports from console/pane.cpp. A pane's line slots and edit control are
    touched by the GUI thread only; other threads hand text over through the
    pane's queue (pane_queue_lock, taken after card_lock is left, never with
@@ -19,14 +21,7 @@ void pane_reset(int pane);
 /* GUI thread: feeds text[0..length) to the pane's line discipline (which
    may write into text) and shows the change in edit; returns length. */
 int pane_append(HWND edit, char *text, int length, int pane);
-/* Any thread: formats (cut to PANE_FORMAT_SIZE - 1 characters) and prints
-   into the reader pane / the Console, or into the pane's stream in the
-   runner. Returns the length handed over, 0 when dropped. Off the GUI
-   thread it may wait while the queue is full: never call with card_lock
-   held. */
-int reader_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
-int console_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
-/* The same for text already formatted. */
+/* Any thread: text already formatted into a pane, as reader_print prints. */
 int pane_print_text(int pane, const char *text, int length);
 void pane_edit_prepare(HWND edit);                /* lift the text limit */
 void pane_open(int pane, HWND window, HWND edit); /* window created: empty pane */
@@ -70,14 +65,6 @@ void pane_window_destroy(int pane, HWND window);
    the message was handled, with its result in *result. */
 int pane_window_message(int pane, HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                         LRESULT *result);
-
-/* Exports from console/pane_stream.cpp: a pane's prints written to a stream
-   (the command-line runner), as the pane would show them without its wrap
-   and line limit */
-int pane_stream_vprint(int pane, const char *format, va_list args); /* formatted length */
-/* text[0..length) as the stream receives it, into out (2 * length + 1 bytes);
-   returns the bytes written */
-int pane_stream_text(const char *text, int length, char *out);
 
 /* Exports from console/console_window.cpp */
 LRESULT CALLBACK console_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

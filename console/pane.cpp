@@ -367,6 +367,10 @@ static int pane_vprint(int pane, const char *format, va_list args) {
     return pane_print_text(pane, buffer, pane_format(buffer, format, args));
 }
 
+int pane_takes_prints(int pane) {
+    return app.pane_stream[pane] || app.panes[pane].edit;
+}
+
 int reader_print(const char *format, ...) {
     va_list args;
     va_start(args, format);

@@ -13,7 +13,7 @@
  * waits for another thread, so printing while holding card_lock could not
  * deadlock; callers still do not, since the window path forbids it.
  */
-#include "console/console.h"
+#include "console/pane_print.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -47,10 +47,10 @@ int pane_stream_vprint(int pane, const char *format, va_list args) {
     if (length > PANE_FORMAT_SIZE - 1)
         length = PANE_FORMAT_SIZE - 1;
     int used = pane_stream_text(buffer, length, out);
-    AcquireSRWLockExclusive(&app.pane_stream_lock);
+    platform_lock_enter(&app.pane_stream_lock);
     FILE *stream = app.pane_stream[pane];
     if (stream)
         fwrite(out, 1, (size_t)used, stream);
-    ReleaseSRWLockExclusive(&app.pane_stream_lock);
+    platform_lock_leave(&app.pane_stream_lock);
     return length;
 }

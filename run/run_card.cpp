@@ -18,7 +18,7 @@
 #include <string.h>
 
 #include "app/app_state.h"
-#include "card/card.h"
+#include "card/reader_list.h"
 #include "card/pcsc.h"
 
 enum {
@@ -80,24 +80,24 @@ static int run_connect_first(const char **list, int count) {
 }
 
 /* Blocks until a candidate's state changes or ms pass. */
-static void run_wait_change(const char **list, int count, DWORD ms) {
+static void run_wait_change(const char **list, int count, unsigned ms) {
     SCARD_READERSTATEA states[RUN_WAIT_READERS];
 
     if (count == 0) {
-        Sleep(ms);
+        platform_sleep_ms(ms);
         return;
     }
     memset(states, 0, sizeof states);
     for (int i = 0; i < count; i++)
         states[i].szReader = list[i];
     if (SCardGetStatusChangeA(app.sc_context, 0, states, (DWORD)count) != SCARD_S_SUCCESS) {
-        Sleep(ms);
+        platform_sleep_ms(ms);
         return;
     }
     for (int i = 0; i < count; i++)
         states[i].dwCurrentState = states[i].dwEventState & ~SCARD_STATE_CHANGED;
     if (SCardGetStatusChangeA(app.sc_context, ms, states, (DWORD)count) != SCARD_S_SUCCESS)
-        Sleep(ms < 50 ? ms : 50);
+        platform_sleep_ms(ms < 50 ? ms : 50u);
 }
 
 /* Reads the ATR and marks the card ready, as the ATR step does. */
@@ -128,21 +128,21 @@ static void run_report_missing(const RunArgs *args, int candidates) {
 /* Looks for the card until it connects or the wait is over. */
 static int run_find_card(const RunArgs *args) {
     const char *list[RUN_WAIT_READERS];
-    DWORD start = GetTickCount();
-    DWORD limit = (DWORD)args->wait_seconds * 1000u;
+    unsigned start = platform_tick_ms();
+    unsigned limit = (unsigned)args->wait_seconds * 1000u;
 
     for (;;) {
         int count = run_candidates(args, list);
         if (count > 0 && run_connect_first(list, count))
             return 1;
-        DWORD spent = GetTickCount() - start;
+        unsigned spent = platform_tick_ms() - start;
         if (spent >= limit) {
             run_report_missing(args, count);
             return 0;
         }
-        DWORD left = limit - spent;
+        unsigned left = limit - spent;
         run_wait_change(list, count,
-                        left < (DWORD)RUN_WAIT_SLICE_MS ? left : (DWORD)RUN_WAIT_SLICE_MS);
+                        left < (unsigned)RUN_WAIT_SLICE_MS ? left : (unsigned)RUN_WAIT_SLICE_MS);
     }
 }
 
@@ -150,7 +150,7 @@ int run_card_open(const RunArgs *args) {
     LONG status;
     int found;
 
-    EnterCriticalSection(&app.card_lock);
+    platform_lock_enter(&app.card_lock);
     app.sc_context = 0;
     app.card_handle = 0;
     status = pcsc_establish(app.sc_scope, &app.sc_context);
@@ -159,14 +159,14 @@ int run_card_open(const RunArgs *args) {
         run_card_ready();
     else if (status == SCARD_S_SUCCESS)
         app.card_state = CARD_CONTEXT;
-    LeaveCriticalSection(&app.card_lock);
+    platform_lock_leave(&app.card_lock);
     if (status != SCARD_S_SUCCESS)
         fprintf(stderr, "vorlane-run: no PC/SC service (error %8.8X)\n", (unsigned)status);
     return found;
 }
 
 void run_card_close(void) {
-    EnterCriticalSection(&app.card_lock);
+    platform_lock_enter(&app.card_lock);
     if (app.card_state == CARD_READY)
         pcsc_disconnect(app.card_handle);
     if (app.card_state != CARD_NO_CONTEXT)
@@ -174,5 +174,5 @@ void run_card_close(void) {
     app.card_handle = 0;
     app.sc_context = 0;
     app.card_state = CARD_NO_CONTEXT;
-    LeaveCriticalSection(&app.card_lock);
+    platform_lock_leave(&app.card_lock);
 }

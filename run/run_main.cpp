@@ -1,5 +1,5 @@
 /*
- * run_main.cpp: the entry of vorlane-run.exe, the command-line script
+ * run_main.cpp: the entry of vorlane-run, the command-line script
  * runner. It runs script files with the Script dialog's interpreter, one
  * after the other on one card connection, on its own thread and without a
  * window: what the reader pane would show goes to standard output (with -c
@@ -10,8 +10,6 @@
  * not found, no card was there or an exchange failed; 2 for a usage error.
  * With --junit the report is written whatever the status.
  */
-#include <fcntl.h>
-#include <io.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -19,8 +17,8 @@
 #include "card/scard_name.h"
 #include "run/run.h"
 #include "run/run_report.h"
-#include "script/script.h"
 #include "script/script_check.h"
+#include "script/script_run.h"
 
 enum { RUN_OK = 0, RUN_FAILED = 1, RUN_USAGE = 2, RUN_CHECK_FAILED = 3 };
 
@@ -59,7 +57,7 @@ static int run_report_close(RunReport *report, int status) {
         return status;
     int written = run_report_end(report->file) == 0;
     written = fclose(report->file) == 0 && written;
-    if (written && MoveFileExA(report->temp, report->name, MOVEFILE_REPLACE_EXISTING))
+    if (written && platform_file_replace(report->temp, report->name))
         return status;
     remove(report->temp);
     fprintf(stderr, "vorlane-run: cannot write %s\n", report->name);
@@ -115,18 +113,18 @@ static int run_one_script(const char *path, RunReport *report) {
 
 /* The panes' text goes out byte for byte: their lines already end in CR LF. */
 static void run_streams_open(int console) {
-    _setmode(_fileno(stdout), _O_BINARY);
-    AcquireSRWLockExclusive(&app.pane_stream_lock);
+    platform_stream_binary(stdout);
+    platform_lock_enter(&app.pane_stream_lock);
     app.pane_stream[0] = stdout;
     app.pane_stream[1] = console ? stdout : 0;
-    ReleaseSRWLockExclusive(&app.pane_stream_lock);
+    platform_lock_leave(&app.pane_stream_lock);
 }
 
 static void run_streams_close(void) {
-    AcquireSRWLockExclusive(&app.pane_stream_lock);
+    platform_lock_enter(&app.pane_stream_lock);
     app.pane_stream[0] = 0;
     app.pane_stream[1] = 0;
-    ReleaseSRWLockExclusive(&app.pane_stream_lock);
+    platform_lock_leave(&app.pane_stream_lock);
     fflush(stdout);
 }
 
@@ -159,7 +157,7 @@ int main(int argc, char **argv) {
         return RUN_FAILED;
     app_state_init();
     app_locks_create();
-    _setmode(_fileno(stdin), _O_TEXT); /* a script read from it as from a file opened "rt" */
+    platform_stream_text(stdin); /* a script read from it as from a file opened "rt" */
     run_streams_open(args.console);
     int card = run_card_open(&args);
     int status = card ? RUN_OK : RUN_FAILED;

@@ -6,20 +6,7 @@
 
 #include <windows.h>
 
-/* Exports from script/script_thread.cpp */
-/* How a run ended */
-enum {
-    SCRIPT_RUN_DONE = 0,    /* read to the end of the file */
-    SCRIPT_RUN_NO_FILE = 1, /* the file could not be opened */
-    SCRIPT_RUN_FAILED = 2,  /* an exchange failed and ended the run */
-};
-struct ScriptTally;
-/* One run of the script at path (0 counts as "") on the calling thread,
-   which must hold no lock: it prints and calls card_transmit. With a tally
-   (script_check.h) it also records its checks and how it ended there.
-   Returns SCRIPT_RUN_*. */
-int script_run(const char *path, ScriptTally *tally);
-DWORD WINAPI script_thread(LPVOID path);
+#include "script/script_run.h" /* script_run and the ends of a run */
 
 /* Exports from script/script_start.cpp */
 /* Any thread holding no lock: starts a run of path on a new thread and

@@ -18,9 +18,9 @@
 #include "app/app_state.h"
 
 /* The thread's entry: the run, then the count. */
-static DWORD WINAPI script_run_entry(LPVOID path) {
-    DWORD result = script_thread(path);
-    InterlockedDecrement(&app.script_runs);
+static PlatformThreadResult PLATFORM_THREAD_CALL script_run_entry(void *path) {
+    PlatformThreadResult result = script_thread(path);
+    platform_counter_add(&app.script_runs, -1);
     return result;
 }
 
@@ -28,12 +28,9 @@ static DWORD WINAPI script_run_entry(LPVOID path) {
    is; the run copies it as it starts, so it must stay valid until then
    (callers pass AppState fields, which live as long as the process). */
 int start_script(const char *path) {
-    InterlockedIncrement(&app.script_runs);
-    HANDLE thread = CreateThread(NULL, 0, script_run_entry, (LPVOID)path, 0, NULL);
-    if (thread)
-        CloseHandle(thread);
-    else
-        InterlockedDecrement(&app.script_runs);
+    platform_counter_add(&app.script_runs, 1);
+    if (!platform_thread_start(script_run_entry, (void *)path))
+        platform_counter_add(&app.script_runs, -1);
     return 1;
 }
 

@@ -22,17 +22,17 @@
  * start, so a Browse in the script dialog while this run goes on changes
  * neither which file is read nor the name the Console shows for it.
  */
-#include "script/script.h"
+#include "script/script_run.h"
 
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "app/app.h"
+#include "app/file_io.h"
 #include "app/app_state.h"
 #include "app/prompt.h"
-#include "card/card.h"
-#include "console/console.h"
+#include "card/card_transmit.h"
+#include "console/pane_print.h"
 #include "dialogs/apdu_text.h"
 #include "script/script_check.h"
 #include "script/script_line.h"
@@ -69,10 +69,10 @@ struct ScriptRun {
 /* A new run resets the shared exchange total and names itself for the
    Console's script header; a run going on beside it sees both change. */
 static void script_mark_start(const ScriptRun *run) {
-    EnterCriticalSection(&app.xfer_lock);
+    platform_lock_enter(&app.xfer_lock);
     app.xfer_total_ms = 0;
     strcpy(app.script_name, run->path); /* both SCRIPT_FILE_NAME_SIZE */
-    LeaveCriticalSection(&app.xfer_lock);
+    platform_lock_leave(&app.xfer_lock);
 }
 
 static void script_copy_path(ScriptRun *run, const char *path) {
@@ -87,7 +87,7 @@ static void script_do_wait(ScriptRun *run) {
     if (script_wait_parse(run->line, &value))
         run->wait_value = value;
     reader_print("Waiting %d ms\r\n", run->wait_value);
-    Sleep(script_wait_pause_ms(run->wait_value));
+    platform_sleep_ms(script_wait_pause_ms(run->wait_value));
 }
 
 /* "/OPEN": a log file already open makes the line do nothing. A name too
@@ -336,7 +336,7 @@ int script_run(const char *path, ScriptTally *tally) {
     return ended ? SCRIPT_RUN_DONE : SCRIPT_RUN_FAILED;
 }
 
-DWORD WINAPI script_thread(LPVOID path) {
+PlatformThreadResult PLATFORM_THREAD_CALL script_thread(void *path) {
     script_run((const char *)path, NULL);
     return 0;
 }

@@ -1,0 +1,43 @@
+/*
+ * platform.h: the few services the card, script and stream code needs
+ * beyond PC/SC: a lock, sleep, a tick count, the wall clock, starting a
+ * thread and atomic counters, plus the two places where the platform's
+ * PC/SC service differs from Windows'. app/win32/ implements them for
+ * Windows, app/posix/ for Linux; the build picks one directory, whose
+ * platform_types.h also brings the PC/SC declarations (winscard.h).
+ */
+#ifndef VORLANE_PLATFORM_H
+#define VORLANE_PLATFORM_H
+
+#include <stdio.h>
+
+#include "platform_types.h"
+
+/* Exports from app/<platform>/platform.cpp */
+/* Makes lock usable; call once, before any thread enters it. Recursive. */
+void platform_lock_init(PlatformLock *lock);
+/* Waits until this thread holds lock; leave it as often as it was entered. */
+void platform_lock_enter(PlatformLock *lock);
+void platform_lock_leave(PlatformLock *lock);
+/* Returns after at least ms milliseconds. */
+void platform_sleep_ms(unsigned ms);
+/* Milliseconds from a fixed start; wraps at 2^32 (compare differences). */
+unsigned platform_tick_ms(void);
+/* Seconds since 1970 and the milliseconds within that second. */
+void wall_clock_read(long long *seconds, int *milliseconds);
+/* Runs entry(arg) on a new, detached thread; 1 when it started. */
+int platform_thread_start(PlatformThreadEntry entry, void *arg);
+/* Adds delta to *counter atomically; returns the new value. */
+long platform_counter_add(PlatformCounter *counter, long delta);
+/* Writes to stream go out byte for byte: no LF becomes CR LF. */
+void platform_stream_binary(FILE *stream);
+/* Reads from stream as from a file opened "rt" (on Windows CR LF becomes
+   LF and a 0x1A byte ends it; elsewhere bytes come as they are). */
+void platform_stream_text(FILE *stream);
+/* Renames from to to, replacing a file of that name: 1 when done. */
+int platform_file_replace(const char *from, const char *to);
+/* The card state the PC/SC state query reported, as one of Windows'
+   values 0 (unknown) to 6 (specific), whatever the service's coding. */
+DWORD platform_card_state(DWORD reported);
+
+#endif

@@ -1,0 +1,85 @@
+/*
+ * platform.cpp (POSIX): the platform layer over pthreads and the POSIX
+ * clocks, for the native command-line runner.
+ */
+#include "app/platform.h"
+
+#include <errno.h>
+#include <time.h>
+
+void platform_lock_init(PlatformLock *lock) {
+    pthread_mutexattr_t attributes;
+
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(lock, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+
+void platform_lock_enter(PlatformLock *lock) {
+    pthread_mutex_lock(lock);
+}
+
+void platform_lock_leave(PlatformLock *lock) {
+    pthread_mutex_unlock(lock);
+}
+
+/* A signal that interrupts the pause does not shorten it. */
+void platform_sleep_ms(unsigned ms) {
+    struct timespec left = {(time_t)(ms / 1000u), (long)(ms % 1000u) * 1000000L};
+
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+unsigned platform_tick_ms(void) {
+    struct timespec now;
+
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (unsigned)((unsigned long long)now.tv_sec * 1000ull +
+                      (unsigned long long)now.tv_nsec / 1000000ull);
+}
+
+void wall_clock_read(long long *seconds, int *milliseconds) {
+    struct timespec now;
+
+    clock_gettime(CLOCK_REALTIME, &now);
+    *seconds = (long long)now.tv_sec;
+    *milliseconds = (int)(now.tv_nsec / 1000000L);
+}
+
+int platform_thread_start(PlatformThreadEntry entry, void *arg) {
+    pthread_t thread;
+
+    if (pthread_create(&thread, NULL, entry, arg) != 0)
+        return 0;
+    pthread_detach(thread);
+    return 1;
+}
+
+long platform_counter_add(PlatformCounter *counter, long delta) {
+    return __atomic_add_fetch(counter, delta, __ATOMIC_SEQ_CST);
+}
+
+/* POSIX streams never translate line ends. */
+void platform_stream_binary(FILE *) {}
+
+void platform_stream_text(FILE *) {}
+
+/* rename() replaces an existing file in one step on POSIX. */
+int platform_file_replace(const char *from, const char *to) {
+    return rename(from, to) == 0;
+}
+
+/* pcsc-lite reports a bit mask (SCARD_ABSENT 0x0002, SCARD_PRESENT 0x0004,
+   ...); its highest bit set is the state Windows would report. */
+DWORD platform_card_state(DWORD reported) {
+    static const DWORD bits[] = {SCARD_SPECIFIC,  SCARD_NEGOTIABLE, SCARD_POWERED,
+                                 SCARD_SWALLOWED, SCARD_PRESENT,    SCARD_ABSENT};
+
+    for (int i = 0; i < 6; i++) {
+        if (reported & bits[i])
+            return (DWORD)(6 - i);
+    }
+    return 0;
+}

@@ -1,0 +1,30 @@
+/*
+ * pane_print.h: the print entry points of the two panes and their streams,
+ * for the GUI program (console/pane.cpp) and the native runner
+ * (console/stream_print.cpp) alike.
+ */
+#ifndef VORLANE_PANE_PRINT_H
+#define VORLANE_PANE_PRINT_H
+
+#include <stdarg.h>
+
+/* Exports from console/pane.cpp, or console/stream_print.cpp without windows */
+/* Any thread: formats (cut to PANE_FORMAT_SIZE - 1 characters) and prints
+   into the reader pane / the Console, or into the pane's stream in the
+   runner. Returns the length handed over, 0 when dropped. Off the GUI
+   thread it may wait while the queue is full: never call with card_lock
+   held. */
+int reader_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
+int console_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
+/* 1 when a print into pane would be shown or written, 0 when it is dropped. */
+int pane_takes_prints(int pane);
+
+/* Exports from console/pane_stream.cpp: a pane's prints written to a stream
+   (the command-line runner), as the pane would show them without its wrap
+   and line limit */
+int pane_stream_vprint(int pane, const char *format, va_list args); /* formatted length */
+/* text[0..length) as the stream receives it, into out (2 * length + 1 bytes);
+   returns the bytes written */
+int pane_stream_text(const char *text, int length, char *out);
+
+#endif

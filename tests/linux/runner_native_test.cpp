@@ -1,0 +1,180 @@
+/*
+ * runner_native_test.cpp: the native vorlane-run as a child process against
+ * the rig's test cards through the real pcscd, without Wine: the cases it
+ * shares with vorlane-run.exe (tests/runner_cases.h), and one script run by
+ * both programs, whose standard output and log file must be the same bytes,
+ * timings aside.
+ */
+#include <fcntl.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "app/platform.h"
+#include "tests/runner_cases.h"
+
+namespace {
+
+struct RunnerResult {
+    unsigned status = 0xFFFFFFFF; /* exit status; 0xFFFFFFFF when it did not end in time */
+    std::string out, err;
+};
+
+std::string read_file(const std::string &name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+/* A test card's reply to one control line, through the rig's command. */
+std::string testcard(int reader, const std::string &line) {
+    std::string command =
+        VORLANE_SOURCE_DIR "/scripts/rig card " + std::to_string(reader) + " '" + line + "'";
+    FILE *pipe = popen(command.c_str(), "r");
+    char reply[512] = "";
+    if (pipe && !fgets(reply, sizeof reply, pipe))
+        reply[0] = 0;
+    if (pipe)
+        pclose(pipe);
+    return std::string(reply, strcspn(reply, "\n"));
+}
+
+/* The shared cases' side on Linux: fork and exec, the cards' control ports. */
+struct RunnerPosixOps {
+    std::string dir;
+    const char *newline = "\n";
+    std::string control(int reader, const std::string &line) {
+        return testcard(reader, line);
+    }
+    /* Out, and gone for pcscd: a connection is refused. */
+    void remove(int reader) {
+        const char *names[2] = {"Virtual PCD 00 00", "Virtual PCD 00 01"};
+        SCARDCONTEXT context = 0;
+        SCARDHANDLE handle = 0;
+        DWORD protocol = 0;
+        ASSERT_EQ(testcard(reader, "remove"), "ok");
+        SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context);
+        for (int i = 0; i < 200 && SCardConnect(context, names[reader], SCARD_SHARE_SHARED, 3,
+                                                &handle, &protocol) == SCARD_S_SUCCESS;
+             i++) {
+            SCardDisconnect(handle, SCARD_LEAVE_CARD);
+            usleep(50000);
+        }
+        SCardReleaseContext(context);
+    }
+    /* program and words, run in dir with standard output and error in files */
+    pid_t start(const std::vector<std::string> &words, const char *program = VORLANE_RUN) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            std::vector<char *> argv{(char *)program};
+            for (const std::string &word : words)
+                argv.push_back((char *)word.c_str());
+            argv.push_back(nullptr);
+            if (chdir(dir.c_str()) == 0) {
+                dup2(open("out.bin", O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+                dup2(open("err.bin", O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+                execv(program, argv.data());
+            }
+            _exit(127);
+        }
+        return pid;
+    }
+    bool running(pid_t pid) {
+        return waitpid(pid, nullptr, WNOHANG) == 0;
+    }
+    RunnerResult finish(pid_t pid) {
+        RunnerResult r;
+        int status = 0;
+        for (int i = 0; waitpid(pid, &status, WNOHANG) == 0; i++, usleep(10000))
+            if (i == 6000)
+                kill(pid, SIGKILL);
+        if (WIFEXITED(status))
+            r.status = (unsigned)WEXITSTATUS(status);
+        r.out = read_file(dir + "/out.bin");
+        r.err = read_file(dir + "/err.bin");
+        return r;
+    }
+};
+
+class RunnerNative : public testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vorlane-native-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        ops_.dir = pattern;
+        ASSERT_EQ(testcard(1, "remove"), "ok") << "the card rig is not running (scripts/rig start)";
+    }
+    void TearDown() override {
+        testcard(0, "remove");
+        testcard(1, "remove");
+        ASSERT_EQ(system(("rm -rf " + ops_.dir).c_str()), 0);
+    }
+    RunnerPosixOps ops_;
+    const char *inserted_[2] = {"?", "?"}; /* what the readers hold: not known yet */
+};
+
+/* Run times and the Console's timings, which the clock decides. */
+std::string timings_masked(const std::string &text) {
+    std::string masked = std::regex_replace(text, std::regex("Time: [0-9]+ ms"), "Time: # ms");
+    return std::regex_replace(masked, std::regex(runner_timing + "<([0-9]+):[0-9]*>"),
+                              " # ms = # - # Total: # <$1:#>");
+}
+
+} // namespace
+
+TEST_F(RunnerNative, Cases) {
+    for (const RunnerCase &c : runner_cases)
+        runner_case_check(c, ops_, inserted_);
+}
+
+/* Every directive, T=0 follow-ups, a log file, -c: the same bytes. */
+TEST_F(RunnerNative, SameOutputAsWindowsRunner) {
+    std::ofstream(ops_.dir + "/same.txt")
+        << "// both programs\n/OFF\n00A4040000\n/ON\n/W 10\n/OPEN log.bin\n"
+           "00B0000010\n/CLOSE\n/T=0\n00A4040005A000000003\n00B0000000\n"
+           "80F00001\n";
+    auto run = [&](const char *program, std::vector<std::string> words) {
+        EXPECT_EQ(testcard(0, "reset"), "ok");
+        EXPECT_EQ(testcard(0, std::string("insert ") + runner_demo_atr + " t0"), "ok");
+        EXPECT_EQ(testcard(0, "delay 5"), "ok"); // no 0 ms exchange restarts the numbering
+        return ops_.finish(ops_.start(words, program));
+    };
+    RunnerResult native = run(VORLANE_RUN, {"-c", "same.txt"});
+    std::string native_log = read_file(ops_.dir + "/log.bin");
+    RunnerResult windows =
+        run(VORLANE_SOURCE_DIR "/scripts/wine-run", {VORLANE_WINDOWS_RUN, "-c", "same.txt"});
+    ASSERT_EQ(windows.status, 0u) << windows.out << " (build the windows configuration first)";
+    EXPECT_EQ(native.status, 0u) << native.err;
+    for (const char *piece : {"Logging data in file log.bin\r\n", "\r\n00C0000009\r\n",
+                              "\r\n00B0000008\r\n", "80F00001LengthError= 1\r\n"})
+        EXPECT_NE(native.out.find(piece), std::string::npos) << piece << native.out;
+    EXPECT_EQ(timings_masked(native.out), timings_masked(windows.out));
+    EXPECT_EQ(native_log.size(), 16u);
+    EXPECT_EQ(native_log, read_file(ops_.dir + "/log.bin"));
+}
+
+/* Without a PC/SC service: the status code printed as on Windows, eight
+   digits, although pcsc-lite's LONG is 8 bytes here. */
+TEST_F(RunnerNative, NoService) {
+    setenv("PCSCLITE_CSOCK_NAME", "/nonexistent/pcscd.comm", 1);
+    RunnerResult r = ops_.finish(ops_.start({"ok.txt"}));
+    unsetenv("PCSCLITE_CSOCK_NAME");
+    EXPECT_EQ(r.status, 1u);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "vorlane-run: no PC/SC service (error 8010001D)\n");
+}
+
+/* pcsc-lite's state bit mask read as the one value Windows reports: absent
+   is a bit, and SCARD_UNKNOWN (0x0001 here) is not "absent" (1). */
+TEST(PlatformPosix, CardStateFromBitMask) {
+    const DWORD cases[][2] = {{0, 0},
+                              {SCARD_UNKNOWN, 0},
+                              {SCARD_ABSENT, 1},
+                              {SCARD_PRESENT | SCARD_SWALLOWED, 3},
+                              {SCARD_PRESENT | SCARD_POWERED, 4},
+                              {SCARD_PRESENT | SCARD_POWERED | SCARD_NEGOTIABLE, 5},
+                              {SCARD_PRESENT | SCARD_POWERED | SCARD_SPECIFIC, 6}};
+    for (const auto &c : cases)
+        EXPECT_EQ(platform_card_state(c[0]), c[1]) << c[0];
+}

@@ -1,0 +1,200 @@
+/*
+ * runner_cases.h: the command-line runner's cases on the rig's test cards,
+ * one table for vorlane-run.exe under Wine and the native vorlane-run.
+ * runner_case_check runs one through a platform's side, Ops: dir and
+ * newline (the runner's folder, standard error's line end); control(reader,
+ * line), a test card's reply; remove(reader), out once the service sees it;
+ * C start(words), running(C), R finish(C) with R's status, out and err.
+ */
+#ifndef VORLANE_TESTS_RUNNER_CASES_H
+#define VORLANE_TESTS_RUNNER_CASES_H
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+enum RunnerEvent {
+    RUNNER_NO_EVENT,
+    RUNNER_INSERT_LATER,  /* still waiting after 2 s; then the card goes into reader 1 */
+    RUNNER_PULL_MIDSCRIPT /* card 0 is taken out once it has seen a command */
+};
+
+struct RunnerPiece {
+    std::string text; /* a regular expression when count is -1 */
+    int count;        /* times text occurs */
+};
+
+struct RunnerCase {
+    const char *name;
+    std::vector<std::string> words; /* the command line after the program */
+    int card;                       /* reader holding the demo card: 0, 1, -1 none */
+    RunnerEvent event;
+    unsigned status;
+    std::vector<RunnerPiece> out; /* what standard output holds; none: it is empty */
+    const char *err;              /* piece of standard error; "" empty; 0 the usage line */
+    unsigned min_ms, max_ms;      /* the run's time, when max_ms is not 0 */
+    const char *report = nullptr; /* the --junit file the run leaves, whole */
+    std::vector<RunnerPiece> report_pieces = {};
+};
+
+inline constexpr char runner_demo_atr[] = "3B8F8001804F0CA000000306030001000000006A";
+
+/* The scripts every case finds in the runner's folder */
+inline const std::vector<std::pair<std::string, std::string>> runner_files = {
+    {"ok.txt", "00A4040000\n"},
+    {"pull.txt", "00A4040000\n/EXPECT *\n/W 2500\n00B0000010\n00B0000010\n"},
+    {"checks.txt", "00A4040000\n/EXPECT 6F XX 84 00 9000 | 6A82\n/EXPECT 6A82 WITHIN 60000\n"},
+    {"c.txt", "/OFF\n00A4040000\n00A4040000\n00B0000010\n80F00001\n"},
+};
+
+inline const std::string runner_timing = " +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ ";
+
+// clang-format off
+inline const std::vector<RunnerCase> runner_cases = {
+    {"two scripts", {"-r", "0", "ok.txt", "ok.txt"}, 0, RUNNER_NO_EVENT, 0,
+     {{"Velmo:> Card is ready", 2}}, "", 0, 0},
+    // A missing script is reported as the pane does; the others still run.
+    {"missing script", {"ok.txt", "missing.txt", "ok.txt"}, 0, RUNNER_NO_EVENT, 1,
+     {{"\r\nLoading script missing.txt ...\r\nFile not found\r\n", 1}, {"End of script", 2}},
+     "missing.txt", 0, 0},
+    {"name too long", {"ok.txt", std::string(3000, 's')}, 0, RUNNER_NO_EVENT, 1, {{"End of script", 1}},
+     "too long", 0, 0},
+    // An empty reader, by index or name; readers that do not exist.
+    {"empty by index", {"-r", "1", "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no card in reader 1", 0, 0},
+    {"empty by name", {"-r", "Virtual PCD 00 01", "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no card", 0, 0},
+    {"no such index", {"-r", "7", "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no reader 7", 0, 0},
+    {"no such name", {"-r", "Nothing", "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no reader Nothing", 0, 0},
+    {"long name", {"-r", std::string(5000, 'R'), "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no reader", 0, 0},
+    // Usage errors: the one usage line on standard error.
+    {"no words", {}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"-w without value", {"-w"}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"-w not a number", {"-w", "x", "ok.txt"}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"unknown option", {"-q", "ok.txt"}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"no script", {"-c"}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"no card", {"ok.txt"}, -1, RUNNER_NO_EVENT, 1, {}, "no card in any reader", 0, 0},
+    // The card goes during a pause: the next exchange fails and ends the run.
+    {"card pulled", {"--junit", "p.xml", "pull.txt"}, 0, RUNNER_PULL_MIDSCRIPT, 1,
+     {{"Waiting 2500 ms\r\nSending\r\n00B0000010\r\n\r\nReader is busy, try later...\r\n"
+       "Checks: 1 passed, 0 failed\r\n\r\n\r\nEnd of script\r\n", 1}, {"00B0000010", 1}},
+     "pull.txt line 4: 0x8010", 0, 0, "p.xml",
+     {{"<testsuite name=\"pull.txt\" tests=\"2\" failures=\"0\" errors=\"1\" ", 1},
+      {"<testcase name=\"line 2: /EXPECT \\*\" classname=\"pull.txt\" time=\"[0-9.]+\"/>", -1},
+      {"<error message=\"line 4: 0x8010[0-9A-F]{4} SCARD_[A-Z_]+\">", -1}}},
+    // A failed check: the run goes on to its end, the status is 3.
+    {"check failed", {"--junit", "r.xml", "checks.txt"}, 0, RUNNER_NO_EVENT, 3,
+     {{"!!! Check failed, line 3: expected 6A82, received 6F0284009000\r\n"
+       "Checks: 1 passed, 1 failed\r\n\r\n\r\nEnd of script\r\n", 1}},
+     "", 0, 0, "r.xml",
+     {{"<testsuite name=\"checks.txt\" tests=\"2\" failures=\"1\" errors=\"0\" ", 1},
+      {"<testcase name=\"line 2: /EXPECT 6F XX 84 00 9000 | 6A82\" ", 1},
+      {"<failure message=\"Check failed, line 3: expected 6A82, received 6F0284009000\">", 1},
+      {"</testsuites>\n", 1}}},
+    // -w waits for a card put in after the start, and gives up after its time.
+    {"card inserted later", {"-w", "30", "ok.txt"}, -1, RUNNER_INSERT_LATER, 0,
+     {{"Received\r\n6F0284009000\r\n", 1}}, "", 2000, 25000},
+    {"wait gives up", {"-w", "2", "ok.txt"}, -1, RUNNER_NO_EVENT, 1, {}, "no card", 2000, 20000},
+    // -c adds the Console's script header and exchange lines, in its format.
+    {"no console lines", {"c.txt"}, 0, RUNNER_NO_EVENT, 0, {{" ms = ", 0}}, "", 0, 0},
+    {"console lines", {"-c", "c.txt"}, 0, RUNNER_NO_EVENT, 0,
+     {{"\r\nLoading script c.txt ...\r\n\r\nScript: c.txt\r\n\r\n001: ", 1}, {"Script: c.txt", 1},
+      {"001: 00A4040000 9000" + runner_timing + "<0:>\r\n", -1},
+      {"002: 00A4040000 9000" + runner_timing + "<0:[0-9]+>\r\n", -1},
+      {"003: 00B0000010 9000" + runner_timing + "<1:>\r\n", -1},
+      {"004: 80F00001LengthError= 1\r\n" + runner_timing + "<0:>\r\n", -1}},
+     "", 0, 0},
+};
+// clang-format on
+
+inline int runner_count(const std::string &text, const std::string &piece) {
+    int n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        n++;
+    return n;
+}
+
+template <class R> void runner_expect(const RunnerCase &c, const R &r, const char *newline) {
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    if (c.out.empty()) {
+        EXPECT_EQ(r.out, "");
+    }
+    for (const RunnerPiece &piece : c.out) {
+        if (piece.count < 0)
+            EXPECT_TRUE(std::regex_search(r.out, std::regex(piece.text))) << piece.text << r.out;
+        else
+            EXPECT_EQ(runner_count(r.out, piece.text), piece.count) << piece.text << r.out;
+    }
+    if (!c.err)
+        EXPECT_EQ(r.err, std::string("usage: vorlane-run [-r READER] [-w SECONDS] [-c] "
+                                     "[--junit FILE] SCRIPT...") +
+                             newline);
+    else
+        EXPECT_TRUE(*c.err ? r.err.find(c.err) != std::string::npos : r.err.empty()) << r.err;
+}
+
+/* The report is there whole under its own name, the temporary one gone. */
+inline void runner_report_expect(const RunnerCase &c, const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string xml((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_FALSE(std::ifstream(path + ".tmp").good()) << path;
+    for (const RunnerPiece &piece : c.report_pieces) {
+        if (piece.count < 0)
+            EXPECT_TRUE(std::regex_search(xml, std::regex(piece.text))) << piece.text << xml;
+        else
+            EXPECT_EQ(runner_count(xml, piece.text), piece.count) << piece.text << xml;
+    }
+}
+
+/* Puts the demo card (atr) into reader, or takes it out (0); the card is
+   reset either way. inserted keeps what each reader holds ("?": unknown). */
+template <class Ops>
+void runner_card(Ops &ops, const char *inserted[2], int reader, const char *atr) {
+    ASSERT_EQ(ops.control(reader, "reset"), "ok");
+    if (atr && atr != inserted[reader]) {
+        ASSERT_EQ(ops.control(reader, std::string("insert ") + atr + " t1"), "ok");
+    } else if (!atr && inserted[reader]) {
+        ops.remove(reader);
+    }
+    inserted[reader] = atr;
+}
+
+/* One case: the files, the cards, the run and its events, the checks. */
+template <class Ops>
+void runner_case_check(const RunnerCase &c, Ops &ops, const char *inserted[2]) {
+    SCOPED_TRACE(c.name);
+    for (const auto &file : runner_files)
+        std::ofstream(ops.dir + "/" + file.first, std::ios::binary) << file.second;
+    runner_card(ops, inserted, 0, c.card == 0 ? runner_demo_atr : nullptr);
+    runner_card(ops, inserted, 1, c.card == 1 ? runner_demo_atr : nullptr);
+    ASSERT_EQ(ops.control(0, "delay 5"), "ok"); // a 0 ms exchange restarts the Console's numbers
+    auto begin = std::chrono::steady_clock::now();
+    auto child = ops.start(c.words);
+    if (c.event == RUNNER_PULL_MIDSCRIPT) {
+        for (int i = 0; i < 1000 && ops.control(0, "status").find(" log=0") != std::string::npos;
+             i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ops.remove(0);
+        inserted[0] = nullptr;
+    } else if (c.event == RUNNER_INSERT_LATER) {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        EXPECT_TRUE(ops.running(child)) << "did not wait";
+        runner_card(ops, inserted, 1, runner_demo_atr);
+    }
+    auto r = ops.finish(child);
+    unsigned ms = (unsigned)std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - begin)
+                      .count();
+    runner_expect(c, r, ops.newline);
+    if (c.report)
+        runner_report_expect(c, ops.dir + "/" + c.report);
+    if (c.max_ms) {
+        EXPECT_TRUE(ms >= c.min_ms && ms < c.max_ms) << ms;
+    }
+}
+
+#endif
