@@ -164,7 +164,8 @@ struct AppState : AppPortableState, AppWindowState {};
 extern AppState app;
 
 /* Exports from app/app_state.cpp */
-void app_state_init(void);   /* initial values of every field */
-void app_locks_create(void); /* every process-lifetime lock: card_lock, xfer_lock, the pane and stream locks; once */
+void app_state_init(void); /* initial values of every field */
+void app_locks_create(
+    void); /* every process-lifetime lock: card_lock, xfer_lock, the pane and stream locks; once */
 
 #endif

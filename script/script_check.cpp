@@ -13,6 +13,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "app/text_form.h"
+
 namespace {
 
 struct PatternUnit {
@@ -26,10 +28,10 @@ int check_digit(char c, unsigned char *value, unsigned char *mask) {
         *mask = 0;
         return 1;
     }
-    if (!isxdigit((unsigned char)c))
+    int digit = hex_digit_value(c);
+    if (digit < 0)
         return 0;
-    *value = (unsigned char)(isdigit((unsigned char)c) ? c - '0'
-                                                       : (toupper((unsigned char)c) - 'A' + 10));
+    *value = (unsigned char)digit;
     *mask = 15;
     return 1;
 }
@@ -125,20 +127,18 @@ const char *find_within(const char *text) {
 
 /* "MS" after WITHIN: decimal digits between blanks, nothing else. */
 int read_within(const char *text, int *ms) {
-    long long value = 0;
+    int value = 0;
 
     while (is_blank(*text))
         text++;
     if (!isdigit((unsigned char)*text))
         return 0;
-    for (; isdigit((unsigned char)*text); text++) {
-        value = value * 10 + (*text - '0');
-        if (value > SCRIPT_CHECK_WITHIN_MAX)
-            return 0;
-    }
+    text = decimal_scan(text, &value); /* saturates: a long run fails below */
+    if (value > SCRIPT_CHECK_WITHIN_MAX)
+        return 0;
     while (is_blank(*text))
         text++;
-    *ms = (int)value;
+    *ms = value;
     return *text == 0;
 }
 
@@ -182,17 +182,12 @@ int script_check_parse(const char *line, ScriptCheck *check) {
 
 int script_check_judge(const ScriptCheck *check, const unsigned char *response, int count,
                        int took_ms, char *message, size_t size) {
-    static const char digits[] = "0123456789ABCDEF";
-
     if (check->patterns_length > 0 &&
         patterns_match(check->patterns, check->patterns_length, response, count) != 1) {
         int used = snprintf(message, size, "expected %.*s, received ", check->patterns_length,
                             check->patterns);
-        for (int i = 0; i < count && used >= 0 && (size_t)used + 3 <= size; i++) {
-            message[used++] = digits[response[i] >> 4];
-            message[used++] = digits[response[i] & 15];
-            message[used] = 0;
-        }
+        if (used >= 0 && (size_t)used < size)
+            hex_text(message + used, size - (size_t)used, response, count, "");
         return 0;
     }
     if (check->within_ms >= 0 && took_ms > check->within_ms) {

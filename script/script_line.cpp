@@ -21,6 +21,12 @@ int script_line_read(FILE *file, char *line, int size) {
     if (size < 1)
         return -1;
     while (length < size - 1 && (c = getc(file)) != EOF) {
+        if (c == 0x1A) {
+            /* The end of a text file, as Windows' text mode reads it: the
+               byte stays unread, so every later call ends here too. */
+            ungetc(c, file);
+            break;
+        }
         line[length++] = (char)c;
         if (c == '\n')
             break;

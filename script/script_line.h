@@ -41,7 +41,8 @@ enum ScriptLineKind {
  * Reads the next piece of a script like fgets with a buffer of size bytes:
  * up to and including the next LF, or size - 1 characters, whichever comes
  * first, so a longer line arrives in several pieces and no character is
- * lost. Returns the piece's length, or -1 at the end of the file.
+ * lost. A 0x1A byte ends the file, as Windows' text mode reads it, on every
+ * platform. Returns the piece's length, or -1 at the end of the file.
  */
 int script_line_read(FILE *file, char *line, int size);
 

@@ -45,6 +45,11 @@ TEST(ScriptLineRead, LinesEndAtLineFeedAndTheLastNeedsNone) {
     EXPECT_EQ(pieces[2], "00A4040000");
     EXPECT_TRUE(pieces_of("", SCRIPT_LINE_SIZE).empty());
     EXPECT_EQ(pieces_of("\n\n", SCRIPT_LINE_SIZE).size(), 2u);
+    // 0x1A ends the file, on every platform, even in mid-line
+    EXPECT_EQ(pieces_of("00A4\n00\x1A"
+                        "B0\n00B0\n",
+                        SCRIPT_LINE_SIZE),
+              (std::vector<std::string>{"00A4\n", "00"}));
 }
 
 TEST(ScriptLineRead, LongLinesComeInPiecesWithoutLosingACharacter) {
@@ -93,8 +98,7 @@ TEST(ScriptLineClassify, EveryRowAndThePrefixReachOfEach) {
         {SCRIPT_LINE_SKIP, {"", "/", "0"}},
         {SCRIPT_LINE_APDU,
          {"/OFX", "/OF", "/OX", "/O", "/CLOS", "/C", "/T=1", "/T", "/w 10", "/on", " /ON", "/ ",
-           "/EXPEC 9000", "/expect 9000",
-          "00", "   ", "00 A4 04 00"}},
+          "/EXPEC 9000", "/expect 9000", "00", "   ", "00 A4 04 00"}},
     };
     for (const auto &row : rows)
         for (const char *line : row.lines)

@@ -161,12 +161,16 @@ void CALLBACK gui_print_tick(HWND, UINT, UINT_PTR, DWORD) {
     if (gui_ticks < 50)
         console_print("gui %d\r\n", gui_ticks++);
 }
+/* The GUI thread prints a line every millisecond while workers print. */
+UINT_PTR gui_printer_start() {
+    workers_done = 0;
+    gui_ticks = 0;
+    return SetTimer(NULL, 0, 1, gui_print_tick);
+}
 } // namespace
 
 TEST_F(PaneThreads, ThreadsPrintingAtOnceLoseNoLineAndNeverMixTwo) {
-    workers_done = 0;
-    gui_ticks = 0;
-    UINT_PTR timer = SetTimer(NULL, 0, 1, gui_print_tick);
+    UINT_PTR timer = gui_printer_start();
     std::thread workers[4];
     for (int t = 0; t < 4; t++)
         workers[t] = std::thread([t] {
@@ -200,9 +204,7 @@ TEST_F(PaneThreads, ThreadsPrintingAtOnceLoseNoLineAndNeverMixTwo) {
 
 TEST_F(PaneThreads, HeavyPrintingThroughRebuildsNeverDeadlocks) {
     harness_reader_open();
-    workers_done = 0;
-    gui_ticks = 0;
-    UINT_PTR timer = SetTimer(NULL, 0, 1, gui_print_tick);
+    UINT_PTR timer = gui_printer_start();
     std::thread workers[4];
     for (int t = 0; t < 4; t++)
         workers[t] = std::thread([t] {
