@@ -156,7 +156,7 @@ template <class Ops>
 void runner_card(Ops &ops, const char *inserted[2], int reader, const char *atr) {
     ASSERT_EQ(ops.control(reader, "reset"), "ok");
     if (atr && atr != inserted[reader]) {
-        ASSERT_EQ(ops.control(reader, std::string("insert ") + atr + " t1"), "ok");
+        ops.insert(reader, atr);
     } else if (!atr && inserted[reader]) {
         ops.remove(reader);
     }

@@ -42,14 +42,28 @@ std::string testcard(int reader, const std::string &line) {
 
 /* The shared cases' side on Linux: fork and exec, the cards' control ports. */
 struct RunnerPosixOps {
+    const char *names[2] = {"Virtual PCD 00 00", "Virtual PCD 00 01"};
     std::string dir;
     const char *newline = "\n";
     std::string control(int reader, const std::string &line) {
         return testcard(reader, line);
     }
+    /* In, and present for pcscd, which reads the ATR after the card's "ok". */
+    void insert(int reader, const char *atr) {
+        ASSERT_EQ(testcard(reader, std::string("insert ") + atr + " t1"), "ok");
+        SCARDCONTEXT context = 0;
+        SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context);
+        SCARD_READERSTATE state = {};
+        state.szReader = names[reader];
+        for (int i = 0; i < 20 && !(state.dwEventState & SCARD_STATE_PRESENT); i++) {
+            state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
+            SCardGetStatusChange(context, 250, &state, 1);
+        }
+        SCardReleaseContext(context);
+        EXPECT_TRUE(state.dwEventState & SCARD_STATE_PRESENT) << names[reader];
+    }
     /* Out, and gone for pcscd: a connection is refused. */
     void remove(int reader) {
-        const char *names[2] = {"Virtual PCD 00 00", "Virtual PCD 00 01"};
         SCARDCONTEXT context = 0;
         SCARDHANDLE handle = 0;
         DWORD protocol = 0;

@@ -44,6 +44,9 @@ struct RunnerWinOps {
     std::string control(int reader, const std::string &line) {
         return testcard_command(reader, line);
     }
+    void insert(int reader, const char *atr) {
+        ASSERT_TRUE(testcard_insert(reader, atr));
+    }
     void remove(int reader) {
         ASSERT_TRUE(card_remove_and_wait(reader));
     }
