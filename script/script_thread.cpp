@@ -52,16 +52,17 @@ struct ScriptRun {
     int line_number;                        /* number of the file line read last */
     int mid_line;                           /* 1: that piece ended without LF */
     int file_line;                          /* the executed line's number (kept by follow-ups) */
-    int response_count;                     /* bytes in response; -1 before any exchange */
+    int response_count;                     /* bytes in response; -1 before any exchange,
+                                               -2 after an APDU line that was not sent */
     int response_ms;                        /* its exchange's ms, summed over the follow-ups */
     int checks_passed, checks_failed;       /* "/EXPECT" lines that held and that did not */
     char path[SCRIPT_FILE_NAME_SIZE];       /* the caller's path, copied */
     char line[SCRIPT_LINE_SIZE];            /* the line being executed */
     char pending_line[SCRIPT_PENDING_SIZE]; /* GET RESPONSE or re-send */
     char log_name[SCRIPT_LOG_NAME_SIZE];    /* kept for "/OPEN" without a name */
-    unsigned char command[SCRIPT_COMMAND_SIZE]; /* command, then the response */
-    unsigned char kept[SCRIPT_COMMAND_SIZE];    /* the command as sent */
-    char trace_text[SCRIPT_TRACE_SIZE];         /* "Sending" / "Received" text */
+    unsigned char command[SCRIPT_COMMAND_SIZE];      /* command, then the response */
+    unsigned char kept[SCRIPT_COMMAND_SIZE];         /* the command as sent */
+    char trace_text[SCRIPT_TRACE_SIZE];              /* "Sending" / "Received" text */
     unsigned char response[SCRIPT_COMMAND_SIZE];     /* last exchange's final response */
     char check_text[SCRIPT_CHECK_MESSAGE_SIZE + 64]; /* "Check failed, line N: ..." */
 };
@@ -188,8 +189,10 @@ static void script_do_expect(ScriptRun *run) {
 
     if (!script_check_parse(run->line, &check))
         strcpy(message, "cannot read the check");
-    else if (run->response_count < 0)
+    else if (run->response_count == -1)
         strcpy(message, "nothing sent yet");
+    else if (run->response_count < 0)
+        strcpy(message, "the APDU line before it was not sent");
     else
         held = script_check_judge(&check, run->response, run->response_count, run->response_ms,
                                   message, sizeof message);
@@ -206,15 +209,18 @@ static void script_do_expect(ScriptRun *run) {
         script_tally_case(run);
 }
 
-/* Sends one APDU line. Returns 0 when the exchange failed and the run ends. */
+/* Sends one APDU line. Returns 0 when the exchange failed and the run ends.
+   A line that cannot be read is skipped, as it always was, but a check
+   after it must not judge the exchange before it. */
 static int script_do_apdu(ScriptRun *run) {
     int count = 0;
     int error = 0;
 
-    if (!apdu_text_to_bytes(run->line, run->command, &count))
+    if (!apdu_text_to_bytes(run->line, run->command, &count) || count < 0 ||
+        count > SCRIPT_COMMAND_SIZE - 1) {
+        run->response_count = -2;
         return 1;
-    if (count < 0 || count > SCRIPT_COMMAND_SIZE - 1)
-        return 1;
+    }
     if (run->trace)
         script_print_trace(run, "Sending", run->command, count);
     memcpy(run->kept, run->command, (size_t)count);

@@ -49,7 +49,8 @@ inline constexpr char runner_demo_atr[] = "3B8F8001804F0CA0000003060300010000000
 inline const std::vector<std::pair<std::string, std::string>> runner_files = {
     {"ok.txt", "00A4040000\n"},
     {"pull.txt", "00A4040000\n/EXPECT *\n/W 2500\n00B0000010\n00B0000010\n"},
-    {"checks.txt", "00A4040000\n/EXPECT 6F XX 84 00 9000 | 6A82\n/EXPECT 6A82 WITHIN 60000\n"},
+    {"checks.txt", "00A4040000\n/EXPECT 6F XX 84 00 9000 | 6A82\n/EXPECT 6A82 WITHIN 60000\n"
+                   "00A4ZZ\n/EXPECT *\n"},
     {"c.txt", "/OFF\n00A4040000\n00A4040000\n00B0000010\n80F00001\n"},
 };
 
@@ -89,9 +90,10 @@ inline const std::vector<RunnerCase> runner_cases = {
     // A failed check: the run goes on to its end, the status is 3.
     {"check failed", {"--junit", "r.xml", "checks.txt"}, 0, RUNNER_NO_EVENT, 3,
      {{"!!! Check failed, line 3: expected 6A82, received 6F0284009000\r\n"
-       "Checks: 1 passed, 1 failed\r\n\r\n\r\nEnd of script\r\n", 1}},
+       "!!! Check failed, line 5: the APDU line before it was not sent\r\n"
+       "Checks: 1 passed, 2 failed\r\n\r\n\r\nEnd of script\r\n", 1}},
      "", 0, 0, "r.xml",
-     {{"<testsuite name=\"checks.txt\" tests=\"2\" failures=\"1\" errors=\"0\" ", 1},
+     {{"<testsuite name=\"checks.txt\" tests=\"3\" failures=\"2\" errors=\"0\" ", 1},
       {"<testcase name=\"line 2: /EXPECT 6F XX 84 00 9000 | 6A82\" ", 1},
       {"<failure message=\"Check failed, line 3: expected 6A82, received 6F0284009000\">", 1},
       {"</testsuites>\n", 1}}},
