@@ -354,7 +354,7 @@ static int pane_format(char *buffer, const char *format, va_list args) {
 }
 
 /* The one entry every print goes through: format, then hand over. */
-static int pane_vprint(int pane, const char *format, va_list args) {
+int pane_vprint(int pane, const char *format, va_list args) {
     if (app.pane_stream[pane])
         return pane_stream_vprint(pane, format, args);
     if (!app.panes[pane].edit)
@@ -369,20 +369,4 @@ static int pane_vprint(int pane, const char *format, va_list args) {
 
 int pane_takes_prints(int pane) {
     return app.pane_stream[pane] || app.panes[pane].edit;
-}
-
-int reader_print(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    int length = pane_vprint(PANE_READER, format, args);
-    va_end(args);
-    return length;
-}
-
-int console_print(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    int length = pane_vprint(PANE_CONSOLE, format, args);
-    va_end(args);
-    return length;
 }

@@ -1,14 +1,15 @@
 /*
  * pane_print.h: the print entry points of the two panes and their streams,
- * for the GUI program (console/pane.cpp) and the native runner
- * (console/stream_print.cpp) alike.
+ * for the GUI program and the native runner alike (console/pane_print.cpp);
+ * console/pane.cpp or, without windows, console/stream_print.cpp decides
+ * where a print goes.
  */
 #ifndef VORLANE_PANE_PRINT_H
 #define VORLANE_PANE_PRINT_H
 
 #include <stdarg.h>
 
-/* Exports from console/pane.cpp, or console/stream_print.cpp without windows */
+/* Exports from console/pane_print.cpp */
 /* Any thread: formats (cut to PANE_FORMAT_SIZE - 1 characters) and prints
    into the reader pane / the Console, or into the pane's stream in the
    runner. Returns the length handed over, 0 when dropped. Off the GUI
@@ -16,6 +17,10 @@
    held. */
 int reader_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
 int console_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+/* Exports from console/pane.cpp, or console/stream_print.cpp without windows */
+/* reader_print and console_print for one pane (PANE_READER, PANE_CONSOLE). */
+int pane_vprint(int pane, const char *format, va_list args);
 /* 1 when a print into pane would be shown or written, 0 when it is dropped. */
 int pane_takes_prints(int pane);
 
