@@ -51,7 +51,7 @@ DWORD pane_wait_thread(HANDLE thread);
    took (each update of an edit control costs milliseconds), but never more
    than PANE_PACE_MAX_MS. */
 #define PANE_PACE_MS 20
-#define PANE_PACE_FACTOR 4
+#define PANE_PACE_FACTOR 8
 #define PANE_PACE_MAX_MS 200
 
 /* Exports from console/pane_window.cpp: what the two panes' windows share;

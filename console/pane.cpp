@@ -15,8 +15,10 @@
  * visible edit control costs milliseconds however much text it carries.
  * While text keeps coming, updates are paced: the next waits at least
  * PANE_PACE_MS, and longer after a costly one (a control of several hundred
- * lines takes milliseconds to re-measure even when hidden), so that the
- * GUI thread spends at most about a fifth of its time on the display.
+ * lines takes milliseconds to re-measure even when hidden), so that each
+ * pane takes at most about a ninth of the GUI thread's time. Both panes
+ * busy at once (a memory READ with the Console open) stay under a quarter:
+ * the display's X and server calls otherwise slow the worker's exchanges.
  *
  * Prints on the GUI thread join the same queue, so every print into a pane
  * keeps its place whichever thread made it, and a burst of GUI output costs
