@@ -12,10 +12,11 @@
  *
  * Lock order, written once: net connection lock, then card_lock, then
  * xfer_lock. A pane's queue lock (pane_queue_lock) and pane_stream_lock come
- * last: a print takes one of them, alone, only to copy its text, and never
- * while card_lock or xfer_lock is held (the network thread prints while it
- * holds its connection lock). No thread waits for the GUI thread (prints
- * into a pane) while it holds card_lock or xfer_lock.
+ * last: a print takes one of them, alone, only to copy its text (the
+ * network thread prints while it holds its connection lock). Only the GUI
+ * thread, whose prints never wait, prints while it holds card_lock (the
+ * tick's lines); no other thread prints, or waits for the GUI thread in any
+ * other way, while it holds card_lock or xfer_lock.
  */
 #ifndef VORLANE_APP_STATE_H
 #define VORLANE_APP_STATE_H

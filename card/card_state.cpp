@@ -268,6 +268,12 @@ static void card_drop_pending_run(void) {
 void card_unlock(void) {
     card_drop_pending_run();
     LeaveCriticalSection(&app.card_lock);
+    /* The window may have closed between the check and the leave, while
+       its own try of the lock failed: the drop is done now, not at exit. */
+    if (app.card_drop_pending && TryEnterCriticalSection(&app.card_lock)) {
+        card_unlock();
+        return;
+    }
     HWND window = app.panes[PANE_READER].window;
     if (InterlockedExchange(&app.card_tick_missed, 0) && window)
         PostMessageA(window, WM_TIMER, CARD_TIMER_ID, 0);
@@ -345,8 +351,8 @@ int card_get_atr(unsigned char *atr) {
 }
 
 /* The window closes. With the lock free the drop is done now; during an
-   exchange it is left pending for the lock's holder, and the lock is tried
-   once more in case the holder left before it could see the flag. */
+   exchange it is left pending for the lock's holder, which looks at the
+   flag again after leaving the lock in case it was set meanwhile. */
 void card_close(void) {
     InterlockedExchange(&app.card_drop_pending, 1);
     if (TryEnterCriticalSection(&app.card_lock))

@@ -14,8 +14,9 @@
 
 /* Exports from console/pane.cpp. A pane's line slots and edit control are
    touched by the GUI thread only; other threads hand text over through the
-   pane's queue (pane_queue_lock, taken after card_lock is left, never with
-   it). Prints to a pane without a window are dropped and return 0. */
+   pane's queue (pane_queue_lock, taken last; only the GUI thread, whose
+   prints never wait, may print while it holds card_lock). Prints to a pane
+   without a window are dropped and return 0. */
 /* GUI thread: the pane's line history emptied (the edit control untouched). */
 void pane_reset(int pane);
 /* GUI thread: feeds text[0..length) to the pane's line discipline (which
@@ -36,6 +37,9 @@ void pane_drain_timer(UINT_PTR id);                     /* frame's WM_TIMER of a
 /* GUI thread: WaitForSingleObject on thread, draining the panes meanwhile
    so that its prints never wait for this thread; returns the wait's result. */
 DWORD pane_wait_thread(HANDLE thread);
+/* On the GUI thread: shows what every pane has queued, now; elsewhere it
+   does nothing. For loops that wait on the GUI thread for printing runs. */
+void pane_drain_all(void);
 
 /* Posted to the frame when a pane's queue goes from empty to non-empty
    (wparam: the pane). */

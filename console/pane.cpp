@@ -24,10 +24,9 @@
  * keeps its place whichever thread made it, and a burst of GUI output costs
  * one update too; the GUI thread never waits on a full queue, it drains it
  * itself. Only without a frame to post to is GUI text shown at once.
- * Closing a pane's window
- * drops what is queued and frees waiting writers, as a print to a closed
- * pane is dropped. Callers still must not print while holding card_lock:
- * a full queue waits for the GUI thread.
+ * Closing a pane's window drops what is queued and frees waiting writers,
+ * as a print to a closed pane is dropped. Other threads still must not
+ * print while holding card_lock: a full queue waits for the GUI thread.
  */
 #include "console/console.h"
 
@@ -265,13 +264,16 @@ void pane_flush(int pane) {
 DWORD pane_wait_thread(HANDLE thread) {
     DWORD result;
 
-    while ((result = WaitForSingleObject(thread, 10)) == WAIT_TIMEOUT) {
-        if (!pane_on_gui_thread())
-            continue;
-        for (int pane = 0; pane < PANE_COUNT; pane++)
-            pane_drain(pane);
-    }
+    while ((result = WaitForSingleObject(thread, 10)) == WAIT_TIMEOUT)
+        pane_drain_all();
     return result;
+}
+
+void pane_drain_all(void) {
+    if (!pane_on_gui_thread())
+        return;
+    for (int pane = 0; pane < PANE_COUNT; pane++)
+        pane_drain(pane);
 }
 
 /* One record into the queue, waiting for room if needed (the GUI thread

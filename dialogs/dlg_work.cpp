@@ -17,6 +17,7 @@
 #include "dialogs/dialogs.h"
 
 #include "app/app_state.h"
+#include "console/console.h"
 
 enum { DLG_WORK_BUTTONS = 32 }; /* more buttons than any dialog has */
 
@@ -61,7 +62,7 @@ static void dlg_work_pump(HWND dialog, HANDLE thread) {
         DWORD woke =
             MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (woke != WAIT_OBJECT_0 + 1) { /* the worker ended (or waiting failed) */
-            WaitForSingleObject(thread, INFINITE);
+            pane_wait_thread(thread);    /* a worker on a full queue still ends */
             break;
         }
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
@@ -91,6 +92,7 @@ void dlg_work_run(HWND dialog, int keep_id, void (*work)(void *arg), void *arg) 
         return;
     }
     app.dialog_work_busy = 1;
+    HWND focus = GetFocus();
     EnumChildWindows(dialog, dlg_work_grey_one, (LPARAM)&greyed);
     SetFocus(GetDlgItem(dialog, keep_id)); /* Esc keeps reaching the dialog */
     dlg_work_pump(dialog, thread);
@@ -98,6 +100,10 @@ void dlg_work_run(HWND dialog, int keep_id, void (*work)(void *arg), void *arg) 
     for (int i = 0; i < greyed.count; i++)
         if (IsWindow(greyed.buttons[i]))
             EnableWindow(greyed.buttons[i], TRUE);
+    /* Back to the field or button the user left, so that the next Enter
+       or Space repeats the action instead of pressing QUIT. */
+    if (IsWindow(dialog) && IsWindow(focus) && IsWindowEnabled(focus))
+        SendMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)focus, TRUE);
     app.dialog_work_busy = 0;
 }
 

@@ -14,6 +14,7 @@
 #include <string.h>
 
 #include "app/app_state.h"
+#include "app/file_io.h"
 #include "card/scard_name.h"
 #include "run/run.h"
 #include "run/run_report.h"
@@ -56,7 +57,7 @@ static int run_report_close(RunReport *report, int status) {
     if (!report->file)
         return status;
     int written = run_report_end(report->file) == 0;
-    written = fclose(report->file) == 0 && written;
+    written = file_close_written(report->file) == 0 && written;
     if (written && platform_file_replace(report->temp, report->name))
         return status;
     remove(report->temp);
@@ -97,10 +98,14 @@ static int run_one_script(const char *path, RunReport *report) {
     } else {
         result = script_run(path, &tally);
         error = run_error_text(result, &tally, text, sizeof text);
+        if (!error && tally.lost) /* the report would miss checks */
+            error = "checks lost: out of memory";
     }
     fflush(stdout);
     if (result == SCRIPT_RUN_NO_FILE)
         fprintf(stderr, "vorlane-run: cannot open %s\n", path);
+    else if (error && result != SCRIPT_RUN_FAILED) /* checks lost */
+        fprintf(stderr, "vorlane-run: %s: %s\n", path, error);
     else if (result == SCRIPT_RUN_FAILED && error == text)
         fprintf(stderr, "%s %s\n", path, text);
     if (report->file)

@@ -167,6 +167,8 @@ int script_check_parse(const char *line, ScriptCheck *check) {
     const char *end = within ? within : text + strlen(text);
 
     check->within_ms = -1;
+    if (*text && !is_blank(*text)) /* "/EXPECTED 9000" is no check of ED 90 00 */
+        return 0;
     if (within && !read_within(within + 6, &check->within_ms))
         return 0;
     while (is_blank(*text))

@@ -16,6 +16,7 @@
 #include "script/script.h"
 
 #include "app/app_state.h"
+#include "console/console.h"
 
 /* The thread's entry: the run, then the count. */
 static PlatformThreadResult PLATFORM_THREAD_CALL script_run_entry(void *path) {
@@ -48,8 +49,8 @@ int run_card_script(void) {
 
 /* Waits until no run is left or timeout_ms have passed; 1 when none is
    left, and with a timeout of 0 only that check. Runs queue their text for
-   the GUI thread and wait only when a queue is full; the waiting thread
-   takes in sent messages (and only those) meanwhile. */
+   the GUI thread and wait only when a queue is full, so on the GUI thread
+   the queues are drained meanwhile; sent messages are taken in too. */
 int script_runs_wait(DWORD timeout_ms) {
     DWORD start = GetTickCount();
     MSG msg;
@@ -61,5 +62,6 @@ int script_runs_wait(DWORD timeout_ms) {
             return 0;
         MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_SENDMESSAGE);
         PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        pane_drain_all();
     }
 }

@@ -59,6 +59,8 @@ TEST(ScriptCheck, PatternsTimesAndTheirTexts) {
         {" 9000 WITHIN -1", "9000", 0, "unreadable"},
         {" 9000 WITHIN 86400001", "9000", 0, "unreadable"},
         {" 9000 WITHIN99", "9000", 0, "unreadable"},
+        {"ED 9000", "ED9000", 0, "unreadable"},
+        {"9000", "9000", 0, "unreadable"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(judge(c.args, c.hex, c.ms), c.result) << c.args << " / " << c.hex;
