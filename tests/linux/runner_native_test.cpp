@@ -48,34 +48,28 @@ struct RunnerPosixOps {
     std::string control(int reader, const std::string &line) {
         return testcard(reader, line);
     }
-    /* In, and present for pcscd, which reads the ATR after the card's "ok". */
-    void insert(int reader, const char *atr) {
-        ASSERT_EQ(testcard(reader, std::string("insert ") + atr + " t1"), "ok");
+    /* In or out, and so for pcscd, which reads the ATR after the card's
+       "ok" and sees a removal at its next poll. */
+    void seen(int reader, const std::string &line, bool present) {
+        ASSERT_EQ(testcard(reader, line), "ok");
         SCARDCONTEXT context = 0;
         SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context);
         SCARD_READERSTATE state = {};
         state.szReader = names[reader];
-        for (int i = 0; i < 20 && !(state.dwEventState & SCARD_STATE_PRESENT); i++) {
+        auto in = [&] { return (state.dwEventState & SCARD_STATE_PRESENT) != 0; };
+        int tries = 0;
+        do {
             state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
             SCardGetStatusChange(context, 250, &state, 1);
-        }
+        } while (in() != present && ++tries < 40);
         SCardReleaseContext(context);
-        EXPECT_TRUE(state.dwEventState & SCARD_STATE_PRESENT) << names[reader];
+        EXPECT_EQ(in(), present) << names[reader];
     }
-    /* Out, and gone for pcscd: a connection is refused. */
+    void insert(int reader, const char *atr) {
+        seen(reader, std::string("insert ") + atr + " t1", true);
+    }
     void remove(int reader) {
-        SCARDCONTEXT context = 0;
-        SCARDHANDLE handle = 0;
-        DWORD protocol = 0;
-        ASSERT_EQ(testcard(reader, "remove"), "ok");
-        SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context);
-        for (int i = 0; i < 200 && SCardConnect(context, names[reader], SCARD_SHARE_SHARED, 3,
-                                                &handle, &protocol) == SCARD_S_SUCCESS;
-             i++) {
-            SCardDisconnect(handle, SCARD_LEAVE_CARD);
-            usleep(50000);
-        }
-        SCardReleaseContext(context);
+        seen(reader, "remove", false);
     }
     /* program and words, run in dir with standard output and error in files */
     pid_t start(const std::vector<std::string> &words, const char *program = VORLANE_RUN) {

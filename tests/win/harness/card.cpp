@@ -17,27 +17,7 @@
 #include "tests/win/harness/frame.h"
 
 bool card_remove_and_wait(int reader) {
-    if (!testcard_remove(reader))
-        return false;
-    SCARDCONTEXT context = 0;
-    if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, NULL, NULL, &context) != SCARD_S_SUCCESS)
-        return false;
-    bool gone = false;
-    DWORD end = GetTickCount() + 10000;
-    while (!gone && (int)(end - GetTickCount()) > 0) {
-        SCARDHANDLE handle = 0;
-        DWORD protocol = 0;
-        if (SCardConnectA(context, testcard_reader_names[reader], SCARD_SHARE_SHARED,
-                          SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handle,
-                          &protocol) != SCARD_S_SUCCESS) {
-            gone = true;
-        } else {
-            SCardDisconnect(handle, SCARD_LEAVE_CARD);
-            Sleep(20);
-        }
-    }
-    SCardReleaseContext(context);
-    return gone;
+    return testcard_remove(reader) && testcard_seen(reader, false);
 }
 
 void CardFixture::SetUp() {

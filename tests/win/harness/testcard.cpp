@@ -97,31 +97,6 @@ bool control_ok(int reader, const std::string &line) {
     return !reply.empty() && (reply[0] == "ok" || reply[0].compare(0, 3, "ok ") == 0);
 }
 
-/* The card answers "ok" once the reader has powered it and asked for its
-   ATR, but pcscd marks the reader present only after it has read that ATR:
-   a connect sent at once can still meet "no card" on a loaded machine. This
-   waits, up to 5 s, until the service itself reports the card. A service
-   that cannot be reached is left to the test to find. */
-bool reader_present_wait(int reader) {
-    SCARDCONTEXT context = 0;
-    if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS)
-        return true;
-    SCARD_READERSTATEA state = {};
-    state.szReader = testcard_reader_names[reader];
-    state.dwCurrentState = SCARD_STATE_UNAWARE;
-    bool present = false;
-    DWORD start = GetTickCount();
-    while (!present && GetTickCount() - start < 5000) {
-        LONG rv = SCardGetStatusChangeA(context, 250, &state, 1);
-        if (rv != SCARD_S_SUCCESS && rv != (LONG)SCARD_E_TIMEOUT)
-            break;
-        present = (state.dwEventState & SCARD_STATE_PRESENT) != 0;
-        state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
-    }
-    SCardReleaseContext(context);
-    return present;
-}
-
 } // namespace
 
 bool testcard_insert(int reader, const char *atr_hex, bool t0_mode) {
@@ -129,7 +104,31 @@ bool testcard_insert(int reader, const char *atr_hex, bool t0_mode) {
     if (atr_hex && *atr_hex)
         line += std::string(" ") + atr_hex;
     line += t0_mode ? " t0" : " t1";
-    return control_ok(reader, line) && reader_present_wait(reader);
+    return control_ok(reader, line) && testcard_seen(reader, true);
+}
+
+/* The card answers an insert once the reader has powered it and asked for
+   its ATR, but pcscd marks the reader present only after reading that ATR,
+   and sees a card taken out only at its next poll: a connect sent at once
+   can meet the old state on a loaded machine. */
+bool testcard_seen(int reader, bool present) {
+    SCARDCONTEXT context = 0;
+    if (reader < 0 || reader > 1 ||
+        SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS)
+        return false;
+    SCARD_READERSTATEA state = {};
+    state.szReader = testcard_reader_names[reader];
+    bool seen = false;
+    DWORD start = GetTickCount();
+    while (!seen && GetTickCount() - start < 10000) {
+        state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
+        LONG rv = SCardGetStatusChangeA(context, 250, &state, 1);
+        if (rv != SCARD_S_SUCCESS && rv != (LONG)SCARD_E_TIMEOUT)
+            break;
+        seen = ((state.dwEventState & SCARD_STATE_PRESENT) != 0) == present;
+    }
+    SCardReleaseContext(context);
+    return seen;
 }
 
 bool testcard_remove(int reader) {

@@ -19,8 +19,9 @@ inline constexpr const char *testcard_reader_names[2] = {"Virtual PCD 00 00", "V
 
 // clang-format off
 // reader: 0 = "Virtual PCD 00 00", 1 = "Virtual PCD 00 01". All return false / empty on failure.
-bool testcard_insert(int reader, const char *atr_hex, bool t0_mode = false); // configure ATR/T=0 mode, insert
+bool testcard_insert(int reader, const char *atr_hex, bool t0_mode = false); // configure ATR/T=0 mode, insert, seen
 bool testcard_remove(int reader);                        // the reader sees no card
+bool testcard_seen(int reader, bool present);            // pcscd shows the card in (out) within 10 s
 bool testcard_reset_state(int reader);                   // memory zeroed, log cleared, delay 0, no forced answers
 std::vector<std::string> testcard_log(int reader);       // "C: <HEX>" per command received, "R: <HEX>" per response sent
 void testcard_log_clear(int reader);
