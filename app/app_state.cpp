@@ -1,6 +1,7 @@
 /*
  * app_state.cpp: the one AppState instance and the initial values of its
- * portable part; the window part has its own (app_window_state_init).
+ * portable part and its card sessions; the window part has its own
+ * (app_window_state_init).
  */
 #include "app/app_state.h"
 
@@ -10,10 +11,12 @@
 AppState app;
 
 static void app_state_init_card(void) {
+    card_session_init(gui_session(), PANE_READER, PANE_CONSOLE);
     strcpy(app.reader_names, "PCSC Reader 0");
     app.sc_scope = SCARD_SCOPE_SYSTEM;
     app.sc_protocols = SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1;
-    app.atr_index = -1;
+    for (int i = 0; i < RUN_SESSIONS_MAX; i++)
+        card_session_init(&app.run_sessions[i], PANE_RUN_FIRST + i, PANE_NONE);
 }
 
 static void app_state_init_dialogs(void) {
@@ -30,7 +33,7 @@ static void app_state_init_dialogs(void) {
 /* Sets every field but the locks to its initial value. Runs before any
    window or thread exists; the locks are created by app_locks_create. */
 void app_state_init(void) {
-    memset(static_cast<AppPortableState *>(&app), 0, offsetof(AppPortableState, card_lock));
+    memset(static_cast<AppPortableState *>(&app), 0, offsetof(AppPortableState, run_sessions));
     strcpy(app.auto_script_name, "scriptdefault.txt");
     app_state_init_card();
     app_state_init_dialogs();
@@ -40,11 +43,12 @@ void app_state_init(void) {
 /* Creates the locks that live for the whole process. They are never deleted
    while a script or network thread may still enter them (see app_run). */
 void app_locks_create(void) {
-    if (app.card_lock_ready)
+    if (app.locks_ready)
         return;
-    platform_lock_init(&app.card_lock);
-    platform_lock_init(&app.xfer_lock);
+    card_session_locks_create(gui_session());
+    for (int i = 0; i < RUN_SESSIONS_MAX; i++)
+        card_session_locks_create(&app.run_sessions[i]);
     platform_lock_init(&app.pane_stream_lock);
     app_window_locks_create();
-    app.card_lock_ready = 1;
+    app.locks_ready = 1;
 }

@@ -34,6 +34,9 @@ void platform_stream_binary(FILE *stream);
 /* Reads from stream as from a file opened "rt" (on Windows CR LF becomes
    LF and a 0x1A byte ends it; elsewhere bytes come as they are). */
 void platform_stream_text(FILE *stream);
+/* fopen: every file the interpreter opens (scripts, logs) goes through
+   here, so a test's platform layer can keep them off the disk. */
+FILE *platform_file_open(const char *path, const char *mode);
 /* Renames from to to, replacing a file of that name: 1 when done. */
 int platform_file_replace(const char *from, const char *to);
 /* The card state the PC/SC state query reported, as one of Windows'

@@ -5,6 +5,12 @@
  * took, the running total since the last script start and a two-slot
  * average of repeated identical exchanges.
  *
+ * Every exchange works on one card session (card/card_session.h): its
+ * connection, its counters and the panes its lines go to. The caller tells
+ * the capacity of the buffer that takes the response; the platform is
+ * asked for no more, so a longer response fails with
+ * SCARD_E_INSUFFICIENT_BUFFER instead of being cut.
+ *
  * Design: card_lock covers the readiness test, the platform call, both
  * clock readings and the exchange number. The total and the statistics are
  * updated under xfer_lock, taken inside card_lock (the lock order), so
@@ -15,7 +21,7 @@
 
 #include <string.h>
 
-#include "app/app_state.h"
+#include "app/app_state.h" /* the GUI's session, the test clock */
 #include "card/pcsc.h"
 #include "card/xfer_line.h"
 #include "console/pane_print.h"
@@ -27,7 +33,7 @@ struct XferCall {
     int new_script;                         /* the total was 0: the script header goes first */
     int sent;                               /* the platform was called */
     LONG status;                            /* its status code */
-    int received;                           /* response bytes, 0..512; 0 after a failure */
+    int received;                           /* response bytes, 0..capacity; 0 after a failure */
     int number;                             /* the exchange's number, 0..999 */
     int start, end, elapsed;                /* ms within the hour, and their difference */
     int total, slot, average;               /* after counting the exchange */
@@ -49,9 +55,11 @@ static int xfer_clock_read(void) {
 }
 
 void xfer_stats_clear(void) {
-    platform_lock_enter(&app.xfer_lock);
-    xfer_stats_reset(app.xfer_stats, &app.xfer_stats_next);
-    platform_lock_leave(&app.xfer_lock);
+    CardSession *session = gui_session();
+
+    platform_lock_enter(&session->xfer_lock);
+    xfer_stats_reset(session->xfer_stats, &session->xfer_stats_next);
+    platform_lock_leave(&session->xfer_lock);
 }
 
 /* Under card_lock: a total of 0 marks a new script, which numbers its
@@ -60,84 +68,93 @@ void xfer_stats_clear(void) {
    exchange that took 0 ms leaves the total at 0, so the next one prints
    the header again and restarts at 001: kept, since the Console has always
    numbered runs by their total. */
-static int xfer_script_starts(XferCall *call) {
-    platform_lock_enter(&app.xfer_lock);
-    int starts = app.xfer_total_ms == 0;
+static int xfer_script_starts(CardSession *session, XferCall *call) {
+    platform_lock_enter(&session->xfer_lock);
+    int starts = session->xfer_total_ms == 0;
     if (starts)
-        memcpy(call->script, app.script_name, sizeof call->script);
-    platform_lock_leave(&app.xfer_lock);
+        memcpy(call->script, session->script_name, sizeof call->script);
+    platform_lock_leave(&session->xfer_lock);
     if (starts)
-        app.xfer_counter = 0;
+        session->xfer_counter = 0;
     return starts;
 }
 
 /* Under card_lock: adds the exchange to the total and the statistics. */
-static void xfer_count(XferCall *call) {
+static void xfer_count(CardSession *session, XferCall *call) {
     unsigned char status_word[2];
 
     xfer_status_word(status_word, call->response, call->received);
-    platform_lock_enter(&app.xfer_lock);
-    app.xfer_total_ms = xfer_add_ms(app.xfer_total_ms, call->elapsed);
-    call->total = app.xfer_total_ms;
-    call->slot = xfer_stats_record(app.xfer_stats, &app.xfer_stats_next, call->header, status_word,
-                                   call->elapsed, &call->average);
-    platform_lock_leave(&app.xfer_lock);
+    platform_lock_enter(&session->xfer_lock);
+    session->xfer_total_ms = xfer_add_ms(session->xfer_total_ms, call->elapsed);
+    call->total = session->xfer_total_ms;
+    call->slot = xfer_stats_record(session->xfer_stats, &session->xfer_stats_next, call->header,
+                                   status_word, call->elapsed, &call->average);
+    platform_lock_leave(&session->xfer_lock);
 }
 
-/* Under card_lock: the platform call between two clock readings. A failed
-   call has no response, whatever length the platform left. */
-static void xfer_exchange(XferCall *call, const unsigned char *command, int length) {
-    DWORD received = XFER_RESPONSE_MAX;
+/* Under card_lock: the platform call between two clock readings, asking
+   for at most capacity bytes. A failed call has no response, whatever
+   length the platform left; a platform that claims more than it was
+   asked for fails as one that found the room short. */
+static void xfer_exchange(CardSession *session, XferCall *call, const unsigned char *command,
+                          int length, int capacity) {
+    DWORD received = (DWORD)capacity;
 
     call->start = xfer_clock_read();
-    call->status = pcsc_transmit(app.card_handle, app.active_protocol, command, (DWORD)length,
-                                 call->response, &received);
+    call->status = pcsc_transmit(session->card_handle, session->active_protocol, command,
+                                 (DWORD)length, call->response, &received);
     call->end = xfer_clock_read();
+    if (call->status == SCARD_S_SUCCESS && received > (DWORD)capacity)
+        call->status = SCARD_E_INSUFFICIENT_BUFFER;
     if (call->status != SCARD_S_SUCCESS)
         received = 0;
-    if (received > XFER_RESPONSE_MAX)
-        received = XFER_RESPONSE_MAX;
     call->received = (int)received;
     call->sent = 1;
-    app.xfer_counter = (app.xfer_counter + 1) % 1000;
-    call->number = app.xfer_counter;
+    session->xfer_counter = (session->xfer_counter + 1) % 1000;
+    call->number = session->xfer_counter;
     call->elapsed = xfer_elapsed_ms(call->start, call->end);
-    xfer_count(call);
+    xfer_count(session, call);
 }
 
-static void xfer_print_line(const XferCall *call) {
+static void xfer_print_line(const CardSession *session, const XferCall *call) {
     char line[XFER_LINE_SIZE];
 
-    if (!pane_takes_prints(PANE_CONSOLE))
+    if (!pane_takes_prints(session->console_pane))
         return; /* no Console and no stream: the line would be dropped anyway */
     int used = xfer_line_head(line, sizeof line, call->number, call->header, call->header_length,
                               call->response, call->received);
     xfer_line_tail(line, sizeof line, used, call->elapsed, call->end, call->start, call->total,
                    call->slot, call->average);
-    console_print("%s", line);
+    pane_print(session->console_pane, "%s", line);
 }
 
-/* A negative length, or one beyond the longest command APDU, is refused
-   with SCARD_E_INVALID_PARAMETER before anything is sent. */
-int card_transmit_timed(unsigned char *buffer, int length, int *error, int *elapsed_ms) {
+static void xfer_unlock(CardSession *session) {
+    if (session->card_unlock_hook)
+        session->card_unlock_hook();
+    else
+        platform_lock_leave(&session->card_lock);
+}
+
+/* A negative length or capacity, or one beyond the contract's largest, is
+   refused with SCARD_E_INVALID_PARAMETER before anything is sent. */
+int card_exchange(CardSession *session, unsigned char *buffer, int length, int capacity, int *error,
+                  int *elapsed_ms) {
     XferCall call;
-    int valid = buffer && length >= 0 && length <= XFER_COMMAND_MAX;
+    int valid = buffer && length >= 0 && length <= XFER_COMMAND_MAX && capacity >= 0 &&
+                capacity <= XFER_RESPONSE_MAX;
 
     call.header_length = xfer_header_copy(call.header, valid ? buffer : NULL, length);
     call.sent = 0;
     if (error)
         *error = 0;
-    platform_lock_enter(&app.card_lock);
-    call.new_script = xfer_script_starts(&call);
-    if (valid && app.card_state == CARD_READY)
-        xfer_exchange(&call, buffer, length);
-    if (app.card_unlock_hook)
-        app.card_unlock_hook();
-    else
-        platform_lock_leave(&app.card_lock);
+    platform_lock_enter(&session->card_lock);
+    call.new_script = xfer_script_starts(session, &call);
+    if (valid && session->card_state == CARD_READY)
+        xfer_exchange(session, &call, buffer, length, capacity);
+    xfer_unlock(session);
 
     if (call.new_script)
-        console_print("\r\nScript: %s\r\n\r\n", call.script);
+        pane_print(session->console_pane, "\r\nScript: %s\r\n\r\n", call.script);
     if (!valid) {
         if (error)
             *error = (int)SCARD_E_INVALID_PARAMETER;
@@ -145,7 +162,7 @@ int card_transmit_timed(unsigned char *buffer, int length, int *error, int *elap
     }
     if (!call.sent)
         return -1;
-    xfer_print_line(&call);
+    xfer_print_line(session, &call);
     if (call.status != SCARD_S_SUCCESS) {
         if (error)
             *error = (int)call.status;
@@ -158,5 +175,5 @@ int card_transmit_timed(unsigned char *buffer, int length, int *error, int *elap
 }
 
 int card_transmit(unsigned char *buffer, int length, int *error) {
-    return card_transmit_timed(buffer, length, error, NULL);
+    return card_exchange(gui_session(), buffer, length, CARD_TRANSMIT_CAPACITY, error, NULL);
 }

@@ -5,19 +5,27 @@
 #ifndef VORLANE_CARD_TRANSMIT_H
 #define VORLANE_CARD_TRANSMIT_H
 
+#include "card/card_session.h"
+
 /* Exports from card/card_transmit.cpp */
-/* Any thread not holding card_lock or a pane lock: sends buffer[0..length)
-   when the card is ready and writes the response over buffer, which must
-   hold XFER_RESPONSE_MAX (512) bytes. Returns the response length (0..512),
-   or -1 on any failure: card not ready, length outside 0..XFER_COMMAND_MAX
-   (*error = SCARD_E_INVALID_PARAMETER), or the platform's failure (*error =
-   its code). *error is 0 otherwise; error may be 0. Takes card_lock, then
-   xfer_lock; prints its Console line after leaving them. */
+/* Any thread holding no card_lock or pane lock: sends buffer[0..length)
+   over session's card when it is ready and writes the response over
+   buffer, which holds at least max(length, capacity) bytes. Returns the
+   response length (0..capacity), or -1 on any failure, the buffer then
+   unchanged: card not ready (*error 0, nothing sent, no Console line),
+   length outside 0..XFER_COMMAND_MAX or capacity outside
+   0..XFER_RESPONSE_MAX (*error = SCARD_E_INVALID_PARAMETER), a response
+   longer than capacity (*error = SCARD_E_INSUFFICIENT_BUFFER: never cut),
+   or another platform failure (*error = its code). *error is 0 otherwise;
+   error may be 0. With elapsed_ms (may be 0), a success also gives the
+   exchange's time as its Console line shows it. Takes session's card_lock,
+   then its xfer_lock; prints its Console line after leaving them. */
+int card_exchange(CardSession *session, unsigned char *buffer, int length, int capacity, int *error,
+                  int *elapsed_ms);
+/* card_exchange on the GUI's session with the capacity its callers have
+   always given: buffer holds CARD_TRANSMIT_CAPACITY (512) bytes. */
 int card_transmit(unsigned char *buffer, int length, int *error);
-/* card_transmit, and on success the exchange's time in ms as its Console
-   line shows it into *elapsed_ms (may be 0). Any thread; takes card_lock. */
-int card_transmit_timed(unsigned char *buffer, int length, int *error, int *elapsed_ms);
-/* Empties the exchange statistics (under xfer_lock). */
+/* Empties the GUI session's exchange statistics (under its xfer_lock). */
 void xfer_stats_clear(void);
 /* Tests replace the wall clock; 0 restores it. */
 typedef void (*xfer_clock_fn)(long long *seconds, int *milliseconds);

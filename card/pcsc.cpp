@@ -1,8 +1,7 @@
 /*
  * pcsc.cpp: the PC/SC call layer. Every card operation of the program goes
  * through these few functions, with the share mode, disposition and control
- * blocks fixed here once; only the runner's wait for a card to arrive
- * (run/run_card.cpp) calls SCardGetStatusChangeA itself.
+ * blocks fixed here once.
  *
  * The card state is read with SCardStatusA, which reports the state, the
  * active protocol and the ATR in one call. The state is handed on as the
@@ -21,12 +20,11 @@ LONG pcsc_release(SCARDCONTEXT context) {
 
 /* Windows lists readers without a context; a service that insists on one
    (pcsc-lite) gets a short-lived context of its own. */
-LONG pcsc_list_readers(char *names, DWORD *length) {
+LONG pcsc_list_readers(SCARDCONTEXT context, char *names, DWORD *length) {
     DWORD size = *length;
-    LONG status = SCardListReadersA(0, NULL, names, length);
-    SCARDCONTEXT context = 0;
+    LONG status = SCardListReadersA(context, NULL, names, length);
 
-    if (status != SCARD_E_INVALID_HANDLE)
+    if (context || status != SCARD_E_INVALID_HANDLE)
         return status;
     status = SCardEstablishContext(SCARD_SCOPE_SYSTEM, NULL, NULL, &context);
     if (status != SCARD_S_SUCCESS)
@@ -70,4 +68,9 @@ LONG pcsc_transmit(SCARDHANDLE handle, DWORD protocol, const unsigned char *comm
 
 LONG pcsc_get_attrib(SCARDHANDLE handle, DWORD attribute, unsigned char *value, DWORD *length) {
     return SCardGetAttrib(handle, attribute, value, length);
+}
+
+LONG pcsc_get_status_change(SCARDCONTEXT context, DWORD timeout_ms, SCARD_READERSTATEA *states,
+                            DWORD count) {
+    return SCardGetStatusChangeA(context, timeout_ms, states, count);
 }

@@ -2,8 +2,13 @@
  * pcsc.h: the calls Vorlane makes into the platform's PC/SC service, each a
  * thin wrapper that passes the arguments the card code always uses and
  * returns the service's status code unchanged (0 on success). They take
- * no lock themselves: the card code calls them under card_lock for the
- * shared context and handle, the reader choice with a context of its own.
+ * no lock themselves: the card code calls them under a session's
+ * card_lock for its context and handle, the reader choice with a context of
+ * its own.
+ *
+ * The host build's tests link a fake of these calls instead of pcsc.cpp
+ * (tests/fake/), so the exchange, the interpreter and the runner run
+ * natively against answers a test scripts.
  */
 #ifndef VORLANE_PCSC_H
 #define VORLANE_PCSC_H
@@ -16,8 +21,13 @@ enum { PCSC_STATE_ABSENT = 1 };
 /* Exports from card/pcsc.cpp */
 LONG pcsc_establish(DWORD scope, SCARDCONTEXT *context);
 LONG pcsc_release(SCARDCONTEXT context);
-/* Reader names as a multi-string, no context, all groups; *length in: size. */
-LONG pcsc_list_readers(char *names, DWORD *length);
+/* Reader names as a multi-string, all groups; *length in: size. With
+   context 0 the call makes a short-lived context where the platform needs
+   one. */
+LONG pcsc_list_readers(SCARDCONTEXT context, char *names, DWORD *length);
+/* Waits up to timeout_ms for a change of the readers' states (SCardGetStatusChange). */
+LONG pcsc_get_status_change(SCARDCONTEXT context, DWORD timeout_ms, SCARD_READERSTATEA *states,
+                            DWORD count);
 /* Shared mode; *handle and *protocol receive the connection. */
 LONG pcsc_connect(SCARDCONTEXT context, const char *reader, DWORD protocols, SCARDHANDLE *handle,
                   DWORD *protocol);

@@ -15,7 +15,7 @@ void reader_list_names(void) {
     DWORD length = READER_NAMES_SIZE;
 
     app.reader_names[0] = 0;
-    if (pcsc_list_readers(app.reader_names, &length) != SCARD_S_SUCCESS)
+    if (pcsc_list_readers(0, app.reader_names, &length) != SCARD_S_SUCCESS)
         app.reader_names[0] = 0;
     else if (length < READER_NAMES_SIZE)
         app.reader_names[length] = 0;

@@ -8,13 +8,13 @@
 
 #include <stddef.h>
 
+#include "card/xfer_limits.h" /* the largest command and response */
 #include "card/xfer_stat.h"
 
 enum {
     XFER_HEADER_SIZE = 5,     /* CLA INS P1 P2 and the length byte */
     XFER_HOUR_MS = 3600000,   /* one hour in ms */
     XFER_LINE_SIZE = 512,     /* the exchange line */
-    XFER_COMMAND_MAX = 65544, /* longest command handed to the platform */
 };
 
 /* Milliseconds since the start of the hour of a wall-clock reading. */

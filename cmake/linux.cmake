@@ -12,7 +12,7 @@ include_directories(${CMAKE_SOURCE_DIR}/app/posix)
 add_library(vorlane_portable STATIC ${VORLANE_PORTABLE_SOURCES} ${VORLANE_POSIX_SOURCES})
 target_link_libraries(vorlane_portable PUBLIC vorlane_pure PkgConfig::PCSCLITE Threads::Threads)
 
-add_executable(vorlane-run ${VORLANE_RUNNER_SOURCES})
+add_executable(vorlane-run ${VORLANE_RUNNER_SOURCES} ${VORLANE_RUNNER_ENTRY})
 target_link_libraries(vorlane-run PRIVATE vorlane_portable)
 
 # The manual page, compressed as Debian policy wants it.

@@ -9,7 +9,7 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_BINARY_DIR}/generated")
 target_sources(vorlane PRIVATE ${VORLANE_VERSION_RC})
 
 # A console program: same interpreter, no window.
-add_executable(vorlane-run ${VORLANE_RUNNER_SOURCES} ${VORLANE_VERSION_RC})
+add_executable(vorlane-run ${VORLANE_RUNNER_SOURCES} ${VORLANE_RUNNER_ENTRY} ${VORLANE_VERSION_RC})
 target_compile_definitions(vorlane-run PRIVATE VORLANE_RUNNER)
 target_link_libraries(vorlane-run PRIVATE vorlane_core)
 

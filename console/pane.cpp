@@ -359,9 +359,11 @@ static int pane_format(char *buffer, const char *format, va_list args) {
 
 /* The one entry every print goes through: format, then hand over. */
 int pane_vprint(int pane, const char *format, va_list args) {
+    if (pane < 0 || pane >= PANE_STREAM_COUNT)
+        return 0;
     if (app.pane_stream[pane])
         return pane_stream_vprint(pane, format, args);
-    if (!app.panes[pane].edit)
+    if (pane >= PANE_COUNT || !app.panes[pane].edit)
         return 0;
     if (pane_on_gui_thread()) {
         char *buffer = app.panes[pane].format;
@@ -372,5 +374,7 @@ int pane_vprint(int pane, const char *format, va_list args) {
 }
 
 int pane_takes_prints(int pane) {
-    return app.pane_stream[pane] || app.panes[pane].edit;
+    if (pane < 0 || pane >= PANE_STREAM_COUNT)
+        return 0;
+    return app.pane_stream[pane] || (pane < PANE_COUNT && app.panes[pane].edit);
 }

@@ -8,6 +8,7 @@
 #define VORLANE_PANE_PRINT_H
 
 #include <stdarg.h>
+#include <stddef.h>
 
 /* Exports from console/pane_print.cpp */
 /* Any thread: formats (cut to PANE_FORMAT_SIZE - 1 characters) and prints
@@ -17,9 +18,16 @@
    held. */
 int reader_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
 int console_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
+/* The same into any pane: PANE_READER, PANE_CONSOLE, a runner reader's
+   pane, or PANE_NONE (dropped). A card session prints into its own. */
+int pane_print(int pane, const char *format, ...) __attribute__((format(printf, 2, 3)));
+/* Prints text[0..length) (NULs included stop it, as for "%s") into pane in
+   pieces that no format buffer cuts, however long it is. */
+void pane_print_long(int pane, const char *text, size_t length);
 
 /* Exports from console/pane.cpp, or console/stream_print.cpp without windows */
-/* reader_print and console_print for one pane (PANE_READER, PANE_CONSOLE). */
+/* reader_print and console_print for one pane; a pane number out of range
+   drops the print. */
 int pane_vprint(int pane, const char *format, va_list args);
 /* 1 when a print into pane would be shown or written, 0 when it is dropped. */
 int pane_takes_prints(int pane);

@@ -8,9 +8,11 @@
 #include "app/app_state.h"
 
 int pane_takes_prints(int pane) {
-    return app.pane_stream[pane] != 0;
+    return pane >= 0 && pane < PANE_STREAM_COUNT && app.pane_stream[pane] != 0;
 }
 
 int pane_vprint(int pane, const char *format, va_list args) {
+    if (pane < 0 || pane >= PANE_STREAM_COUNT)
+        return 0;
     return pane_stream_vprint(pane, format, args);
 }

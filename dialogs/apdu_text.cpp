@@ -35,32 +35,48 @@ static int apdu_pair_convert(char first, int spaces, char last, unsigned char *b
     return 1;
 }
 
-int apdu_text_to_bytes(const char *text, unsigned char *bytes, int *count) {
-    int sound = 1;
-    int n = 0;
-    int open = 0;   /* a pair is open: first holds its first character */
-    int spaces = 0; /* the open pair holds spaces */
-    char first = 0;
+void apdu_text_begin(ApduTextReader *reader) {
+    reader->count = 0;
+    reader->sound = 1;
+    reader->open = 0;
+    reader->spaces = 0;
+    reader->first = 0;
+}
+
+void apdu_text_feed(ApduTextReader *reader, const char *text, unsigned char *bytes,
+                    size_t capacity) {
+    unsigned char byte;
 
     for (const char *p = text; *p; p++) {
         if (*p == ' ') {
-            if (open)
-                spaces = 1;
+            if (reader->open)
+                reader->spaces = 1;
             continue;
         }
-        if (!open) {
-            first = *p;
-            open = 1;
-            spaces = 0;
+        if (!reader->open) {
+            reader->first = *p;
+            reader->open = 1;
+            reader->spaces = 0;
             continue;
         }
-        if (apdu_pair_convert(first, spaces, *p, &bytes[n]))
-            n++;
-        else
-            sound = 0;
-        open = 0;
+        reader->open = 0;
+        if (!apdu_pair_convert(reader->first, reader->spaces, *p, &byte)) {
+            reader->sound = 0;
+            continue;
+        }
+        if ((size_t)reader->count < capacity)
+            bytes[reader->count] = byte;
+        reader->count++;
     }
-    /* A pair still open here is an odd last character: dropped. */
-    *count = n;
-    return sound;
+}
+
+/* A pair still open at the end of the text is an odd last character:
+   dropped. */
+int apdu_text_to_bytes(const char *text, unsigned char *bytes, int *count) {
+    ApduTextReader reader;
+
+    apdu_text_begin(&reader);
+    apdu_text_feed(&reader, text, bytes, (size_t)-1);
+    *count = (int)reader.count;
+    return reader.sound;
 }

@@ -23,11 +23,20 @@
 #include "dialogs/dialog_text.h"
 #include "resources/resource.h"
 
-/* "Sending " and "%02X " for up to 512 command bytes */
-enum { COMMAND_SENDING_SIZE = 8 + 3 * XFER_RESPONSE_MAX + 1 };
-/* "Received\r\n", "%02X " and a line end per 16 bytes for 512 response
-   bytes, and the status lines */
-enum { COMMAND_RECEIVED_SIZE = 10 + 3 * XFER_RESPONSE_MAX + 2 * 32 + 40 };
+/* The longest command the APDU field gives: a pair from every two of its
+   1,023 characters. */
+enum { COMMAND_BYTES_MAX = (APDU_TEXT_SIZE - 1) / 2 };
+/* "Sending " and "%02X " for the longest command */
+enum { COMMAND_SENDING_SIZE = 8 + 3 * COMMAND_BYTES_MAX + 1 };
+/* The Received block goes out in pieces of at most this many response
+   bytes (whole lines of 16), "%02X " and a line end each */
+enum {
+    COMMAND_PIECE_BYTES = 1024,
+    COMMAND_PIECE_SIZE = 10 + 3 * COMMAND_PIECE_BYTES + 2 * (COMMAND_PIECE_BYTES / 16) + 1,
+};
+static_assert((int)COMMAND_BYTES_MAX <= (int)XFER_BUFFER_SIZE,
+              "the command fits the exchange buffer");
+static_assert(COMMAND_PIECE_BYTES % 16 == 0, "pieces of whole lines");
 
 static void command_show_stored(HWND dialog) {
     dlg_item_printf(dialog, IDC_CMD_COMMENT, "%s", app.apdu_comment);
@@ -46,25 +55,38 @@ static void command_print_sending(const unsigned char *bytes, int count) {
     int used = snprintf(text, sizeof text, "Sending ");
 
     used += (int)hex_text(text + used, sizeof text - (size_t)used, bytes,
-                          count < XFER_RESPONSE_MAX ? count : XFER_RESPONSE_MAX, " ");
+                          count < COMMAND_BYTES_MAX ? count : COMMAND_BYTES_MAX, " ");
     reader_print("\r\n%s\r\n", text);
 }
 
+/* Response bytes [from, to) as "%02X ", CR LF after every 16th byte of
+   the response, into text (COMMAND_PIECE_SIZE bytes). */
+static int command_received_lines(char *text, int used, const unsigned char *bytes, int from,
+                                  int to) {
+    for (int i = from; i < to; i += 16) {
+        int line = to - i < 16 ? to - i : 16;
+        used += (int)hex_text(text + used, COMMAND_PIECE_SIZE - (size_t)used, bytes + i, line, " ");
+        if (line == 16)
+            used += snprintf(text + used, COMMAND_PIECE_SIZE - (size_t)used, "\r\n");
+    }
+    return used;
+}
+
+/* The whole response, however long, in pieces the pane joins; the pane
+   keeps its last lines, as it always does. */
 static void command_print_received(const unsigned char *bytes, int count, int status) {
-    char text[COMMAND_RECEIVED_SIZE];
+    char text[COMMAND_PIECE_SIZE];
     int used = snprintf(text, sizeof text, "Received\r\n");
 
-    if (count > XFER_RESPONSE_MAX)
-        count = XFER_RESPONSE_MAX;
-    for (int i = 0; i < count; i += 16) {
-        int line = count - i < 16 ? count - i : 16;
-        used += (int)hex_text(text + used, sizeof text - (size_t)used, bytes + i, line, " ");
-        if (line == 16)
-            used += snprintf(text + used, sizeof text - (size_t)used, "\r\n");
+    for (int from = 0; from < count; from += COMMAND_PIECE_BYTES) {
+        int to = count - from < COMMAND_PIECE_BYTES ? count : from + COMMAND_PIECE_BYTES;
+        used = command_received_lines(text, used, bytes, from, to);
+        if (to < count) {
+            reader_print("%s", text);
+            used = 0;
+        }
     }
-    snprintf(text + used, sizeof text - (size_t)used, "\r\nReader Status: %X\r\n\r\n",
-             (unsigned)status & 0xFFFF);
-    reader_print("%s", text);
+    reader_print("%s\r\nReader Status: %X\r\n\r\n", text, (unsigned)status & 0xFFFF);
     reader_print("%s Card is ready\r\n", app_prompt);
 }
 
@@ -76,7 +98,8 @@ struct CommandExchange {
 
 static void command_exchange(void *arg) {
     CommandExchange *exchange = (CommandExchange *)arg;
-    exchange->received = card_transmit(app.apdu_buffer, app.apdu_length, &exchange->status);
+    exchange->received = card_exchange(gui_session(), app.apdu_buffer, app.apdu_length,
+                                       XFER_RESPONSE_MAX, &exchange->status, NULL);
 }
 
 /* SEND and SEND AND QUIT: store the fields, and send the text unless a pair

@@ -35,8 +35,8 @@ INT_PTR CALLBACK command_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
 /* Exports from dialogs/memory_chunks.cpp. One READ BINARY (length bytes)
    or WRITE / UPDATE BINARY (buffer[0..length), at most 255 bytes, else -1
    and nothing sent) at a 16-bit address or block, through card_transmit:
-   its result, with the response copied to buffer, which must hold 512
-   bytes. Any thread holding no lock. */
+   its result, with the response copied to buffer, which holds
+   CARD_TRANSMIT_CAPACITY bytes. Any thread holding no lock. */
 int memory_read_binary(unsigned char *buffer, int length, unsigned address);
 int tag_read_binary(unsigned char *buffer, int length, unsigned block);
 int memory_write_binary(unsigned char *buffer, int length, unsigned address);

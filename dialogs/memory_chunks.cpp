@@ -4,9 +4,9 @@
  * UPDATE BINARY (FF D6), with P1 P2 the chunk's 16-bit address or block.
  *
  * Each routine builds its command in a buffer of its own that also takes
- * the response (card_transmit writes the response over the command and may
- * return up to 512 bytes), then copies the response to the caller's buffer,
- * which must hold 512 bytes as well.
+ * the response (card_transmit writes at most CARD_TRANSMIT_CAPACITY bytes
+ * over the command; a longer response fails), then copies the response to
+ * the caller's buffer, which holds CARD_TRANSMIT_CAPACITY bytes as well.
  */
 #include "dialogs/dialogs.h"
 
@@ -15,15 +15,16 @@
 #include "app/app_state.h"
 #include "card/card.h"
 
-/* Header bytes in front of a write's data */
-enum { CHUNK_HEADER = 5 };
+/* Header bytes in front of a write's data, and the most a short write
+   carries behind them */
+enum { CHUNK_HEADER = 5, CHUNK_DATA_MAX = 255 };
+static_assert((int)CHUNK_HEADER + (int)CHUNK_DATA_MAX <= (int)CARD_TRANSMIT_CAPACITY,
+              "a chunk's command fits the buffer that takes its response");
 
 static int chunk_exchange(unsigned char *buffer, unsigned char *command, int length) {
     int status = 0;
     int received = card_transmit(command, length, &status);
 
-    if (received > XFER_RESPONSE_MAX)
-        received = XFER_RESPONSE_MAX;
     if (received > 0)
         memcpy(buffer, command, (size_t)received);
     return received;
@@ -38,7 +39,7 @@ static void chunk_header(unsigned char *command, int cla, int ins, unsigned p1p2
 }
 
 static int chunk_read(unsigned char *buffer, int cla, int length, unsigned p1p2) {
-    unsigned char command[XFER_RESPONSE_MAX];
+    unsigned char command[CARD_TRANSMIT_CAPACITY];
 
     chunk_header(command, cla, 0xB0, p1p2, length);
     return chunk_exchange(buffer, command, CHUNK_HEADER);
@@ -47,9 +48,9 @@ static int chunk_read(unsigned char *buffer, int cla, int length, unsigned p1p2)
 /* A write carries at most what a short command holds (255 data bytes); a
    longer or negative length is refused before anything is sent. */
 static int chunk_write(unsigned char *buffer, int cla, int ins, int length, unsigned p1p2) {
-    unsigned char command[XFER_RESPONSE_MAX];
+    unsigned char command[CARD_TRANSMIT_CAPACITY];
 
-    if (length < 0 || length > 255)
+    if (length < 0 || length > CHUNK_DATA_MAX)
         return -1;
     chunk_header(command, cla, ins, p1p2, length);
     memcpy(command + CHUNK_HEADER, buffer, (size_t)length);

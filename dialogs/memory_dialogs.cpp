@@ -68,8 +68,8 @@ static const char memory_write_filter[] = "All  files   (*.*)\0*.*\0"
 static const char memory_read_filter[] = "Cfg files  (*.cfg)\0*.cfg\0"
                                          "All files   (*.*)\0*.*\0";
 
-/* A chunk routine's buffer: card_transmit may answer with up to 512 bytes. */
-enum { MEMORY_WORK_SIZE = XFER_RESPONSE_MAX };
+/* A chunk routine's buffer takes what card_transmit may answer. */
+enum { MEMORY_WORK_SIZE = CARD_TRANSMIT_CAPACITY };
 
 static void memory_print_ready(void) {
     reader_print("%s Card is ready\r\n", app_prompt);

@@ -14,9 +14,11 @@
  *
  * Every buffer is sized for the worst a client can cause: the receive
  * buffer holds 1024 characters (a long request of 271 bytes takes 549), the
- * request buffer holds the 272 decoded bytes and, after the command byte,
- * the 512 bytes card_transmit may write; the reply has a buffer of its own,
- * since 512 response bytes take 1034 characters.
+ * request buffer holds the NET_FRAME_DATA_MAX decoded bytes and, after the
+ * command byte, a response of the network reader's own capacity,
+ * NET_RESPONSE_CAPACITY (512) bytes: a longer response fails the exchange
+ * and gets the failed reply. The reply has a buffer of its own, since 512
+ * response bytes take 1034 characters.
  */
 #include "net/net.h"
 
@@ -26,16 +28,20 @@
 #include "app/app_state.h"
 #include "app/text_form.h"
 #include "card/card.h"
+#include "card/scard_name.h"
 #include "console/console.h"
 #include "net/net_frame.h"
 
 enum {
-    NET_RECEIVE_SIZE = 1024,                     /* request text held at once */
-    NET_REQUEST_SIZE = 1024,                     /* decoded request, then the response */
-    NET_REPLY_SIZE = 2 * XFER_RESPONSE_MAX + 10, /* the longest reply and its NUL */
-    NET_TRACE_SIZE = 2048,                       /* trace text printed at once */
-    NET_TRACE_PER_LINE = 32,                     /* bytes per trace line */
-    NET_SHUT_BOTH = 2,                           /* shutdown(): no more receives or sends */
+    NET_RECEIVE_SIZE = 1024,     /* request text held at once */
+    NET_RESPONSE_CAPACITY = 512, /* the longest response a reply carries */
+    /* decoded request; then the command byte and the response */
+    NET_REQUEST_SIZE = NET_FRAME_DATA_MAX > 1 + NET_RESPONSE_CAPACITY ? NET_FRAME_DATA_MAX
+                                                                      : 1 + NET_RESPONSE_CAPACITY,
+    NET_REPLY_SIZE = 2 * NET_RESPONSE_CAPACITY + 10, /* the longest reply and its NUL */
+    NET_TRACE_SIZE = 2048,                           /* trace text printed at once */
+    NET_TRACE_PER_LINE = 32,                         /* bytes per trace line */
+    NET_SHUT_BOTH = 2,                               /* shutdown(): no more receives or sends */
     NET_STATUS_DONE = 0x00,
     NET_STATUS_FAILED = 0xFB
 };
@@ -149,24 +155,31 @@ void net_hex_trace(const unsigned char *bytes, int count, int first, int per_lin
         reader_print("%s", text);
 }
 
+static_assert((int)NET_REPLY_SIZE >= 2 * (int)NET_RESPONSE_CAPACITY + 10, "a whole reply fits");
+static_assert((int)NET_RESPONSE_CAPACITY <= (int)XFER_RESPONSE_MAX,
+              "within the exchange's contract");
+
 /* An APDU request: request[1..count-1] goes to the card; the response
-   comes back over request[1..]. Returns the response length. */
+   comes back over request[1..]. Returns the response length. A response
+   longer than a reply carries fails with its status named in the trace. */
 static int net_answer_apdu(unsigned char *request, int count, int *status) {
     int error = 0;
 
     reader_print("\n");
     reader_print("Out:\n ");
     net_hex_trace(request, count - 1, 1, NET_TRACE_PER_LINE, 0);
-    int n = card_transmit(request + 1, count - 1, &error);
+    int n =
+        card_exchange(gui_session(), request + 1, count - 1, NET_RESPONSE_CAPACITY, &error, NULL);
     if (n > 0) {
-        if (n > XFER_RESPONSE_MAX)
-            n = XFER_RESPONSE_MAX;
         reader_print("In:\n ");
         net_hex_trace(request, n, 1, NET_TRACE_PER_LINE, 0);
         *status = NET_STATUS_DONE;
         return n;
     }
     reader_print("Error...\n");
+    if ((LONG)error == SCARD_E_INSUFFICIENT_BUFFER)
+        reader_print("Response over %d bytes: 0x%08X %s\n", NET_RESPONSE_CAPACITY, (unsigned)error,
+                     scard_name((unsigned long)(unsigned)error));
     *status = NET_STATUS_FAILED;
     return 0;
 }

@@ -4,11 +4,16 @@
 #ifndef VORLANE_NET_FRAME_H
 #define VORLANE_NET_FRAME_H
 
+enum {
+    /* a request's decoded bytes at most: 256 + 15 data bytes and the check */
+    NET_FRAME_DATA_MAX = 256 + 15 + 1,
+};
+
 /*
  * Decodes one request frame from the start of text (length characters).
  * Returns 0 while incomplete, a negative value for a bad frame, or L, the
  * number of data bytes written to out[0..L-1] (check byte in out[L]).
- * out must hold 272 bytes (L + 1 for the longest frame, L = 256 + 15).
+ * out must hold NET_FRAME_DATA_MAX bytes (L + 1 for the longest frame).
  * Clears text[2] of a decoded frame, so the same text never decodes twice.
  */
 int net_frame_parse(char *text, int length, unsigned char *out);

@@ -59,28 +59,28 @@ static int run_candidates(const RunArgs *args, const char **list) {
 
 /* Connects to the first candidate that holds a card; 1 on success, with
    the chosen name moved to the start of reader_names. */
-static int run_connect_first(const char **list, int count) {
+static int run_connect_first(CardSession *session, const char **list, int count) {
     SCARD_READERSTATEA states[RUN_WAIT_READERS];
 
     memset(states, 0, sizeof states);
     for (int i = 0; i < count; i++)
         states[i].szReader = list[i];
-    if (SCardGetStatusChangeA(app.sc_context, 0, states, (DWORD)count) != SCARD_S_SUCCESS)
+    if (pcsc_get_status_change(session->sc_context, 0, states, (DWORD)count) != SCARD_S_SUCCESS)
         return 0;
     for (int i = 0; i < count; i++) {
         if (!(states[i].dwEventState & SCARD_STATE_PRESENT))
             continue;
-        if (pcsc_connect(app.sc_context, list[i], app.sc_protocols, &app.card_handle,
-                         &app.active_protocol) != SCARD_S_SUCCESS)
+        if (pcsc_connect(session->sc_context, list[i], app.sc_protocols, &session->card_handle,
+                         &session->active_protocol) != SCARD_S_SUCCESS)
             continue;
-        memmove(app.reader_names, list[i], strlen(list[i]) + 1);
+        snprintf(session->reader_names, sizeof session->reader_names, "%s", list[i]);
         return 1;
     }
     return 0;
 }
 
 /* Blocks until a candidate's state changes or ms pass. */
-static void run_wait_change(const char **list, int count, unsigned ms) {
+static void run_wait_change(CardSession *session, const char **list, int count, unsigned ms) {
     SCARD_READERSTATEA states[RUN_WAIT_READERS];
 
     if (count == 0) {
@@ -90,50 +90,50 @@ static void run_wait_change(const char **list, int count, unsigned ms) {
     memset(states, 0, sizeof states);
     for (int i = 0; i < count; i++)
         states[i].szReader = list[i];
-    if (SCardGetStatusChangeA(app.sc_context, 0, states, (DWORD)count) != SCARD_S_SUCCESS) {
+    if (pcsc_get_status_change(session->sc_context, 0, states, (DWORD)count) != SCARD_S_SUCCESS) {
         platform_sleep_ms(ms);
         return;
     }
     for (int i = 0; i < count; i++)
         states[i].dwCurrentState = states[i].dwEventState & ~SCARD_STATE_CHANGED;
-    if (SCardGetStatusChangeA(app.sc_context, ms, states, (DWORD)count) != SCARD_S_SUCCESS)
+    if (pcsc_get_status_change(session->sc_context, ms, states, (DWORD)count) != SCARD_S_SUCCESS)
         platform_sleep_ms(ms < 50 ? ms : 50u);
 }
 
 /* Reads the ATR and marks the card ready, as the ATR step does. */
-static void run_card_ready(void) {
+static void run_card_ready(CardSession *session) {
     unsigned char atr[CARD_ATR_SIZE];
     DWORD length = sizeof atr;
     DWORD state = 0;
 
-    pcsc_state(app.card_handle, &state, &app.active_protocol, atr, &length);
+    pcsc_state(session->card_handle, &state, &session->active_protocol, atr, &length);
     if (length > CARD_ATR_SIZE)
         length = CARD_ATR_SIZE;
-    memcpy(app.card_atr, atr, length);
-    app.card_atr_len = (int)length;
-    app.card_state = CARD_READY;
+    memcpy(session->card_atr, atr, length);
+    session->card_atr_len = (int)length;
+    session->card_state = CARD_READY;
 }
 
 static void run_report_missing(const RunArgs *args, int candidates) {
     if (args->reader && candidates == 0)
-        fprintf(stderr, "vorlane-run: no reader %s\n", args->reader);
+        fprintf(app.run_err, "vorlane-run: no reader %s\n", args->reader);
     else if (args->reader)
-        fprintf(stderr, "vorlane-run: no card in reader %s\n", args->reader);
+        fprintf(app.run_err, "vorlane-run: no card in reader %s\n", args->reader);
     else if (candidates == 0)
-        fprintf(stderr, "vorlane-run: no reader\n");
+        fprintf(app.run_err, "vorlane-run: no reader\n");
     else
-        fprintf(stderr, "vorlane-run: no card in any reader\n");
+        fprintf(app.run_err, "vorlane-run: no card in any reader\n");
 }
 
 /* Looks for the card until it connects or the wait is over. */
-static int run_find_card(const RunArgs *args) {
+static int run_find_card(CardSession *session, const RunArgs *args) {
     const char *list[RUN_WAIT_READERS];
     unsigned start = platform_tick_ms();
     unsigned limit = (unsigned)args->wait_seconds * 1000u;
 
     for (;;) {
         int count = run_candidates(args, list);
-        if (count > 0 && run_connect_first(list, count))
+        if (count > 0 && run_connect_first(session, list, count))
             return 1;
         unsigned spent = platform_tick_ms() - start;
         if (spent >= limit) {
@@ -141,38 +141,38 @@ static int run_find_card(const RunArgs *args) {
             return 0;
         }
         unsigned left = limit - spent;
-        run_wait_change(list, count,
+        run_wait_change(session, list, count,
                         left < (unsigned)RUN_WAIT_SLICE_MS ? left : (unsigned)RUN_WAIT_SLICE_MS);
     }
 }
 
-int run_card_open(const RunArgs *args) {
+int run_card_open(CardSession *session, const RunArgs *args) {
     LONG status;
     int found;
 
-    platform_lock_enter(&app.card_lock);
-    app.sc_context = 0;
-    app.card_handle = 0;
-    status = pcsc_establish(app.sc_scope, &app.sc_context);
-    found = status == SCARD_S_SUCCESS && run_find_card(args);
+    platform_lock_enter(&session->card_lock);
+    session->sc_context = 0;
+    session->card_handle = 0;
+    status = pcsc_establish(app.sc_scope, &session->sc_context);
+    found = status == SCARD_S_SUCCESS && run_find_card(session, args);
     if (found)
-        run_card_ready();
+        run_card_ready(session);
     else if (status == SCARD_S_SUCCESS)
-        app.card_state = CARD_CONTEXT;
-    platform_lock_leave(&app.card_lock);
+        session->card_state = CARD_CONTEXT;
+    platform_lock_leave(&session->card_lock);
     if (status != SCARD_S_SUCCESS)
-        fprintf(stderr, "vorlane-run: no PC/SC service (error %8.8X)\n", (unsigned)status);
+        fprintf(app.run_err, "vorlane-run: no PC/SC service (error %8.8X)\n", (unsigned)status);
     return found;
 }
 
-void run_card_close(void) {
-    platform_lock_enter(&app.card_lock);
-    if (app.card_state == CARD_READY)
-        pcsc_disconnect(app.card_handle);
-    if (app.card_state != CARD_NO_CONTEXT)
-        pcsc_release(app.sc_context);
-    app.card_handle = 0;
-    app.sc_context = 0;
-    app.card_state = CARD_NO_CONTEXT;
-    platform_lock_leave(&app.card_lock);
+void run_card_close(CardSession *session) {
+    platform_lock_enter(&session->card_lock);
+    if (session->card_state == CARD_READY)
+        pcsc_disconnect(session->card_handle);
+    if (session->card_state != CARD_NO_CONTEXT)
+        pcsc_release(session->sc_context);
+    session->card_handle = 0;
+    session->sc_context = 0;
+    session->card_state = CARD_NO_CONTEXT;
+    platform_lock_leave(&session->card_lock);
 }

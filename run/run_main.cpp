@@ -17,6 +17,7 @@
 #include "app/file_io.h"
 #include "card/scard_name.h"
 #include "run/run.h"
+#include "run/run_main.h"
 #include "run/run_report.h"
 #include "script/script_check.h"
 #include "script/script_run.h"
@@ -44,7 +45,7 @@ static int run_report_open(RunReport *report, const char *name) {
         report->file = fopen(report->temp, "wb");
     }
     if (!report->file) {
-        fprintf(stderr, "vorlane-run: cannot write %s\n", name);
+        fprintf(app.run_err, "vorlane-run: cannot write %s\n", name);
         return 0;
     }
     run_report_begin(report->file);
@@ -61,7 +62,7 @@ static int run_report_close(RunReport *report, int status) {
     if (written && platform_file_replace(report->temp, report->name))
         return status;
     remove(report->temp);
-    fprintf(stderr, "vorlane-run: cannot write %s\n", report->name);
+    fprintf(app.run_err, "vorlane-run: cannot write %s\n", report->name);
     return RUN_FAILED;
 }
 
@@ -70,6 +71,8 @@ static int run_report_close(RunReport *report, int status) {
 static const char *run_error_text(int result, const ScriptTally *tally, char *text, size_t size) {
     if (result == SCRIPT_RUN_NO_FILE)
         return "cannot open the script";
+    if (result == SCRIPT_RUN_NO_MEMORY)
+        return "out of memory";
     if (result != SCRIPT_RUN_FAILED)
         return 0;
     if (tally->error_code == 0)
@@ -83,31 +86,31 @@ static const char *run_error_text(int result, const ScriptTally *tally, char *te
 /* Runs one script ("-": standard input) and reports it. Returns RUN_OK,
    RUN_CHECK_FAILED, or RUN_FAILED when it was not found or an exchange
    failed. */
-static int run_one_script(const char *path, RunReport *report) {
+static int run_one_script(CardSession *session, const char *path, RunReport *report) {
     ScriptTally tally;
     char text[128];
     const char *error = "script name too long";
     int result = SCRIPT_RUN_FAILED;
 
     memset(&tally, 0, sizeof tally);
-    tally.input = strcmp(path, "-") == 0 ? stdin : 0;
+    tally.input = strcmp(path, "-") == 0 ? app.run_in : 0;
     /* The interpreter keeps at most 1023 characters of a path: a longer one
        would open another file than the one named. */
     if (strlen(path) >= SCRIPT_FILE_NAME_SIZE) {
-        fprintf(stderr, "vorlane-run: script name too long: %.40s...\n", path);
+        fprintf(app.run_err, "vorlane-run: script name too long: %.40s...\n", path);
     } else {
-        result = script_run(path, &tally);
+        result = script_run(session, path, &tally);
         error = run_error_text(result, &tally, text, sizeof text);
         if (!error && tally.lost) /* the report would miss checks */
             error = "checks lost: out of memory";
     }
-    fflush(stdout);
+    fflush(app.run_out);
     if (result == SCRIPT_RUN_NO_FILE)
-        fprintf(stderr, "vorlane-run: cannot open %s\n", path);
+        fprintf(app.run_err, "vorlane-run: cannot open %s\n", path);
     else if (error && result != SCRIPT_RUN_FAILED) /* checks lost */
-        fprintf(stderr, "vorlane-run: %s: %s\n", path, error);
+        fprintf(app.run_err, "vorlane-run: %s: %s\n", path, error);
     else if (result == SCRIPT_RUN_FAILED && error == text)
-        fprintf(stderr, "%s %s\n", path, text);
+        fprintf(app.run_err, "%s %s\n", path, text);
     if (report->file)
         run_report_suite(report->file, path, &tally, error);
     script_tally_free(&tally);
@@ -117,20 +120,19 @@ static int run_one_script(const char *path, RunReport *report) {
 }
 
 /* The panes' text goes out byte for byte: their lines already end in CR LF. */
-static void run_streams_open(int console) {
-    platform_stream_binary(stdout);
+static void run_streams_open(CardSession *session, int console) {
+    platform_stream_binary(app.run_out);
     platform_lock_enter(&app.pane_stream_lock);
-    app.pane_stream[0] = stdout;
-    app.pane_stream[1] = console ? stdout : 0;
+    app.pane_stream[session->reader_pane] = app.run_out;
     platform_lock_leave(&app.pane_stream_lock);
+    session->console_pane = console ? session->reader_pane : PANE_NONE;
 }
 
-static void run_streams_close(void) {
+static void run_streams_close(CardSession *session) {
     platform_lock_enter(&app.pane_stream_lock);
-    app.pane_stream[0] = 0;
-    app.pane_stream[1] = 0;
+    app.pane_stream[session->reader_pane] = 0;
     platform_lock_leave(&app.pane_stream_lock);
-    fflush(stdout);
+    fflush(app.run_out);
 }
 
 /* Without a card no script runs; the report still names each one. */
@@ -150,27 +152,31 @@ static int run_worse(int status, int outcome) {
     return outcome == RUN_CHECK_FAILED ? RUN_CHECK_FAILED : status;
 }
 
-int main(int argc, char **argv) {
+int run_main(int argc, char **argv, FILE *in, FILE *out, FILE *err) {
     RunArgs args;
     RunReport report;
 
+    app_state_init();
+    app_locks_create();
+    app.run_in = in;
+    app.run_out = out;
+    app.run_err = err;
     if (!run_args_parse(argc, (const char *const *)argv, &args)) {
-        fprintf(stderr, "%s\n", run_usage);
+        fprintf(app.run_err, "%s\n", run_usage);
         return RUN_USAGE;
     }
     if (!run_report_open(&report, args.junit))
         return RUN_FAILED;
-    app_state_init();
-    app_locks_create();
-    platform_stream_text(stdin); /* a script read from it as from a file opened "rt" */
-    run_streams_open(args.console);
-    int card = run_card_open(&args);
+    platform_stream_text(app.run_in); /* a script read from it as from a file opened "rt" */
+    CardSession *session = &app.run_sessions[0];
+    run_streams_open(session, args.console);
+    int card = run_card_open(session, &args);
     int status = card ? RUN_OK : RUN_FAILED;
     if (!card)
         run_report_not_run(&report, &args, argv);
     for (int i = 0; card && i < args.script_count; i++)
-        status = run_worse(status, run_one_script(argv[args.first_script + i], &report));
-    run_card_close();
-    run_streams_close();
+        status = run_worse(status, run_one_script(session, argv[args.first_script + i], &report));
+    run_card_close(session);
+    run_streams_close(session);
     return run_report_close(&report, status);
 }

@@ -142,6 +142,18 @@ int read_within(const char *text, int *ms) {
     return *text == 0;
 }
 
+/* The response as a failed check shows it: whole when short, else its
+   first bytes and what the rest was. */
+void check_received_text(char *text, size_t size, const unsigned char *response, int count) {
+    if (count <= SCRIPT_CHECK_SHOWN_MAX) {
+        hex_text(text, size, response, count, "");
+        return;
+    }
+    size_t used = hex_text(text, size, response, SCRIPT_CHECK_SHOWN_MAX, "");
+    snprintf(text + used, size - used, "... (%d bytes, SW %02X%02X)", count, response[count - 2],
+             response[count - 1]);
+}
+
 } // namespace
 
 int script_pattern_match(const char *pattern, int length, const unsigned char *response,
@@ -189,7 +201,7 @@ int script_check_judge(const ScriptCheck *check, const unsigned char *response, 
         int used = snprintf(message, size, "expected %.*s, received ", check->patterns_length,
                             check->patterns);
         if (used >= 0 && (size_t)used < size)
-            hex_text(message + used, size - (size_t)used, response, count, "");
+            check_received_text(message + used, size - (size_t)used, response, count);
         return 0;
     }
     if (check->within_ms >= 0 && took_ms > check->within_ms) {

@@ -16,9 +16,10 @@
 
 enum {
     SCRIPT_CHECK_WITHIN_MAX = 86400000, /* a time bound of at most one day, ms */
+    SCRIPT_CHECK_SHOWN_MAX = 256,       /* response bytes a failed check's line shows */
     /* "expected ", the patterns of a 2047-character line, ", received ",
-       two digits for each of 1024 response bytes, NUL */
-    SCRIPT_CHECK_MESSAGE_SIZE = 2048 + 2 * 1024 + 64,
+       two digits for each byte shown, "... (N bytes, SW XXXX)", NUL */
+    SCRIPT_CHECK_MESSAGE_SIZE = 2048 + 2 * SCRIPT_CHECK_SHOWN_MAX + 64,
 };
 
 /* One "/EXPECT" line, read. patterns points into the line. */
@@ -42,9 +43,12 @@ int script_check_parse(const char *line, ScriptCheck *check);
 int script_pattern_match(const char *pattern, int length, const unsigned char *response, int count);
 
 /* Judges a readable check against the final response of the last exchange
-   and its time. 1 when it holds; 0 when not, with "expected PATTERNS,
-   received HEX" or "expected within MS ms, took T ms" in message (size
-   bytes, cut to fit). A pattern that fails is told before the time. */
+   and its time (the whole response, however long). 1 when it holds; 0 when
+   not, with "expected PATTERNS, received HEX" or "expected within MS ms,
+   took T ms" in message (size bytes, cut to fit). HEX shows at most the
+   first SCRIPT_CHECK_SHOWN_MAX bytes; a longer response's then ends in
+   "... (N bytes, SW XXXX)", N counting every byte. A pattern that fails is
+   told before the time. */
 int script_check_judge(const ScriptCheck *check, const unsigned char *response, int count,
                        int took_ms, char *message, size_t size);
 

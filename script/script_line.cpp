@@ -123,23 +123,14 @@ int script_open_parse(const char *line, char *name, size_t size) {
     return 1;
 }
 
-int script_trace_text(char *out, size_t size, const char *title, const unsigned char *bytes,
-                      int count) {
-    size_t title_length = strlen(title);
-    size_t used;
-    int i;
+/* Appends bytes from *done on, two digits each and CR LF after every 32nd
+   byte of the trace, while room for a byte, its break and the NUL is left
+   in out[0..size). Returns the new used length. */
+static size_t script_trace_bytes(char *out, size_t size, size_t used, const unsigned char *bytes,
+                                 int count, int *done) {
+    int i = *done;
 
-    if (size == 0)
-        return 0;
-    if (title_length + 3 > size) {
-        out[0] = 0;
-        return 0;
-    }
-    memcpy(out, title, title_length);
-    used = title_length;
-    out[used++] = '\r';
-    out[used++] = '\n';
-    for (i = 0; i < count; i++) {
+    for (; i < count; i++) {
         /* two digits, the line break after them, the NUL */
         if (used + 5 > size)
             break;
@@ -150,7 +141,55 @@ int script_trace_text(char *out, size_t size, const char *title, const unsigned 
             out[used++] = '\n';
         }
     }
-    if (i % SCRIPT_TRACE_PER_LINE != 0) {
+    *done = i;
+    return used;
+}
+
+/* The title and its line break; 0 when they do not fit with a NUL. */
+static size_t script_trace_title(char *out, size_t size, const char *title) {
+    size_t length = strlen(title);
+
+    if (length + 3 > size)
+        return 0;
+    memcpy(out, title, length);
+    out[length] = '\r';
+    out[length + 1] = '\n';
+    return length + 2;
+}
+
+int script_trace_text(char *out, size_t size, const char *title, const unsigned char *bytes,
+                      int count) {
+    int done = 0;
+
+    if (size == 0)
+        return 0;
+    size_t used = script_trace_title(out, size, title);
+    if (used == 0) {
+        out[0] = 0;
+        return 0;
+    }
+    used = script_trace_bytes(out, size, used, bytes, count, &done);
+    if (done % SCRIPT_TRACE_PER_LINE != 0) {
+        out[used++] = '\r';
+        out[used++] = '\n';
+    }
+    out[used] = 0;
+    return (int)used;
+}
+
+int script_trace_piece(char *out, size_t size, const char *title, const unsigned char *bytes,
+                       int count, int *done) {
+    size_t used = 0;
+
+    if (size == 0)
+        return 0;
+    if (*done == 0 && (used = script_trace_title(out, size, title)) == 0) {
+        out[0] = 0;
+        *done = count; /* no room even for the title: nothing more to give */
+        return 0;
+    }
+    used = script_trace_bytes(out, size, used, bytes, count, done);
+    if (*done == count && count % SCRIPT_TRACE_PER_LINE != 0) {
         out[used++] = '\r';
         out[used++] = '\n';
     }

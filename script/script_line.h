@@ -15,12 +15,15 @@ enum {
     SCRIPT_LINE_SIZE = 2048,    /* one read takes at most 2047 characters */
     SCRIPT_PENDING_SIZE = 262,  /* a follow-up line made by the interpreter */
     SCRIPT_LOG_NAME_SIZE = 256, /* log file name, at most 255 characters */
-    SCRIPT_COMMAND_SIZE = 1024, /* command bytes of one line, and the response */
-    /* "Received\r\n", two digits a byte, CR LF after every 32nd byte and at
-       the end, NUL: the trace of a full command buffer fits. */
-    SCRIPT_TRACE_SIZE = 16 + 2 * SCRIPT_COMMAND_SIZE + 2 * (SCRIPT_COMMAND_SIZE / 32 + 1),
     SCRIPT_TRACE_PER_LINE = 32, /* bytes per trace line */
-    SCRIPT_CHAIN_MAX = 256,     /* automatic follow-ups in a row, at most */
+    /* A trace goes out in pieces of at most this many bytes (whole lines),
+       so no pane's or stream's format buffer cuts a long one. */
+    SCRIPT_TRACE_PIECE_BYTES = 32 * SCRIPT_TRACE_PER_LINE,
+    /* "Received\r\n", two digits a byte, CR LF after every 32nd byte and at
+       the end, NUL: one piece fits. */
+    SCRIPT_TRACE_SIZE = 16 + 2 * SCRIPT_TRACE_PIECE_BYTES +
+                        2 * (SCRIPT_TRACE_PIECE_BYTES / SCRIPT_TRACE_PER_LINE + 1),
+    SCRIPT_CHAIN_MAX = 256, /* automatic follow-ups in a row, at most */
 };
 
 /* What a line asks for, once its line ending is gone */
@@ -79,6 +82,17 @@ int script_open_parse(const char *line, char *name, size_t size);
  */
 int script_trace_text(char *out, size_t size, const char *title, const unsigned char *bytes,
                       int count);
+
+/*
+ * One piece of the same trace, for traces of any length: the title and CR
+ * LF when *done is 0, then bytes from *done on while they fit in size, and
+ * the closing line break once the last byte is in. *done advances; the
+ * trace is whole when *done reaches count. size must hold the title, a
+ * whole trace line and its break (SCRIPT_TRACE_SIZE does); returns the
+ * piece's length.
+ */
+int script_trace_piece(char *out, size_t size, const char *title, const unsigned char *bytes,
+                       int count, int *done);
 
 /*
  * The line that answers a T=0 status by itself, or 0 when the response

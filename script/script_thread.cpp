@@ -3,33 +3,39 @@
  * thread of its own.
  *
  * A run reads the file line by line, carries out the directive lines, sends
- * every APDU line through card_transmit and traces what went out and came
- * back in the reader pane. With "/T=0" it answers 61xx and 6Cxx itself by
- * queueing a follow-up line that runs before the next file line; with
- * "/OPEN" it copies response data into a log file of raw bytes. The run ends
- * at the end of the file or at the first exchange that fails, and closes
- * with the run time and the "Card is ready" prompt, which the reader window
- * relies on to tell the user that a fresh card can be used. "/EXPECT"
- * lines judge the final response of the last exchange (after its T=0
- * follow-ups) and its time; a run that made checks counts them at its end.
+ * every APDU line through card_exchange and traces what went out and came
+ * back in its session's reader pane. A line that starts with a backslash
+ * continues the APDU line before it, so a long command can be written over
+ * many lines. With "/T=0" it answers 61xx and 6Cxx itself by queueing a
+ * follow-up line that runs before the next file line; with "/OPEN" it
+ * copies response data into a log file of raw bytes. The run ends at the
+ * end of the file or at the first exchange that fails, and closes with the
+ * run time and the "Card is ready" prompt, which the reader window relies
+ * on to tell the user that a fresh card can be used. "/EXPECT" lines judge
+ * the final response of the last exchange (after its T=0 follow-ups) and
+ * its time; a run that made checks counts them at its end.
  *
- * Design: every per-run item lives in a ScriptRun on this thread's stack;
- * the only shared state touched is xfer_total_ms and script_name, set under
- * xfer_lock when the run starts (the name as a copy of the run's own path).
- * The thread never takes card_lock itself
- * (card_transmit does, and prints only after leaving it), so printing from
- * here cannot deadlock against the GUI thread. The path is copied at the
- * start, so a Browse in the script dialog while this run goes on changes
- * neither which file is read nor the name the Console shows for it.
+ * Design: every per-run item lives in one ScriptRun, allocated when the run
+ * starts (its command and response buffers take the largest APDUs) and
+ * freed when it ends; the only shared state touched is the session's
+ * xfer_total_ms and script_name, set under its xfer_lock when the run
+ * starts (the name as a copy of the run's own path). The thread never
+ * takes card_lock itself (card_exchange does, and prints only after leaving
+ * it), so printing from here cannot deadlock against the GUI thread. The
+ * path is copied at the start, so a Browse in the script dialog while this
+ * run goes on changes neither which file is read nor the name the Console
+ * shows for it.
  */
 #include "script/script_run.h"
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
-#include "app/file_io.h"
 #include "app/app_state.h"
+#include "app/file_io.h"
 #include "app/prompt.h"
 #include "card/card_transmit.h"
 #include "console/pane_print.h"
@@ -39,41 +45,60 @@
 
 /* Per-run items, owned by the run's thread */
 struct ScriptRun {
-    FILE *file;                             /* the script, opened "rt" */
-    FILE *log;                              /* response data goes here, or 0 */
-    int log_failed;                         /* 1 after a failed write: no more logging */
-    int pending;                            /* 1 while pending_line waits to be executed */
-    int trace;                              /* 1: commands and responses shown in hexadecimal */
-    int t0;                                 /* 1: 61xx and 6Cxx followed up automatically */
-    int wait_value;                         /* last number read by a wait line, ms; 0 before any */
-    int chain;                              /* follow-ups in a row since the last file line */
-    int kept_count;                         /* bytes in kept */
-    ScriptTally *tally;                     /* the runner's record of the run, or 0 */
-    int line_number;                        /* number of the file line read last */
-    int mid_line;                           /* 1: that piece ended without LF */
-    int file_line;                          /* the executed line's number (kept by follow-ups) */
-    int response_count;                     /* bytes in response; -1 before any exchange,
-                                               -2 after an APDU line that was not sent */
-    int response_ms;                        /* its exchange's ms, summed over the follow-ups */
-    int checks_passed, checks_failed;       /* "/EXPECT" lines that held and that did not */
-    char path[SCRIPT_FILE_NAME_SIZE];       /* the caller's path, copied */
-    char line[SCRIPT_LINE_SIZE];            /* the line being executed */
-    char pending_line[SCRIPT_PENDING_SIZE]; /* GET RESPONSE or re-send */
-    char log_name[SCRIPT_LOG_NAME_SIZE];    /* kept for "/OPEN" without a name */
-    unsigned char command[SCRIPT_COMMAND_SIZE];      /* command, then the response */
-    unsigned char kept[SCRIPT_COMMAND_SIZE];         /* the command as sent */
-    char trace_text[SCRIPT_TRACE_SIZE];              /* "Sending" / "Received" text */
-    unsigned char response[SCRIPT_COMMAND_SIZE];     /* last exchange's final response */
+    CardSession *session;                    /* the card and the panes of this run */
+    FILE *file;                              /* the script, opened "rt" */
+    FILE *log;                               /* response data goes here, or 0 */
+    int log_failed;                          /* 1 after a failed write: no more logging */
+    int pending;                             /* 1 while pending_line waits to be executed */
+    int ahead;                               /* 1 while ahead_line holds the next file line */
+    int trace;                               /* 1: commands and responses shown in hexadecimal */
+    int t0;                                  /* 1: 61xx and 6Cxx followed up automatically */
+    int wait_value;                          /* last number read by a wait line, ms; 0 before any */
+    int chain;                               /* follow-ups in a row since the last file line */
+    int kept_count;                          /* bytes in kept */
+    ScriptTally *tally;                      /* the runner's record of the run, or 0 */
+    int line_number;                         /* number of the file line read last */
+    int mid_line;                            /* 1: that piece ended without LF */
+    int ahead_number;                        /* ahead_line's number */
+    int file_line;                           /* the executed line's number (kept by follow-ups) */
+    int response_count;                      /* bytes in response; -1 before any exchange,
+                                                -2 after an APDU line that was not sent */
+    int response_ms;                         /* its exchange's ms, summed over the follow-ups */
+    int checks_passed, checks_failed;        /* "/EXPECT" lines that held and that did not */
+    char path[SCRIPT_FILE_NAME_SIZE];        /* the caller's path, copied */
+    char line[SCRIPT_LINE_SIZE];             /* the line being executed */
+    char ahead_line[SCRIPT_LINE_SIZE];       /* the file line after it, read to look for
+                                                a continuation */
+    char pending_line[SCRIPT_PENDING_SIZE];  /* GET RESPONSE or re-send */
+    char log_name[SCRIPT_LOG_NAME_SIZE];     /* kept for "/OPEN" without a name */
+    unsigned char command[XFER_BUFFER_SIZE]; /* command, then the response */
+    unsigned char kept[XFER_COMMAND_MAX];    /* the command as sent */
+    unsigned char response[XFER_RESPONSE_MAX];       /* last exchange's final response */
+    char trace_text[SCRIPT_TRACE_SIZE];              /* a piece of "Sending" / "Received" */
     char check_text[SCRIPT_CHECK_MESSAGE_SIZE + 64]; /* "Check failed, line N: ..." */
 };
 
-/* A new run resets the shared exchange total and names itself for the
-   Console's script header; a run going on beside it sees both change. */
+static void script_print(const ScriptRun *run, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+/* Every message of a run goes to its session's reader pane. */
+static void script_print(const ScriptRun *run, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    pane_vprint(run->session->reader_pane, format, args);
+    va_end(args);
+}
+
+/* A new run resets its session's exchange total and names itself for the
+   Console's script header; a run going on beside it on the same session
+   sees both change. */
 static void script_mark_start(const ScriptRun *run) {
-    platform_lock_enter(&app.xfer_lock);
-    app.xfer_total_ms = 0;
-    strcpy(app.script_name, run->path); /* both SCRIPT_FILE_NAME_SIZE */
-    platform_lock_leave(&app.xfer_lock);
+    CardSession *session = run->session;
+
+    platform_lock_enter(&session->xfer_lock);
+    session->xfer_total_ms = 0;
+    strcpy(session->script_name, run->path); /* both SCRIPT_FILE_NAME_SIZE */
+    platform_lock_leave(&session->xfer_lock);
 }
 
 static void script_copy_path(ScriptRun *run, const char *path) {
@@ -87,7 +112,7 @@ static void script_do_wait(ScriptRun *run) {
 
     if (script_wait_parse(run->line, &value))
         run->wait_value = value;
-    reader_print("Waiting %d ms\r\n", run->wait_value);
+    script_print(run, "Waiting %d ms\r\n", run->wait_value);
     platform_sleep_ms(script_wait_pause_ms(run->wait_value));
 }
 
@@ -105,15 +130,15 @@ static void script_do_open(ScriptRun *run) {
         return;
     if (given > 0)
         strcpy(run->log_name, name);
-    run->log = fopen(run->log_name, "w+b");
+    run->log = platform_file_open(run->log_name, "w+b");
     if (run->log)
-        reader_print("Logging data in file %s\n", run->log_name);
+        script_print(run, "Logging data in file %s\n", run->log_name);
 }
 
 /* A write or close that fails (a full disk) is told once, like the other
    write errors, and ends the logging of this run; the run goes on. */
 static void script_log_failed(ScriptRun *run) {
-    reader_print("!!! Error While Writing %s\r\n", run->log_name);
+    script_print(run, "!!! Error While Writing %s\r\n", run->log_name);
     run->log_failed = 1;
 }
 
@@ -135,10 +160,19 @@ static void script_log_write(ScriptRun *run, const unsigned char *bytes, size_t 
     run->log = 0;
 }
 
+/* The trace of any number of bytes, in pieces that the pane joins into
+   the one text a short trace has always been. */
 static void script_print_trace(ScriptRun *run, const char *title, const unsigned char *bytes,
                                int count) {
-    script_trace_text(run->trace_text, sizeof run->trace_text, title, bytes, count);
-    reader_print("%s", run->trace_text);
+    int done = 0;
+
+    for (;;) {
+        int before = done;
+        script_trace_piece(run->trace_text, sizeof run->trace_text, title, bytes, count, &done);
+        script_print(run, "%s", run->trace_text);
+        if (done >= count || done == before)
+            return;
+    }
 }
 
 /* Queues the T=0 follow-up of a response, unless the chain is at its limit:
@@ -149,7 +183,7 @@ static void script_follow_up(ScriptRun *run, int received) {
                               received))
         return;
     if (run->chain >= SCRIPT_CHAIN_MAX) {
-        reader_print("No further follow-up after %d in a row\r\n", SCRIPT_CHAIN_MAX);
+        script_print(run, "No further follow-up after %d in a row\r\n", SCRIPT_CHAIN_MAX);
         return;
     }
     run->chain++;
@@ -180,6 +214,22 @@ static void script_tally_case(ScriptRun *run) {
                      run->check_text);
 }
 
+/* Counts a check and reports it: a failed one prints one line (message
+   non-empty), and the runner records both kinds. */
+static void script_check_done(ScriptRun *run, const char *message) {
+    run->check_text[0] = 0;
+    if (!message) {
+        run->checks_passed++;
+    } else {
+        run->checks_failed++;
+        snprintf(run->check_text, sizeof run->check_text, "Check failed, line %d: %s",
+                 run->file_line, message);
+        script_print(run, "!!! %s\r\n", run->check_text);
+    }
+    if (run->tally)
+        script_tally_case(run);
+}
+
 /* "/EXPECT": a check that holds prints nothing; one that fails, or cannot
    be read, prints one line and the run goes on. */
 static void script_do_expect(ScriptRun *run) {
@@ -196,44 +246,61 @@ static void script_do_expect(ScriptRun *run) {
     else
         held = script_check_judge(&check, run->response, run->response_count, run->response_ms,
                                   message, sizeof message);
-    run->check_text[0] = 0;
-    if (held) {
-        run->checks_passed++;
-    } else {
-        run->checks_failed++;
-        snprintf(run->check_text, sizeof run->check_text, "Check failed, line %d: %s",
-                 run->file_line, message);
-        reader_print("!!! %s\r\n", run->check_text);
-    }
-    if (run->tally)
-        script_tally_case(run);
+    script_check_done(run, held ? 0 : message);
 }
 
-/* Sends one APDU line. Returns 0 when the exchange failed and the run ends.
-   A line that cannot be read is skipped, as it always was, but a check
-   after it must not judge the exchange before it. */
-static int script_do_apdu(ScriptRun *run) {
-    int count = 0;
-    int error = 0;
-
-    if (!apdu_text_to_bytes(run->line, run->command, &count) || count < 0 ||
-        count > SCRIPT_COMMAND_SIZE - 1) {
-        run->response_count = -2;
+/* Reads the next piece of the file into ahead_line, unless one waits
+   there already. Returns 0 at the end of the file. */
+static int script_read_ahead(ScriptRun *run) {
+    if (run->ahead)
         return 1;
+    int length = script_line_read(run->file, run->ahead_line, sizeof run->ahead_line);
+    if (length < 0)
+        return 0;
+    /* a piece of an overlong line keeps that line's number */
+    if (!run->mid_line)
+        run->line_number++;
+    run->mid_line = run->ahead_line[length - 1] != '\n';
+    run->ahead_number = run->line_number;
+    script_line_chomp(run->ahead_line, length);
+    run->ahead = 1;
+    return 1;
+}
+
+/* The command bytes of the line, and of the lines that continue it when it
+   came from the file (each starts with a backslash, which is dropped: the
+   texts are read as one). Returns the command's length, -1 when a pair is
+   not hexadecimal, -2 when the command is longer than any APDU. */
+static long script_read_command(ScriptRun *run, int from_file) {
+    ApduTextReader reader;
+
+    apdu_text_begin(&reader);
+    apdu_text_feed(&reader, run->line, run->command, XFER_COMMAND_MAX);
+    while (from_file && script_read_ahead(run) && run->ahead_line[0] == '\\') {
+        apdu_text_feed(&reader, run->ahead_line + 1, run->command, XFER_COMMAND_MAX);
+        run->ahead = 0;
     }
+    if (!reader.sound)
+        return -1;
+    return reader.count > XFER_COMMAND_MAX ? -2 : reader.count;
+}
+
+/* The exchange of one command of count bytes and what follows it. Returns
+   0 when the exchange failed and the run ends. */
+static int script_exchange(ScriptRun *run, int count) {
+    int error = 0;
+    int ms = 0;
+
     if (run->trace)
         script_print_trace(run, "Sending", run->command, count);
     memcpy(run->kept, run->command, (size_t)count);
     run->kept_count = count;
-    int ms = 0;
-    int received = card_transmit_timed(run->command, count, &error, &ms);
+    int received = card_exchange(run->session, run->command, count, XFER_RESPONSE_MAX, &error, &ms);
     if (received < 0) {
         script_note_error(run, error);
-        reader_print("\r\nReader is busy, try later...\r\n");
+        script_print(run, "\r\nReader is busy, try later...\r\n");
         return 0;
     }
-    if (received > XFER_RESPONSE_MAX)
-        received = XFER_RESPONSE_MAX;
     script_keep_response(run, received, ms);
     if (run->t0)
         script_follow_up(run, received);
@@ -244,35 +311,52 @@ static int script_do_apdu(ScriptRun *run) {
     return 1;
 }
 
+/* Sends one APDU line. Returns 0 when the exchange failed and the run ends.
+   A line that cannot be read is skipped, as it always was, but a check
+   after it must not judge the exchange before it; a command longer than
+   any APDU fails like a check and is not sent. */
+static int script_do_apdu(ScriptRun *run, int from_file) {
+    char message[64];
+    long count = script_read_command(run, from_file);
+
+    if (count == -2) {
+        snprintf(message, sizeof message, "command longer than %d bytes", XFER_COMMAND_MAX);
+        script_check_done(run, message);
+    }
+    if (count < 0) {
+        run->response_count = -2;
+        return 1;
+    }
+    return script_exchange(run, (int)count);
+}
+
 /* Takes the pending follow-up, else the next file line. Returns 0 at the
-   end of the file. */
+   end of the file, 1 for a file line, 2 for a follow-up. */
 static int script_next_line(ScriptRun *run) {
     if (run->pending) {
         memcpy(run->line, run->pending_line, sizeof run->pending_line);
         run->pending = 0;
         script_line_chomp(run->line, (int)strlen(run->line));
-        return 1;
+        return 2;
     }
-    int length = script_line_read(run->file, run->line, sizeof run->line);
-    if (length < 0)
+    if (!script_read_ahead(run))
         return 0;
-    /* a piece of an overlong line keeps that line's number */
-    if (!run->mid_line)
-        run->line_number++;
-    run->mid_line = run->line[length - 1] != '\n';
-    run->file_line = run->line_number;
+    memcpy(run->line, run->ahead_line, sizeof run->line);
+    run->ahead = 0;
+    run->file_line = run->ahead_number;
     run->chain = 0;
-    script_line_chomp(run->line, length);
     return 1;
 }
 
 /* Executes lines until the end of the file or a failed exchange. Returns 0
    when an exchange failed, 1 when the file was read to its end. */
 static int script_run_lines(ScriptRun *run) {
-    while (script_next_line(run)) {
+    int source;
+
+    while ((source = script_next_line(run)) != 0) {
         switch (script_line_classify(run->line)) {
             case SCRIPT_LINE_SKIP: break;
-            case SCRIPT_LINE_COMMENT: reader_print("%s\r\n", run->line); break;
+            case SCRIPT_LINE_COMMENT: script_print(run, "%s\r\n", run->line); break;
             case SCRIPT_LINE_WAIT: script_do_wait(run); break;
             case SCRIPT_LINE_TRACE_ON: run->trace = 1; break;
             case SCRIPT_LINE_TRACE_OFF: run->trace = 0; break;
@@ -281,7 +365,7 @@ static int script_run_lines(ScriptRun *run) {
             case SCRIPT_LINE_CLOSE: script_do_close(run); break;
             case SCRIPT_LINE_EXPECT: script_do_expect(run); break;
             case SCRIPT_LINE_APDU:
-                if (!script_do_apdu(run))
+                if (!script_do_apdu(run, source == 1))
                     return 0;
                 break;
         }
@@ -301,48 +385,66 @@ static void script_finish(ScriptRun *run, long long start_seconds, int start_ms)
     wall_clock_read(&end_seconds, &end_ms);
     int elapsed = script_elapsed_ms(start_seconds, start_ms, end_seconds, end_ms);
     if (run->checks_passed + run->checks_failed > 0)
-        reader_print("Checks: %d passed, %d failed\r\n", run->checks_passed, run->checks_failed);
-    reader_print("\r\n\r\n%s\r\n", "End of script");
+        script_print(run, "Checks: %d passed, %d failed\r\n", run->checks_passed,
+                     run->checks_failed);
+    script_print(run, "\r\n\r\n%s\r\n", "End of script");
     /* Line feed only, as every run has ended this line. */
-    reader_print("Time: %d ms\n", elapsed);
+    script_print(run, "Time: %d ms\n", elapsed);
     if (run->tally) {
         run->tally->passed = run->checks_passed;
         run->tally->failed = run->checks_failed;
         run->tally->elapsed_ms = elapsed;
     }
-    reader_print("\r\n%s Card is ready\r\n", app_prompt);
+    script_print(run, "\r\n%s Card is ready\r\n", app_prompt);
 }
 
-/* One run of the script at path on the calling thread; the script dialog's
-   threads and the command-line runner both come here. */
-int script_run(const char *path, ScriptTally *tally) {
-    const char *name = path ? path : "";
-    ScriptRun run;
+/* Opens the script and runs it to its end. */
+static int script_run_file(ScriptRun *run) {
     long long start_seconds;
     int start_ms;
 
-    memset(&run, 0, offsetof(ScriptRun, line));
-    script_copy_path(&run, name);
-    run.trace = 1;
-    run.tally = tally;
-    run.response_count = -1;
-    strcpy(run.log_name, "null");
-    reader_print("\r\nLoading script %s ...", run.path);
-    run.file = tally && tally->input ? tally->input : fopen(run.path, "rt");
-    if (!run.file) {
-        reader_print("\r\nFile not found");
-        reader_print("\r\n\r\n%s Card is ready\r\n", app_prompt);
+    script_print(run, "\r\nLoading script %s ...", run->path);
+    run->file =
+        run->tally && run->tally->input ? run->tally->input : platform_file_open(run->path, "rt");
+    if (!run->file) {
+        script_print(run, "\r\nFile not found");
+        script_print(run, "\r\n\r\n%s Card is ready\r\n", app_prompt);
         return SCRIPT_RUN_NO_FILE;
     }
-    reader_print("\r\n");
-    script_mark_start(&run);
+    script_print(run, "\r\n");
+    script_mark_start(run);
     wall_clock_read(&start_seconds, &start_ms);
-    int ended = script_run_lines(&run);
-    script_finish(&run, start_seconds, start_ms);
+    int ended = script_run_lines(run);
+    script_finish(run, start_seconds, start_ms);
     return ended ? SCRIPT_RUN_DONE : SCRIPT_RUN_FAILED;
 }
 
+/* One run of the script at path on the calling thread; the script dialog's
+   threads and the command-line runner both come here. The run's buffers
+   take the largest APDUs, too much for a thread's stack: they are one
+   allocation for the run. */
+int script_run(CardSession *session, const char *path, ScriptTally *tally) {
+    const char *name = path ? path : "";
+    ScriptRun *run = (ScriptRun *)malloc(sizeof *run);
+
+    if (!run) {
+        pane_print(session->reader_pane, "\r\nLoading script %.*s ...\r\nOut of memory", 255, name);
+        pane_print(session->reader_pane, "\r\n\r\n%s Card is ready\r\n", app_prompt);
+        return SCRIPT_RUN_NO_MEMORY;
+    }
+    memset(run, 0, offsetof(ScriptRun, line));
+    run->session = session;
+    script_copy_path(run, name);
+    run->trace = 1;
+    run->tally = tally;
+    run->response_count = -1;
+    strcpy(run->log_name, "null");
+    int result = script_run_file(run);
+    free(run);
+    return result;
+}
+
 PlatformThreadResult PLATFORM_THREAD_CALL script_thread(void *path) {
-    script_run((const char *)path, NULL);
+    script_run(gui_session(), (const char *)path, NULL);
     return 0;
 }

@@ -67,6 +67,10 @@ void platform_stream_binary(FILE *) {}
 void platform_stream_text(FILE *) {}
 
 /* rename() replaces an existing file in one step on POSIX. */
+FILE *platform_file_open(const char *path, const char *mode) {
+    return fopen(path, mode);
+}
+
 int platform_file_replace(const char *from, const char *to) {
     return rename(from, to) == 0;
 }

@@ -57,6 +57,10 @@ void platform_stream_text(FILE *stream) {
     _setmode(_fileno(stream), _O_TEXT);
 }
 
+FILE *platform_file_open(const char *path, const char *mode) {
+    return fopen(path, mode);
+}
+
 int platform_file_replace(const char *from, const char *to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }

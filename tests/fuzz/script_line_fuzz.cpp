@@ -39,14 +39,27 @@ static void fuzz_one_line(const char *line, int length) {
     int count = 0;
     if (!apdu_text_to_bytes(line, command.data(), &count))
         return;
-    fuzz_check(count >= 0 && count <= SCRIPT_COMMAND_SIZE - 1);
+    fuzz_check(count >= 0 && count <= length / 2);
 
+    /* The trace in pieces of any size joins into the one text. */
     std::vector<char> trace(SCRIPT_TRACE_SIZE + 1, '#');
+    std::string whole;
+    size_t piece_size = 64 + (size_t)length % (SCRIPT_TRACE_SIZE - 64);
+    int done = 0, before;
+    do {
+        before = done;
+        int used =
+            script_trace_piece(trace.data(), piece_size, "Sending", command.data(), count, &done);
+        fuzz_check(trace[piece_size] == '#' && (size_t)used == strlen(trace.data()));
+        whole += trace.data();
+    } while (done < count && done > before);
+    fuzz_check(done == count && whole.size() >= 9);
+    fuzz_check(whole[whole.size() - 2] == '\r' && whole[whole.size() - 1] == '\n');
+    fuzz_check(whole.size() < 4 || whole[whole.size() - 3] != '\n');
     int used = script_trace_text(trace.data(), SCRIPT_TRACE_SIZE, "Sending", command.data(), count);
     fuzz_check(trace[SCRIPT_TRACE_SIZE] == '#');
-    fuzz_check((size_t)used == strlen(trace.data()) && used >= 9);
-    fuzz_check(trace[(size_t)used - 2] == '\r' && trace[(size_t)used - 1] == '\n');
-    fuzz_check(used < 4 || trace[(size_t)used - 3] != '\n');
+    fuzz_check(count > SCRIPT_TRACE_PIECE_BYTES ||
+               whole == std::string(trace.data(), (size_t)used));
 
     if (count >= 2) {
         char pending[SCRIPT_PENDING_SIZE];
