@@ -1,19 +1,25 @@
 /*
  * card_apdu.cpp: what the test card answers to a command APDU.
  *
- * Commands (short APDUs only):
+ * Commands (short APDUs; READ, WRITE and UPDATE BINARY of CLA 00 also in
+ * extended length: 00 Le1 Le2, 00 Lc1 Lc2 data, 00 Lc1 Lc2 data Le1 Le2):
  *   00 A4 SELECT          answers the FCI "6F L 84 n <name>" (name: first 16
  *                         data bytes); in T=0 mode 61 xx and the FCI is kept
  *                         for GET RESPONSE; P2 0C: no data, 90 00.
  *   00 C0 GET RESPONSE    T=0 data left by SELECT; 69 85 when none.
- *   00 B0 READ BINARY     Le bytes at address P1P2 (Le 00 = 256); in T=0 mode
- *                         Le 00 or no Le answers 6C 08 (the card's record).
+ *   00 B0 READ BINARY     Le bytes at address P1P2 (Le 00 = 256, extended Le
+ *                         0000 = 65,536); in T=0 mode a short Le 00 or no Le
+ *                         answers 6C 08 (the card's record). More than 65,533
+ *                         bytes do not fit in one reader message: the first
+ *                         65,533 and 62 82.
  *   00 D0 WRITE BINARY    Lc bytes at address P1P2.
+ *   00 D6 UPDATE BINARY   the same as WRITE BINARY.
  *   FF B0 / FF D6         the same on 4-byte blocks: address = P1P2 * 4.
  *   80 F0 P1 P2           exactly N = P1*256+P2 bytes (pattern, then 90 00).
- * Past the end of memory 6B 00; unknown INS 6D 00; unknown CLA 6E 00; a
- * length that does not match the APDU 67 00; P1 P2 other than 00 00 on
- * GET RESPONSE 6A 86.
+ * Past the end of memory (for a READ, the whole Le asked) 6B 00; unknown INS
+ * 6D 00; unknown CLA 6E 00; a length that does not match the APDU, or an
+ * extended length on another command, 67 00; P1 P2 other than 00 00 on GET
+ * RESPONSE 6A 86.
  */
 #include "tools/testcard/testcard.h"
 
@@ -23,11 +29,15 @@
 
 namespace {
 
+/* The most bytes an extended Le asks for: Le 0000. */
+const int apdu_extended_le_max = 65536;
+
 struct Apdu {
     uint8_t cla, ins, p1, p2;
     const uint8_t *data;
-    size_t lc;
-    int le; /* -1: no Le; otherwise 1..256 */
+    size_t lc;     /* 0..65,535 */
+    int le;        /* -1: no Le; otherwise 1..65,536 */
+    bool extended; /* the length fields were two bytes each */
 };
 
 void sw_append(std::vector<uint8_t> &response, int sw) {
@@ -35,14 +45,19 @@ void sw_append(std::vector<uint8_t> &response, int sw) {
     response.push_back((uint8_t)sw);
 }
 
-/* Splits a short APDU into its fields; false when the length bytes do not
-   match the APDU's length (extended APDUs included). */
-bool apdu_parse(const uint8_t *command, size_t length, Apdu &apdu) {
-    apdu = Apdu{command[0], command[1], command[2], command[3], nullptr, 0, -1};
-    if (length == 4)
-        return true;
+/* Le from its field: one byte, or two in an extended APDU; zero asks for the
+   most the field's form can. */
+int apdu_le(const uint8_t *field, bool extended) {
+    if (!extended)
+        return field[0] ? field[0] : 256;
+    int le = field[0] << 8 | field[1];
+    return le ? le : apdu_extended_le_max;
+}
+
+/* CLA INS P1 P2 [Lc data] [Le], one byte each. */
+bool apdu_parse_short(const uint8_t *command, size_t length, Apdu &apdu) {
     if (length == 5) {
-        apdu.le = command[4] ? command[4] : 256;
+        apdu.le = apdu_le(command + 4, false);
         return true;
     }
     size_t lc = command[4];
@@ -53,19 +68,58 @@ bool apdu_parse(const uint8_t *command, size_t length, Apdu &apdu) {
     if (length == 5 + lc)
         return true;
     if (length == 6 + lc) {
-        apdu.le = command[5 + lc] ? command[5 + lc] : 256;
+        apdu.le = apdu_le(command + 5 + lc, false);
         return true;
     }
     return false;
 }
 
+/* CLA INS P1 P2 00 then Le1 Le2, Lc1 Lc2 data, or Lc1 Lc2 data Le1 Le2. */
+bool apdu_parse_extended(const uint8_t *command, size_t length, Apdu &apdu) {
+    apdu.extended = true;
+    if (length == 7) {
+        apdu.le = apdu_le(command + 5, true);
+        return true;
+    }
+    size_t lc = (size_t)command[5] << 8 | command[6];
+    if (lc == 0)
+        return false;
+    apdu.data = command + 7;
+    apdu.lc = lc;
+    if (length == 7 + lc)
+        return true;
+    if (length == 9 + lc) {
+        apdu.le = apdu_le(command + 7 + lc, true);
+        return true;
+    }
+    return false;
+}
+
+/* Splits an APDU of at least 4 bytes into its fields; false when the length
+   bytes do not match the APDU's length. A short Lc is never 00, so 00 there
+   starts extended length fields, taken only by commands that allow them. */
+bool apdu_parse(const uint8_t *command, size_t length, bool extended_allowed, Apdu &apdu) {
+    apdu = Apdu{command[0], command[1], command[2], command[3], nullptr, 0, -1, false};
+    if (length == 4)
+        return true;
+    if (extended_allowed && length >= 7 && command[4] == 0)
+        return apdu_parse_extended(command, length, apdu);
+    return apdu_parse_short(command, length, apdu);
+}
+
 bool apdu_known(uint8_t cla, uint8_t ins) {
     switch (cla) {
-        case 0x00: return ins == 0xA4 || ins == 0xB0 || ins == 0xC0 || ins == 0xD0;
+        case 0x00: return ins == 0xA4 || ins == 0xB0 || ins == 0xC0 || ins == 0xD0 || ins == 0xD6;
         case 0x80: return ins == 0xF0;
         case 0xFF: return ins == 0xB0 || ins == 0xD6;
         default: return false;
     }
+}
+
+/* READ, WRITE and UPDATE BINARY take extended lengths, to move up to the
+   whole memory in one exchange. */
+bool apdu_takes_extended(uint8_t cla, uint8_t ins) {
+    return cla == 0x00 && (ins == 0xB0 || ins == 0xD0 || ins == 0xD6);
 }
 
 void card_select(TestCard &card, const Apdu &apdu, std::vector<uint8_t> &response) {
@@ -114,8 +168,13 @@ void card_read(TestCard &card, unsigned address, int le, std::vector<uint8_t> &r
         sw_append(response, 0x6B00);
         return;
     }
+    int sw = 0x9000;
+    if (le > CARD_RESPONSE_DATA_MAX) {
+        le = CARD_RESPONSE_DATA_MAX; /* the rest would not fit in the reader's message */
+        sw = 0x6282;
+    }
     response.assign(card.memory.begin() + address, card.memory.begin() + address + le);
-    sw_append(response, 0x9000);
+    sw_append(response, sw);
 }
 
 void card_write(TestCard &card, unsigned address, const Apdu &apdu,
@@ -151,12 +210,13 @@ void card_dispatch(TestCard &card, const Apdu &apdu, std::vector<uint8_t> &respo
         case 0x00A4: card_select(card, apdu, response); break;
         case 0x00C0: card_get_response(card, apdu, response); break;
         case 0x00B0:
-            if (card.t0_mode && (apdu.le < 0 || apdu.le == 256))
+            if (card.t0_mode && !apdu.extended && (apdu.le < 0 || apdu.le == 256))
                 sw_append(response, 0x6C08);
             else
                 card_read(card, address, apdu.le, response);
             break;
-        case 0x00D0: card_write(card, address, apdu, response); break;
+        case 0x00D0:
+        case 0x00D6: card_write(card, address, apdu, response); break;
         case 0xFFB0: card_read(card, address * 4, apdu.le, response); break;
         case 0xFFD6: card_write(card, address * 4, apdu, response); break;
         case 0x80F0: card_pattern(apdu, response); break;
@@ -190,7 +250,7 @@ void card_apdu_answer(TestCard &card, const uint8_t *command, size_t length,
         return;
     }
     Apdu apdu;
-    if (!apdu_parse(command, length, apdu)) {
+    if (!apdu_parse(command, length, apdu_takes_extended(command[0], command[1]), apdu)) {
         sw_append(response, 0x6700);
         return;
     }

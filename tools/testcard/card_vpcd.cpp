@@ -3,7 +3,9 @@
  * is the client: it is in the reader while its connection is open. Every
  * message is a 2-byte big-endian length and that many bytes; a 1-byte message
  * from the reader is a control (00 power off, 01 power on, 02 reset, 04 send
- * the ATR), a longer one is a command APDU answered by one message.
+ * the ATR), a longer one is a command APDU answered by one message. Messages
+ * run up to CARD_VPCD_MESSAGE_MAX bytes both ways, so extended APDUs of that
+ * size pass whole.
  *
  * The driver writes each message in two small pieces. With Nagle's algorithm
  * on our side and delayed ACKs, every exchange would wait about 40 ms; the
@@ -45,7 +47,14 @@ bool vpcd_read(int fd, uint8_t *bytes, size_t length) {
     return loopback_recv_all(fd, bytes, length);
 }
 
+/* False, and nothing sent, for a message the length field cannot count: a
+   cut length would leave the reader reading the rest as the next message. */
 bool vpcd_write(int fd, const std::vector<uint8_t> &bytes) {
+    if (bytes.size() > CARD_VPCD_MESSAGE_MAX) {
+        fprintf(stderr, "testcard: an answer of %zu bytes does not fit in a message\n",
+                bytes.size());
+        return false;
+    }
     std::vector<uint8_t> message(bytes.size() + 2);
     message[0] = (uint8_t)(bytes.size() >> 8);
     message[1] = (uint8_t)bytes.size();
@@ -94,6 +103,7 @@ bool vpcd_apdu(TestCard &card, int fd, const std::vector<uint8_t> &command,
 
 void vpcd_serve(TestCard &card, int fd) {
     std::vector<uint8_t> message, response;
+    message.reserve(CARD_VPCD_MESSAGE_MAX); /* whatever a 16-bit length announces */
     bool power_on_seen = false;
     for (;;) {
         uint8_t head[2];

@@ -24,6 +24,11 @@
 
 enum { CARD_MEMORY_SIZE = 65536, CARD_LOG_LINES = 10000, CARD_ATR_MAX = 33 };
 
+/* The reader driver frames every message with a 16-bit length: no command or
+   answer can be longer, so a READ answers at most the data that fits beside
+   its status word. */
+enum { CARD_VPCD_MESSAGE_MAX = 65535, CARD_RESPONSE_DATA_MAX = CARD_VPCD_MESSAGE_MAX - 2 };
+
 struct TestCard {
     std::mutex lock;                 /* guards every field below */
     std::condition_variable changed; /* presence, connection or ATR request changed */

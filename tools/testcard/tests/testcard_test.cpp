@@ -88,9 +88,49 @@ TEST_F(CardFixture, UnknownAndMalformedCommands) {
     EXPECT_EQ(answer("00B0"), "6700");
     EXPECT_EQ(answer("00B000"), "6700");
     EXPECT_EQ(answer("00D000000511"), "6700");     /* Lc 5, one byte */
-    EXPECT_EQ(answer("00D0000000000111"), "6700"); /* extended length */
+    EXPECT_EQ(answer("00D0000000000111"), "9000"); /* extended Lc 1 */
     EXPECT_EQ(answer("00D00000011122"), "9000");   /* Lc, data, Le */
     EXPECT_EQ(answer("00C0000000"), "6985");       /* nothing pending */
+}
+
+/* A command of `head`, `data` bytes i*7+1 and `tail` is answered by `answer`
+   bytes of memory from P1P2 and `sw`, and writes its first `written` there. */
+struct ExtendedCase {
+    const char *what, *head, *tail, *sw;
+    size_t data, answer, written;
+};
+const ExtendedCase extended_cases[] = {
+    {"2E Le 0000 is 65,536", "00B0 0000 00 0000", "", "6282", 0, 65533, 0},
+    {"2E Le over 65,533", "00B0 0001 00 FFFF", "", "6282", 0, 65533, 0},
+    {"2E Le 65,533 to the end", "00B0 0003 00 FFFD", "", "9000", 0, 65533, 0},
+    {"2E Le 65,534 past the end", "00B0 0003 00 FFFE", "", "6B00", 0, 0, 0},
+    {"3E Lc 65,535 to the end", "00D6 0001 00 FFFF", "", "9000", 65535, 0, 65535},
+    {"3E Lc 65,535 past the end", "00D0 0002 00 FFFF", "", "6B00", 65535, 0, 0},
+    {"4E write, Le 0000", "00D0 0020 00 0002", "0000", "9000", 2, 0, 2},
+    {"short update", "00D6 0008 02", "", "9000", 2, 0, 2},
+    {"Lc over the data", "00D0 0000 00 0004", "", "6700", 3, 0, 0},
+    {"one-byte Le after extended Lc", "00D0 0000 00 0002", "00", "6700", 2, 0, 0},
+    {"extended Lc 0000 before Le", "00B0 0000 00 0000", "0004", "6700", 0, 0, 0},
+    {"extended block write", "FFD6 0000 00 0004", "", "6700", 4, 0, 0},
+};
+
+TEST_F(CardFixture, ExtendedLengthTable) {
+    for (const ExtendedCase &c : extended_cases) {
+        for (size_t i = 0; i < CARD_MEMORY_SIZE; i++)
+            card.memory[i] = (uint8_t)(i ^ i >> 8);
+        std::vector<uint8_t> command = hex(c.head), tail = hex(c.tail), response;
+        std::vector<uint8_t> expected = card.memory;
+        size_t address = (size_t)command[2] << 8 | command[3];
+        for (size_t i = 0; i < c.data; i++)
+            command.push_back((uint8_t)(i * 7 + 1));
+        std::copy(command.end() - (long)c.written, command.end(), expected.begin() + (long)address);
+        command.insert(command.end(), tail.begin(), tail.end());
+        card_apdu_answer(card, command.data(), command.size(), response);
+        ASSERT_EQ(response.size(), c.answer + 2) << c.what;
+        EXPECT_EQ(card_hex(response.data() + c.answer, 2), c.sw) << c.what;
+        EXPECT_TRUE(std::equal(response.begin(), response.end() - 2, &expected[address])) << c.what;
+        EXPECT_TRUE(card.memory == expected) << c.what;
+    }
 }
 
 TEST_F(CardFixture, T0ModeSelectGetResponseAndWrongLe) {
@@ -112,6 +152,7 @@ TEST_F(CardFixture, T0ModeSelectGetResponseAndWrongLe) {
     EXPECT_EQ(answer("00B0000000"), "6C08");
     EXPECT_EQ(answer("00B00000"), "6C08");
     EXPECT_EQ(answer("00B0000008"), "00000000000000009000");
+    EXPECT_EQ(answer("00B0000000 0100").size(), 516u); /* extended Le 256 is served */
     card.t0_mode = false;
     EXPECT_EQ(answer("00A4040002A0B1"), "6F048402A0B19000");
 }
@@ -370,6 +411,20 @@ TEST_F(ProgramFixture, DelayForceAndControlLines) {
     EXPECT_EQ(control("quit"), "ok bye\n");
     char c;
     EXPECT_EQ(recv(control_fd, &c, 1, 0), 0);
+    close(fd);
+}
+
+/* The reader driver's longest messages both ways: command, then answer. */
+TEST_F(ProgramFixture, LongestMessagesBothWays) {
+    int fd = insert("insert");
+    ASSERT_GE(fd, 0);
+    std::vector<uint8_t> write = hex("00D6 0003 00 FFF8");
+    for (size_t i = 0; i < 65528; i++)
+        write.push_back((uint8_t)(i * 7 + 1));
+    send_message(fd, write);
+    EXPECT_EQ(receive_message(fd), "9000");
+    std::string data = card_hex(write.data() + 7, 65528);
+    EXPECT_EQ(exchange(fd, "00B0 0000 00 0000"), "000000" + data + "0000" + "6282");
     close(fd);
 }
 
