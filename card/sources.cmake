@@ -1,4 +1,10 @@
-list(APPEND VORLANE_PURE_SOURCES card/atr_parse.cpp card/xfer_line.cpp card/scard_name.cpp)
+list(APPEND VORLANE_PURE_SOURCES
+     card/atr_parse.cpp
+     card/xfer_line.cpp
+     card/scard_name.cpp
+     card/explain_sw.cpp
+     card/explain_atr.cpp
+     card/explain_tlv.cpp)
 list(APPEND VORLANE_PORTABLE_SOURCES card/pcsc.cpp card/card_transmit.cpp card/card_session.cpp
      card/reader_list.cpp)
 list(APPEND VORLANE_WIN_SOURCES

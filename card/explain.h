@@ -1,0 +1,85 @@
+/*
+ * explain.h: a card's answers in words: the meaning of a status word, the
+ * BER-TLV tree of a response's data and the items of an ATR. The text goes
+ * out in pieces to a sink the caller gives, so a trace line, a pane or a
+ * file can take it. No Win32 here; no heap, no recursion, no state between
+ * calls: callable from any thread.
+ *
+ * Byte positions in the texts ("at byte 12") count from 0, the first byte
+ * of the data or of the ATR.
+ */
+#ifndef VORLANE_EXPLAIN_H
+#define VORLANE_EXPLAIN_H
+
+#include <stddef.h>
+
+/* Receives the explanation as text in pieces: lines end with "\n" (LF only),
+   a line may span several pieces, a piece holds at most EXPLAIN_PIECE_SIZE-1
+   bytes and is NUL-terminated at text[length]. */
+typedef void (*ExplainSink)(void *context, const char *text, size_t length);
+enum {
+    EXPLAIN_PIECE_SIZE = 1024,
+    EXPLAIN_SW_SIZE = 128,
+    EXPLAIN_REASON_SIZE = 128,
+    EXPLAIN_DEPTH_MAX = 32
+};
+
+/* Exports from card/explain_sw.cpp */
+
+/* The meaning of SW1 SW2 in short English, lower case, no final period, into
+   text (size bytes, cut to fit, always terminated); returns its length. Never
+   empty: a status word outside the standard gives "proprietary" (you may add
+   what is known, e.g. "proprietary warning"). 61XX and 6CXX give their numbers
+   ("61XX": "XX bytes still available" in decimal; 6CXX: "wrong Le, exact length
+   is N"), 63CX the counter ("verification failed, N tries left"). */
+size_t explain_sw(unsigned sw1, unsigned sw2, char *text, size_t size);
+
+/* The lines that follow a Received trace, for a whole response (data and
+   SW1 SW2): "SW XXXX: MEANING\n"; then, when the data (response less its two
+   last bytes) is not empty, its BER-TLV tree, or the single line
+   "(not BER-TLV: REASON)\n" -- never a second copy of the bytes. A response of
+   fewer than 2 bytes gives one line "(no status word)\n". */
+void explain_response(const unsigned char *response, size_t count, ExplainSink sink, void *context);
+
+/* Exports from card/explain_tlv.cpp */
+
+/* BER-TLV tree of data: 1 when the whole data parses (the tree went to the
+   sink), 0 when it does not: nothing went to the sink and reason holds why
+   and where, e.g. "length runs past the data at byte 12". */
+int explain_tlv(const unsigned char *data, size_t length, ExplainSink sink, void *context,
+                char *reason, size_t reason_size);
+
+/* Exports from card/explain_atr.cpp */
+
+/* The ATR explained, line by line; a cut or malformed ATR is explained as far
+   as it goes and a last line says where and why it breaks. */
+void explain_atr(const unsigned char *atr, size_t length, ExplainSink sink, void *context);
+
+/* Shared by the explain files (callers use the functions above) */
+
+/* The piece being filled: text gathers in piece and goes to the sink when
+   the piece is full and when the explanation ends. */
+enum { EXPLAIN_LINE_SIZE = 256 }; /* one formatted stretch of a line */
+typedef struct ExplainOut {
+    char piece[EXPLAIN_PIECE_SIZE]; /* text not yet sent, terminated when it goes */
+    size_t used;                    /* bytes in piece, at most EXPLAIN_PIECE_SIZE - 1 */
+    ExplainSink sink;
+    void *context;
+} ExplainOut;
+
+void explain_out_start(ExplainOut *out, ExplainSink sink, void *context);
+void explain_out_bytes(ExplainOut *out, const char *text, size_t length);
+void explain_out_text(ExplainOut *out, const char *text);
+/* printf-style; a stretch longer than EXPLAIN_LINE_SIZE - 1 is cut. */
+void explain_out_format(ExplainOut *out, const char *format, ...);
+/* bytes as upper-case hexadecimal pairs without separators */
+void explain_out_hex(ExplainOut *out, const unsigned char *bytes, size_t count);
+/* Sends what is left. */
+void explain_out_end(ExplainOut *out);
+
+/* The tree of data into out (explain_tlv without its own piece), or 0 with
+   the reason and nothing written. */
+int explain_tlv_tree(ExplainOut *out, const unsigned char *data, size_t length, char *reason,
+                     size_t reason_size);
+
+#endif
