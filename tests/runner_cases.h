@@ -52,6 +52,7 @@ inline const std::vector<std::pair<std::string, std::string>> runner_files = {
     {"checks.txt", "00A4040000\n/EXPECT 6F XX 84 00 9000 | 6A82\n/EXPECT 6A82 WITHIN 60000\n"
                    "00A4ZZ\n/EXPECT *\n"},
     {"c.txt", "/OFF\n00A4040000\n00A4040000\n00B0000010\n80F00001\n"},
+    {"ext.txt", "00D60000000005010203\n\\0405\n00B0000000FFFF\n/EXPECT 9000\n"},
 };
 
 inline const std::string runner_timing = " +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ ";
@@ -110,6 +111,14 @@ inline const std::vector<RunnerCase> runner_cases = {
       {"003: 00B0000010 9000" + runner_timing + "<1:>\r\n", -1},
       {"004: 80F00001LengthError= 1\r\n" + runner_timing + "<0:>\r\n", -1}},
      "", 0, 0},
+    // A command continued on a second line; an extended answer of 65,535
+    // bytes traced whole and judged whole, its failed check shortened.
+    {"extended length", {"--junit", "x.xml", "ext.txt"}, 0, RUNNER_NO_EVENT, 3,
+     {{"Sending\r\n00D600000000050102030405\r\nReceived\r\n9000\r\n", 1},
+      {"\r\n" + std::string(58, '0') + "6282\r\n!!! Check failed, line 4: expected 9000, "
+       "received 0102030405" + std::string(502, '0') + "... (65535 bytes, SW 6282)\r\n", 1}},
+     "", 0, 0, "x.xml",
+     {{"<failure message=\"Check failed, line 4: expected 9000, received 0102030405", 1}}},
 };
 // clang-format on
 

@@ -160,3 +160,20 @@ TEST_F(CommandDialogCard, SaveOntoAFullDiskIsReported) {
     }));
     EXPECT_EQ(lines, std::vector<std::string>({"!!! Error While Writing Z:\\dev\\full."}));
 }
+
+/* An extended-length answer is shown whole, 16 bytes a line; the pane
+   keeps its last lines. */
+TEST_F(CommandDialogCard, ExtendedResponseIsShownInFull) {
+    std::vector<unsigned char> tail = {0xC0, 0xFF, 0xEE};
+    ASSERT_TRUE(testcard_memory_set(0, 4095, tail));
+    std::vector<std::string> lines;
+    ASSERT_TRUE(command_drive([&](HWND dialog) {
+        lines = command_send(dialog, "00 B0 00 00 00 10 02");
+    }));
+    /* 4,098 bytes: 256 full lines, then 2 bytes of memory and the SW */
+    ASSERT_GE(lines.size(), 5u);
+    std::vector<std::string> last(lines.end() - 5, lines.end());
+    EXPECT_EQ(last, std::vector<std::string>({"00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 C0 ",
+                                              "FF EE 90 00 ", "Reader Status: 0", "",
+                                              "Velmo:> Card is ready"}));
+}

@@ -383,3 +383,17 @@ TEST_F(NetServerCard, ApduRequestWhileAScriptRuns) {
     EXPECT_EQ(card_count(lines, "Velmo:> Card is ready"), 1);
     EXPECT_EQ(card_count(lines, " 80F00004"), 1); /* the network trace */
 }
+
+/* A response longer than a reply carries (512 bytes) fails the request
+   with the failed reply, its status named in the trace; the connection
+   stays and serves the next request. */
+TEST_F(NetServerCard, ResponseOverTheReplysCapacityGetsTheFailedReply) {
+    std::vector<std::string> replies =
+        session({net_request("D0" + apdu_pattern(513)), net_request("D0" + apdu_pattern(4))});
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0], std::string("6001FB9A\x03"));
+    EXPECT_EQ(replies[1], net_reply(0x00, "00019000"));
+    std::vector<std::string> shown = card_lines_from(card_reader_lines(), "Error...");
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(shown[1], "Response over 512 bytes: 0x80100008 SCARD_E_INSUFFICIENT_BUFFER");
+}

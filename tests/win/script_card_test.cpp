@@ -362,3 +362,33 @@ TEST_F(ScriptCard, DialogRunChecksTheFinalResponseOfAChain) {
               "failed\r\n" +
                   script_end_text());
 }
+
+/* An extended-length answer is traced whole (the pane keeps its last
+   lines), logged whole and judged whole; a command written over several
+   lines reaches the card as one. */
+TEST_F(ScriptCard, ExtendedLengthTracedLoggedJudgedAndContinued) {
+    ready();
+    std::string data;
+    for (int i = 0; i < 300; i++)
+        data += i % 2 ? "5A" : "A5";
+    /* UPDATE BINARY with extended Lc 300 (012C), written over three lines */
+    std::string text = run_text("/OPEN big.bin\n00D6 0000 00 01\n\\2C" + data.substr(0, 301) +
+                                "\n\\" + data.substr(301) + "\n/EXPECT 9000\n" +
+                                "00B0000000FFFF\n/EXPECT *6282\n/EXPECT 9000\n/CLOSE\n");
+    std::vector<std::string> sent = commands();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0], "00D6000000012C" + data);
+    EXPECT_EQ(sent[1], "00B0000000FFFF");
+    std::string log = harness_file_read("big.bin");
+    ASSERT_EQ(log.size(), 65533u);
+    EXPECT_EQ(log.substr(0, 2), "\xA5\x5A");
+    EXPECT_EQ(log[299], '\x5A');
+    EXPECT_EQ(log.find_first_not_of('\0', 300), std::string::npos);
+    /* 65,535 bytes: 2,047 full lines, then 31 bytes ending in the SW */
+    EXPECT_NE(text.find("\r\n" + std::string(58, '0') + "6282\r\n!!! Check failed, line 8: "
+                        "expected 9000, received A55A"),
+              std::string::npos)
+        << text.substr(text.size() - 800);
+    EXPECT_NE(text.find("... (65535 bytes, SW 6282)\r\nChecks: 2 passed, 1 failed\r\n"),
+              std::string::npos);
+}
