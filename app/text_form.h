@@ -14,6 +14,10 @@
    text[0] and text[1]; no terminator. */
 void hex_pair_put(char *text, unsigned value);
 
+/* Writes bytes[0 .. count-1] as 2 * count upper-case hexadecimal digits at
+   text, no separator, no terminator: the fast form for long traces. */
+void hex_run_put(char *text, const unsigned char *bytes, size_t count);
+
 /* Writes bytes[0 .. count-1] into text (size bytes) as hexadecimal pairs,
    each followed by separator ("" for none), as many whole pairs as fit
    before the terminator. Returns the characters written (terminator not

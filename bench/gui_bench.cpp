@@ -7,6 +7,8 @@
  *   - the GUI thread's longest answer to WM_GETTEXTLENGTH sent to the
  *     reader pane while a script, a network request, a Command dialog SEND
  *     and a memory READ each wait for one slow APDU;
+ *   - the GUI thread's longest answer while a script traces twenty
+ *     65,535-byte responses (2,048 trace lines each) into the reader pane;
  *   - the GUI thread's CPU time (GetThreadTimes) per line a worker prints
  *     into the reader pane and into the Console.
  *
@@ -137,6 +139,23 @@ static void bench_worst_waits(int delay_ms, const std::string &script) {
     testcard_delay(0, 0);
 }
 
+/* Twenty extended-length READ BINARY answers of 65,535 bytes, traced. */
+static void bench_extended_trace(void) {
+    std::string script = harness_temp_path("vorlane_gui_bench_extended.txt");
+    std::string text;
+    for (int i = 0; i < 20; i++)
+        text += "00B0000000FFFF\r\n";
+    if (!harness_file_write(script, text))
+        return;
+    double start = bench_now_us();
+    DWORD worst = harness_worst_answer_ms(app.panes[PANE_READER].edit, [&] {
+        start_script(script.c_str());
+        harness_scripts_wait(120000);
+    });
+    printf("  script tracing 20 answers of 65,535 bytes: took %.0f ms, GUI's worst answer %lu ms\n",
+           (bench_now_us() - start) / 1000, (unsigned long)worst);
+}
+
 static double bench_gui_cpu_us(void) {
     FILETIME created, ended, kernel, user;
     GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user);
@@ -171,6 +190,7 @@ static int bench_mode(bool shown, int rounds, int delay_ms, const std::string &s
     printf("frame %s:\n", shown ? "shown" : "hidden");
     bench_read_ratio(rounds);
     bench_worst_waits(delay_ms, script);
+    bench_extended_trace();
     double reader = bench_cpu_per_line(PANE_READER);
     double console = bench_cpu_per_line(PANE_CONSOLE);
     printf("  GUI CPU per printed line: reader pane %.1f us, Console %.1f us (%d lines each)\n",

@@ -48,7 +48,7 @@ static int script_loop(SCARDHANDLE card, const SCARD_IO_REQUEST *pci, const char
     std::vector<std::vector<BYTE>> commands = script_commands(path);
     auto start = std::chrono::steady_clock::now();
     for (const std::vector<BYTE> &command : commands) {
-        BYTE response[600];
+        static BYTE response[65536 + 2]; /* the largest response, extended length */
         DWORD length = sizeof response;
         LONG rv = SCardTransmit(card, pci, command.data(), (DWORD)command.size(), nullptr, response,
                                 &length);

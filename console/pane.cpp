@@ -378,3 +378,18 @@ int pane_takes_prints(int pane) {
         return 0;
     return app.pane_stream[pane] || (pane < PANE_COUNT && app.panes[pane].edit);
 }
+
+void pane_write(int pane, const char *text, size_t length) {
+    const size_t piece_max = PANE_FORMAT_SIZE - 1;
+
+    if (pane < 0 || pane >= PANE_STREAM_COUNT)
+        return;
+    if (app.pane_stream[pane]) {
+        pane_stream_put(pane, text, length);
+        return;
+    }
+    for (size_t at = 0; pane < PANE_COUNT && at < length; at += piece_max) {
+        size_t piece = length - at < piece_max ? length - at : piece_max;
+        pane_print_text(pane, text + at, (int)piece);
+    }
+}

@@ -24,6 +24,11 @@ int pane_print(int pane, const char *format, ...) __attribute__((format(printf, 
 /* Prints text[0..length) (NULs included stop it, as for "%s") into pane in
    pieces that no format buffer cuts, however long it is. */
 void pane_print_long(int pane, const char *text, size_t length);
+/* Hands text[0..length), no NUL in it, whose every LF follows a CR (the
+   form a pane's lines take), to pane without formatting it: a stream gets
+   it as it is, a window in pieces its format buffer holds. The fast way
+   for long traces. */
+void pane_write(int pane, const char *text, size_t length);
 
 /* Exports from console/pane.cpp, or console/stream_print.cpp without windows */
 /* reader_print and console_print for one pane; a pane number out of range
@@ -39,5 +44,7 @@ int pane_stream_vprint(int pane, const char *format, va_list args); /* formatted
 /* text[0..length) as the stream receives it, into out (2 * length + 1 bytes);
    returns the bytes written */
 int pane_stream_text(const char *text, int length, char *out);
+/* Writes text[0..length) to the pane's stream, if it has one, as it is. */
+void pane_stream_put(int pane, const char *text, size_t length);
 
 #endif

@@ -20,37 +20,60 @@
 
 #include "app/app_state.h"
 
+/* Copies the text a run at a time: only a line feed (and a carriage
+   return right before it) is rewritten, and long traces hold few. */
 int pane_stream_text(const char *text, int length, char *out) {
+    const char *end = text + strnlen(text, (size_t)length);
     int used = 0;
 
-    for (int i = 0; i < length && text[i]; i++) {
-        if (text[i] == '\r' && i + 1 < length && text[i + 1] == '\n')
-            continue;
-        if (text[i] == '\n')
-            out[used++] = '\r';
-        out[used++] = text[i];
+    while (text < end) {
+        const char *feed = (const char *)memchr(text, '\n', (size_t)(end - text));
+        const char *stop = feed ? feed : end;
+        size_t run = (size_t)(stop - text);
+        if (feed && run > 0 && feed[-1] == '\r')
+            run--; /* CR LF written as the one line end below */
+        memcpy(out + used, text, run);
+        used += (int)run;
+        if (!feed)
+            break;
+        out[used++] = '\r';
+        out[used++] = '\n';
+        text = feed + 1;
     }
     out[used] = 0;
     return used;
 }
 
+void pane_stream_put(int pane, const char *text, size_t length) {
+    platform_lock_enter(&app.pane_stream_lock);
+    FILE *stream = app.pane_stream[pane];
+    if (stream)
+        fwrite(text, 1, length, stream);
+    platform_lock_leave(&app.pane_stream_lock);
+}
+
 /* Formats as the pane entry does (cut to 63,999 characters) and writes the
-   text to the pane's stream. Returns the formatted length. */
+   text to the pane's stream. Returns the formatted length. A "%s" print,
+   the traces' form, takes its text as it is, without a copy. */
 int pane_stream_vprint(int pane, const char *format, va_list args) {
     static_assert(PANE_FORMAT_SIZE <= 64000, "two format buffers live on the stack");
     char buffer[PANE_FORMAT_SIZE];
     char out[2 * PANE_FORMAT_SIZE];
-    int length = vsnprintf(buffer, sizeof buffer, format, args);
+    const char *text = buffer;
+    int length;
 
+    if (strcmp(format, "%s") == 0) {
+        text = va_arg(args, const char *);
+        if (!text)
+            text = "(null)"; /* as the C runtime prints it */
+        length = (int)strnlen(text, PANE_FORMAT_SIZE - 1);
+    } else {
+        length = vsnprintf(buffer, sizeof buffer, format, args);
+    }
     if (length < 0)
         return 0;
     if (length > PANE_FORMAT_SIZE - 1)
         length = PANE_FORMAT_SIZE - 1;
-    int used = pane_stream_text(buffer, length, out);
-    platform_lock_enter(&app.pane_stream_lock);
-    FILE *stream = app.pane_stream[pane];
-    if (stream)
-        fwrite(out, 1, (size_t)used, stream);
-    platform_lock_leave(&app.pane_stream_lock);
+    pane_stream_put(pane, out, (size_t)pane_stream_text(text, length, out));
     return length;
 }

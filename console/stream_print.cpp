@@ -16,3 +16,8 @@ int pane_vprint(int pane, const char *format, va_list args) {
         return 0;
     return pane_stream_vprint(pane, format, args);
 }
+
+void pane_write(int pane, const char *text, size_t length) {
+    if (pane >= 0 && pane < PANE_STREAM_COUNT)
+        pane_stream_put(pane, text, length);
+}

@@ -130,13 +130,19 @@ static size_t script_trace_bytes(char *out, size_t size, size_t used, const unsi
                                  int count, int *done) {
     int i = *done;
 
-    for (; i < count; i++) {
-        /* two digits, the line break after them, the NUL */
-        if (used + 5 > size)
-            break;
-        hex_pair_put(out + used, bytes[i]);
-        used += 2;
-        if ((i + 1) % SCRIPT_TRACE_PER_LINE == 0) {
+    /* a byte needs two digits, its line's break and the NUL */
+    while (i < count && used + 5 <= size) {
+        int line_left = SCRIPT_TRACE_PER_LINE - i % SCRIPT_TRACE_PER_LINE;
+        int fit = (int)((size - used - 3) / 2);
+        int n = count - i;
+        if (n > line_left)
+            n = line_left;
+        if (n > fit)
+            n = fit;
+        hex_run_put(out + used, bytes + i, (size_t)n);
+        used += 2 * (size_t)n;
+        i += n;
+        if (i % SCRIPT_TRACE_PER_LINE == 0) {
             out[used++] = '\r';
             out[used++] = '\n';
         }

@@ -18,7 +18,7 @@ enum {
     SCRIPT_TRACE_PER_LINE = 32, /* bytes per trace line */
     /* A trace goes out in pieces of at most this many bytes (whole lines),
        so no pane's or stream's format buffer cuts a long one. */
-    SCRIPT_TRACE_PIECE_BYTES = 32 * SCRIPT_TRACE_PER_LINE,
+    SCRIPT_TRACE_PIECE_BYTES = 512 * SCRIPT_TRACE_PER_LINE,
     /* "Received\r\n", two digits a byte, CR LF after every 32nd byte and at
        the end, NUL: one piece fits. */
     SCRIPT_TRACE_SIZE = 16 + 2 * SCRIPT_TRACE_PIECE_BYTES +

@@ -168,8 +168,9 @@ static void script_print_trace(ScriptRun *run, const char *title, const unsigned
 
     for (;;) {
         int before = done;
-        script_trace_piece(run->trace_text, sizeof run->trace_text, title, bytes, count, &done);
-        script_print(run, "%s", run->trace_text);
+        int length =
+            script_trace_piece(run->trace_text, sizeof run->trace_text, title, bytes, count, &done);
+        pane_write(run->session->reader_pane, run->trace_text, (size_t)length);
         if (done >= count || done == before)
             return;
     }
