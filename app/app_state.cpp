@@ -17,6 +17,8 @@ static void app_state_init_card(void) {
     app.sc_protocols = SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1;
     for (int i = 0; i < RUN_SESSIONS_MAX; i++)
         card_session_init(&app.run_sessions[i], PANE_RUN_FIRST + i, PANE_NONE);
+    for (int i = 0; i < PANE_STREAM_COUNT; i++)
+        app.pane_stream_out[i].prefix = -1;
 }
 
 static void app_state_init_dialogs(void) {
@@ -49,6 +51,7 @@ void app_locks_create(void) {
     for (int i = 0; i < RUN_SESSIONS_MAX; i++)
         card_session_locks_create(&app.run_sessions[i]);
     platform_lock_init(&app.pane_stream_lock);
+    platform_lock_init(&app.run_lock);
     app_window_locks_create();
     app.locks_ready = 1;
 }

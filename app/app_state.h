@@ -30,6 +30,7 @@
 #include "card/atr_record.h"
 #include "card/card_session.h"  /* CardSession, the card states and their limits */
 #include "console/pane_lines.h" /* PaneLines, PaneChange and the pane's limits */
+#include "run/run_report.h"     /* RunText, the runner's report suites */
 
 /* Limits shared by several subsystems */
 enum {
@@ -48,6 +49,27 @@ enum {
     PATH_SIZE = 260,
     FILE_FILTER_SIZE = 256,
     AUTO_SCRIPT_NAME_SIZE = 256,
+};
+
+/* A runner pane's stream beyond its FILE (pane_stream): an unprefixed copy
+   and, when several readers share standard output, the "[N] " that starts
+   each of its whole lines. */
+enum { PANE_STREAM_LINE_SIZE = 2 * XFER_RESPONSE_MAX + 4096 }; /* the longest line held */
+struct PaneStreamOut {
+    FILE *copy;                       /* --output-dir's DIR/reader-N.log, or 0 */
+    int prefix;                       /* -1: lines as they are; N: "[N] " before each */
+    int partial;                      /* characters of the unfinished line in line */
+    char line[PANE_STREAM_LINE_SIZE]; /* that line, held until it ends */
+};
+
+/* One reader taking part in a run of vorlane-run; its connection is the
+   session of the same slot (run_sessions). */
+struct RunReader {
+    int used;              /* the slot holds a reader */
+    int number;            /* N: its place in the order readers joined the run, from 0 */
+    PlatformCounter ended; /* 1 once its thread has finished */
+    volatile LONG gone;    /* the reader left the list: its thread stops */
+    int status;            /* its worst exit status so far */
 };
 
 /* States of the network reader's connection slot */
@@ -115,7 +137,26 @@ struct AppPortableState {
        one print is never split by another thread's. --- */
     FILE *pane_stream[PANE_STREAM_COUNT]; /* pane p's prints go to this stream, not a window;
                                              or 0; pane_stream_lock */
-    FILE *run_in, *run_out, *run_err;     /* the runner's standard streams (run_main's) */
+    PaneStreamOut pane_stream_out[PANE_STREAM_COUNT]; /* copies and prefixes; pane_stream_lock */
+
+    /* --- A run of vorlane-run (run/). The main thread fills a reader's
+       slot before its thread starts and reads it after it has ended; the
+       thread owns the slot meanwhile. run_lock guards the counts, the
+       worst status and the suites. --- */
+    FILE *run_in, *run_out, *run_err; /* the runner's standard streams (run_main's) */
+    const struct RunArgs *run_args;   /* the command line, for the readers' threads */
+    char *const *run_argv;
+    char run_host[256];                      /* hostname attribute of the report */
+    RunReader run_readers[RUN_SESSIONS_MAX]; /* the readers taking part */
+    int run_prefixed;                        /* 1: several readers, lines start "[N] " */
+    int run_next_number;                     /* N of the next reader to join */
+    int run_cards_started;                   /* card line: K of the last card; run_lock */
+    int run_cards_passed, run_cards_failed;  /* card line: cards ended; run_lock */
+    int run_status;                          /* worst exit status so far; run_lock */
+    RunText run_suites;                      /* the report's suites so far; run_lock */
+    PlatformCounter run_interrupts;          /* Ctrl-C and the like so far */
+    const char *run_stdin_text;              /* "-" read once for several readers, or 0 */
+    size_t run_stdin_length;
 
     /* --- The runner's readers: one session each, owned by the reader's
        thread while it runs (card/card_session.h says which lock guards
@@ -125,6 +166,7 @@ struct AppPortableState {
     /* --- Process-lifetime locks, created once by start-up (app_locks_create)
        and kept last so that app_state_init leaves them alone. --- */
     PlatformLock pane_stream_lock; /* held while one print is written to a stream */
+    PlatformLock run_lock;         /* the runner's counts, status and suites; taken alone */
     int locks_ready;               /* 1 once every lock exists */
 };
 

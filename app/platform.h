@@ -9,6 +9,7 @@
 #ifndef VORLANE_PLATFORM_H
 #define VORLANE_PLATFORM_H
 
+#include <stddef.h>
 #include <stdio.h>
 
 #include "platform_types.h"
@@ -39,6 +40,17 @@ void platform_stream_text(FILE *stream);
 FILE *platform_file_open(const char *path, const char *mode);
 /* Renames from to to, replacing a file of that name: 1 when done. */
 int platform_file_replace(const char *from, const char *to);
+/* The machine's host name into name (size bytes, terminated); "" when it
+   cannot be had. */
+void platform_host_name(char *name, size_t size);
+/* From now on an interrupt (Ctrl-C and SIGTERM; on Windows also Ctrl-Break
+   and closing the console) adds 1 to *count instead of ending the process,
+   and a second one ends it at once with exit_code. A console being closed
+   waits (a few seconds at most, as Windows allows) until
+   platform_interrupts_done is called. */
+void platform_interrupts_catch(PlatformCounter *count, int exit_code);
+/* The work an interrupt asked to finish is finished. */
+void platform_interrupts_done(void);
 /* The card state the PC/SC state query reported, as one of Windows'
    values 0 (unknown) to 6 (specific), whatever the service's coding. */
 DWORD platform_card_state(DWORD reported);

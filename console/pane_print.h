@@ -44,7 +44,12 @@ int pane_stream_vprint(int pane, const char *format, va_list args); /* formatted
 /* text[0..length) as the stream receives it, into out (2 * length + 1 bytes);
    returns the bytes written */
 int pane_stream_text(const char *text, int length, char *out);
-/* Writes text[0..length) to the pane's stream, if it has one, as it is. */
+/* Writes text[0..length) to the pane's stream, if it has one, as it is
+   (with its reader's number before each line when it has one, and to its
+   copy); under pane_stream_lock. */
 void pane_stream_put(int pane, const char *text, size_t length);
+/* The pane's stream is done with: an unfinished line is ended, and stream,
+   copy and number are cleared (the files stay open for their owner). */
+void pane_stream_end(int pane);
 
 #endif

@@ -44,11 +44,59 @@ int pane_stream_text(const char *text, int length, char *out) {
     return used;
 }
 
+/* Under pane_stream_lock: the held line and text up to its end, whole,
+   after the pane's "[N] ". */
+static void pane_stream_line(FILE *stream, PaneStreamOut *out, const char *text, size_t length) {
+    fprintf(stream, "[%d] ", out->prefix);
+    fwrite(out->line, 1, (size_t)out->partial, stream);
+    fwrite(text, 1, length, stream);
+    out->partial = 0;
+}
+
+/* Under pane_stream_lock: text for a stream whose lines carry their
+   reader's number. Whole lines go out at once; an unfinished one waits in
+   the pane's line, so that no other reader's text gets into it (a line
+   longer than that room goes out in pieces, each with the number). */
+static void pane_stream_prefixed(FILE *stream, PaneStreamOut *out, const char *text,
+                                 size_t length) {
+    while (length > 0) {
+        const char *feed = (const char *)memchr(text, '\n', length);
+        size_t run = feed ? (size_t)(feed - text) + 1 : length;
+        if (feed) {
+            pane_stream_line(stream, out, text, run);
+        } else if (run > PANE_STREAM_LINE_SIZE - (size_t)out->partial) {
+            pane_stream_line(stream, out, text, run);
+        } else {
+            memcpy(out->line + out->partial, text, run);
+            out->partial += (int)run;
+        }
+        text += run;
+        length -= run;
+    }
+}
+
 void pane_stream_put(int pane, const char *text, size_t length) {
     platform_lock_enter(&app.pane_stream_lock);
     FILE *stream = app.pane_stream[pane];
-    if (stream)
+    PaneStreamOut *out = &app.pane_stream_out[pane];
+    if (out->copy)
+        fwrite(text, 1, length, out->copy);
+    if (stream && out->prefix < 0)
         fwrite(text, 1, length, stream);
+    else if (stream)
+        pane_stream_prefixed(stream, out, text, length);
+    platform_lock_leave(&app.pane_stream_lock);
+}
+
+void pane_stream_end(int pane) {
+    platform_lock_enter(&app.pane_stream_lock);
+    PaneStreamOut *out = &app.pane_stream_out[pane];
+    if (app.pane_stream[pane] && out->partial > 0)
+        pane_stream_line(app.pane_stream[pane], out, "\r\n", 2);
+    out->partial = 0;
+    app.pane_stream[pane] = 0;
+    out->copy = 0;
+    out->prefix = -1;
     platform_lock_leave(&app.pane_stream_lock);
 }
 

@@ -1,7 +1,8 @@
 /*
  * run_args.cpp: reading vorlane-run's command line. Every word is checked
- * before anything runs: a missing value, an unknown option, a wait that is
- * not a whole number of seconds or no script at all is a usage error.
+ * before anything runs: a missing value, an unknown option, a wait or a
+ * count that is not a whole number, more -r or --ignore words than kept, or
+ * no script at all is a usage error.
  */
 #include "run/run_args.h"
 
@@ -9,8 +10,9 @@
 
 #include "app/text_form.h"
 
-const char run_usage[] =
-    "usage: vorlane-run [-r READER] [-w SECONDS] [-c] [--junit FILE] SCRIPT...";
+const char run_usage[] = "usage: vorlane-run [-r READER]... [--all] [--ignore FRAGMENT]... "
+                         "[-w SECONDS] [-c] [--each-card[=COUNT]] [--output-dir DIR] "
+                         "[--junit FILE] SCRIPT...";
 
 /* Decimal digits only (no sign, nothing after them), at most max: 1, and
    the number in *value, when they fit. max is below INT_MAX, so a capped
@@ -31,28 +33,54 @@ int run_reader_index(const char *text, int *index) {
     return run_parse_count(text, 1 << 30, index);
 }
 
+/* Options without a value; 0 when word is none of them. */
+static int run_parse_flag(const char *word, RunArgs *args) {
+    if (strcmp(word, "-c") == 0)
+        args->console = 1;
+    else if (strcmp(word, "--all") == 0)
+        args->all = 1;
+    else if (strcmp(word, "--each-card") == 0)
+        args->each_card = 1;
+    else if (strncmp(word, "--each-card=", 12) == 0)
+        return (args->each_card = run_parse_count(word + 12, RUN_CARDS_MAX, &args->card_limit)) &&
+               args->card_limit > 0;
+    else
+        return 0;
+    return 1;
+}
+
+/* Keeps a repeatable option's value; 0 when there is no room left. */
+static int run_keep_word(const char **list, int *count, const char *value) {
+    if (*count >= RUN_WORDS_MAX || *value == 0)
+        return 0;
+    list[(*count)++] = value;
+    return 1;
+}
+
 /* Reads one option at argv[*at] (and its value); 0 for a usage error. */
 static int run_parse_option(int argc, const char *const *argv, int *at, RunArgs *args) {
     const char *word = argv[*at];
 
-    if (strcmp(word, "-c") == 0) {
-        args->console = 1;
+    if (run_parse_flag(word, args))
         return 1;
-    }
-    if (strcmp(word, "-r") != 0 && strcmp(word, "-w") != 0 && strcmp(word, "--junit") != 0)
-        return 0;
+    if (word[1] == '-' && strncmp(word, "--each-card=", 12) == 0)
+        return 0; /* a COUNT that is no count */
     if (*at + 1 >= argc || !argv[*at + 1])
         return 0;
     const char *value = argv[++*at];
-    if (word[1] == '-') {
+    if (strcmp(word, "-r") == 0)
+        return run_keep_word(args->readers, &args->reader_count, value);
+    if (strcmp(word, "--ignore") == 0)
+        return run_keep_word(args->ignores, &args->ignore_count, value);
+    if (strcmp(word, "-w") == 0)
+        return run_parse_count(value, RUN_WAIT_MAX_SECONDS, &args->wait_seconds);
+    if (strcmp(word, "--junit") == 0)
         args->junit = value;
-        return *value != 0;
-    }
-    if (word[1] == 'r') {
-        args->reader = value;
-        return *value != 0;
-    }
-    return run_parse_count(value, RUN_WAIT_MAX_SECONDS, &args->wait_seconds);
+    else if (strcmp(word, "--output-dir") == 0)
+        args->output_dir = value;
+    else
+        return 0;
+    return *value != 0;
 }
 
 int run_args_parse(int argc, const char *const *argv, RunArgs *args) {

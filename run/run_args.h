@@ -1,14 +1,16 @@
 /*
- * run_args.h: the command line of vorlane-run, the script runner:
- *   vorlane-run [-r READER] [-w SECONDS] [-c] [--junit FILE] SCRIPT...
- * Options come first; the first other word (or the word after "--") starts
- * the scripts. The script "-" is standard input. No Win32 here, so the rules are tested natively.
+ * run_args.h: the command line of vorlane-run, the script runner (run_usage
+ * shows it whole). Options come first; the first other word (or the word
+ * after "--") starts the scripts. The script "-" is standard input. No
+ * Win32 here, so the rules are tested natively.
  */
 #ifndef VORLANE_RUN_ARGS_H
 #define VORLANE_RUN_ARGS_H
 
 enum {
     RUN_WAIT_MAX_SECONDS = 86400, /* -w accepts up to one day */
+    RUN_WORDS_MAX = 64,           /* -r and --ignore words, each */
+    RUN_CARDS_MAX = 1 << 30,      /* --each-card=COUNT at most */
 };
 
 /* The one-line usage message, printed to standard error */
@@ -16,12 +18,19 @@ extern const char run_usage[];
 
 /* What the command line asks for. Strings point into argv. */
 struct RunArgs {
-    const char *reader; /* -r: a reader's name or its index in the list; 0: the first with a card */
-    int wait_seconds;   /* -w: how long to wait for a card; 0: fail at once */
-    int console;        /* -c: the Console's exchange lines too */
-    const char *junit;  /* --junit: the report file to write, or 0 */
-    int first_script;   /* argv index of the first script */
-    int script_count;   /* scripts to run, at least 1 */
+    const char *readers[RUN_WORDS_MAX]; /* -r: a reader's name, its index or a fragment */
+    int reader_count;                   /* 0: the first reader holding a card */
+    const char *ignores[RUN_WORDS_MAX]; /* --ignore: readers whose name holds one are left out */
+    int ignore_count;
+    int all;                /* --all: every reader */
+    int each_card;          /* --each-card: the card line */
+    int card_limit;         /* its COUNT: cards over all readers; 0: no limit */
+    const char *output_dir; /* --output-dir: each reader's output also to DIR/reader-N.log */
+    int wait_seconds;       /* -w: how long to wait for a card; 0: fail at once */
+    int console;            /* -c: the Console's exchange lines too */
+    const char *junit;      /* --junit: the report file to write, or 0 */
+    int first_script;       /* argv index of the first script */
+    int script_count;       /* scripts to run, at least 1 */
 };
 
 /* Exports from run/run_args.cpp */

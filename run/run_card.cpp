@@ -1,16 +1,17 @@
 /*
- * run_card.cpp: the runner's one card connection. It plays the part of the
- * reader window's state machine without a window: a context, the reader
- * list, a reader chosen by name, by index or as the first that holds a
- * card, a wait for the card when asked, a connect, and the card fields of
- * AppState set as a card that became ready leaves them. From then on the
- * script interpreter reaches the card through card_transmit as in the GUI.
+ * run_card.cpp: the runner's card connections. Each reader's session has a
+ * context of its own; the main thread has one more for the reader list.
+ * This plays the part of the reader window's state machine without a
+ * window: wait for the card, connect, read the ATR and mark the card ready,
+ * so that the interpreter reaches it through card_exchange as in the GUI.
  *
- * Design: the runner has one thread, which later runs the scripts too, so
- * holding card_lock through the search and the wait for a card keeps no one
- * waiting; the card fields are still written under it because
- * card_transmit reads them under that lock. Messages go to standard error
- * only (never to a pane); standard output is the reader pane's.
+ * A context dies with the service (Windows stops the service when the last
+ * reader is unplugged; pcscd may be restarted): such a status drops it, and
+ * the next call makes a new one. A service that has not started yet is the
+ * same as no reader yet.
+ *
+ * Messages go to standard error only (never to a pane); standard output is
+ * the readers' panes'.
  */
 #include "run/run.h"
 
@@ -18,89 +19,78 @@
 #include <string.h>
 
 #include "app/app_state.h"
-#include "card/reader_list.h"
+#include "app/text_form.h"
 #include "card/pcsc.h"
 
-enum {
-    RUN_WAIT_READERS = 64,   /* readers watched at once while waiting */
-    RUN_WAIT_SLICE_MS = 500, /* longest single wait: the reader list is read again after it */
-};
+static const char run_pnp_name[] = "\\\\?PnP?\\Notification";
 
-/* Lists the readers into reader_names and offered_readers; returns their count. */
-static int run_list_readers(void) {
-    reader_list_names();
-    return reader_list_all();
+/* The statuses of a context that is of no use any more. */
+static int run_service_gone(LONG status) {
+    return status == SCARD_E_NO_SERVICE || status == SCARD_E_SERVICE_STOPPED ||
+           status == SCARD_E_INVALID_HANDLE;
 }
 
-/* The readers to look at: the one -r names (by name first, then by
-   index), or every reader. Returns how many, 0 when -r names none. */
-static int run_candidates(const RunArgs *args, const char **list) {
-    int count = run_list_readers();
-    int index = -1;
+int run_context_ready(CardSession *session) {
+    if (session->card_state != CARD_NO_CONTEXT)
+        return 1;
+    platform_lock_enter(&session->card_lock);
+    session->sc_context = 0;
+    if (pcsc_establish(app.sc_scope, &session->sc_context) == SCARD_S_SUCCESS)
+        session->card_state = CARD_CONTEXT;
+    platform_lock_leave(&session->card_lock);
+    return session->card_state != CARD_NO_CONTEXT;
+}
 
-    if (!args->reader) {
-        if (count > RUN_WAIT_READERS)
-            count = RUN_WAIT_READERS;
-        memcpy(list, app.offered_readers, (size_t)count * sizeof list[0]);
-        return count;
-    }
-    for (int i = 0; i < count; i++) {
-        if (strcmp(app.offered_readers[i], args->reader) == 0) {
-            list[0] = app.offered_readers[i];
-            return 1;
+int run_context_dead(CardSession *session, LONG status) {
+    if (!run_service_gone(status))
+        return 0;
+    run_card_close(session);
+    return 1;
+}
+
+enum { RUN_NOT_YET = -3 }; /* the reader is there, the card not as wished */
+
+/* The reader's state as a wait sees it, from one status query. */
+static int run_card_seen(const SCARD_READERSTATEA *state, int want) {
+    if (state->dwEventState & (SCARD_STATE_UNKNOWN | SCARD_STATE_IGNORE))
+        return RUN_READER_GONE;
+    int present = (state->dwEventState & SCARD_STATE_PRESENT) != 0;
+    if (present != want)
+        return RUN_NOT_YET;
+    return present ? RUN_CARD_PRESENT : RUN_CARD_ABSENT;
+}
+
+int run_card_wait(CardSession *session, int want, unsigned ms) {
+    SCARD_READERSTATEA state;
+
+    if (!run_context_ready(session))
+        return RUN_NO_SERVICE;
+    memset(&state, 0, sizeof state);
+    state.szReader = session->reader_names;
+    LONG status = pcsc_get_status_change(session->sc_context, 0, &state, 1);
+    if (status == SCARD_S_SUCCESS) {
+        int seen = run_card_seen(&state, want);
+        if (seen != RUN_NOT_YET)
+            return seen;
+        state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
+        status = pcsc_get_status_change(session->sc_context, ms, &state, 1);
+        if (status == SCARD_S_SUCCESS) {
+            seen = run_card_seen(&state, want);
+            return seen == RUN_NOT_YET ? (want ? RUN_CARD_ABSENT : RUN_CARD_PRESENT) : seen;
         }
     }
-    if (run_reader_index(args->reader, &index) && index < count) {
-        list[0] = app.offered_readers[index];
-        return 1;
-    }
-    return 0;
+    if (status == SCARD_E_TIMEOUT)
+        return want ? RUN_CARD_ABSENT : RUN_CARD_PRESENT;
+    if (status == SCARD_E_UNKNOWN_READER || status == SCARD_E_READER_UNAVAILABLE)
+        return RUN_READER_GONE;
+    if (run_context_dead(session, status))
+        return RUN_NO_SERVICE;
+    platform_sleep_ms(ms < 50 ? ms : 50u); /* an error that does not wait must not spin */
+    return want ? RUN_CARD_ABSENT : RUN_CARD_PRESENT;
 }
 
-/* Connects to the first candidate that holds a card; 1 on success, with
-   the chosen name moved to the start of reader_names. */
-static int run_connect_first(CardSession *session, const char **list, int count) {
-    SCARD_READERSTATEA states[RUN_WAIT_READERS];
-
-    memset(states, 0, sizeof states);
-    for (int i = 0; i < count; i++)
-        states[i].szReader = list[i];
-    if (pcsc_get_status_change(session->sc_context, 0, states, (DWORD)count) != SCARD_S_SUCCESS)
-        return 0;
-    for (int i = 0; i < count; i++) {
-        if (!(states[i].dwEventState & SCARD_STATE_PRESENT))
-            continue;
-        if (pcsc_connect(session->sc_context, list[i], app.sc_protocols, &session->card_handle,
-                         &session->active_protocol) != SCARD_S_SUCCESS)
-            continue;
-        snprintf(session->reader_names, sizeof session->reader_names, "%s", list[i]);
-        return 1;
-    }
-    return 0;
-}
-
-/* Blocks until a candidate's state changes or ms pass. */
-static void run_wait_change(CardSession *session, const char **list, int count, unsigned ms) {
-    SCARD_READERSTATEA states[RUN_WAIT_READERS];
-
-    if (count == 0) {
-        platform_sleep_ms(ms);
-        return;
-    }
-    memset(states, 0, sizeof states);
-    for (int i = 0; i < count; i++)
-        states[i].szReader = list[i];
-    if (pcsc_get_status_change(session->sc_context, 0, states, (DWORD)count) != SCARD_S_SUCCESS) {
-        platform_sleep_ms(ms);
-        return;
-    }
-    for (int i = 0; i < count; i++)
-        states[i].dwCurrentState = states[i].dwEventState & ~SCARD_STATE_CHANGED;
-    if (pcsc_get_status_change(session->sc_context, ms, states, (DWORD)count) != SCARD_S_SUCCESS)
-        platform_sleep_ms(ms < 50 ? ms : 50u);
-}
-
-/* Reads the ATR and marks the card ready, as the ATR step does. */
+/* Under card_lock: reads the ATR and marks the card ready, as the ATR step
+   of the reader window does. */
 static void run_card_ready(CardSession *session) {
     unsigned char atr[CARD_ATR_SIZE];
     DWORD length = sizeof atr;
@@ -114,55 +104,31 @@ static void run_card_ready(CardSession *session) {
     session->card_state = CARD_READY;
 }
 
-static void run_report_missing(const RunArgs *args, int candidates) {
-    if (args->reader && candidates == 0)
-        fprintf(app.run_err, "vorlane-run: no reader %s\n", args->reader);
-    else if (args->reader)
-        fprintf(app.run_err, "vorlane-run: no card in reader %s\n", args->reader);
-    else if (candidates == 0)
-        fprintf(app.run_err, "vorlane-run: no reader\n");
-    else
-        fprintf(app.run_err, "vorlane-run: no card in any reader\n");
-}
+LONG run_card_connect(CardSession *session) {
+    LONG status = SCARD_E_NO_SERVICE;
 
-/* Looks for the card until it connects or the wait is over. */
-static int run_find_card(CardSession *session, const RunArgs *args) {
-    const char *list[RUN_WAIT_READERS];
-    unsigned start = platform_tick_ms();
-    unsigned limit = (unsigned)args->wait_seconds * 1000u;
-
-    for (;;) {
-        int count = run_candidates(args, list);
-        if (count > 0 && run_connect_first(session, list, count))
-            return 1;
-        unsigned spent = platform_tick_ms() - start;
-        if (spent >= limit) {
-            run_report_missing(args, count);
-            return 0;
-        }
-        unsigned left = limit - spent;
-        run_wait_change(session, list, count,
-                        left < (unsigned)RUN_WAIT_SLICE_MS ? left : (unsigned)RUN_WAIT_SLICE_MS);
-    }
-}
-
-int run_card_open(CardSession *session, const RunArgs *args) {
-    LONG status;
-    int found;
-
+    if (!run_context_ready(session))
+        return status;
     platform_lock_enter(&session->card_lock);
-    session->sc_context = 0;
     session->card_handle = 0;
-    status = pcsc_establish(app.sc_scope, &session->sc_context);
-    found = status == SCARD_S_SUCCESS && run_find_card(session, args);
-    if (found)
+    status = pcsc_connect(session->sc_context, session->reader_names, app.sc_protocols,
+                          &session->card_handle, &session->active_protocol);
+    if (status == SCARD_S_SUCCESS)
         run_card_ready(session);
-    else if (status == SCARD_S_SUCCESS)
-        session->card_state = CARD_CONTEXT;
     platform_lock_leave(&session->card_lock);
     if (status != SCARD_S_SUCCESS)
-        fprintf(app.run_err, "vorlane-run: no PC/SC service (error %8.8X)\n", (unsigned)status);
-    return found;
+        run_context_dead(session, status);
+    return status;
+}
+
+void run_card_disconnect(CardSession *session) {
+    platform_lock_enter(&session->card_lock);
+    if (session->card_state == CARD_READY)
+        pcsc_disconnect(session->card_handle);
+    session->card_handle = 0;
+    if (session->card_state != CARD_NO_CONTEXT)
+        session->card_state = CARD_CONTEXT;
+    platform_lock_leave(&session->card_lock);
 }
 
 void run_card_close(CardSession *session) {
@@ -175,4 +141,87 @@ void run_card_close(CardSession *session) {
     session->sc_context = 0;
     session->card_state = CARD_NO_CONTEXT;
     platform_lock_leave(&session->card_lock);
+}
+
+void run_card_atr_text(const CardSession *session, char *text) {
+    int length = session->card_atr_len;
+
+    if (length < 0 || length > CARD_ATR_SIZE)
+        length = 0;
+    hex_run_put(text, session->card_atr, (size_t)length);
+    text[2 * length] = 0;
+}
+
+/* The list's multi-string split into names; the last byte is kept 0, so
+   every name is terminated. */
+static int run_split_names(char *buffer, const char **names) {
+    size_t at = 0;
+    int count = 0;
+
+    buffer[READER_NAMES_SIZE - 1] = 0;
+    while (count < READER_LIST_MAX && at < READER_NAMES_SIZE && buffer[at]) {
+        names[count++] = buffer + at;
+        at += strlen(buffer + at) + 1;
+    }
+    return count;
+}
+
+int run_list_readers(SCARDCONTEXT *context, char *buffer, const char **names, LONG *service) {
+    DWORD length = READER_NAMES_SIZE;
+    LONG status = SCARD_S_SUCCESS;
+
+    if (!*context && (status = pcsc_establish(app.sc_scope, context)) != SCARD_S_SUCCESS) {
+        *context = 0;
+        *service = status;
+        return -1;
+    }
+    buffer[0] = 0;
+    status = pcsc_list_readers(*context, buffer, &length);
+    if (status == SCARD_S_SUCCESS)
+        return run_split_names(buffer, names);
+    if (status == SCARD_E_NO_READERS_AVAILABLE)
+        return 0;
+    if (run_service_gone(status)) {
+        pcsc_release(*context);
+        *context = 0;
+        *service = status;
+        return -1;
+    }
+    return 0;
+}
+
+void run_cards_present(SCARDCONTEXT context, const char *const *names, int count, int *present) {
+    enum { BATCH = 64 };
+    SCARD_READERSTATEA states[BATCH];
+
+    for (int first = 0; first < count; first += BATCH) {
+        int n = count - first < BATCH ? count - first : BATCH;
+        memset(states, 0, sizeof states);
+        for (int i = 0; i < n; i++)
+            states[i].szReader = names[first + i];
+        LONG status = pcsc_get_status_change(context, 0, states, (DWORD)n);
+        for (int i = 0; i < n; i++)
+            present[first + i] =
+                status == SCARD_S_SUCCESS && (states[i].dwEventState & SCARD_STATE_PRESENT) != 0;
+    }
+}
+
+void run_wait_change(SCARDCONTEXT context, const char *const *names, int count, unsigned ms) {
+    enum { WATCHED = 64 };
+    SCARD_READERSTATEA states[WATCHED + 1];
+    int n = count < WATCHED ? count : WATCHED;
+
+    memset(states, 0, sizeof states);
+    for (int i = 0; i < n; i++)
+        states[i].szReader = names[i];
+    states[n].szReader = run_pnp_name; /* readers plugged in or out */
+    if (!context || pcsc_get_status_change(context, 0, states, (DWORD)n + 1) != SCARD_S_SUCCESS) {
+        platform_sleep_ms(ms);
+        return;
+    }
+    for (int i = 0; i <= n; i++)
+        states[i].dwCurrentState = states[i].dwEventState & ~SCARD_STATE_CHANGED;
+    LONG status = pcsc_get_status_change(context, ms, states, (DWORD)n + 1);
+    if (status != SCARD_S_SUCCESS && status != SCARD_E_TIMEOUT)
+        platform_sleep_ms(ms < 50 ? ms : 50u);
 }

@@ -1,81 +1,164 @@
 /*
- * run_report.cpp: writing vorlane-run's JUnit XML report.
+ * run_report.cpp: the JUnit XML report of vorlane-run.
  *
- * The report is written as the scripts end, one testsuite at a time, so
- * nothing of a suite needs to be kept once it is written. Text is
- * single-byte throughout, hence the Latin-1 declaration: every byte from
- * 0x80 up is then a valid character.
+ * Suites are kept as text as the scripts end, so the report can be written
+ * whole at any time: at the end of a run, and after every card of the card
+ * line. Text is single-byte throughout, hence the Latin-1 declaration:
+ * every byte from 0x80 up is then a valid character.
  */
 #include "run/run_report.h"
 
-void run_report_escape(FILE *out, const char *text) {
-    for (const unsigned char *c = (const unsigned char *)text; *c; c++) {
-        switch (*c) {
-            case '&': fputs("&amp;", out); break;
-            case '<': fputs("&lt;", out); break;
-            case '>': fputs("&gt;", out); break;
-            case '"': fputs("&quot;", out); break;
-            case '\'': fputs("&apos;", out); break;
-            case '\t':
-            case '\n':
-            case '\r': fputc(*c, out); break;
-            default: fputc(*c < 0x20 ? '?' : *c, out); break;
+#include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
+
+void run_text_add(RunText *text, const char *bytes, size_t length) {
+    if (text->lost)
+        return;
+    if (text->size - text->used < length) {
+        size_t size = text->size * 2 + length + 4096;
+        char *grown = (char *)realloc(text->text, size);
+        if (!grown) {
+            text->lost = 1;
+            return;
         }
+        text->text = grown;
+        text->size = size;
     }
+    memcpy(text->text + text->used, bytes, length);
+    text->used += length;
 }
 
-static void run_report_seconds(FILE *out, int ms) {
+static void run_text_put(RunText *text, const char *bytes) {
+    run_text_add(text, bytes, strlen(bytes));
+}
+
+static void run_text_printf(RunText *text, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+static void run_text_printf(RunText *text, const char *format, ...) {
+    char piece[256];
+    va_list args;
+    va_start(args, format);
+    int length = vsnprintf(piece, sizeof piece, format, args);
+    va_end(args);
+    if (length > 0)
+        run_text_add(text, piece, (size_t)length < sizeof piece ? (size_t)length : sizeof piece - 1);
+}
+
+void run_text_free(RunText *text) {
+    free(text->text);
+    text->text = 0;
+    text->used = text->size = 0;
+    text->lost = 0;
+}
+
+void run_report_escape(RunText *out, const char *text) {
+    const char *run = text;
+
+    for (const unsigned char *c = (const unsigned char *)text; *c; c++) {
+        const char *entity = 0;
+        switch (*c) {
+            case '&': entity = "&amp;"; break;
+            case '<': entity = "&lt;"; break;
+            case '>': entity = "&gt;"; break;
+            case '"': entity = "&quot;"; break;
+            case '\'': entity = "&apos;"; break;
+            case '\t':
+            case '\n':
+            case '\r': break;
+            default:
+                if (*c < 0x20)
+                    entity = "?";
+                break;
+        }
+        if (!entity)
+            continue;
+        run_text_add(out, run, (size_t)((const char *)c - run));
+        run_text_put(out, entity);
+        run = (const char *)c + 1;
+    }
+    run_text_put(out, run);
+}
+
+static void run_report_seconds(RunText *out, int ms) {
     if (ms < 0)
         ms = 0;
-    fprintf(out, "%d.%03d", ms / 1000, ms % 1000);
+    run_text_printf(out, "%d.%03d", ms / 1000, ms % 1000);
 }
 
 /* <testcase name="..." classname="..." time="..."> with an optional
    failure or error element holding message. */
-static void run_report_case(FILE *out, const char *suite, const char *name, int ms,
+static void run_report_case(RunText *out, const char *suite, const char *name, int ms,
                             const char *kind, const char *message) {
-    fputs("    <testcase name=\"", out);
+    run_text_put(out, "    <testcase name=\"");
     run_report_escape(out, name);
-    fputs("\" classname=\"", out);
+    run_text_put(out, "\" classname=\"");
     run_report_escape(out, suite);
-    fputs("\" time=\"", out);
+    run_text_put(out, "\" time=\"");
     run_report_seconds(out, ms);
     if (!kind) {
-        fputs("\"/>\n", out);
+        run_text_put(out, "\"/>\n");
         return;
     }
-    fprintf(out, "\">\n      <%s message=\"", kind);
+    run_text_printf(out, "\">\n      <%s message=\"", kind);
     run_report_escape(out, message);
-    fputs("\">", out);
+    run_text_put(out, "\">");
     run_report_escape(out, message);
-    fprintf(out, "</%s>\n    </testcase>\n", kind);
+    run_text_printf(out, "</%s>\n    </testcase>\n", kind);
 }
 
-void run_report_begin(FILE *out) {
-    fputs("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<testsuites>\n", out);
+static void run_report_property(RunText *out, const char *name, const char *value) {
+    run_text_printf(out, "      <property name=\"%s\" value=\"", name);
+    run_report_escape(out, value);
+    run_text_put(out, "\"/>\n");
 }
 
-void run_report_suite(FILE *out, const char *name, const ScriptTally *tally, const char *error) {
+static void run_report_properties(RunText *out, const RunSuiteFacts *facts) {
+    char number[16];
+
+    run_text_put(out, "    <properties>\n");
+    run_report_property(out, "reader", facts->reader);
+    run_report_property(out, "atr", facts->atr);
+    if (facts->card > 0) {
+        snprintf(number, sizeof number, "%d", facts->card);
+        run_report_property(out, "card", number);
+    }
+    if (facts->row > 0) {
+        snprintf(number, sizeof number, "%d", facts->row);
+        run_report_property(out, "row", number);
+    }
+    run_text_put(out, "    </properties>\n");
+}
+
+void run_report_suite(RunText *out, const char *name, const RunSuiteFacts *facts,
+                      const ScriptTally *tally, const char *error) {
     int checks = tally->passed + tally->failed;
     int cases = checks > 0 && !error ? checks : checks + 1;
     size_t at = 0;
     int ms;
     const char *case_name, *message;
 
-    fputs("  <testsuite name=\"", out);
+    run_text_put(out, "  <testsuite name=\"");
     run_report_escape(out, name);
-    fprintf(out, "\" tests=\"%d\" failures=\"%d\" errors=\"%d\" time=\"", cases, tally->failed,
-            error ? 1 : 0);
+    run_text_printf(out, "\" tests=\"%d\" failures=\"%d\" errors=\"%d\" time=\"", cases,
+                    tally->failed, error ? 1 : 0);
     run_report_seconds(out, tally->elapsed_ms);
-    fputs("\">\n", out);
+    run_text_put(out, "\" hostname=\"");
+    run_report_escape(out, facts->host);
+    run_text_put(out, "\">\n");
+    run_report_properties(out, facts);
     while (script_tally_next(tally, &at, &ms, &case_name, &message))
         run_report_case(out, name, case_name, ms, *message ? "failure" : 0, message);
     if (cases > checks)
         run_report_case(out, name, "run", tally->elapsed_ms, error ? "error" : 0, error);
-    fputs("  </testsuite>\n", out);
+    run_text_put(out, "  </testsuite>\n");
 }
 
-int run_report_end(FILE *out) {
+int run_report_write(FILE *out, const RunText *suites) {
+    fputs("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<testsuites>\n", out);
+    if (suites->used > 0)
+        fwrite(suites->text, 1, suites->used, out);
     fputs("</testsuites>\n", out);
-    return ferror(out) ? -1 : 0;
+    return ferror(out) || suites->lost ? -1 : 0;
 }

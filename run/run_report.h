@@ -1,29 +1,52 @@
 /*
  * run_report.h: the JUnit XML report of vorlane-run (--junit FILE): one
- * testsuite per script, one testcase per check made, or one named "run"
- * for a script without checks or one that could not run to its end. No
- * Win32 here; the runner writes it to a temporary name and renames it.
+ * testsuite per script and reader (per card in the card line), one
+ * testcase per check made, or one named "run" for a script without checks
+ * or one that could not run to its end. Every suite names the host, the
+ * reader and the card's ATR, so that reports from several hosts merge. No
+ * Win32 here: suites are kept as text (RunText) and the runner writes the
+ * whole report to a temporary name and renames it.
  */
 #ifndef VORLANE_RUN_REPORT_H
 #define VORLANE_RUN_REPORT_H
 
+#include <stddef.h>
 #include <stdio.h>
 
 #include "script/script_check.h"
 
-/* Exports from run/run_report.cpp; stdio only, the runner's one thread. */
+/* Text that grows as it is written: a temporary buffer of the run. */
+struct RunText {
+    char *text;        /* the bytes, or 0 before the first */
+    size_t used, size; /* bytes written and allocated */
+    int lost;          /* 1 when memory ran out: some text is missing */
+};
 
-/* The XML declaration and the opening of the report. */
-void run_report_begin(FILE *out);
-/* One script's testsuite: name as given on the command line, its checks
+/* Where a suite comes from: its properties */
+struct RunSuiteFacts {
+    const char *host;   /* the hostname attribute */
+    const char *reader; /* the reader's name */
+    const char *atr;    /* the card's ATR in hexadecimal, "" when none was read */
+    int card;           /* K in the card line, 0 otherwise (no "card" property) */
+    int row;            /* data row, 0 for none (no "row" property) */
+};
+
+/* Exports from run/run_report.cpp; the caller serialises the calls on one
+   RunText. */
+void run_text_add(RunText *text, const char *bytes, size_t length);
+void run_text_free(RunText *text);
+
+/* One script's testsuite into text: name as the run shows it, its checks
    from tally, and error (0 when the run reached the end of the script) as
    the "run" testcase's error. Texts are escaped; time in seconds. */
-void run_report_suite(FILE *out, const char *name, const ScriptTally *tally, const char *error);
-/* Closes the report. 0 when every write so far succeeded, -1 otherwise. */
-int run_report_end(FILE *out);
+void run_report_suite(RunText *text, const char *name, const RunSuiteFacts *facts,
+                      const ScriptTally *tally, const char *error);
+/* The whole report with the suites of text: 0 when every write succeeded,
+   -1 otherwise. */
+int run_report_write(FILE *out, const RunText *suites);
 /* Writes text as XML character data or attribute value: & < > " ' as
    entities, control bytes other than tab, LF and CR (not allowed in XML)
    as '?'. */
-void run_report_escape(FILE *out, const char *text);
+void run_report_escape(RunText *out, const char *text);
 
 #endif

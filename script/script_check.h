@@ -57,6 +57,8 @@ int script_check_judge(const ScriptCheck *check, const unsigned char *response, 
    with script_tally_free. Owned by the one thread that runs the script. */
 struct ScriptTally {
     FILE *input;              /* read the script from here (not closed), or 0: open the path */
+    const char *input_text;   /* or from this text in memory (input_length bytes), when set */
+    size_t input_length;
     int passed, failed;       /* checks made in the run */
     int elapsed_ms;           /* the run's time, as its "Time" line shows it */
     int error_line;           /* line of the exchange that ended the run, or 0 */

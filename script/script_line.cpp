@@ -35,6 +35,21 @@ int script_line_read(FILE *file, char *line, int size) {
     return length > 0 ? length : -1;
 }
 
+int script_text_read(const char *text, size_t length, size_t *at, char *line, int size) {
+    int used = 0;
+
+    if (size < 1)
+        return -1;
+    while (used < size - 1 && *at < length && text[*at] != 0x1A) {
+        char c = text[(*at)++];
+        line[used++] = c;
+        if (c == '\n')
+            break;
+    }
+    line[used] = 0;
+    return used > 0 ? used : -1;
+}
+
 int script_line_chomp(char *line, int length) {
     if (length > 0 && line[length - 1] == '\n') {
         length--;

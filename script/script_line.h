@@ -49,6 +49,10 @@ enum ScriptLineKind {
  */
 int script_line_read(FILE *file, char *line, int size);
 
+/* The same over a script held in memory, text[0..length), from *at on
+   (which advances). */
+int script_text_read(const char *text, size_t length, size_t *at, char *line, int size);
+
 /* Removes the line ending (LF and a CR right before it). Returns the length left. */
 int script_line_chomp(char *line, int length);
 

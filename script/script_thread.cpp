@@ -46,7 +46,9 @@
 /* Per-run items, owned by the run's thread */
 struct ScriptRun {
     CardSession *session;                    /* the card and the panes of this run */
-    FILE *file;                              /* the script, opened "rt" */
+    FILE *file;                  /* the script, opened "rt"; 0 for a script in memory */
+    const char *text;            /* a script in memory (the runner's standard input) */
+    size_t text_length, text_at; /* its length and the next byte to read */
     FILE *log;                               /* response data goes here, or 0 */
     int log_failed;                          /* 1 after a failed write: no more logging */
     int pending;                             /* 1 while pending_line waits to be executed */
@@ -255,7 +257,9 @@ static void script_do_expect(ScriptRun *run) {
 static int script_read_ahead(ScriptRun *run) {
     if (run->ahead)
         return 1;
-    int length = script_line_read(run->file, run->ahead_line, sizeof run->ahead_line);
+    int length = run->text ? script_text_read(run->text, run->text_length, &run->text_at,
+                                              run->ahead_line, (int)sizeof run->ahead_line)
+                           : script_line_read(run->file, run->ahead_line, sizeof run->ahead_line);
     if (length < 0)
         return 0;
     /* a piece of an overlong line keeps that line's number */
@@ -380,7 +384,7 @@ static void script_finish(ScriptRun *run, long long start_seconds, int start_ms)
     long long end_seconds;
     int end_ms;
 
-    if (!run->tally || run->file != run->tally->input)
+    if (run->file && (!run->tally || run->file != run->tally->input))
         fclose(run->file);
     script_do_close(run);
     wall_clock_read(&end_seconds, &end_ms);
@@ -405,9 +409,14 @@ static int script_run_file(ScriptRun *run) {
     int start_ms;
 
     script_print(run, "\r\nLoading script %s ...", run->path);
-    run->file =
-        run->tally && run->tally->input ? run->tally->input : platform_file_open(run->path, "rt");
-    if (!run->file) {
+    if (run->tally && run->tally->input_text) {
+        run->text = run->tally->input_text;
+        run->text_length = run->tally->input_length;
+    } else {
+        run->file = run->tally && run->tally->input ? run->tally->input
+                                                    : platform_file_open(run->path, "rt");
+    }
+    if (!run->file && !run->text) {
         script_print(run, "\r\nFile not found");
         script_print(run, "\r\n\r\n%s Card is ready\r\n", app_prompt);
         return SCRIPT_RUN_NO_FILE;

@@ -33,17 +33,21 @@ struct RunnerPiece {
 struct RunnerCase {
     const char *name;
     std::vector<std::string> words; /* the command line after the program */
-    int card;                       /* reader holding the demo card: 0, 1, -1 none */
+    int card0, card1;               /* 1: reader 0 (1) holds a demo card */
     RunnerEvent event;
     unsigned status;
     std::vector<RunnerPiece> out; /* what standard output holds; none: it is empty */
     const char *err;              /* piece of standard error; "" empty; 0 the usage line */
     unsigned min_ms, max_ms;      /* the run's time, when max_ms is not 0 */
-    const char *report = nullptr; /* the --junit file the run leaves, whole */
+    const char *report = nullptr; /* the --junit file (or a log) the run leaves, whole */
     std::vector<RunnerPiece> report_pieces = {};
+    bool numbered = false; /* every line of standard output starts "[N] " */
 };
 
 inline constexpr char runner_demo_atr[] = "3B8F8001804F0CA000000306030001000000006A";
+inline constexpr char runner_usage[] =
+    "usage: vorlane-run [-r READER]... [--all] [--ignore FRAGMENT]... [-w SECONDS] [-c] "
+    "[--each-card[=COUNT]] [--output-dir DIR] [--junit FILE] SCRIPT...";
 
 /* The scripts every case finds in the runner's folder */
 inline const std::vector<std::pair<std::string, std::string>> runner_files = {
@@ -59,29 +63,29 @@ inline const std::string runner_timing = " +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total:
 
 // clang-format off
 inline const std::vector<RunnerCase> runner_cases = {
-    {"two scripts", {"-r", "0", "ok.txt", "ok.txt"}, 0, RUNNER_NO_EVENT, 0,
+    {"two scripts", {"-r", "0", "ok.txt", "ok.txt"}, 1, 0, RUNNER_NO_EVENT, 0,
      {{"Velmo:> Card is ready", 2}}, "", 0, 0},
     // A missing script is reported as the pane does; the others still run.
-    {"missing script", {"ok.txt", "missing.txt", "ok.txt"}, 0, RUNNER_NO_EVENT, 1,
+    {"missing script", {"ok.txt", "missing.txt", "ok.txt"}, 1, 0, RUNNER_NO_EVENT, 1,
      {{"\r\nLoading script missing.txt ...\r\nFile not found\r\n", 1}, {"End of script", 2}},
      "missing.txt", 0, 0},
-    {"name too long", {"ok.txt", std::string(3000, 's')}, 0, RUNNER_NO_EVENT, 1, {{"End of script", 1}},
+    {"name too long", {"ok.txt", std::string(3000, 's')}, 1, 0, RUNNER_NO_EVENT, 1, {{"End of script", 1}},
      "too long", 0, 0},
     // An empty reader, by index or name; readers that do not exist.
-    {"empty by index", {"-r", "1", "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no card in reader 1", 0, 0},
-    {"empty by name", {"-r", "Virtual PCD 00 01", "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no card", 0, 0},
-    {"no such index", {"-r", "7", "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no reader 7", 0, 0},
-    {"no such name", {"-r", "Nothing", "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no reader Nothing", 0, 0},
-    {"long name", {"-r", std::string(5000, 'R'), "ok.txt"}, 0, RUNNER_NO_EVENT, 1, {}, "no reader", 0, 0},
+    {"empty by index", {"-r", "1", "ok.txt"}, 1, 0, RUNNER_NO_EVENT, 1, {}, "no card in reader 1", 0, 0},
+    {"empty by name", {"-r", "Virtual PCD 00 01", "ok.txt"}, 1, 0, RUNNER_NO_EVENT, 1, {}, "no card", 0, 0},
+    {"no such index", {"-r", "7", "ok.txt"}, 1, 0, RUNNER_NO_EVENT, 1, {}, "no reader 7", 0, 0},
+    {"no such name", {"-r", "Nothing", "ok.txt"}, 1, 0, RUNNER_NO_EVENT, 1, {}, "no reader Nothing", 0, 0},
+    {"long name", {"-r", std::string(5000, 'R'), "ok.txt"}, 1, 0, RUNNER_NO_EVENT, 1, {}, "no reader", 0, 0},
     // Usage errors: the one usage line on standard error.
-    {"no words", {}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
-    {"-w without value", {"-w"}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
-    {"-w not a number", {"-w", "x", "ok.txt"}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
-    {"unknown option", {"-q", "ok.txt"}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
-    {"no script", {"-c"}, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
-    {"no card", {"ok.txt"}, -1, RUNNER_NO_EVENT, 1, {}, "no card in any reader", 0, 0},
+    {"no words", {}, 1, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"-w without value", {"-w"}, 1, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"-w not a number", {"-w", "x", "ok.txt"}, 1, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"unknown option", {"-q", "ok.txt"}, 1, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"no script", {"-c"}, 1, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    {"no card", {"ok.txt"}, 0, 0, RUNNER_NO_EVENT, 1, {}, "no card in any reader", 0, 0},
     // The card goes during a pause: the next exchange fails and ends the run.
-    {"card pulled", {"--junit", "p.xml", "pull.txt"}, 0, RUNNER_PULL_MIDSCRIPT, 1,
+    {"card pulled", {"--junit", "p.xml", "pull.txt"}, 1, 0, RUNNER_PULL_MIDSCRIPT, 1,
      {{"Waiting 2500 ms\r\nSending\r\n00B0000010\r\n\r\nReader is busy, try later...\r\n"
        "Checks: 1 passed, 0 failed\r\n\r\n\r\nEnd of script\r\n", 1}, {"00B0000010", 1}},
      "pull.txt line 4: 0x8010", 0, 0, "p.xml",
@@ -89,7 +93,7 @@ inline const std::vector<RunnerCase> runner_cases = {
       {"<testcase name=\"line 2: /EXPECT \\*\" classname=\"pull.txt\" time=\"[0-9.]+\"/>", -1},
       {"<error message=\"line 4: 0x8010[0-9A-F]{4} SCARD_[A-Z_]+\">", -1}}},
     // A failed check: the run goes on to its end, the status is 3.
-    {"check failed", {"--junit", "r.xml", "checks.txt"}, 0, RUNNER_NO_EVENT, 3,
+    {"check failed", {"--junit", "r.xml", "checks.txt"}, 1, 0, RUNNER_NO_EVENT, 3,
      {{"!!! Check failed, line 3: expected 6A82, received 6F0284009000\r\n"
        "!!! Check failed, line 5: the APDU line before it was not sent\r\n"
        "Checks: 1 passed, 2 failed\r\n\r\n\r\nEnd of script\r\n", 1}},
@@ -99,12 +103,12 @@ inline const std::vector<RunnerCase> runner_cases = {
       {"<failure message=\"Check failed, line 3: expected 6A82, received 6F0284009000\">", 1},
       {"</testsuites>\n", 1}}},
     // -w waits for a card put in after the start, and gives up after its time.
-    {"card inserted later", {"-w", "30", "ok.txt"}, -1, RUNNER_INSERT_LATER, 0,
+    {"card inserted later", {"-w", "30", "ok.txt"}, 0, 0, RUNNER_INSERT_LATER, 0,
      {{"Received\r\n6F0284009000\r\n", 1}}, "", 2000, 25000},
-    {"wait gives up", {"-w", "2", "ok.txt"}, -1, RUNNER_NO_EVENT, 1, {}, "no card", 2000, 20000},
+    {"wait gives up", {"-w", "2", "ok.txt"}, 0, 0, RUNNER_NO_EVENT, 1, {}, "no card", 2000, 20000},
     // -c adds the Console's script header and exchange lines, in its format.
-    {"no console lines", {"c.txt"}, 0, RUNNER_NO_EVENT, 0, {{" ms = ", 0}}, "", 0, 0},
-    {"console lines", {"-c", "c.txt"}, 0, RUNNER_NO_EVENT, 0,
+    {"no console lines", {"c.txt"}, 1, 0, RUNNER_NO_EVENT, 0, {{" ms = ", 0}}, "", 0, 0},
+    {"console lines", {"-c", "c.txt"}, 1, 0, RUNNER_NO_EVENT, 0,
      {{"\r\nLoading script c.txt ...\r\n\r\nScript: c.txt\r\n\r\n001: ", 1}, {"Script: c.txt", 1},
       {"001: 00A4040000 9000" + runner_timing + "<0:>\r\n", -1},
       {"002: 00A4040000 9000" + runner_timing + "<0:[0-9]+>\r\n", -1},
@@ -113,12 +117,42 @@ inline const std::vector<RunnerCase> runner_cases = {
      "", 0, 0},
     // A command continued on a second line; an extended answer of 65,535
     // bytes traced whole and judged whole, its failed check shortened.
-    {"extended length", {"--junit", "x.xml", "ext.txt"}, 0, RUNNER_NO_EVENT, 3,
+    {"extended length", {"--junit", "x.xml", "ext.txt"}, 1, 0, RUNNER_NO_EVENT, 3,
      {{"Sending\r\n00D600000000050102030405\r\nReceived\r\n9000\r\n", 1},
       {"\r\n" + std::string(58, '0') + "6282\r\n!!! Check failed, line 4: expected 9000, "
        "received 0102030405" + std::string(502, '0') + "... (65535 bytes, SW 6282)\r\n", 1}},
      "", 0, 0, "x.xml",
      {{"<failure message=\"Check failed, line 4: expected 9000, received 0102030405", 1}}},
+    // Two readers at once: every line whole and numbered by its reader,
+    // in the order the readers joined; the worst status over both.
+    {"both readers by -r", {"-r", "0", "-r", "1", "ok.txt"}, 1, 1, RUNNER_NO_EVENT, 0,
+     {{"[0] Velmo:> Card is ready\r\n", 1}, {"[1] Velmo:> Card is ready\r\n", 1},
+      {"[0] Received\r\n[0] 6F0284009000\r\n", 1}, {"[1] Received\r\n[1] 6F0284009000\r\n", 1}},
+     "", 0, 0, nullptr, {}, true},
+    {"--all with a report", {"--all", "--junit", "m.xml", "ok.txt"}, 1, 1, RUNNER_NO_EVENT, 0,
+     {{"[0] Velmo:> Card is ready\r\n", 1}, {"[1] Velmo:> Card is ready\r\n", 1}}, "", 0, 0,
+     "m.xml",
+     {{"<testsuite name=\"Virtual PCD 00 00: ok.txt\" tests=\"1\" failures=\"0\" errors=\"0\" "
+       "time=\"[0-9.]+\" hostname=\"[^\"]+\">", -1},
+      {"<testsuite name=\"Virtual PCD 00 01: ok.txt\" ", 1},
+      {"<property name=\"reader\" value=\"Virtual PCD 00 01\"/>", 1},
+      {"<property name=\"atr\" value=\"" + std::string(runner_demo_atr) + "\"/>", 2}},
+     true},
+    {"fragment of both names", {"-r", "pcd 00", "ok.txt"}, 1, 1, RUNNER_NO_EVENT, 0,
+     {{"[0] Velmo:> Card is ready\r\n", 1}, {"[1] Velmo:> Card is ready\r\n", 1}}, "", 0, 0,
+     nullptr, {}, true},
+    {"fragment of one name", {"-r", "pcd 00 01", "ok.txt"}, 0, 1, RUNNER_NO_EVENT, 0,
+     {{"\r\nLoading script ok.txt ...\r\n", 1}, {"[", 0}}, "", 0, 0},
+    {"ignored reader", {"--all", "--ignore", "00 01", "ok.txt"}, 1, 1, RUNNER_NO_EVENT, 0,
+     {{"[0] Velmo:> Card is ready\r\n", 1}, {"[1]", 0}}, "", 0, 0, nullptr, {}, true},
+    {"one of two empty", {"-r", "0", "-r", "1", "ok.txt", "missing.txt"}, 1, 0, RUNNER_NO_EVENT, 1,
+     {{"[0] Velmo:> Card is ready\r\n", 2}, {"[1]", 0}}, "no card in reader 1", 0, 0, nullptr, {},
+     true},
+    {"output folder", {"--all", "--output-dir", ".", "checks.txt"}, 1, 1, RUNNER_NO_EVENT, 3,
+     {{"[1] Checks: 1 passed, 2 failed\r\n", 1}}, "", 0, 0, "reader-1.log",
+     {{"\r\nLoading script checks.txt ...\r\n", 1}, {"Checks: 1 passed, 2 failed\r\n", 1},
+      {"[", 0}},
+     true},
 };
 // clang-format on
 
@@ -129,8 +163,19 @@ inline int runner_count(const std::string &text, const std::string &piece) {
     return n;
 }
 
+/* Every line starts with its reader's number: no line mixes two readers. */
+inline void runner_expect_numbered(const std::string &out) {
+    size_t start = 0;
+    for (size_t end; (end = out.find("\r\n", start)) != std::string::npos; start = end + 2)
+        EXPECT_TRUE(std::regex_search(out.substr(start, end - start), std::regex("^\\[[0-9]+\\] ")))
+            << out.substr(start, end - start);
+    EXPECT_EQ(start, out.size()) << "an unfinished last line";
+}
+
 template <class R> void runner_expect(const RunnerCase &c, const R &r, const char *newline) {
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    if (c.numbered)
+        runner_expect_numbered(r.out);
     if (c.out.empty()) {
         EXPECT_EQ(r.out, "");
     }
@@ -141,9 +186,7 @@ template <class R> void runner_expect(const RunnerCase &c, const R &r, const cha
             EXPECT_EQ(runner_count(r.out, piece.text), piece.count) << piece.text << r.out;
     }
     if (!c.err)
-        EXPECT_EQ(r.err, std::string("usage: vorlane-run [-r READER] [-w SECONDS] [-c] "
-                                     "[--junit FILE] SCRIPT...") +
-                             newline);
+        EXPECT_EQ(r.err, std::string(runner_usage) + newline);
     else
         EXPECT_TRUE(*c.err ? r.err.find(c.err) != std::string::npos : r.err.empty()) << r.err;
 }
@@ -180,8 +223,8 @@ void runner_case_check(const RunnerCase &c, Ops &ops, const char *inserted[2]) {
     SCOPED_TRACE(c.name);
     for (const auto &file : runner_files)
         std::ofstream(ops.dir + "/" + file.first, std::ios::binary) << file.second;
-    runner_card(ops, inserted, 0, c.card == 0 ? runner_demo_atr : nullptr);
-    runner_card(ops, inserted, 1, c.card == 1 ? runner_demo_atr : nullptr);
+    runner_card(ops, inserted, 0, c.card0 ? runner_demo_atr : nullptr);
+    runner_card(ops, inserted, 1, c.card1 ? runner_demo_atr : nullptr);
     ASSERT_EQ(ops.control(0, "delay 5"), "ok"); // a 0 ms exchange restarts the Console's numbers
     auto begin = std::chrono::steady_clock::now();
     auto child = ops.start(c.words);

@@ -5,7 +5,10 @@
 #include "app/platform.h"
 
 #include <errno.h>
+#include <signal.h>
+#include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 void platform_lock_init(PlatformLock *lock) {
     pthread_mutexattr_t attributes;
@@ -74,6 +77,39 @@ FILE *platform_file_open(const char *path, const char *mode) {
 int platform_file_replace(const char *from, const char *to) {
     return rename(from, to) == 0;
 }
+
+void platform_host_name(char *name, size_t size) {
+    if (size == 0)
+        return;
+    if (gethostname(name, size) != 0)
+        name[0] = 0;
+    name[size - 1] = 0;
+}
+
+/* A signal handler takes no argument: what it counts into is kept here. */
+static PlatformCounter *interrupt_count;
+static int interrupt_exit_code;
+
+static void platform_on_interrupt(int) {
+    if (__atomic_add_fetch(interrupt_count, 1, __ATOMIC_SEQ_CST) >= 2)
+        _exit(interrupt_exit_code);
+}
+
+void platform_interrupts_catch(PlatformCounter *count, int exit_code) {
+    struct sigaction action;
+
+    interrupt_count = count;
+    interrupt_exit_code = exit_code;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = platform_on_interrupt;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, NULL);
+    sigaction(SIGTERM, &action, NULL);
+}
+
+/* The process ends when its main thread returns: nothing waits here. */
+void platform_interrupts_done(void) {}
 
 /* pcsc-lite reports a bit mask (SCARD_ABSENT 0x0002, SCARD_PRESENT 0x0004,
    ...); its highest bit set is the state Windows would report. */

@@ -65,6 +65,45 @@ int platform_file_replace(const char *from, const char *to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+void platform_host_name(char *name, size_t size) {
+    DWORD length = (DWORD)size;
+
+    if (size == 0)
+        return;
+    if (!GetComputerNameExA(ComputerNameDnsHostname, name, &length) &&
+        (length = (DWORD)size, !GetComputerNameA(name, &length)))
+        name[0] = 0;
+    name[size - 1] = 0;
+}
+
+/* The console's control handler takes no argument of ours: what it counts
+   into is kept here. */
+static PlatformCounter *interrupt_count;
+static int interrupt_exit_code;
+static volatile LONG interrupt_work_done;
+
+static BOOL WINAPI platform_on_interrupt(DWORD type) {
+    if (platform_counter_add(interrupt_count, 1) >= 2)
+        ExitProcess((UINT)interrupt_exit_code);
+    /* Closing the console ends the process once this returns: give the
+       work in progress the few seconds Windows allows. */
+    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
+        for (int waited = 0; waited < 4500 && !interrupt_work_done; waited += 50)
+            Sleep(50);
+    }
+    return TRUE;
+}
+
+void platform_interrupts_catch(PlatformCounter *count, int exit_code) {
+    interrupt_count = count;
+    interrupt_exit_code = exit_code;
+    SetConsoleCtrlHandler(platform_on_interrupt, TRUE);
+}
+
+void platform_interrupts_done(void) {
+    InterlockedExchange(&interrupt_work_done, 1);
+}
+
 /* Windows reports the state as one value already. */
 DWORD platform_card_state(DWORD reported) {
     return reported;

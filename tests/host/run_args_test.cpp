@@ -51,11 +51,12 @@ TEST(RunArgs, UsageErrors) {
 TEST(RunArgs, AcceptedLines) {
     RunArgs args;
     ASSERT_EQ(parse({"a.txt"}, &args), 1);
-    EXPECT_TRUE(args.reader == nullptr && args.wait_seconds == 0 && args.console == 0);
+    EXPECT_TRUE(args.reader_count == 0 && args.wait_seconds == 0 && args.console == 0);
     EXPECT_TRUE(args.first_script == 1 && args.script_count == 1);
 
     ASSERT_EQ(parse({"-r", "Virtual PCD 00 01", "-w", "86400", "-c", "a.txt", "b.txt"}, &args), 1);
-    EXPECT_STREQ(args.reader, "Virtual PCD 00 01");
+    ASSERT_EQ(args.reader_count, 1);
+    EXPECT_STREQ(args.readers[0], "Virtual PCD 00 01");
     EXPECT_TRUE(args.wait_seconds == 86400 && args.console == 1);
     EXPECT_TRUE(args.first_script == 6 && args.script_count == 2);
 
@@ -63,7 +64,8 @@ TEST(RunArgs, AcceptedLines) {
     ASSERT_EQ(parse({"a.txt", "-c"}, &args), 1);
     EXPECT_TRUE(args.console == 0 && args.script_count == 2);
     ASSERT_EQ(parse({"-r", "0", "-r", "1", "--", "-odd.txt"}, &args), 1);
-    EXPECT_STREQ(args.reader, "1");
+    ASSERT_EQ(args.reader_count, 2); // each -r is kept
+    EXPECT_STREQ(args.readers[1], "1");
     EXPECT_TRUE(args.first_script == 6 && args.script_count == 1);
 
     // "-" alone is a script (standard input), wherever it stands.

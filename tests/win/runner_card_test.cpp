@@ -162,6 +162,9 @@ TEST_F(RunnerCard, ChecksReachOutputStatusAndReport) {
     EXPECT_EQ(std::regex_replace(outline, std::regex("took [0-9]+ ms"), "took # ms"),
               "testsuites\n"
               "  testsuite name=checks.txt tests=8 failures=5 errors=0\n"
+              "    properties\n"
+              "      property name=reader\n"
+              "      property name=atr\n"
               "    testcase name=line 1: /EXPECT 9000\n"
               "      failure message=Check failed, line 1: nothing sent yet\n"
               "    testcase name=line 3: /EXPECT * 9000\n"
@@ -177,6 +180,9 @@ TEST_F(RunnerCard, ChecksReachOutputStatusAndReport) {
               "      failure message=Check failed, line 8: cannot read the check\n"
               "    testcase name=line 10: /EXPECT XXXX 9000 WITHIN 60000\n"
               "  testsuite name=missing.txt tests=1 failures=0 errors=1\n"
+              "    properties\n"
+              "      property name=reader\n"
+              "      property name=atr\n"
               "    testcase name=run\n"
               "      error message=cannot open the script\n");
 }
