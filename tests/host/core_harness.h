@@ -1,0 +1,154 @@
+/*
+ * core_harness.h: what the host tests of the portable core share: a fresh
+ * AppState and fake PC/SC service, a session connected to a fake reader's
+ * card, the table of response sizes every path is run with, and the texts
+ * a response should give, built here from its bytes.
+ */
+#ifndef VORLANE_TESTS_CORE_HARNESS_H
+#define VORLANE_TESTS_CORE_HARNESS_H
+
+#include <gtest/gtest.h>
+#include <stdint.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "card/xfer_limits.h"
+#include "tests/fake/pcsc_fake.h"
+
+/* Every response size a path must carry or refuse: around the short
+   limits, 512 (card_transmit's room), 4,096, the largest a virtual reader
+   carries, the largest response, and one byte beyond that. */
+inline const std::vector<int> core_sizes = {
+    0, 1, 2, 256, 257, 512, 513, 4096, 65535, XFER_RESPONSE_MAX, XFER_RESPONSE_MAX + 1};
+
+/* The status word of the sized responses: no check of 9000 holds. */
+enum { CORE_SW = 0x6283 };
+
+inline const char core_reader_name[] = "Fake Reader 0";
+inline const std::vector<uint8_t> core_atr = {0x3B, 0x02, 0x14, 0x50};
+
+/* A response of size bytes: data i % 256 and CORE_SW, or size bytes i %
+   256 when too short for a status word. */
+inline FakeAnswer core_answer(int size) {
+    if (size >= 2)
+        return fake_pattern((size_t)size - 2, CORE_SW);
+    FakeAnswer answer;
+    for (int i = 0; i < size; i++)
+        answer.bytes.push_back((uint8_t)i);
+    return answer;
+}
+
+/* bytes[from, from + count) in upper-case hexadecimal, cut at the end. */
+inline std::string core_hex(const std::vector<uint8_t> &bytes, size_t from = 0,
+                            size_t count = SIZE_MAX) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (size_t i = from; i - from < count && i < bytes.size(); i++) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+/* A trace as the reader pane shows it: the title, then 32 bytes a line,
+   the last line closed once. */
+inline std::string core_trace(const char *title, const std::vector<uint8_t> &bytes) {
+    std::string text = std::string(title) + "\r\n";
+    for (size_t i = 0; i < bytes.size(); i += 32)
+        text += core_hex(bytes, i, 32) + "\r\n";
+    return text;
+}
+
+/* The response as a failed check shows it: whole up to 256 bytes, else
+   its first 256 and what the whole was. */
+inline std::string core_shown(const std::vector<uint8_t> &bytes) {
+    if (bytes.size() <= 256)
+        return core_hex(bytes);
+    char tail[64];
+    snprintf(tail, sizeof tail, "... (%zu bytes, SW %02X%02X)", bytes.size(),
+             bytes[bytes.size() - 2], bytes[bytes.size() - 1]);
+    return core_hex(bytes, 0, 256) + tail;
+}
+
+inline std::string core_file_text(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void core_file_write(const std::string &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+/* Everything a stream received so far. */
+inline std::string core_stream_text(FILE *stream) {
+    std::string text;
+    char piece[4096];
+    size_t n;
+    fflush(stream);
+    rewind(stream);
+    while ((n = fread(piece, 1, sizeof piece, stream)) > 0)
+        text.append(piece, n);
+    return text;
+}
+
+/* The run time of a script, which the clock decides, as "Time: # ms". */
+inline std::string core_time_masked(std::string text) {
+    size_t at = text.find("Time: ");
+    size_t end = at == std::string::npos ? at : text.find(" ms", at);
+    if (end != std::string::npos)
+        text.replace(at + 6, end - at - 6, "#");
+    return text;
+}
+
+/* A folder of its own for a test's files, removed with everything in it. */
+struct CoreDir {
+    std::string path;
+    CoreDir() {
+        char pattern[] = "/tmp/vorlane-core-XXXXXX";
+        path = mkdtemp(pattern) ? pattern : "";
+    }
+    ~CoreDir() {
+        if (!path.empty())
+            EXPECT_EQ(system(("rm -rf " + path).c_str()), 0);
+    }
+    std::string operator/(const std::string &name) const {
+        return path + "/" + name;
+    }
+};
+
+/* A fresh AppState and fake service with one reader holding a card;
+   returns the reader. */
+inline int core_start(void) {
+    app_state_init();
+    app_locks_create();
+    fake_pcsc_reset();
+    int reader = fake_reader_add(core_reader_name);
+    fake_card_insert(reader, core_atr);
+    return reader;
+}
+
+/* Connects session to the reader's card and makes it ready for
+   card_exchange, as the runner does. */
+inline void core_session_ready(CardSession *session, const char *reader = core_reader_name) {
+    ASSERT_EQ(pcsc_establish(SCARD_SCOPE_SYSTEM, &session->sc_context), SCARD_S_SUCCESS);
+    ASSERT_EQ(pcsc_connect(session->sc_context, reader, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
+                           &session->card_handle, &session->active_protocol),
+              SCARD_S_SUCCESS);
+    session->card_state = CARD_READY;
+}
+
+/* A temporary file as pane's stream, as the runner sets standard output. */
+inline FILE *core_pane_capture(int pane) {
+    FILE *stream = tmpfile();
+    platform_lock_enter(&app.pane_stream_lock);
+    app.pane_stream[pane] = stream;
+    platform_lock_leave(&app.pane_stream_lock);
+    return stream;
+}
+
+#endif

@@ -1,0 +1,165 @@
+/*
+ * core_script_test.cpp: the interpreter's long commands and T=0 follow-ups
+ * against the fake PC/SC. A line that starts with a backslash continues the
+ * APDU line before it, up to the largest command; 61xx and 6Cxx are
+ * answered by follow-ups that run before the next file line. Each row
+ * says which commands the card must receive, in order.
+ */
+#include "tests/host/core_harness.h"
+
+#include <string.h>
+
+#include "script/script_check.h"
+#include "script/script_line.h"
+#include "script/script_run.h"
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+struct ScriptPiece {
+    std::string text;
+    int count; /* times the reader pane shows it */
+};
+
+struct ScriptRow {
+    std::string name;
+    std::vector<std::string> lines; /* "LOG" stands for the log file's path */
+    std::vector<FakeAnswer> answers;
+    std::vector<Bytes> sent; /* the commands the card receives */
+    std::vector<ScriptPiece> shown;
+    int passed, failed;
+    FakeAnswer fallback = fake_pattern(0);
+    const char *logged = nullptr; /* hexadecimal: what the log file holds */
+};
+
+Bytes bytes_of(const std::string &hex) {
+    Bytes bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back((uint8_t)strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
+    return bytes;
+}
+
+FakeAnswer answer_of(const std::string &hex, unsigned delay_ms = 0) {
+    FakeAnswer answer;
+    answer.bytes = bytes_of(hex);
+    answer.delay_ms = delay_ms;
+    return answer;
+}
+
+/* count command bytes (i % 251) written 1,000 bytes a line, each line after
+   the first continuing it */
+Bytes long_command(size_t count) {
+    Bytes bytes(count);
+    for (size_t i = 0; i < count; i++)
+        bytes[i] = (uint8_t)(i % 251);
+    return bytes;
+}
+
+std::vector<std::string> long_lines(const Bytes &bytes) {
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < bytes.size(); i += 1000)
+        lines.push_back((i ? "\\" : "") + core_hex(bytes, i, 1000));
+    return lines;
+}
+
+std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string> &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<ScriptRow> script_rows(void) {
+    Bytes largest = long_command(XFER_COMMAND_MAX), too_long = long_command(XFER_COMMAND_MAX + 1);
+    std::vector<std::string> too_long_lines = long_lines(too_long);
+    std::string not_sent = "!!! Check failed, line " + std::to_string(too_long_lines.size() + 2) +
+                           ": the APDU line before it was not sent\r\n";
+    Bytes select = bytes_of("00A40400023F00");
+    std::vector<Bytes> chain_limit = {bytes_of("00B0000000")};
+    chain_limit.resize(1 + SCRIPT_CHAIN_MAX, bytes_of("00C0000001"));
+    // clang-format off
+    return {
+        // Continuations: the texts join before they are read, blanks and
+        // empty continuations included.
+        {"continued", {"00A4 04", "\\00 02", "\\", "\\3F00", "/EXPECT 9000"}, {}, {select},
+         {{"Sending\r\n00A40400023F00\r\n", 1}}, 1, 0},
+        {"pair split across lines", {"00A40", "\\400023F0", "\\0", "/EXPECT 9000"}, {}, {select},
+         {}, 1, 0},
+        {"bad pair in a continuation", {"00A4", "\\04ZZ", "/EXPECT *"}, {}, {},
+         {{"!!! Check failed, line 3: the APDU line before it was not sent\r\n", 1}}, 0, 1},
+        {"largest command", joined(long_lines(largest), {"/EXPECT 9000"}), {}, {largest},
+         {{core_trace("Sending", largest), 1}}, 1, 0},
+        // One byte more is not sent; it fails with the first line's number
+        // and its continuations are not read as commands.
+        {"command too long", joined(joined({"// long"}, too_long_lines), {"/EXPECT *", "00B0000000"}),
+         {}, {bytes_of("00B0000000")},
+         {{"!!! Check failed, line 2: command longer than 65544 bytes\r\n", 1}, {not_sent, 1},
+          {"Sending\r\n", 1}}, 0, 2},
+        // T=0: 61xx gets GET RESPONSE, 6Cxx the command again with Le = xx;
+        // the follow-up runs before the file line read ahead.
+        {"61xx", {"/T=0", "00A4040002", "\\3F00", "/EXPECT 0001 * 9000", "00B0000000"},
+         {answer_of("6112"), fake_pattern(18)},
+         {select, bytes_of("00C0000012"), bytes_of("00B0000000")},
+         {{"Sending\r\n00C0000012\r\n", 1}}, 1, 0},
+        {"6Cxx", {"/T=0", "80CA9F7F00", "/EXPECT * 9000"}, {answer_of("6C2D"), fake_pattern(0x2D)},
+         {bytes_of("80CA9F7F00"), bytes_of("80CA9F7F2D")}, {}, 1, 0},
+        {"6Cxx after a short command", {"/T=0", "00B0"}, {answer_of("6C05")},
+         {bytes_of("00B0"), bytes_of("00B0000005")}, {}, 0, 0},
+        {"61xx twice", {"/T=0", "00A4040000", "/EXPECT 0001020304050607 9000"},
+         {answer_of("6110"), answer_of("6108"), fake_pattern(8)},
+         {bytes_of("00A4040000"), bytes_of("00C0000010"), bytes_of("00C0000008")}, {}, 1, 0},
+        {"no /T=0, no follow-up", {"00A4040000", "/EXPECT 6110"}, {answer_of("6110")},
+         {bytes_of("00A4040000")}, {}, 1, 0},
+        {"61xx after data", {"/T=0", "00A4040000", "/EXPECT 00 6110"}, {answer_of("006110")},
+         {bytes_of("00A4040000")}, {}, 1, 0},
+        {"the chain ends", {"/T=0", "00B0000000", "/EXPECT 6101"}, {}, chain_limit,
+         {{"No further follow-up after 256 in a row\r\n", 1}}, 1, 0, answer_of("6101")},
+        // The check's time is the whole chain's; only the final data is logged.
+        {"chain time", {"/T=0", "00A4040000", "/EXPECT * WITHIN 55"},
+         {answer_of("6110", 30), answer_of("0102", 30)}, {bytes_of("00A4040000"), bytes_of("00C0000010")},
+         {{"!!! Check failed, line 3: expected within 55 ms, took ", 1}}, 0, 1},
+        {"chain logged", {"/T=0", "/OPEN LOG", "00A4040000", "/CLOSE"},
+         {answer_of("6104"), fake_pattern(4)}, {bytes_of("00A4040000"), bytes_of("00C0000004")},
+         {}, 0, 0, fake_pattern(0), "00010203"},
+    };
+    // clang-format on
+}
+
+} // namespace
+
+TEST(CoreScript, LongCommandsAndFollowUps) {
+    for (const ScriptRow &row : script_rows()) {
+        SCOPED_TRACE(row.name);
+        CoreDir dir;
+        int reader = core_start();
+        CardSession *session = &app.run_sessions[0];
+        core_session_ready(session);
+        FILE *pane = core_pane_capture(session->reader_pane);
+        for (const FakeAnswer &answer : row.answers)
+            fake_answer_push(reader, answer);
+        fake_answer_default(reader, row.fallback);
+        std::string script;
+        for (std::string line : row.lines)
+            script += (line == "/OPEN LOG" ? "/OPEN " + (dir / "log.bin") : line) + "\n";
+        core_file_write(dir / "row.txt", script);
+        ScriptTally tally;
+        memset(&tally, 0, sizeof tally);
+
+        EXPECT_EQ(script_run(session, (dir / "row.txt").c_str(), &tally), SCRIPT_RUN_DONE);
+        std::string text = core_stream_text(pane);
+        EXPECT_TRUE(fake_commands(reader) == row.sent) << fake_commands(reader).size();
+        for (const ScriptPiece &piece : row.shown) {
+            int n = 0;
+            for (size_t at = text.find(piece.text); at != std::string::npos;
+                 at = text.find(piece.text, at + 1))
+                n++;
+            EXPECT_EQ(n, piece.count) << piece.text << "\n" << text.substr(0, 2000);
+        }
+        EXPECT_EQ(tally.passed, row.passed) << text.substr(0, 2000);
+        EXPECT_EQ(tally.failed, row.failed) << text.substr(0, 2000);
+        std::string log = core_file_text(dir / "log.bin");
+        if (row.logged)
+            EXPECT_EQ(core_hex(Bytes(log.begin(), log.end())), row.logged);
+        script_tally_free(&tally);
+        fclose(pane);
+    }
+}
