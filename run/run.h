@@ -17,11 +17,11 @@
 #include "run/run_args.h"
 
 enum {
-    RUN_OK = 0,           /* exit statuses */
+    RUN_OK = 0, /* exit statuses */
     RUN_FAILED = 1,
     RUN_USAGE = 2,
     RUN_CHECK_FAILED = 3,
-    RUN_SLICE_MS = 500,   /* longest single wait: stop requests and the list are looked at */
+    RUN_SLICE_MS = 500, /* longest single wait: stop requests and the list are looked at */
 };
 
 /* What a wait for a card saw */

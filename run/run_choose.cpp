@@ -22,10 +22,10 @@
 /* What the main thread looks at while it waits */
 struct RunChoice {
     SCARDCONTEXT context;
-    LONG service;                   /* the status of a missing service, or 0 */
-    char list[READER_NAMES_SIZE];   /* the reader list */
+    LONG service;                 /* the status of a missing service, or 0 */
+    char list[READER_NAMES_SIZE]; /* the reader list */
     const char *names[READER_LIST_MAX];
-    int count;                      /* readers listed; -1: no service */
+    int count; /* readers listed; -1: no service */
     RunSelection selection;
     int present[RUN_WORDS_MAX * 4]; /* chosen[i] holds a card */
     const char *chosen_names[RUN_WORDS_MAX * 4];
@@ -77,8 +77,8 @@ static void run_choice_wait(RunChoice *choice) {
         if (choice->count < 0)
             platform_sleep_ms(slice);
         else
-            run_wait_change(choice->context, choice->chosen_names,
-                            choice->selection.chosen_count, slice);
+            run_wait_change(choice->context, choice->chosen_names, choice->selection.chosen_count,
+                            slice);
     }
 }
 

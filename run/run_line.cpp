@@ -131,8 +131,7 @@ static int run_line_free_slot(void) {
 
 /* Takes in the chosen readers that do not take part yet; a reader beyond
    the sessions is named once, when it is first seen. */
-static void run_line_take_in(const char *const *names, const RunSelection *selection,
-                             int *warned) {
+static void run_line_take_in(const char *const *names, const RunSelection *selection, int *warned) {
     for (int i = 0; i < selection->chosen_count; i++) {
         const char *name = names[selection->chosen[i]];
         if (run_line_slot_of(name) >= 0)
@@ -140,8 +139,8 @@ static void run_line_take_in(const char *const *names, const RunSelection *selec
         int slot = run_line_free_slot();
         if (slot < 0) {
             if (!*warned)
-                run_error(-1, "vorlane-run: more than %d readers; left out: %s",
-                          RUN_SESSIONS_MAX, name);
+                run_error(-1, "vorlane-run: more than %d readers; left out: %s", RUN_SESSIONS_MAX,
+                          name);
             *warned = 1;
             continue;
         }

@@ -178,6 +178,11 @@ static int run_one_script(int slot, int card, const char *path) {
         run_error(slot, "%s %s", path, text);
     run_suite_add(slot, card, path, &tally, error);
     script_tally_free(&tally);
+    /* Each script's lines reach the file as it ends: a long card line can
+       be followed while it runs. */
+    platform_lock_enter(&app.pane_stream_lock);
+    fflush(app.run_out);
+    platform_lock_leave(&app.pane_stream_lock);
     if (error)
         return RUN_FAILED;
     return tally.failed > 0 ? RUN_CHECK_FAILED : RUN_OK;
@@ -188,7 +193,8 @@ int run_reader_scripts(int slot, int card) {
     int status = RUN_OK;
 
     for (int i = 0; i < args->script_count; i++)
-        status = run_worse(status, run_one_script(slot, card, app.run_argv[args->first_script + i]));
+        status =
+            run_worse(status, run_one_script(slot, card, app.run_argv[args->first_script + i]));
     return status;
 }
 
@@ -264,24 +270,27 @@ void run_readers_wait(void) {
     }
 }
 
+/* The whole report under a temporary name, renamed when complete; one
+   reader's thread at a time, since all write the same files. */
 int run_report_flush(void) {
     const char *name = app.run_args->junit;
     char temp[RUN_LOG_NAME_SIZE];
+    int written = 0;
 
     if (!name)
         return 0;
     if (strlen(name) + 5 > sizeof temp) /* the name was checked at the start */
         return -1;
     snprintf(temp, sizeof temp, "%s.tmp", name);
-    FILE *file = platform_file_open(temp, "wb");
-    if (!file)
-        return -1;
     platform_lock_enter(&app.run_lock);
-    int written = run_report_write(file, &app.run_suites) == 0;
+    FILE *file = platform_file_open(temp, "wb");
+    if (file) {
+        written = run_report_write(file, &app.run_suites) == 0;
+        written = file_close_written(file) == 0 && written;
+        written = written && platform_file_replace(temp, name);
+        if (!written)
+            remove(temp);
+    }
     platform_lock_leave(&app.run_lock);
-    written = file_close_written(file) == 0 && written;
-    if (written && platform_file_replace(temp, name))
-        return 0;
-    remove(temp);
-    return -1;
+    return written ? 0 : -1;
 }

@@ -43,7 +43,8 @@ static void run_text_printf(RunText *text, const char *format, ...) {
     int length = vsnprintf(piece, sizeof piece, format, args);
     va_end(args);
     if (length > 0)
-        run_text_add(text, piece, (size_t)length < sizeof piece ? (size_t)length : sizeof piece - 1);
+        run_text_add(text, piece,
+                     (size_t)length < sizeof piece ? (size_t)length : sizeof piece - 1);
 }
 
 void run_text_free(RunText *text) {

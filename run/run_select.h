@@ -10,14 +10,14 @@
 
 /* What the words chose among names[0..count) */
 struct RunSelection {
-    int chosen[RUN_WORDS_MAX * 4];      /* indices into names, each once, in the order chosen */
-    int chosen_word[RUN_WORDS_MAX * 4]; /* the -r word that chose it, or -1 */
-    int chosen_count;                   /* may exceed what the runner drives at once */
-    int word_matches[RUN_WORDS_MAX];    /* readers each -r word matched */
+    int chosen[RUN_WORDS_MAX * 4];        /* indices into names, each once, in the order chosen */
+    int chosen_word[RUN_WORDS_MAX * 4];   /* the -r word that chose it, or -1 */
+    int chosen_count;                     /* may exceed what the runner drives at once */
+    int word_matches[RUN_WORDS_MAX];      /* readers each -r word matched */
     const char *unmatched[RUN_WORDS_MAX]; /* -r words that named no reader */
     int unmatched_count;
-    int several;  /* 1 when more than one reader can take part: --all, --each-card,
-                     several -r words, or a fragment that matched several */
+    int several; /* 1 when more than one reader can take part: --all, --each-card,
+                    several -r words, or a fragment that matched several */
 };
 
 /* Exports from run/run_select.cpp */

@@ -46,9 +46,9 @@
 /* Per-run items, owned by the run's thread */
 struct ScriptRun {
     CardSession *session;                    /* the card and the panes of this run */
-    FILE *file;                  /* the script, opened "rt"; 0 for a script in memory */
-    const char *text;            /* a script in memory (the runner's standard input) */
-    size_t text_length, text_at; /* its length and the next byte to read */
+    FILE *file;                              /* the script, opened "rt"; 0 for a script in memory */
+    const char *text;                        /* a script in memory (the runner's standard input) */
+    size_t text_length, text_at;             /* its length and the next byte to read */
     FILE *log;                               /* response data goes here, or 0 */
     int log_failed;                          /* 1 after a failed write: no more logging */
     int pending;                             /* 1 while pending_line waits to be executed */

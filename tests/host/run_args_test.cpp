@@ -38,6 +38,15 @@ TEST(RunArgs, UsageErrors) {
         {"--junit", "r.xml"},
         {"-r", "", "s.txt"},
         {"s.txt", ""},
+        {"--each-card=0", "s.txt"},
+        {"--each-card=", "s.txt"},
+        {"--each-card=2x", "s.txt"},
+        {"--each-card=1073741825", "s.txt"},
+        {"--each-cards", "s.txt"},
+        {"--ignore"},
+        {"--ignore", "", "s.txt"},
+        {"--output-dir", "", "s.txt"},
+        {"--all"},
     };
     for (const auto &words : bad) {
         RunArgs args;
@@ -72,6 +81,33 @@ TEST(RunArgs, AcceptedLines) {
     ASSERT_EQ(parse({"--junit", "r.xml", "-", "s.txt"}, &args), 1);
     EXPECT_STREQ(args.junit, "r.xml");
     EXPECT_TRUE(args.first_script == 3 && args.script_count == 2);
+}
+
+TEST(RunArgs, SeveralReadersAndTheCardLine) {
+    RunArgs args;
+    ASSERT_EQ(parse({"-r", "a", "-r", "b", "--all", "--ignore", "x", "--ignore", "y",
+                     "--each-card=5", "--output-dir", "d", "s.txt"},
+                    &args),
+              1);
+    ASSERT_EQ(args.reader_count, 2);
+    EXPECT_STREQ(args.readers[1], "b");
+    ASSERT_EQ(args.ignore_count, 2);
+    EXPECT_STREQ(args.ignores[1], "y");
+    EXPECT_TRUE(args.all && args.each_card && args.card_limit == 5);
+    EXPECT_STREQ(args.output_dir, "d");
+    ASSERT_EQ(parse({"--each-card", "s.txt"}, &args), 1);
+    EXPECT_TRUE(args.each_card && args.card_limit == 0);
+
+    // 64 -r words are kept; a 65th is a usage error, not a lost reader.
+    std::vector<const char *> words;
+    for (int i = 0; i < RUN_WORDS_MAX; i++) {
+        words.push_back("-r");
+        words.push_back("R");
+    }
+    words.push_back("s.txt");
+    EXPECT_EQ(parse(words, &args), 1);
+    words.insert(words.begin(), {"-r", "R"});
+    EXPECT_EQ(parse(words, &args), 0);
 }
 
 TEST(RunArgs, ReaderIndex) {

@@ -186,3 +186,55 @@ TEST(PlatformPosix, CardStateFromBitMask) {
     for (const auto &c : cases)
         EXPECT_EQ(platform_card_state(c[0]), c[1]) << c[0];
 }
+
+/* The card line on the rig's two readers: a card on each, one pulled
+   mid-run, the PC/SC service stopped and started again between cards, a
+   last card, then Ctrl-C: the line finishes, writes its report and sums
+   the cards up. */
+TEST_F(RunnerNative, CardLineOnBothReaders) {
+    std::ofstream(ops_.dir + "/line.txt") << "00A4040000\n/EXPECT *9000\n/W 1500\n00B0000004\n";
+    auto seen = [&](const char *piece, int times) {
+        for (int i = 0; i < 1500 && runner_count(read_file(ops_.dir + "/out.bin"), piece) < times;
+             i++)
+            usleep(10000);
+        return testing::AssertionResult(runner_count(read_file(ops_.dir + "/out.bin"), piece) >=
+                                        times)
+               << piece << " not " << times << " times in:\n"
+               << read_file(ops_.dir + "/out.bin") << read_file(ops_.dir + "/err.bin");
+    };
+    /* Both readers seen empty first: a card pulled and put back within one
+       poll of the reader driver would look like one that never left. */
+    ops_.remove(0);
+    ops_.remove(1);
+    usleep(700000);
+    pid_t line =
+        ops_.start({"--each-card", "--junit", "line.xml", "-r", "0", "-r", "1", "line.txt"});
+    ops_.insert(0, runner_demo_atr);
+    ASSERT_TRUE(seen("Velmo:> Card is ready", 1));
+    ops_.remove(0);
+    ASSERT_EQ(ops_.control(1, "reset"), "ok"); /* an empty log */
+    ops_.insert(1, runner_demo_atr);
+    for (int i = 0; i < 500 && ops_.control(1, "status").find(" log=0") != std::string::npos; i++)
+        usleep(10000);
+    ops_.remove(1); /* during the pause after the first command: the next exchange fails */
+    ASSERT_TRUE(seen("Velmo:> Card is ready", 2));
+    ASSERT_EQ(system(VORLANE_SOURCE_DIR "/scripts/rig pcscd-stop >/dev/null"), 0);
+    usleep(1500000);
+    ASSERT_EQ(system(VORLANE_SOURCE_DIR "/scripts/rig pcscd-start >/dev/null"), 0);
+    ops_.insert(0, runner_demo_atr);
+    ASSERT_TRUE(seen("Velmo:> Card is ready", 3));
+    kill(line, SIGINT);
+    RunnerResult r = ops_.finish(line);
+    EXPECT_EQ(r.status, 1u) << r.err;
+    EXPECT_NE(r.out.find("Cards: 2 passed, 1 failed\r\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("line.txt line 4: 0x80100"), std::string::npos) << r.err;
+    std::string xml = read_file(ops_.dir + "/line.xml");
+    for (const char *piece :
+         {"<testsuite name=\"card 1 on Virtual PCD 00 00: line.txt\" tests=\"1\" failures=\"0\" "
+          "errors=\"0\"",
+          "<testsuite name=\"card 2 on Virtual PCD 00 01: line.txt\" tests=\"2\" failures=\"0\" "
+          "errors=\"1\"",
+          "<testsuite name=\"card 3 on Virtual PCD 00 00: line.txt\" tests=\"1\"",
+          "<property name=\"card\" value=\"3\"/>"})
+        EXPECT_EQ(runner_count(xml, piece), 1) << piece << xml;
+}

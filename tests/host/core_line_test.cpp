@@ -1,0 +1,184 @@
+/*
+ * core_line_test.cpp: vorlane-run with several readers against the fake
+ * PC/SC, where readers and the service can come and go at will: the card
+ * line over cards put in and taken out, readers that appear or vanish
+ * mid-run, the service stopped and started again, more readers than the
+ * runner drives, an interrupt. Each row is a command line and the steps a
+ * user (or a lab's robot) takes while it runs.
+ */
+#include "tests/host/core_harness.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "run/run_main.h"
+
+namespace {
+
+enum StepKind {
+    ADD_READER,    /* a reader named "Fake Reader <n>" appears (n: its index) */
+    DROP_READER,   /* reader n vanishes */
+    INSERT,        /* a card goes into reader n */
+    PULL,          /* the card of reader n goes */
+    SLOW,          /* reader n's card answers after 400 ms */
+    STOP_SERVICE,  /* the service stops ... */
+    START_SERVICE, /* ... and starts again */
+    WAIT_OUT,      /* standard output holds text n times (at most 10 s) */
+    INTERRUPT,     /* Ctrl-C */
+};
+
+struct Step {
+    StepKind kind;
+    int n;
+    const char *text;
+};
+
+struct Count {
+    const char *text;
+    int times;
+};
+
+struct LineRow {
+    const char *name;
+    int readers; /* readers there at the start, each with a card */
+    std::vector<std::string> words;
+    std::vector<Step> steps;
+    int status;
+    std::vector<Count> out;    /* pieces of standard output and how often */
+    const char *err;           /* a piece of standard error, "" for none */
+    std::vector<Count> report; /* pieces of r.xml and how often */
+};
+
+const char ready[] = "Velmo:> Card is ready\r\n";
+
+// clang-format off
+const std::vector<LineRow> line_rows = {
+    // The line takes cards as they come, on both readers, K over all of them.
+    {"three cards on two readers", 2, {"--each-card=3", "--junit", "r.xml", "ok.txt"},
+     {{WAIT_OUT, 2, ready}, {PULL, 0, ""}, {INSERT, 0, ""}, {WAIT_OUT, 3, ready}},
+     0, {{"[0] Velmo", 2}, {"[1] Velmo", 1}, {"Cards: 3 passed, 0 failed\r\n", 1}}, "",
+     {{"<testsuite name=\"card ", 3}, {"<property name=\"card\" value=\"3\"/>", 1},
+      {" on Fake Reader 0: ok.txt\" tests=", 2}}},
+    // A reader plugged in mid-line joins it with the next number.
+    {"a reader that appears", 1, {"--each-card=2", "ok.txt"},
+     {{WAIT_OUT, 1, ready}, {ADD_READER, 1, ""}, {INSERT, 1, ""}, {WAIT_OUT, 2, ready}},
+     0, {{"[1] Velmo", 1}, {"Cards: 2 passed, 0 failed", 1}}, "", {}},
+    // A reader pulled out fails its card in progress; the other goes on.
+    {"a reader that vanishes", 2, {"--each-card=3", "--junit", "r.xml", "two.txt"},
+     {{WAIT_OUT, 2, ready}, {PULL, 0, ""}, {SLOW, 0, ""}, {DROP_READER, 0, ""}},
+     1, {{"Cards: 2 passed, 1 failed", 1}}, "two.txt line 2: 0x",
+     {{"errors=\"1\"", 1}}},
+    // The service stops and comes back: the line makes new contexts and goes on.
+    {"the service restarts", 1, {"--each-card=2", "ok.txt"},
+     {{WAIT_OUT, 1, ready}, {PULL, 0, ""}, {STOP_SERVICE, 0, ""}, {START_SERVICE, 0, ""},
+      {INSERT, 0, ""}, {WAIT_OUT, 2, ready}},
+     0, {{"Cards: 2 passed, 0 failed", 1}}, "", {}},
+    // An interrupt ends the line after the cards in progress, with the report.
+    {"an interrupt", 1, {"--each-card", "--junit", "r.xml", "ok.txt"},
+     {{WAIT_OUT, 1, ready}, {INTERRUPT, 0, ""}},
+     0, {{"Cards: 1 passed, 0 failed", 1}}, "", {{"<testsuite ", 1}}},
+    // More readers than the runner drives: the first 16 run, the rest are named.
+    {"seventeen readers", 17, {"--all", "ok.txt"}, {},
+     0, {{"] Velmo", 16}, {"[16]", 0}}, "more than 16 readers; left out: Fake Reader 16", {}},
+    // Several -r words, one of them a fragment; an ignored reader stays out.
+    {"fragments and ignores", 3, {"-r", "0", "-r", "reader 2", "--ignore", "READER 1", "ok.txt"},
+     {}, 0, {{"[0] Velmo", 1}, {"[1] Velmo", 1}, {"[2]", 0}}, "", {}},
+};
+// clang-format on
+
+std::string reader_name(int n) {
+    return "Fake Reader " + std::to_string(n);
+}
+
+int count_of(const std::string &text, const char *piece) {
+    int n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        n++;
+    return n;
+}
+
+/* Waits until standard output (written unbuffered to path) holds text
+   `times` times. */
+void wait_out(const std::string &path, const char *text, int times) {
+    for (int i = 0; i < 1000; i++) {
+        if (count_of(core_file_text(path), text) >= times)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ADD_FAILURE() << "never saw " << times << " x " << text;
+}
+
+void step_take(const Step &step, const std::string &out) {
+    switch (step.kind) {
+        case ADD_READER: EXPECT_EQ(fake_reader_add(reader_name(step.n).c_str()), step.n); break;
+        case DROP_READER: fake_reader_remove(step.n); break;
+        case INSERT: fake_card_insert(step.n, core_atr); break;
+        case PULL: /* long enough for a reader's wait to see it */
+            fake_card_remove(step.n);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            break;
+        case SLOW: {
+            FakeAnswer slow = fake_pattern(0);
+            slow.delay_ms = 400;
+            fake_answer_default(step.n, slow);
+            fake_card_insert(step.n, core_atr);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            break;
+        }
+        case STOP_SERVICE:
+            fake_service_stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(700));
+            break;
+        case START_SERVICE: fake_service_start(); break;
+        case WAIT_OUT: wait_out(out, step.text, step.n); break;
+        case INTERRUPT: raise(SIGINT); break;
+    }
+}
+
+} // namespace
+
+TEST(CoreLine, ReadersAndCardsComeAndGo) {
+    CoreDir dir;
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(dir.path.c_str()), 0);
+    core_file_write("ok.txt", "00A4040000\n/EXPECT 9000\n");
+    core_file_write("two.txt", "00A4040000\n00A4040000\n");
+    for (const LineRow &row : line_rows) {
+        SCOPED_TRACE(row.name);
+        fake_pcsc_reset();
+        for (int i = 0; i < row.readers; i++)
+            fake_card_insert(fake_reader_add(reader_name(i).c_str()), core_atr);
+        std::vector<std::string> words = {"vorlane-run"};
+        words.insert(words.end(), row.words.begin(), row.words.end());
+        std::vector<char *> argv;
+        for (std::string &word : words)
+            argv.push_back(&word[0]);
+        FILE *out = fopen("out.txt", "wb"), *err = tmpfile();
+        ASSERT_TRUE(out && err);
+        setvbuf(out, NULL, _IONBF, 0);
+        int status = -1;
+        std::thread run([&] { status = run_main((int)argv.size(), argv.data(), stdin, out, err); });
+        for (const Step &step : row.steps)
+            step_take(step, dir / "out.txt");
+        run.join();
+        EXPECT_EQ(status, row.status);
+        std::string text = core_file_text("out.txt");
+        for (const Count &piece : row.out)
+            EXPECT_EQ(count_of(text, piece.text), piece.times) << piece.text << "\n" << text;
+        std::string errors = core_stream_text(err);
+        EXPECT_TRUE(*row.err ? errors.find(row.err) != std::string::npos : errors.empty())
+            << errors;
+        std::string report = core_file_text("r.xml");
+        for (const Count &piece : row.report)
+            EXPECT_EQ(count_of(report, piece.text), piece.times) << piece.text << "\n" << report;
+        remove("r.xml");
+        fclose(out);
+        fclose(err);
+    }
+    signal(SIGINT, SIG_DFL);
+    EXPECT_EQ(chdir(here), 0);
+}
