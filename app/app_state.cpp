@@ -52,6 +52,9 @@ void app_locks_create(void) {
         card_session_locks_create(&app.run_sessions[i]);
     platform_lock_init(&app.pane_stream_lock);
     platform_lock_init(&app.run_lock);
+    platform_lock_init(&app.stream_queue_lock);
+    platform_signal_init(&app.stream_queue_data);
+    platform_signal_init(&app.stream_queue_room);
     app_window_locks_create();
     app.locks_ready = 1;
 }

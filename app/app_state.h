@@ -54,7 +54,10 @@ enum {
 /* A runner pane's stream beyond its FILE (pane_stream): an unprefixed copy
    and, when several readers share standard output, the "[N] " that starts
    each of its whole lines. */
-enum { PANE_STREAM_LINE_SIZE = 2 * XFER_RESPONSE_MAX + 4096 }; /* the longest line held */
+enum {
+    PANE_STREAM_LINE_SIZE = 2 * XFER_RESPONSE_MAX + 4096, /* the longest line held */
+    STREAM_QUEUE_SIZE = 1024 * 1024,                      /* each half of the writer's queue */
+};
 struct PaneStreamOut {
     FILE *copy;                       /* --output-dir's DIR/reader-N.log, or 0 */
     int prefix;                       /* -1: lines as they are; N: "[N] " before each */
@@ -139,6 +142,17 @@ struct AppPortableState {
                                              or 0; pane_stream_lock */
     PaneStreamOut pane_stream_out[PANE_STREAM_COUNT]; /* copies and prefixes; pane_stream_lock */
 
+    /* --- The streams' writer (console/stream_writer.cpp): while it runs,
+       what the streams receive is queued here and written by a thread of
+       its own, so the next exchange does not wait for the disk. Guarded by
+       stream_queue_lock. --- */
+    char stream_queue[2][STREAM_QUEUE_SIZE]; /* the half printers fill, the half written */
+    int stream_queue_side;                   /* the half printers fill */
+    int stream_queue_fill;                   /* bytes in it */
+    int stream_writer_running;               /* the writer's thread runs */
+    int stream_writer_busy;                  /* it is writing a taken half */
+    int stream_writer_stop;                  /* it ends once the queue is empty */
+
     /* --- A run of vorlane-run (run/). The main thread fills a reader's
        slot before its thread starts and reads it after it has ended; the
        thread owns the slot meanwhile. run_lock guards the counts, the
@@ -165,9 +179,12 @@ struct AppPortableState {
 
     /* --- Process-lifetime locks, created once by start-up (app_locks_create)
        and kept last so that app_state_init leaves them alone. --- */
-    PlatformLock pane_stream_lock; /* held while one print is written to a stream */
-    PlatformLock run_lock;         /* the runner's counts, status and suites; taken alone */
-    int locks_ready;               /* 1 once every lock exists */
+    PlatformLock pane_stream_lock;    /* held while one print is written to a stream */
+    PlatformLock run_lock;            /* the runner's counts, status and suites; taken alone */
+    PlatformLock stream_queue_lock;   /* the writer's queue; taken last */
+    PlatformSignal stream_queue_data; /* text was queued, or the writer should end */
+    PlatformSignal stream_queue_room; /* a half was taken and written, or the writer ended */
+    int locks_ready;                  /* 1 once every lock exists */
 };
 
 /* AppWindowState, the window part, from the directory the build picks; it

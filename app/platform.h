@@ -20,6 +20,13 @@ void platform_lock_init(PlatformLock *lock);
 /* Waits until this thread holds lock; leave it as often as it was entered. */
 void platform_lock_enter(PlatformLock *lock);
 void platform_lock_leave(PlatformLock *lock);
+/* A condition a thread waits on under a PlatformLock it holds once. */
+void platform_signal_init(PlatformSignal *signal);
+/* Leaves lock, waits until the signal is woken or ms have passed (it may
+   also return early), then takes lock again. */
+void platform_signal_wait(PlatformSignal *signal, PlatformLock *lock, unsigned ms);
+/* Wakes every thread waiting on signal. */
+void platform_signal_wake(PlatformSignal *signal);
 /* Returns after at least ms milliseconds. */
 void platform_sleep_ms(unsigned ms);
 /* Milliseconds from a fixed start; wraps at 2^32 (compare differences). */

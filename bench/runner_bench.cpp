@@ -13,7 +13,9 @@
  *
  * bench/runner_bench runs it beside the native scriptor on the same APDUs.
  * The APDUs alternate 80 F0 00 04 (4-byte response) and 00 B0 00 00 10
- * (18-byte response), as in the script benchmark.
+ * (18-byte response), as in the script benchmark; with a third argument
+ * "extended" every APDU is 00 B0 00 00 00 FF FF, answered with 65,535
+ * bytes.
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -26,10 +28,13 @@
 #include "tests/win/harness/process.h"
 #include "tests/win/harness/testcard.h"
 
-static const char *const bench_lines[2] = {"80 F0 00 04", "00 B0 00 00 10"};
-static const unsigned char bench_bytes[2][5] = {{0x80, 0xF0, 0x00, 0x04},
+static const char *bench_lines[2] = {"80 F0 00 04", "00 B0 00 00 10"};
+static const unsigned char bench_short[2][7] = {{0x80, 0xF0, 0x00, 0x04},
                                                 {0x00, 0xB0, 0x00, 0x00, 0x10}};
-static const DWORD bench_lengths[2] = {4, 5};
+static const unsigned char bench_extended[2][7] = {{0x00, 0xB0, 0x00, 0x00, 0x00, 0xFF, 0xFF},
+                                                   {0x00, 0xB0, 0x00, 0x00, 0x00, 0xFF, 0xFF}};
+static const unsigned char (*bench_bytes)[7] = bench_short;
+static DWORD bench_lengths[2] = {4, 5};
 
 /* Microseconds for count raw exchanges, or -1. */
 static double bench_raw(int count) {
@@ -45,8 +50,8 @@ static double bench_raw(int count) {
         LPCSCARD_IO_REQUEST pci = protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
         int failed = 0;
         double start = bench_now_us();
+        static unsigned char buffer[65536 + 2];
         for (int i = 0; i < count; i++) {
-            unsigned char buffer[512];
             DWORD length = sizeof buffer;
             failed |= SCardTransmit(card, pci, bench_bytes[i % 2], bench_lengths[i % 2], NULL,
                                     buffer, &length) != SCARD_S_SUCCESS;
@@ -101,6 +106,11 @@ int main(int argc, char **argv) {
     int rounds = argc > 2 ? atoi(argv[2]) : 2;
     BenchTimes sum = {0, 0, 0, 0};
 
+    if (argc > 3 && strcmp(argv[3], "extended") == 0) {
+        bench_lines[0] = bench_lines[1] = "00 B0 00 00 00 FF FF";
+        bench_bytes = bench_extended;
+        bench_lengths[0] = bench_lengths[1] = 7;
+    }
     if (count < 2)
         count = 2;
     if (rounds < 1)
@@ -126,8 +136,8 @@ int main(int argc, char **argv) {
     }
     double n = (double)count * rounds;
     double runner = sum.full - sum.empty;
-    printf("APDUs per side: %d x %d rounds (80 F0 00 04 and 00 B0 00 00 10 alternating)\n", count,
-           rounds);
+    printf("APDUs per side: %d x %d rounds (%s and %s alternating)\n", count, rounds,
+           bench_lines[0], bench_lines[1]);
     printf("raw SCardTransmit loop:       %8.1f us/APDU\n", sum.raw / n);
     printf("vorlane-run, trace on:        %8.1f us/APDU (%zu bytes of output a run; start,\n"
            "                              connection and closing of %.0f ms taken off)\n",

@@ -9,6 +9,7 @@
 
 #include <stdarg.h>
 #include <stddef.h>
+#include <stdio.h>
 
 /* Exports from console/pane_print.cpp */
 /* Any thread: formats (cut to PANE_FORMAT_SIZE - 1 characters) and prints
@@ -51,5 +52,17 @@ void pane_stream_put(int pane, const char *text, size_t length);
 /* The pane's stream is done with: an unfinished line is ended, and stream,
    copy and number are cleared (the files stay open for their owner). */
 void pane_stream_end(int pane);
+
+/* Exports from console/stream_writer.cpp: the runner's output written by
+   a thread of its own */
+/* Starts the writer; from then on stream_write queues. 1 when it runs. */
+int stream_writer_start(void);
+/* Writes out everything queued and ends the writer. */
+void stream_writer_stop(void);
+/* bytes[0..length) to file: queued while the writer runs, else written at
+   once; either way in the order of the calls. */
+void stream_write(FILE *file, const void *bytes, size_t length);
+/* Everything written so far reaches file, which is then flushed. */
+void stream_flush(FILE *file);
 
 #endif

@@ -8,10 +8,12 @@
  * and every line ends in CR LF as the pane's lines do. A NUL ends the text,
  * as it does for the pane. A lone CR stays.
  *
- * Design: one lock for both panes' streams, held only while one print is
- * written, so prints from several threads interleave whole. Nothing here
- * waits for another thread, so printing while holding card_lock could not
- * deadlock; callers still do not, since the window path forbids it.
+ * Design: one lock for every pane's stream, held only while one print is
+ * written, so prints from several threads interleave whole. The runner's
+ * writer thread (stream_writer.cpp) may take the text from there; a print
+ * waits for it only when its queue is full, and the writer waits for
+ * nobody. Callers still never print while holding card_lock, since the
+ * window path forbids it.
  */
 #include "console/pane_print.h"
 
@@ -47,9 +49,12 @@ int pane_stream_text(const char *text, int length, char *out) {
 /* Under pane_stream_lock: the held line and text up to its end, whole,
    after the pane's "[N] ". */
 static void pane_stream_line(FILE *stream, PaneStreamOut *out, const char *text, size_t length) {
-    fprintf(stream, "[%d] ", out->prefix);
-    fwrite(out->line, 1, (size_t)out->partial, stream);
-    fwrite(text, 1, length, stream);
+    char prefix[24];
+    int used = snprintf(prefix, sizeof prefix, "[%d] ", out->prefix);
+
+    stream_write(stream, prefix, (size_t)used);
+    stream_write(stream, out->line, (size_t)out->partial);
+    stream_write(stream, text, length);
     out->partial = 0;
 }
 
@@ -80,9 +85,9 @@ void pane_stream_put(int pane, const char *text, size_t length) {
     FILE *stream = app.pane_stream[pane];
     PaneStreamOut *out = &app.pane_stream_out[pane];
     if (out->copy)
-        fwrite(text, 1, length, out->copy);
+        stream_write(out->copy, text, length);
     if (stream && out->prefix < 0)
-        fwrite(text, 1, length, stream);
+        stream_write(stream, text, length);
     else if (stream)
         pane_stream_prefixed(stream, out, text, length);
     platform_lock_leave(&app.pane_stream_lock);

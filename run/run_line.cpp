@@ -24,6 +24,7 @@
 #include "app/app_state.h"
 #include "card/pcsc.h"
 #include "card/scard_name.h"
+#include "console/pane_print.h"
 #include "run/run_select.h"
 
 /* 1 once no new card may start: an interrupt, or COUNT cards started. */
@@ -203,9 +204,12 @@ int run_card_line(void) {
     int passed = app.run_cards_passed, failed = app.run_cards_failed;
     int status = app.run_status;
     platform_lock_leave(&app.run_lock);
+    char summary[64];
+    int length =
+        snprintf(summary, sizeof summary, "Cards: %d passed, %d failed\r\n", passed, failed);
     platform_lock_enter(&app.pane_stream_lock);
-    fprintf(app.run_out, "Cards: %d passed, %d failed\r\n", passed, failed);
-    fflush(app.run_out);
+    stream_write(app.run_out, summary, (size_t)length);
+    stream_flush(app.run_out);
     platform_lock_leave(&app.pane_stream_lock);
     return status;
 }

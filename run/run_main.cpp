@@ -20,6 +20,7 @@
 #include <string.h>
 
 #include "app/app_state.h"
+#include "console/pane_print.h"
 #include "run/run.h"
 #include "run/run_report.h"
 
@@ -96,7 +97,9 @@ static int run_everything(void) {
     platform_stream_text(app.run_in); /* a script read from it as from a file opened "rt" */
     platform_stream_binary(app.run_out);
     if (run_report_check() && run_stdin_keep(&kept)) {
+        stream_writer_start(); /* without it, the text is written at once */
         status = app.run_args->each_card ? run_card_line() : run_plain();
+        stream_writer_stop();
         status = run_report_close(status);
     }
     fflush(app.run_out);

@@ -40,7 +40,7 @@ void run_error(int slot, const char *format, ...) {
     va_end(args);
     /* standard output first, so that a terminal shows both in order */
     platform_lock_enter(&app.pane_stream_lock);
-    fflush(app.run_out);
+    stream_flush(app.run_out);
     if (app.run_prefixed && slot >= 0)
         fprintf(app.run_err, "[%d] %s\n", app.run_readers[slot].number, text);
     else
@@ -181,7 +181,7 @@ static int run_one_script(int slot, int card, const char *path) {
     /* Each script's lines reach the file as it ends: a long card line can
        be followed while it runs. */
     platform_lock_enter(&app.pane_stream_lock);
-    fflush(app.run_out);
+    stream_flush(app.run_out);
     platform_lock_leave(&app.pane_stream_lock);
     if (error)
         return RUN_FAILED;
@@ -227,6 +227,8 @@ static void run_reader_leave(int slot) {
 
     run_card_close(&app.run_sessions[slot]);
     pane_stream_end(pane);
+    if (log)
+        stream_flush(log); /* the writer may still hold its text */
     if (log && file_close_written(log) != 0) {
         run_error(slot, "vorlane-run: cannot write the log of reader %d",
                   app.run_readers[slot].number);

@@ -27,6 +27,32 @@ void platform_lock_leave(PlatformLock *lock) {
     pthread_mutex_unlock(lock);
 }
 
+void platform_signal_init(PlatformSignal *signal) {
+    pthread_condattr_t attributes;
+
+    pthread_condattr_init(&attributes);
+    pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+    pthread_cond_init(signal, &attributes);
+    pthread_condattr_destroy(&attributes);
+}
+
+void platform_signal_wait(PlatformSignal *signal, PlatformLock *lock, unsigned ms) {
+    struct timespec until;
+
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_sec += (time_t)(ms / 1000u);
+    until.tv_nsec += (long)(ms % 1000u) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec++;
+        until.tv_nsec -= 1000000000L;
+    }
+    pthread_cond_timedwait(signal, lock, &until);
+}
+
+void platform_signal_wake(PlatformSignal *signal) {
+    pthread_cond_broadcast(signal);
+}
+
 /* A signal that interrupts the pause does not shorten it. */
 void platform_sleep_ms(unsigned ms) {
     struct timespec left = {(time_t)(ms / 1000u), (long)(ms % 1000u) * 1000000L};

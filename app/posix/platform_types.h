@@ -21,7 +21,8 @@
 typedef SCARD_READERSTATE SCARD_READERSTATEA;
 
 typedef pthread_mutex_t PlatformLock; /* recursive; see platform_lock_init */
-typedef long PlatformCounter;         /* changed only through platform_counter_add */
+typedef pthread_cond_t PlatformSignal;
+typedef long PlatformCounter; /* changed only through platform_counter_add */
 typedef void *PlatformThreadResult;
 #define PLATFORM_THREAD_CALL
 typedef PlatformThreadResult (*PlatformThreadEntry)(void *arg);

@@ -18,6 +18,18 @@ void platform_lock_leave(PlatformLock *lock) {
     LeaveCriticalSection(lock);
 }
 
+void platform_signal_init(PlatformSignal *signal) {
+    InitializeConditionVariable(signal);
+}
+
+void platform_signal_wait(PlatformSignal *signal, PlatformLock *lock, unsigned ms) {
+    SleepConditionVariableCS(signal, lock, ms);
+}
+
+void platform_signal_wake(PlatformSignal *signal) {
+    WakeAllConditionVariable(signal);
+}
+
 void platform_sleep_ms(unsigned ms) {
     Sleep(ms);
 }

@@ -9,6 +9,7 @@
 #include <winscard.h>
 
 typedef CRITICAL_SECTION PlatformLock; /* recursive; see platform_lock_init */
+typedef CONDITION_VARIABLE PlatformSignal;
 typedef volatile LONG PlatformCounter; /* changed only through platform_counter_add */
 typedef DWORD PlatformThreadResult;
 #define PLATFORM_THREAD_CALL WINAPI

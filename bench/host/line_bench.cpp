@@ -34,8 +34,8 @@ static double bench_run(std::vector<std::string> words) {
     FILE *out = fopen("/dev/null", "wb");
     auto start = std::chrono::steady_clock::now();
     int status = run_main((int)argv.size(), argv.data(), stdin, out, stderr);
-    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count();
+    double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     fclose(out);
     if (status != 0) {
         fprintf(stderr, "line_bench: vorlane-run ended with %d\n", status);

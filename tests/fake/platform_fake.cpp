@@ -11,6 +11,7 @@
 #include "app/platform.h"
 
 #include <string.h>
+#include <time.h>
 
 #include "tests/fake/platform_fake.h"
 
@@ -42,6 +43,27 @@ void platform_lock_enter(PlatformLock *lock) {
 
 void platform_lock_leave(PlatformLock *lock) {
     pthread_mutex_unlock(lock);
+}
+
+/* Waits are real (the writer of the streams waits on them), but never
+   long: the clock stands still while nobody sleeps. */
+void platform_signal_init(PlatformSignal *signal) {
+    pthread_cond_init(signal, NULL);
+}
+
+void platform_signal_wait(PlatformSignal *signal, PlatformLock *lock, unsigned) {
+    struct timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_nsec += 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec++;
+        until.tv_nsec -= 1000000000L;
+    }
+    pthread_cond_timedwait(signal, lock, &until);
+}
+
+void platform_signal_wake(PlatformSignal *signal) {
+    pthread_cond_broadcast(signal);
 }
 
 void platform_sleep_ms(unsigned ms) {

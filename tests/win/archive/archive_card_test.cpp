@@ -104,7 +104,8 @@ TEST_F(Archive, HoldsTheProgramsTheDemoAndTheGuide) {
     EXPECT_EQ(archive_files(), expected) << "winscard.dll is the rig's, added by the test";
 
     std::string guide = process_read_file(archive_dir() + "\\README.txt");
-    EXPECT_NE(guide.find("vorlane-run [-r READER] [-w SECONDS] [-c] [--junit FILE] SCRIPT..."),
+    EXPECT_NE(guide.find("vorlane-run [-r READER]... [--all] [--ignore FRAGMENT]... [-w SECONDS] "
+                         "[-c]\r\n"),
               std::string::npos);
     EXPECT_NE(guide.find("vorlane.exe [-s SCRIPT] [-n]"), std::string::npos);
     EXPECT_NE(guide.find(VORLANE_VERSION_TEXT), std::string::npos);
