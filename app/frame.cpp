@@ -101,6 +101,15 @@ static LRESULT frame_forward(HWND window, UINT message, WPARAM wparam, LPARAM lp
     return DefFrameProcA(window, app.mdi_client, message, wparam, lparam);
 }
 
+/* "Explain": traces of the reader pane explained or not, the menu item
+   checked to match. Off at start, so the pane shows what it always did. */
+static void frame_toggle_explain(void) {
+    LONG on = !app.explain;
+
+    InterlockedExchange(&app.explain, on);
+    CheckMenuItem(app.frame_menu, IDM_EXPLAIN, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+}
+
 /* The whole parameter is compared, not its low word: the menu sends high
    word 0, and anything else (a control's notification) is forwarded to
    the active child rather than run as a menu command, as it always was. */
@@ -123,6 +132,8 @@ static LRESULT frame_on_command(HWND window, WPARAM wparam, LPARAM lparam) {
         case IDM_TAG_WRITE: frame_dialog(window, RES_DIALOG_WRITE, tag_write_dialog_proc); break;
         case IDM_SCRIPT_EXEC: frame_dialog(window, RES_DIALOG_SCRIPT, script_dialog_proc); break;
         case IDM_ABOUT: frame_dialog(window, RES_DIALOG_ABOUT, about_dialog_proc); break;
+        case IDM_EXPLAIN: frame_toggle_explain(); break;
+        case IDM_ATR_DETAILS: card_print_atr_details(); break;
         default: return frame_forward(window, WM_COMMAND, wparam, lparam);
     }
     return 0;

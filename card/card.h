@@ -42,6 +42,9 @@ int card_reset(char *text);
    script), then copies the ATR into atr (CARD_ATR_SIZE bytes). Returns the
    ATR's length, CARD_ATR_SIZE after a failed state query. */
 int card_get_atr(unsigned char *atr);
+/* GUI thread ("ATR details"): the ready card's ATR explained in the reader
+   pane, or "No card is ready". Never waits long for card_lock. */
+void card_print_atr_details(void);
 /* Shutdown, GUI thread: if a closed window's drop is still pending, waits
    for the exchange in flight (card_lock) and does the drop. */
 void card_drop_wait(void);

@@ -74,8 +74,9 @@ struct CardSession {
 
     /* --- Where its lines go: pane numbers (console/pane_print.h), or
        PANE_NONE. Written by the owner before any exchange or run. --- */
-    int reader_pane;  /* script traces and messages */
-    int console_pane; /* the Console's exchange lines */
+    int reader_pane;      /* script traces and messages */
+    int console_pane;     /* the Console's exchange lines */
+    volatile LONG explain; /* 1: traces explained (-x, the GUI's "Explain"); any thread */
 
     /* --- Locks, created once and kept last so that card_session_init
        leaves them alone. --- */

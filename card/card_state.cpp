@@ -32,13 +32,16 @@
 #include "app/prompt.h"
 #include "card/atr_parse.h"
 #include "card/card_local.h"
+#include "card/explain_print.h"
 #include "card/pcsc.h"
 #include "console/console.h"
 #include "script/script.h"
 
 enum {
-    CARD_LINES_SIZE = 4096, /* every line one step can produce */
-    CARD_RESET_TEXT = 1024  /* the report of card_reset */
+    CARD_LINES_SIZE = 8192,   /* every line one step can produce, an explained ATR included */
+    CARD_EXPLAIN_SIZE = 4096, /* an explained ATR */
+    CARD_ATR_WAIT_MS = 50,    /* "ATR details" waits at most this long for card_lock */
+    CARD_RESET_TEXT = 1024    /* the report of card_reset */
 };
 
 /* Lines produced under card_lock, each piece ended by a NUL, and what is
@@ -129,6 +132,16 @@ static void card_presence_check(void) {
         app.card_state = CARD_GONE;
 }
 
+/* With "Explain" on, the ATR explained follows its lines. */
+static void card_explain_later(CardLines *lines) {
+    char text[CARD_EXPLAIN_SIZE];
+
+    if (!app.explain)
+        return;
+    explain_atr_text(text, sizeof text, app.card_atr, app.card_atr_len);
+    card_lines_add(lines, "%s", text);
+}
+
 /* State 4: the ATR, the card's name, the parameters; then the card is ready. */
 static void card_atr_step(CardLines *lines) {
     char text[3 * CARD_ATR_SIZE + 32];
@@ -138,6 +151,7 @@ static void card_atr_step(CardLines *lines) {
     card_atr_text(text, sizeof text - 2, app.card_atr, app.card_atr_len);
     strcat(text, "\r\n");
     card_lines_add(lines, "%s", text);
+    card_explain_later(lines);
     app.card_state = CARD_READY;
     lines->parameters = 1;
     lines->handle = app.card_handle;
@@ -357,6 +371,38 @@ void card_close(void) {
     InterlockedExchange(&app.card_drop_pending, 1);
     if (TryEnterCriticalSection(&app.card_lock))
         card_unlock();
+}
+
+/* A copy of the ready card's ATR; 0 when no card is ready, or the lock
+   stays taken (a reset in progress) longer than the GUI may wait. */
+static int card_ready_atr(unsigned char *atr) {
+    int length = 0;
+
+    for (int waited = 0; !TryEnterCriticalSection(&app.card_lock); waited++) {
+        if (waited >= CARD_ATR_WAIT_MS)
+            return 0;
+        Sleep(1);
+    }
+    if (app.card_state == CARD_READY && app.card_atr_len > 0 && app.card_atr_len < CARD_ATR_SIZE) {
+        length = app.card_atr_len;
+        memcpy(atr, app.card_atr, (size_t)length);
+    }
+    card_unlock();
+    return length;
+}
+
+void card_print_atr_details(void) {
+    unsigned char atr[CARD_ATR_SIZE];
+    char text[3 * CARD_ATR_SIZE + 32];
+    int length = card_ready_atr(atr);
+
+    if (length == 0) {
+        reader_print("No card is ready\r\n");
+        return;
+    }
+    card_atr_text(text, sizeof text, atr, length);
+    reader_print("%s\r\n", text);
+    explain_print_atr(PANE_READER, atr, length);
 }
 
 /* Start-up, after the message loop: waits for the exchange in flight, if a

@@ -6,7 +6,7 @@ list(APPEND VORLANE_PURE_SOURCES
      card/explain_atr.cpp
      card/explain_tlv.cpp)
 list(APPEND VORLANE_PORTABLE_SOURCES card/pcsc.cpp card/card_transmit.cpp card/card_session.cpp
-     card/reader_list.cpp)
+     card/reader_list.cpp card/explain_print.cpp)
 list(APPEND VORLANE_WIN_SOURCES
      card/reader_window.cpp
      card/reader_choice.cpp

@@ -18,6 +18,7 @@
 #include "app/prompt.h"
 #include "app/text_form.h"
 #include "card/card.h"
+#include "card/explain_print.h"
 #include "console/console.h"
 #include "dialogs/apdu_text.h"
 #include "dialogs/dialog_text.h"
@@ -87,6 +88,8 @@ static void command_print_received(const unsigned char *bytes, int count, int st
         }
     }
     reader_print("%s\r\nReader Status: %X\r\n\r\n", text, (unsigned)status & 0xFFFF);
+    if (app.explain)
+        explain_print_response(PANE_READER, bytes, count);
     reader_print("%s Card is ready\r\n", app_prompt);
 }
 
@@ -116,10 +119,13 @@ static void command_send(HWND dialog) {
     dlg_item_printf(dialog, IDC_CMD_COUNT, "%d", app.apdu_length);
     command_print_sending(app.apdu_buffer, app.apdu_length);
     dlg_work_run(dialog, IDC_CMD_CANCEL, command_exchange, &exchange);
-    if (exchange.received < 0)
+    if (exchange.received < 0) {
         reader_print("Reader is busy, try later...\r\n");
-    else
+        if (app.explain && exchange.status != 0)
+            explain_print_status(PANE_READER, exchange.status);
+    } else {
         command_print_received(app.apdu_buffer, exchange.received, exchange.status);
+    }
     dlg_work_end(dialog);
 }
 

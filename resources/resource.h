@@ -20,6 +20,8 @@
 #define IDM_NEW_READER 50
 #define IDM_MEMORY_WRITE 104
 #define IDM_MEMORY_READ 105
+#define IDM_EXPLAIN 106     /* "Explain": checked while traces are explained */
+#define IDM_ATR_DETAILS 107 /* "ATR details": the current card's ATR explained */
 #define IDM_TAG_READ 216
 #define IDM_TAG_WRITE 217
 #define IDM_SCRIPT_EXEC 555

@@ -72,6 +72,9 @@ int run_reader_scripts(int slot, int card);
 /* Starts the slot's thread: one run of the scripts (card_line 0) or the
    card line's loop over the cards put in. 1 when it started. */
 int run_reader_start(int slot, int card_line);
+/* The ATR as the reader window shows it ("Answer to Reset:" and its
+   bytes), then explained, into pane. */
+void run_atr_print(int pane, const unsigned char *atr, int length);
 /* Waits until every started reader's thread has ended. */
 void run_readers_wait(void);
 /* Writes the report file now, from the suites so far (run_lock held by

@@ -11,8 +11,8 @@
 #include "app/text_form.h"
 
 const char run_usage[] = "usage: vorlane-run [-r READER]... [--all] [--ignore FRAGMENT]... "
-                         "[-w SECONDS] [-c] [--each-card[=COUNT]] [--output-dir DIR] "
-                         "[--junit FILE] SCRIPT...";
+                         "[-w SECONDS] [-c] [-x] [--atr[=HEX]] [--each-card[=COUNT]] "
+                         "[--output-dir DIR] [--junit FILE] SCRIPT...";
 
 /* Decimal digits only (no sign, nothing after them), at most max: 1, and
    the number in *value, when they fit. max is below INT_MAX, so a capped
@@ -37,6 +37,12 @@ int run_reader_index(const char *text, int *index) {
 static int run_parse_flag(const char *word, RunArgs *args) {
     if (strcmp(word, "-c") == 0)
         args->console = 1;
+    else if (strcmp(word, "-x") == 0 || strcmp(word, "--explain") == 0)
+        args->explain = 1;
+    else if (strcmp(word, "--atr") == 0)
+        args->atr = 1;
+    else if (strncmp(word, "--atr=", 6) == 0)
+        return (args->atr = 1, args->atr_hex = word + 6, *args->atr_hex != 0);
     else if (strcmp(word, "--all") == 0)
         args->all = 1;
     else if (strcmp(word, "--each-card") == 0)
@@ -103,5 +109,7 @@ int run_args_parse(int argc, const char *const *argv, RunArgs *args) {
     }
     args->first_script = at;
     args->script_count = argc - at;
+    if (args->atr) /* the ATR is explained, nothing is run */
+        return args->script_count == 0 && !args->each_card;
     return args->script_count > 0;
 }

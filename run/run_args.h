@@ -28,9 +28,12 @@ struct RunArgs {
     const char *output_dir; /* --output-dir: each reader's output also to DIR/reader-N.log */
     int wait_seconds;       /* -w: how long to wait for a card; 0: fail at once */
     int console;            /* -c: the Console's exchange lines too */
+    int explain;            /* -x, --explain: traces and failed checks explained */
+    int atr;                /* --atr: explain an ATR instead of running scripts */
+    const char *atr_hex;    /* --atr=HEX: that ATR; 0: each chosen reader's card's */
     const char *junit;      /* --junit: the report file to write, or 0 */
     int first_script;       /* argv index of the first script */
-    int script_count;       /* scripts to run, at least 1 */
+    int script_count;       /* scripts to run, at least 1 (none with --atr) */
 };
 
 /* Exports from run/run_args.cpp */

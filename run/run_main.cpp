@@ -21,6 +21,7 @@
 
 #include "app/app_state.h"
 #include "console/pane_print.h"
+#include "app/text_form.h"
 #include "run/run.h"
 #include "run/run_report.h"
 
@@ -89,6 +90,41 @@ static int run_stdin_keep(RunText *kept) {
     return 1;
 }
 
+/* --atr=HEX: the ATR given, explained on standard output; 2 for text
+   that is not hexadecimal pairs (blanks between them allowed). */
+static int run_atr_given(void) {
+    unsigned char atr[CARD_ATR_SIZE];
+    int count = 0;
+    int high = -1;
+
+    for (const char *at = app.run_args->atr_hex; *at; at++) {
+        int digit = hex_digit_value(*at);
+        if ((*at == ' ' || *at == '\t') && high < 0)
+            continue;
+        if (digit < 0 || (high < 0 && count == CARD_ATR_SIZE))
+            count = -1;
+        if (count < 0)
+            break;
+        if (high < 0) {
+            high = digit;
+        } else {
+            atr[count++] = (unsigned char)(high << 4 | digit);
+            high = -1;
+        }
+    }
+    if (count <= 0 || high >= 0) {
+        fprintf(app.run_err, "vorlane-run: not an ATR in hexadecimal: %.80s\n",
+                app.run_args->atr_hex);
+        return RUN_USAGE;
+    }
+    platform_lock_enter(&app.pane_stream_lock);
+    app.pane_stream[PANE_RUN_FIRST] = app.run_out;
+    platform_lock_leave(&app.pane_stream_lock);
+    run_atr_print(PANE_RUN_FIRST, atr, count);
+    pane_stream_end(PANE_RUN_FIRST);
+    return RUN_OK;
+}
+
 static int run_everything(void) {
     RunText kept = {0, 0, 0, 0};
     int status = RUN_FAILED;
@@ -96,7 +132,9 @@ static int run_everything(void) {
     platform_host_name(app.run_host, sizeof app.run_host);
     platform_stream_text(app.run_in); /* a script read from it as from a file opened "rt" */
     platform_stream_binary(app.run_out);
-    if (run_report_check() && run_stdin_keep(&kept)) {
+    if (app.run_args->atr_hex) {
+        status = run_atr_given();
+    } else if (run_report_check() && run_stdin_keep(&kept)) {
         stream_writer_start(); /* without it, the text is written at once */
         status = app.run_args->each_card ? run_card_line() : run_plain();
         stream_writer_stop();

@@ -18,6 +18,8 @@
 
 #include "app/app_state.h"
 #include "app/file_io.h"
+#include "card/atr_parse.h"
+#include "card/explain_print.h"
 #include "card/scard_name.h"
 #include "console/pane_print.h"
 #include "run/run_report.h"
@@ -79,6 +81,7 @@ int run_reader_join(int slot, const char *name) {
     int pane = PANE_RUN_FIRST + slot;
 
     card_session_init(session, pane, app.run_args->console ? pane : PANE_NONE);
+    session->explain = app.run_args->explain;
     snprintf(session->reader_names, sizeof session->reader_names, "%s", name);
     reader->used = 1;
     reader->number = app.run_next_number++;
@@ -206,7 +209,8 @@ static void run_reader_outcome(int slot, int status) {
     platform_lock_leave(&app.run_lock);
 }
 
-/* A plain run on one reader: connect, every script, let the card go. */
+/* A plain run on one reader: connect, every script (or the ATR
+   explained, with --atr), let the card go. */
 static void run_reader_once(int slot) {
     CardSession *session = &app.run_sessions[slot];
     LONG status = run_card_connect(session);
@@ -217,7 +221,20 @@ static void run_reader_once(int slot) {
         run_reader_outcome(slot, RUN_FAILED);
         return;
     }
+    if (app.run_args->atr) {
+        run_atr_print(session->reader_pane, session->card_atr, session->card_atr_len);
+        run_reader_outcome(slot, RUN_OK);
+        return;
+    }
     run_reader_outcome(slot, run_reader_scripts(slot, 0));
+}
+
+void run_atr_print(int pane, const unsigned char *atr, int length) {
+    char text[3 * CARD_ATR_SIZE + 32];
+
+    card_atr_text(text, sizeof text, atr, length);
+    pane_print(pane, "%s\r\n", text);
+    explain_print_atr(pane, atr, length);
 }
 
 /* The thread's end: its output finished, its card and context let go. */

@@ -14,12 +14,15 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include "card/explain.h" /* EXPLAIN_SW_SIZE */
+
 enum {
     SCRIPT_CHECK_WITHIN_MAX = 86400000, /* a time bound of at most one day, ms */
     SCRIPT_CHECK_SHOWN_MAX = 256,       /* response bytes a failed check's line shows */
     /* "expected ", the patterns of a 2047-character line, ", received ",
-       two digits for each byte shown, "... (N bytes, SW XXXX)", NUL */
-    SCRIPT_CHECK_MESSAGE_SIZE = 2048 + 2 * SCRIPT_CHECK_SHOWN_MAX + 64,
+       two digits for each byte shown, "... (N bytes, SW XXXX)", the status
+       word's meaning in parentheses (EXPLAIN_SW_SIZE), NUL */
+    SCRIPT_CHECK_MESSAGE_SIZE = 2048 + 2 * SCRIPT_CHECK_SHOWN_MAX + 64 + EXPLAIN_SW_SIZE + 4,
 };
 
 /* One "/EXPECT" line, read. patterns points into the line. */

@@ -38,6 +38,7 @@
 #include "app/file_io.h"
 #include "app/prompt.h"
 #include "card/card_transmit.h"
+#include "card/explain_print.h"
 #include "console/pane_print.h"
 #include "dialogs/apdu_text.h"
 #include "script/script_check.h"
@@ -249,6 +250,11 @@ static void script_do_expect(ScriptRun *run) {
     else
         held = script_check_judge(&check, run->response, run->response_count, run->response_ms,
                                   message, sizeof message);
+    if (!held && run->response_count >= 0 && run->session->explain) {
+        size_t used = strlen(message); /* the status word's meaning, last */
+        explain_check_suffix(message + used, sizeof message - used, run->response,
+                             run->response_count);
+    }
     script_check_done(run, held ? 0 : message);
 }
 
@@ -304,6 +310,8 @@ static int script_exchange(ScriptRun *run, int count) {
     if (received < 0) {
         script_note_error(run, error);
         script_print(run, "\r\nReader is busy, try later...\r\n");
+        if (error != 0 && run->session->explain)
+            explain_print_status(run->session->reader_pane, error);
         return 0;
     }
     script_keep_response(run, received, ms);
@@ -313,6 +321,8 @@ static int script_exchange(ScriptRun *run, int count) {
         script_log_write(run, run->command, (size_t)received - 2);
     if (run->trace)
         script_print_trace(run, "Received", run->command, received);
+    if (run->trace && run->session->explain)
+        explain_print_response(run->session->reader_pane, run->command, received);
     return 1;
 }
 

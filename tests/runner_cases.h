@@ -46,8 +46,8 @@ struct RunnerCase {
 
 inline constexpr char runner_demo_atr[] = "3B8F8001804F0CA000000306030001000000006A";
 inline constexpr char runner_usage[] =
-    "usage: vorlane-run [-r READER]... [--all] [--ignore FRAGMENT]... [-w SECONDS] [-c] "
-    "[--each-card[=COUNT]] [--output-dir DIR] [--junit FILE] SCRIPT...";
+    "usage: vorlane-run [-r READER]... [--all] [--ignore FRAGMENT]... [-w SECONDS] [-c] [-x] "
+    "[--atr[=HEX]] [--each-card[=COUNT]] [--output-dir DIR] [--junit FILE] SCRIPT...";
 
 /* The scripts every case finds in the runner's folder */
 inline const std::vector<std::pair<std::string, std::string>> runner_files = {
@@ -153,6 +153,28 @@ inline const std::vector<RunnerCase> runner_cases = {
      {{"\r\nLoading script checks.txt ...\r\n", 1}, {"Checks: 1 passed, 2 failed\r\n", 1},
       {"[", 0}},
      true},
+    // -x explains every answer and ends a failed check with its status word's meaning.
+    {"explained", {"-x", "--junit", "e.xml", "checks.txt"}, 1, 0, RUNNER_NO_EVENT, 3,
+     {{"Received\r\n6F0284009000\r\nSW 9000: normal processing\r\n6F 02 FCI template\r\n"
+       "  84 00 DF name\r\n", 1},
+      {"!!! Check failed, line 3: expected 6A82, received 6F0284009000 (normal processing)\r\n", 1},
+      {"!!! Check failed, line 5: the APDU line before it was not sent\r\n", 1}},
+     "", 0, 0, "e.xml",
+     {{"<failure message=\"Check failed, line 3: expected 6A82, received 6F0284009000 "
+       "(normal processing)\">", 1}}},
+    // --atr explains the card's ATR without running a script; --atr=HEX the one given.
+    {"--atr of the card", {"--atr"}, 1, 0, RUNNER_NO_EVENT, 0,
+     {{"Answer to Reset: \r\n 3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 00 01 00 00 00 00 6A \r\n"
+       "TS 3B: direct convention\r\n", 1}, {"TCK 6A: correct\r\n", 1}, {"Sending", 0}},
+     "", 0, 0},
+    {"--atr without a card", {"--atr"}, 0, 0, RUNNER_NO_EVENT, 1, {}, "no card in any reader", 0, 0},
+    {"--atr of both cards", {"--atr", "--all"}, 1, 1, RUNNER_NO_EVENT, 0,
+     {{"] TCK 6A: correct\r\n", 2}}, "", 0, 0, nullptr, {}, true},
+    {"--atr given", {"--atr=3B 02 14 50"}, 0, 0, RUNNER_NO_EVENT, 0,
+     {{"Answer to Reset: \r\n 3B 02 14 50 \r\nTS 3B: direct convention\r\n", 1}}, "", 0, 0},
+    {"--atr not hexadecimal", {"--atr=3B8"}, 0, 0, RUNNER_NO_EVENT, 2, {},
+     "not an ATR in hexadecimal: 3B8", 0, 0},
+    {"--atr with a script", {"--atr", "ok.txt"}, 0, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
 };
 // clang-format on
 

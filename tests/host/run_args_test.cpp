@@ -31,7 +31,7 @@ TEST(RunArgs, UsageErrors) {
         {"-w", "", "s.txt"},
         {"-w", "86401", "s.txt"},
         {"-w", "99999999999999999999", "s.txt"},
-        {"-x", "s.txt"},
+        {"-y", "s.txt"},
         {"-cr", "R", "s.txt"},
         {"--junit"},
         {"--junit", "", "s.txt"},
@@ -47,6 +47,9 @@ TEST(RunArgs, UsageErrors) {
         {"--ignore", "", "s.txt"},
         {"--output-dir", "", "s.txt"},
         {"--all"},
+        {"--atr=", "s.txt"},
+        {"--atr", "s.txt"},
+        {"--atr", "--each-card"},
     };
     for (const auto &words : bad) {
         RunArgs args;
@@ -97,6 +100,14 @@ TEST(RunArgs, SeveralReadersAndTheCardLine) {
     EXPECT_STREQ(args.output_dir, "d");
     ASSERT_EQ(parse({"--each-card", "s.txt"}, &args), 1);
     EXPECT_TRUE(args.each_card && args.card_limit == 0);
+
+    // Explaining: -x with scripts; --atr without any.
+    ASSERT_EQ(parse({"-x", "--explain", "s.txt"}, &args), 1);
+    EXPECT_TRUE(args.explain && !args.atr);
+    ASSERT_EQ(parse({"--atr", "-r", "1"}, &args), 1);
+    EXPECT_TRUE(args.atr && args.atr_hex == nullptr && args.script_count == 0);
+    ASSERT_EQ(parse({"--atr=3B 00"}, &args), 1);
+    EXPECT_STREQ(args.atr_hex, "3B 00");
 
     // 64 -r words are kept; a 65th is a usage error, not a lost reader.
     std::vector<const char *> words;

@@ -105,7 +105,7 @@ TEST_F(Archive, HoldsTheProgramsTheDemoAndTheGuide) {
 
     std::string guide = process_read_file(archive_dir() + "\\README.txt");
     EXPECT_NE(guide.find("vorlane-run [-r READER]... [--all] [--ignore FRAGMENT]... [-w SECONDS] "
-                         "[-c]\r\n"),
+                         "[-c]\r\n              [-x] [--atr[=HEX]]"),
               std::string::npos);
     EXPECT_NE(guide.find("vorlane.exe [-s SCRIPT] [-n]"), std::string::npos);
     EXPECT_NE(guide.find(VORLANE_VERSION_TEXT), std::string::npos);
