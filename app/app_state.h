@@ -30,6 +30,7 @@
 #include "card/atr_record.h"
 #include "card/card_session.h"  /* CardSession, the card states and their limits */
 #include "console/pane_lines.h" /* PaneLines, PaneChange and the pane's limits */
+#include "run/run_data.h"       /* RunData, the runner's values from outside */
 #include "run/run_report.h"     /* RunText, the runner's report suites */
 
 /* Limits shared by several subsystems */
@@ -73,6 +74,7 @@ struct RunReader {
     PlatformCounter ended; /* 1 once its thread has finished */
     volatile LONG gone;    /* the reader left the list: its thread stops */
     int status;            /* its worst exit status so far */
+    int row;               /* plain run: its data row (from 0), -1 for none */
 };
 
 /* States of the network reader's connection slot */
@@ -171,6 +173,10 @@ struct AppPortableState {
     PlatformCounter run_interrupts;          /* Ctrl-C and the like so far */
     const char *run_stdin_text;              /* "-" read once for several readers, or 0 */
     size_t run_stdin_length;
+    ScriptValues run_values; /* --set's: every card starts with them */
+    RunData run_data;        /* --data's rows */
+    int run_rows_taken;      /* rows given to cards so far; run_lock */
+    int run_rows_out;        /* 1 once a card found no row left; run_lock */
 
     /* --- The runner's readers: one session each, owned by the reader's
        thread while it runs (card/card_session.h says which lock guards

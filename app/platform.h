@@ -45,6 +45,8 @@ void platform_stream_text(FILE *stream);
 /* fopen: every file the interpreter opens (scripts, logs) goes through
    here, so a test's platform layer can keep them off the disk. */
 FILE *platform_file_open(const char *path, const char *mode);
+/* 1 when path names a regular file (not a folder or a device). */
+int platform_file_regular(const char *path);
 /* Renames from to to, replacing a file of that name: 1 when done. */
 int platform_file_replace(const char *from, const char *to);
 /* The machine's host name into name (size bytes, terminated); "" when it

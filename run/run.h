@@ -67,8 +67,14 @@ void run_wait_change(SCARDCONTEXT context, const char *const *names, int count, 
    with its output set up; 1 when it could. */
 int run_reader_join(int slot, const char *name);
 /* Runs every script on the slot's ready card and reports them (card: K in
-   the card line, 0 otherwise). Returns the card's exit status. */
-int run_reader_scripts(int slot, int card);
+   the card line, 0 otherwise; row: its data row from 0, -1 for none), with
+   values that live from the first script to the last. Returns the card's
+   exit status. */
+int run_reader_scripts(int slot, int card, int row);
+/* Under run_lock: the next data row for a card (from 0); -1 without
+   --data; -2 once the rows have run out ("No more data rows" is printed,
+   once). */
+int run_row_claim(void);
 /* Starts the slot's thread: one run of the scripts (card_line 0) or the
    card line's loop over the cards put in. 1 when it started. */
 int run_reader_start(int slot, int card_line);

@@ -12,7 +12,8 @@
 
 const char run_usage[] = "usage: vorlane-run [-r READER]... [--all] [--ignore FRAGMENT]... "
                          "[-w SECONDS] [-c] [-x] [--atr[=HEX]] [--each-card[=COUNT]] "
-                         "[--output-dir DIR] [--junit FILE] SCRIPT...";
+                         "[--output-dir DIR] [--junit FILE] [--set NAME=HEX]... [--data FILE] "
+                         "SCRIPT...";
 
 /* Decimal digits only (no sign, nothing after them), at most max: 1, and
    the number in *value, when they fit. max is below INT_MAX, so a capped
@@ -78,12 +79,16 @@ static int run_parse_option(int argc, const char *const *argv, int *at, RunArgs 
         return run_keep_word(args->readers, &args->reader_count, value);
     if (strcmp(word, "--ignore") == 0)
         return run_keep_word(args->ignores, &args->ignore_count, value);
+    if (strcmp(word, "--set") == 0)
+        return run_keep_word(args->sets, &args->set_count, value);
     if (strcmp(word, "-w") == 0)
         return run_parse_count(value, RUN_WAIT_MAX_SECONDS, &args->wait_seconds);
     if (strcmp(word, "--junit") == 0)
         args->junit = value;
     else if (strcmp(word, "--output-dir") == 0)
         args->output_dir = value;
+    else if (strcmp(word, "--data") == 0)
+        args->data = value;
     else
         return 0;
     return *value != 0;

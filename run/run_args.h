@@ -32,8 +32,11 @@ struct RunArgs {
     int atr;                /* --atr: explain an ATR instead of running scripts */
     const char *atr_hex;    /* --atr=HEX: that ATR; 0: each chosen reader's card's */
     const char *junit;      /* --junit: the report file to write, or 0 */
-    int first_script;       /* argv index of the first script */
-    int script_count;       /* scripts to run, at least 1 (none with --atr) */
+    const char *sets[RUN_WORDS_MAX]; /* --set NAME=HEX: values every card starts with */
+    int set_count;
+    const char *data; /* --data: one row of values per card, or 0 */
+    int first_script; /* argv index of the first script */
+    int script_count; /* scripts to run, at least 1 (none with --atr) */
 };
 
 /* Exports from run/run_args.cpp */

@@ -140,8 +140,15 @@ static int run_choice_join(const RunChoice *choice) {
                      choice->chosen_names[i]);
             continue;
         }
-        if (run_reader_join(joined, choice->chosen_names[i]))
+        platform_lock_enter(&app.run_lock);
+        int row = run_row_claim();
+        platform_lock_leave(&app.run_lock);
+        if (row == -2)
+            break; /* each card takes a row: none is left */
+        if (run_reader_join(joined, choice->chosen_names[i])) {
+            app.run_readers[joined].row = row;
             run_reader_start(joined, 0);
+        }
         joined++;
         if (args->reader_count == 0 && !args->all)
             break;

@@ -27,25 +27,32 @@
 #include "console/pane_print.h"
 #include "run/run_select.h"
 
-/* 1 once no new card may start: an interrupt, or COUNT cards started. */
+/* 1 once no new card may start: an interrupt, COUNT cards started, or
+   the data rows run out. */
 static int run_line_stopping(void) {
     if (app.run_interrupts > 0)
         return 1;
     platform_lock_enter(&app.run_lock);
-    int full = app.run_args->card_limit > 0 && app.run_cards_started >= app.run_args->card_limit;
+    int full =
+        (app.run_args->card_limit > 0 && app.run_cards_started >= app.run_args->card_limit) ||
+        app.run_rows_out;
     platform_lock_leave(&app.run_lock);
     return full;
 }
 
-/* The next card's number K, or 0 when the line takes no more cards. */
-static int run_line_claim_card(void) {
+/* The next card's number K and its data row, or 0 when the line takes no
+   more cards. */
+static int run_line_claim_card(int *row) {
     int card = 0;
 
     if (app.run_interrupts > 0)
         return 0;
     platform_lock_enter(&app.run_lock);
-    if (app.run_args->card_limit == 0 || app.run_cards_started < app.run_args->card_limit)
-        card = ++app.run_cards_started;
+    if (app.run_args->card_limit == 0 || app.run_cards_started < app.run_args->card_limit) {
+        *row = run_row_claim();
+        if (*row != -2)
+            card = ++app.run_cards_started;
+    }
     platform_lock_leave(&app.run_lock);
     return card;
 }
@@ -97,9 +104,10 @@ static void run_line_card(int slot) {
 
     if (status != SCARD_S_SUCCESS)
         return; /* gone again before it could be used: not a card of the line */
-    int card = run_line_claim_card();
+    int row = -1;
+    int card = run_line_claim_card(&row);
     if (card > 0)
-        run_line_card_done(slot, run_reader_scripts(slot, card));
+        run_line_card_done(slot, run_reader_scripts(slot, card, row));
     run_card_disconnect(session);
 }
 

@@ -125,6 +125,41 @@ static int run_atr_given(void) {
     return RUN_OK;
 }
 
+/* --set and --data, checked whole before any card is touched: 1, or 0
+   with the reason on standard error. */
+static int run_values_load(void) {
+    const RunArgs *args = app.run_args;
+    char message[SCRIPT_VALUE_MESSAGE_SIZE + 64];
+
+    for (int i = 0; i < args->set_count; i++) {
+        if (!run_set_apply(args->sets[i], &app.run_values, message, sizeof message)) {
+            fprintf(app.run_err, "vorlane-run: %s\n", message);
+            return 0;
+        }
+    }
+    if (!args->data)
+        return 1;
+    RunText text = {0, 0, 0, 0};
+    FILE *file = platform_file_open(args->data, "rb");
+    char piece[4096];
+    size_t got;
+    while (file && (got = fread(piece, 1, sizeof piece, file)) > 0)
+        run_text_add(&text, piece, got);
+    int read = file && !ferror(file) && !text.lost;
+    if (file)
+        fclose(file);
+    if (!read)
+        snprintf(message, sizeof message, "cannot be read");
+    else if (run_data_read(text.text ? text.text : "", text.used, &app.run_data, message,
+                           sizeof message))
+        message[0] = 0;
+    run_text_free(&text);
+    if (!message[0])
+        return 1;
+    fprintf(app.run_err, "vorlane-run: %s%s %s\n", args->data, read ? "" : ":", message);
+    return 0;
+}
+
 static int run_everything(void) {
     RunText kept = {0, 0, 0, 0};
     int status = RUN_FAILED;
@@ -134,6 +169,8 @@ static int run_everything(void) {
     platform_stream_binary(app.run_out);
     if (app.run_args->atr_hex) {
         status = run_atr_given();
+    } else if (!run_values_load()) {
+        status = RUN_USAGE;
     } else if (run_report_check() && run_stdin_keep(&kept)) {
         stream_writer_start(); /* without it, the text is written at once */
         status = app.run_args->each_card ? run_card_line() : run_plain();
@@ -143,6 +180,8 @@ static int run_everything(void) {
     fflush(app.run_out);
     run_text_free(&kept);
     run_text_free(&app.run_suites);
+    script_values_free(&app.run_values);
+    run_data_free(&app.run_data);
     platform_interrupts_done();
     return status;
 }

@@ -88,6 +88,7 @@ int run_reader_join(int slot, const char *name) {
     reader->ended = 0;
     reader->gone = 0;
     reader->status = RUN_OK;
+    reader->row = -1;
     if (run_reader_output(slot))
         return 1;
     reader->status = RUN_FAILED;
@@ -105,9 +106,9 @@ static const char *run_error_text(int result, const ScriptTally *tally, char *te
     if (result != SCRIPT_RUN_FAILED)
         return 0;
     if (tally->error_code == 0)
-        snprintf(text, size, "line %d: the card was not ready", tally->error_line);
+        snprintf(text, size, "%s: the card was not ready", tally->error_at);
     else
-        snprintf(text, size, "line %d: 0x%08lX %s", tally->error_line, tally->error_code,
+        snprintf(text, size, "%s: 0x%08lX %s", tally->error_at, tally->error_code,
                  scard_name(tally->error_code));
     return text;
 }
@@ -126,11 +127,11 @@ static void run_suite_name(int slot, int card, const char *path, char *name, siz
 }
 
 /* Adds one script's suite to the report's. */
-static void run_suite_add(int slot, int card, const char *path, const ScriptTally *tally,
+static void run_suite_add(int slot, int card, int row, const char *path, const ScriptTally *tally,
                           const char *error) {
     char name[RUN_SUITE_NAME_SIZE];
     char atr[2 * CARD_ATR_SIZE + 1];
-    RunSuiteFacts facts = {app.run_host, app.run_sessions[slot].reader_names, atr, card, 0};
+    RunSuiteFacts facts = {app.run_host, app.run_sessions[slot].reader_names, atr, card, row + 1};
 
     run_card_atr_text(&app.run_sessions[slot], atr);
     run_suite_name(slot, card, path, name, sizeof name);
@@ -155,13 +156,14 @@ static void run_script_input(const char *path, ScriptTally *tally) {
 /* Runs one script ("-": standard input) and reports it. Returns RUN_OK,
    RUN_CHECK_FAILED, or RUN_FAILED when it was not found or an exchange
    failed. */
-static int run_one_script(int slot, int card, const char *path) {
+static int run_one_script(int slot, int card, int row, ScriptValues *values, const char *path) {
     ScriptTally tally;
-    char text[128];
+    char text[160];
     const char *error = "script name too long";
     int result = SCRIPT_RUN_FAILED;
 
     memset(&tally, 0, sizeof tally);
+    tally.values = values;
     run_script_input(path, &tally);
     /* The interpreter keeps at most 1023 characters of a path: a longer one
        would open another file than the one named. */
@@ -179,7 +181,7 @@ static int run_one_script(int slot, int card, const char *path) {
         run_error(slot, "vorlane-run: %s: %s", path, error);
     else if (result == SCRIPT_RUN_FAILED && error == text)
         run_error(slot, "%s %s", path, text);
-    run_suite_add(slot, card, path, &tally, error);
+    run_suite_add(slot, card, row, path, &tally, error);
     script_tally_free(&tally);
     /* Each script's lines reach the file as it ends: a long card line can
        be followed while it runs. */
@@ -191,14 +193,45 @@ static int run_one_script(int slot, int card, const char *path) {
     return tally.failed > 0 ? RUN_CHECK_FAILED : RUN_OK;
 }
 
-int run_reader_scripts(int slot, int card) {
+/* The card's values: --set's, then its data row's. */
+static int run_card_values(int slot, int row, ScriptValues *values) {
+    char message[SCRIPT_VALUE_MESSAGE_SIZE];
+
+    if (script_values_copy(values, &app.run_values) &&
+        (row < 0 || run_data_apply(&app.run_data, row, values, message, sizeof message)))
+        return 1;
+    run_error(slot, "vorlane-run: no memory for the card's values");
+    return 0;
+}
+
+int run_reader_scripts(int slot, int card, int row) {
     const RunArgs *args = app.run_args;
+    ScriptValues values;
     int status = RUN_OK;
 
-    for (int i = 0; i < args->script_count; i++)
-        status =
-            run_worse(status, run_one_script(slot, card, app.run_argv[args->first_script + i]));
+    memset(&values, 0, sizeof values);
+    int ready = run_card_values(slot, row, &values);
+    if (!ready)
+        status = RUN_FAILED;
+    for (int i = 0; ready && i < args->script_count; i++)
+        status = run_worse(
+            status, run_one_script(slot, card, row, &values, app.run_argv[args->first_script + i]));
+    script_values_free(&values);
     return status;
+}
+
+int run_row_claim(void) {
+    if (!app.run_args->data)
+        return -1;
+    if (app.run_rows_taken < app.run_data.rows)
+        return app.run_rows_taken++;
+    if (!app.run_rows_out) {
+        app.run_rows_out = 1;
+        platform_lock_enter(&app.pane_stream_lock);
+        stream_write(app.run_out, "No more data rows\r\n", 19);
+        platform_lock_leave(&app.pane_stream_lock);
+    }
+    return -2;
 }
 
 /* Counts the reader's outcome into the run's worst. */
@@ -226,7 +259,7 @@ static void run_reader_once(int slot) {
         run_reader_outcome(slot, RUN_OK);
         return;
     }
-    run_reader_outcome(slot, run_reader_scripts(slot, 0));
+    run_reader_outcome(slot, run_reader_scripts(slot, 0, app.run_readers[slot].row));
 }
 
 void run_atr_print(int pane, const unsigned char *atr, int length) {

@@ -1,4 +1,5 @@
-list(APPEND VORLANE_PURE_SOURCES run/run_args.cpp run/run_report.cpp run/run_select.cpp)
+list(APPEND VORLANE_PURE_SOURCES run/run_args.cpp run/run_report.cpp run/run_select.cpp
+     run/run_data.cpp)
 # The runner's own sources, for vorlane-run.exe and the native vorlane-run;
 # run/run_entry.cpp holds only its entry point, so that tests can link the
 # rest and call run_main.

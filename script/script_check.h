@@ -58,13 +58,16 @@ int script_check_judge(const ScriptCheck *check, const unsigned char *response, 
 /* The checks of one run and how the run ended, for the runner's report.
    Zero it, set input if wanted, pass it to script_run; free the records
    with script_tally_free. Owned by the one thread that runs the script. */
+struct ScriptValues;
 struct ScriptTally {
-    FILE *input;            /* read the script from here (not closed), or 0: open the path */
-    const char *input_text; /* or from this text in memory (input_length bytes), when set */
+    FILE *input;                 /* read the script from here (not closed), or 0: open the path */
+    struct ScriptValues *values; /* the card's values, kept between its scripts; 0: the run's own */
+    const char *input_text;      /* or from this text in memory (input_length bytes), when set */
     size_t input_length;
     int passed, failed;       /* checks made in the run */
     int elapsed_ms;           /* the run's time, as its "Time" line shows it */
     int error_line;           /* line of the exchange that ended the run, or 0 */
+    char error_at[128];       /* where, as messages name it: "line N", "FILE line N round K" */
     unsigned long error_code; /* its PC/SC status code (0: the card was not ready) */
     int lost;                 /* 1 when a record could not be kept (no memory) */
     char *records;            /* per check: int ms, name NUL, message NUL ("" when held) */

@@ -72,6 +72,28 @@ static ScriptLineKind script_line_classify_o(const char *line) {
     }
 }
 
+/* 1 when line starts with word and a blank or the line's end follows. */
+static int script_line_word(const char *line, const char *word) {
+    size_t length = strlen(word);
+
+    return strncmp(line, word, length) == 0 &&
+           (line[length] == 0 || line[length] == ' ' || line[length] == '\t');
+}
+
+/* The words of the language's later directives; any other "/" line that
+   starts like one is still no directive. */
+static ScriptLineKind script_line_classify_word(const char *line) {
+    if (script_line_word(line, "/SET"))
+        return SCRIPT_LINE_SET;
+    if (script_line_word(line, "/INCLUDE"))
+        return SCRIPT_LINE_INCLUDE;
+    if (script_line_word(line, "/REPEAT"))
+        return SCRIPT_LINE_REPEAT;
+    if (script_line_word(line, "/END"))
+        return SCRIPT_LINE_END;
+    return SCRIPT_LINE_APDU;
+}
+
 ScriptLineKind script_line_classify(const char *line) {
     if (line[0] == 0 || line[1] == 0)
         return SCRIPT_LINE_SKIP;
@@ -83,8 +105,10 @@ ScriptLineKind script_line_classify(const char *line) {
         case 'O': return script_line_classify_o(line);
         case 'T': return strncmp(line, "/T=0", 4) == 0 ? SCRIPT_LINE_T0 : SCRIPT_LINE_APDU;
         case 'C': return strncmp(line, "/CLOSE", 6) == 0 ? SCRIPT_LINE_CLOSE : SCRIPT_LINE_APDU;
-        case 'E': return strncmp(line, "/EXPECT", 7) == 0 ? SCRIPT_LINE_EXPECT : SCRIPT_LINE_APDU;
-        default: return SCRIPT_LINE_APDU;
+        case 'E':
+            return strncmp(line, "/EXPECT", 7) == 0 ? SCRIPT_LINE_EXPECT
+                                                    : script_line_classify_word(line);
+        default: return script_line_classify_word(line);
     }
 }
 

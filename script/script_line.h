@@ -37,6 +37,10 @@ enum ScriptLineKind {
     SCRIPT_LINE_T0,        /* "/T=0": follow 61xx and 6Cxx up */
     SCRIPT_LINE_CLOSE,     /* "/CLOSE": close the log file */
     SCRIPT_LINE_EXPECT,    /* "/EXPECT": check the last response */
+    SCRIPT_LINE_SET,       /* "/SET NAME TEXT": give a value */
+    SCRIPT_LINE_INCLUDE,   /* "/INCLUDE FILE": run another script's lines here */
+    SCRIPT_LINE_REPEAT,    /* "/REPEAT COUNT [NAME]": run the block up to "/END" */
+    SCRIPT_LINE_END,       /* "/END": a block's end */
     SCRIPT_LINE_APDU,      /* anything else: hexadecimal command bytes */
 };
 
@@ -56,7 +60,9 @@ int script_text_read(const char *text, size_t length, size_t *at, char *line, in
 /* Removes the line ending (LF and a CR right before it). Returns the length left. */
 int script_line_chomp(char *line, int length);
 
-/* Sorts a line whose ending is already removed. */
+/* Sorts a line whose ending is already removed. "/SET", "/INCLUDE",
+   "/REPEAT" and "/END" are directives only when a blank or the line's end
+   follows the word. */
 ScriptLineKind script_line_classify(const char *line);
 
 /*

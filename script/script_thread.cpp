@@ -41,51 +41,10 @@
 #include "card/explain_print.h"
 #include "console/pane_print.h"
 #include "dialogs/apdu_text.h"
-#include "script/script_check.h"
-#include "script/script_line.h"
-
-/* Per-run items, owned by the run's thread */
-struct ScriptRun {
-    CardSession *session;                    /* the card and the panes of this run */
-    FILE *file;                              /* the script, opened "rt"; 0 for a script in memory */
-    const char *text;                        /* a script in memory (the runner's standard input) */
-    size_t text_length, text_at;             /* its length and the next byte to read */
-    FILE *log;                               /* response data goes here, or 0 */
-    int log_failed;                          /* 1 after a failed write: no more logging */
-    int pending;                             /* 1 while pending_line waits to be executed */
-    int ahead;                               /* 1 while ahead_line holds the next file line */
-    int trace;                               /* 1: commands and responses shown in hexadecimal */
-    int t0;                                  /* 1: 61xx and 6Cxx followed up automatically */
-    int wait_value;                          /* last number read by a wait line, ms; 0 before any */
-    int chain;                               /* follow-ups in a row since the last file line */
-    int kept_count;                          /* bytes in kept */
-    ScriptTally *tally;                      /* the runner's record of the run, or 0 */
-    int line_number;                         /* number of the file line read last */
-    int mid_line;                            /* 1: that piece ended without LF */
-    int ahead_number;                        /* ahead_line's number */
-    int file_line;                           /* the executed line's number (kept by follow-ups) */
-    int response_count;                      /* bytes in response; -1 before any exchange,
-                                                -2 after an APDU line that was not sent */
-    int response_ms;                         /* its exchange's ms, summed over the follow-ups */
-    int checks_passed, checks_failed;        /* "/EXPECT" lines that held and that did not */
-    char path[SCRIPT_FILE_NAME_SIZE];        /* the caller's path, copied */
-    char line[SCRIPT_LINE_SIZE];             /* the line being executed */
-    char ahead_line[SCRIPT_LINE_SIZE];       /* the file line after it, read to look for
-                                                a continuation */
-    char pending_line[SCRIPT_PENDING_SIZE];  /* GET RESPONSE or re-send */
-    char log_name[SCRIPT_LOG_NAME_SIZE];     /* kept for "/OPEN" without a name */
-    unsigned char command[XFER_BUFFER_SIZE]; /* command, then the response */
-    unsigned char kept[XFER_COMMAND_MAX];    /* the command as sent */
-    unsigned char response[XFER_RESPONSE_MAX];       /* last exchange's final response */
-    char trace_text[SCRIPT_TRACE_SIZE];              /* a piece of "Sending" / "Received" */
-    char check_text[SCRIPT_CHECK_MESSAGE_SIZE + 64]; /* "Check failed, line N: ..." */
-};
-
-static void script_print(const ScriptRun *run, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
+#include "script/script_local.h"
 
 /* Every message of a run goes to its session's reader pane. */
-static void script_print(const ScriptRun *run, const char *format, ...) {
+void script_print(const ScriptRun *run, const char *format, ...) {
     va_list args;
     va_start(args, format);
     pane_vprint(run->session->reader_pane, format, args);
@@ -197,7 +156,8 @@ static void script_follow_up(ScriptRun *run, int received) {
 /* Keeps the response for "/EXPECT": a line from the file starts a new
    time, a follow-up adds its exchange to the time of the line it follows. */
 static void script_keep_response(ScriptRun *run, int received, int ms) {
-    memcpy(run->response, run->command, (size_t)received);
+    if (!script_values_response(run->values, run->command, received))
+        received = 0; /* no memory for it: judged as an empty answer */
     run->response_count = received;
     run->response_ms = run->chain == 0 ? ms : run->response_ms + ms;
 }
@@ -205,95 +165,116 @@ static void script_keep_response(ScriptRun *run, int received, int ms) {
 static void script_note_error(ScriptRun *run, int error) {
     if (!run->tally)
         return;
-    run->tally->error_line = run->file_line;
+    run->tally->error_line = run->place.number;
+    script_place_text(&run->place, run->tally->error_at, sizeof run->tally->error_at);
     run->tally->error_code = (unsigned long)(unsigned)error;
 }
 
-/* The runner's record of one check: its name is the line as written. */
-static void script_tally_case(ScriptRun *run) {
-    char name[SCRIPT_LINE_SIZE + 32];
+/* The runner's record of one check: its name is its place and the line as
+   written. */
+static void script_tally_case(ScriptRun *run, const char *place) {
+    char name[SCRIPT_LINE_SIZE + SCRIPT_LABEL_SIZE + 8];
 
-    snprintf(name, sizeof name, "line %d: %s", run->file_line, run->line);
+    snprintf(name, sizeof name, "%s: %s", place, run->line);
     script_tally_add(run->tally, run->response_count < 0 ? 0 : run->response_ms, name,
                      run->check_text);
 }
 
-/* Counts a check and reports it: a failed one prints one line (message
-   non-empty), and the runner records both kinds. */
-static void script_check_done(ScriptRun *run, const char *message) {
+void script_check_done(ScriptRun *run, const char *message) {
+    char place[SCRIPT_LABEL_SIZE];
+
+    script_place_text(&run->place, place, sizeof place);
     run->check_text[0] = 0;
     if (!message) {
         run->checks_passed++;
     } else {
         run->checks_failed++;
-        snprintf(run->check_text, sizeof run->check_text, "Check failed, line %d: %s",
-                 run->file_line, message);
+        snprintf(run->check_text, sizeof run->check_text, "Check failed, %s: %s", place, message);
         script_print(run, "!!! %s\r\n", run->check_text);
     }
     if (run->tally)
-        script_tally_case(run);
+        script_tally_case(run, place);
 }
 
 /* "/EXPECT": a check that holds prints nothing; one that fails, or cannot
    be read, prints one line and the run goes on. */
+/* The line with its values in, into run->expand, for a directive whose
+   text after its word of length word may hold references; the line itself
+   when it holds none. 0 with the reason in message. */
+static const char *script_line_expanded(ScriptRun *run, size_t word, char *message, size_t size) {
+    if (!strchr(run->line + word, '$'))
+        return run->line;
+    memcpy(run->expand, run->line, word);
+    if (!script_text_expand(run->values, run->line + word, SCRIPT_EXPAND_PATTERN, 0,
+                            run->expand + word, sizeof run->expand - word, message, size))
+        return 0;
+    return run->expand;
+}
+
 static void script_do_expect(ScriptRun *run) {
     char message[SCRIPT_CHECK_MESSAGE_SIZE];
     ScriptCheck check;
     int held = 0;
+    const char *line = script_line_expanded(run, strlen("/EXPECT"), message, sizeof message);
 
-    if (!script_check_parse(run->line, &check))
+    if (!line)
+        ; /* a reference that cannot be made: message says which */
+    else if (!script_check_parse(line, &check))
         strcpy(message, "cannot read the check");
     else if (run->response_count == -1)
         strcpy(message, "nothing sent yet");
     else if (run->response_count < 0)
         strcpy(message, "the APDU line before it was not sent");
     else
-        held = script_check_judge(&check, run->response, run->response_count, run->response_ms,
-                                  message, sizeof message);
-    if (!held && run->response_count >= 0 && run->session->explain) {
+        held = script_check_judge(&check, run->values->response, run->response_count,
+                                  run->response_ms, message, sizeof message);
+    if (!held && line && run->response_count >= 0 && run->session->explain) {
         size_t used = strlen(message); /* the status word's meaning, last */
-        explain_check_suffix(message + used, sizeof message - used, run->response,
+        explain_check_suffix(message + used, sizeof message - used, run->values->response,
                              run->response_count);
     }
     script_check_done(run, held ? 0 : message);
 }
 
-/* Reads the next piece of the file into ahead_line, unless one waits
-   there already. Returns 0 at the end of the file. */
-static int script_read_ahead(ScriptRun *run) {
-    if (run->ahead)
+/* Feeds one physical line of a command to the reader, its references
+   replaced; 0 with the reason in message when one cannot be made. */
+static int script_feed(ScriptRun *run, ApduTextReader *reader, const char *text, char *message,
+                       size_t size) {
+    if (!strchr(text, '$')) {
+        apdu_text_feed(reader, text, run->command, XFER_COMMAND_MAX);
         return 1;
-    int length = run->text ? script_text_read(run->text, run->text_length, &run->text_at,
-                                              run->ahead_line, (int)sizeof run->ahead_line)
-                           : script_line_read(run->file, run->ahead_line, sizeof run->ahead_line);
-    if (length < 0)
+    }
+    if (!script_text_expand(run->values, text, SCRIPT_EXPAND_APDU, reader->open, run->expand,
+                            sizeof run->expand, message, size))
         return 0;
-    /* a piece of an overlong line keeps that line's number */
-    if (!run->mid_line)
-        run->line_number++;
-    run->mid_line = run->ahead_line[length - 1] != '\n';
-    run->ahead_number = run->line_number;
-    script_line_chomp(run->ahead_line, length);
-    run->ahead = 1;
+    apdu_text_feed(reader, run->expand, run->command, XFER_COMMAND_MAX);
     return 1;
 }
 
 /* The command bytes of the line, and of the lines that continue it when it
-   came from the file (each starts with a backslash, which is dropped: the
+   came from a source (each starts with a backslash, which is dropped: the
    texts are read as one). Returns the command's length, -1 when a pair is
-   not hexadecimal, -2 when the command is longer than any APDU. */
-static long script_read_command(ScriptRun *run, int from_file) {
+   not hexadecimal, -2 when the command cannot be made (message says why). */
+static long script_read_command(ScriptRun *run, int from_source, char *message, size_t size) {
     ApduTextReader reader;
+    int made = 1;
 
     apdu_text_begin(&reader);
-    apdu_text_feed(&reader, run->line, run->command, XFER_COMMAND_MAX);
-    while (from_file && script_read_ahead(run) && run->ahead_line[0] == '\\') {
-        apdu_text_feed(&reader, run->ahead_line + 1, run->command, XFER_COMMAND_MAX);
+    made = script_feed(run, &reader, run->line, message, size);
+    while (from_source && script_read_ahead(run) && run->ahead_line[0] == '\\') {
+        if (made)
+            made = script_feed(run, &reader, run->ahead_line + 1, message, size);
         run->ahead = 0;
     }
+    if (!made)
+        return -2;
     if (!reader.sound)
         return -1;
-    return reader.count > XFER_COMMAND_MAX ? -2 : reader.count;
+    if (reader.count > XFER_COMMAND_MAX) {
+        snprintf(message, size, "command longer than %d bytes", XFER_COMMAND_MAX);
+        return -2;
+    }
+    return reader.count;
 }
 
 /* The exchange of one command of count bytes and what follows it. Returns
@@ -330,14 +311,12 @@ static int script_exchange(ScriptRun *run, int count) {
    A line that cannot be read is skipped, as it always was, but a check
    after it must not judge the exchange before it; a command longer than
    any APDU fails like a check and is not sent. */
-static int script_do_apdu(ScriptRun *run, int from_file) {
-    char message[64];
-    long count = script_read_command(run, from_file);
+static int script_do_apdu(ScriptRun *run, int from_source) {
+    char message[SCRIPT_VALUE_MESSAGE_SIZE];
+    long count = script_read_command(run, from_source, message, sizeof message);
 
-    if (count == -2) {
-        snprintf(message, sizeof message, "command longer than %d bytes", XFER_COMMAND_MAX);
+    if (count == -2)
         script_check_done(run, message);
-    }
     if (count < 0) {
         run->response_count = -2;
         return 1;
@@ -345,31 +324,45 @@ static int script_do_apdu(ScriptRun *run, int from_file) {
     return script_exchange(run, (int)count);
 }
 
-/* Takes the pending follow-up, else the next file line. Returns 0 at the
-   end of the file, 1 for a file line, 2 for a follow-up. */
-static int script_next_line(ScriptRun *run) {
-    if (run->pending) {
-        memcpy(run->line, run->pending_line, sizeof run->pending_line);
-        run->pending = 0;
-        script_line_chomp(run->line, (int)strlen(run->line));
-        return 2;
+/* "/SET NAME TEXT": NAME gets the bytes of TEXT once its references are
+   in; a line that cannot be carried out fails like a check. */
+static void script_do_set(ScriptRun *run) {
+    char message[SCRIPT_VALUE_MESSAGE_SIZE];
+    char name[SCRIPT_VALUE_NAME_SIZE];
+    const char *at = run->line + strlen("/SET");
+
+    while (*at == ' ' || *at == '\t')
+        at++;
+    size_t length = strcspn(at, " \t");
+    if (!script_value_name_ok(at, (int)length)) {
+        snprintf(message, sizeof message, "cannot set %.*s", (int)(length < 40 ? length : 40), at);
+        script_check_done(run, message);
+        return;
     }
-    if (!script_read_ahead(run))
-        return 0;
-    memcpy(run->line, run->ahead_line, sizeof run->line);
-    run->ahead = 0;
-    run->file_line = run->ahead_number;
-    run->chain = 0;
-    return 1;
+    snprintf(name, sizeof name, "%.*s", (int)length, at);
+    size_t word = (size_t)(at + length - run->line);
+    const char *line = script_line_expanded(run, word, message, sizeof message);
+    /* the value's bytes go into the command buffer, free between exchanges */
+    int count = line ? script_hex_pairs(line + word, run->command, SCRIPT_VALUE_MAX) : -1;
+    if (line && count < 0)
+        snprintf(message, sizeof message, "%s: not whole hexadecimal pairs", name);
+    if (count < 0 ||
+        !script_value_set(run->values, name, run->command, count, message, sizeof message))
+        script_check_done(run, message);
 }
 
-/* Executes lines until the end of the file or a failed exchange. Returns 0
-   when an exchange failed, 1 when the file was read to its end. */
+/* Executes lines until the end of the script or a failed exchange.
+   Returns 0 when an exchange failed, 1 when the script was read to its
+   end. */
 static int script_run_lines(ScriptRun *run) {
     int source;
 
     while ((source = script_next_line(run)) != 0) {
         switch (script_line_classify(run->line)) {
+            case SCRIPT_LINE_SET: script_do_set(run); break;
+            case SCRIPT_LINE_INCLUDE: script_do_include(run); break;
+            case SCRIPT_LINE_REPEAT: script_do_repeat(run); break;
+            case SCRIPT_LINE_END: script_do_end(run); break;
             case SCRIPT_LINE_SKIP: break;
             case SCRIPT_LINE_COMMENT: script_print(run, "%s\r\n", run->line); break;
             case SCRIPT_LINE_WAIT: script_do_wait(run); break;
@@ -394,8 +387,7 @@ static void script_finish(ScriptRun *run, long long start_seconds, int start_ms)
     long long end_seconds;
     int end_ms;
 
-    if (run->file && (!run->tally || run->file != run->tally->input))
-        fclose(run->file);
+    script_sources_close(run);
     script_do_close(run);
     wall_clock_read(&end_seconds, &end_ms);
     int elapsed = script_elapsed_ms(start_seconds, start_ms, end_seconds, end_ms);
@@ -419,14 +411,7 @@ static int script_run_file(ScriptRun *run) {
     int start_ms;
 
     script_print(run, "\r\nLoading script %s ...", run->path);
-    if (run->tally && run->tally->input_text) {
-        run->text = run->tally->input_text;
-        run->text_length = run->tally->input_length;
-    } else {
-        run->file = run->tally && run->tally->input ? run->tally->input
-                                                    : platform_file_open(run->path, "rt");
-    }
-    if (!run->file && !run->text) {
+    if (!script_source_open(run)) {
         script_print(run, "\r\nFile not found");
         script_print(run, "\r\n\r\n%s Card is ready\r\n", app_prompt);
         return SCRIPT_RUN_NO_FILE;
@@ -457,9 +442,11 @@ int script_run(CardSession *session, const char *path, ScriptTally *tally) {
     script_copy_path(run, name);
     run->trace = 1;
     run->tally = tally;
+    run->values = tally && tally->values ? tally->values : &run->own_values;
     run->response_count = -1;
     strcpy(run->log_name, "null");
     int result = script_run_file(run);
+    script_values_free(&run->own_values);
     free(run);
     return result;
 }

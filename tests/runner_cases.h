@@ -47,7 +47,8 @@ struct RunnerCase {
 inline constexpr char runner_demo_atr[] = "3B8F8001804F0CA000000306030001000000006A";
 inline constexpr char runner_usage[] =
     "usage: vorlane-run [-r READER]... [--all] [--ignore FRAGMENT]... [-w SECONDS] [-c] [-x] "
-    "[--atr[=HEX]] [--each-card[=COUNT]] [--output-dir DIR] [--junit FILE] SCRIPT...";
+    "[--atr[=HEX]] [--each-card[=COUNT]] [--output-dir DIR] [--junit FILE] [--set NAME=HEX]... "
+    "[--data FILE] SCRIPT...";
 
 /* The scripts every case finds in the runner's folder */
 inline const std::vector<std::pair<std::string, std::string>> runner_files = {

@@ -6,6 +6,7 @@
 
 #include <errno.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
@@ -98,6 +99,12 @@ void platform_stream_text(FILE *) {}
 /* rename() replaces an existing file in one step on POSIX. */
 FILE *platform_file_open(const char *path, const char *mode) {
     return fopen(path, mode);
+}
+
+int platform_file_regular(const char *path) {
+    struct stat facts;
+
+    return stat(path, &facts) == 0 && S_ISREG(facts.st_mode);
 }
 
 int platform_file_replace(const char *from, const char *to) {

@@ -73,6 +73,14 @@ FILE *platform_file_open(const char *path, const char *mode) {
     return fopen(path, mode);
 }
 
+int platform_file_regular(const char *path) {
+    DWORD attributes = GetFileAttributesA(path);
+
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    return !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
 int platform_file_replace(const char *from, const char *to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }

@@ -106,6 +106,11 @@ FILE *platform_file_open(const char *path, const char *mode) {
 }
 
 /* Nothing is ever on the disk to be renamed. */
+/* Scripts are never read by name here: nothing is a regular file. */
+int platform_file_regular(const char *) {
+    return 0;
+}
+
 int platform_file_replace(const char *, const char *) {
     return 0;
 }

@@ -31,6 +31,7 @@ struct ScriptRow {
     int passed, failed;
     FakeAnswer fallback = fake_pattern(0);
     const char *logged = nullptr; /* hexadecimal: what the log file holds */
+    std::vector<std::pair<std::string, std::string>> files = {}; /* beside the script */
 };
 
 Bytes bytes_of(const std::string &hex) {
@@ -75,6 +76,10 @@ std::vector<ScriptRow> script_rows(void) {
                            ": the APDU line before it was not sent\r\n";
     Bytes select = bytes_of("00A40400023F00");
     std::vector<Bytes> chain_limit = {bytes_of("00B0000000")};
+    std::vector<Bytes> rounds; /* 80 and the round in two bytes, then the lengths of B */
+    for (int k = 1; k <= 256; k++)
+        rounds.push_back({0x80, (uint8_t)(k >> 8), (uint8_t)k});
+    rounds.push_back(bytes_of("800100"));
     chain_limit.resize(1 + SCRIPT_CHAIN_MAX, bytes_of("00C0000001"));
     // clang-format off
     return {
@@ -120,6 +125,62 @@ std::vector<ScriptRow> script_rows(void) {
         {"chain logged", {"/T=0", "/OPEN LOG", "00A4040000", "/CLOSE"},
          {answer_of("6104"), fake_pattern(4)}, {bytes_of("00A4040000"), bytes_of("00C0000004")},
          {}, 0, 0, fake_pattern(0), "00010203"},
+        // Values: every reference form where a pair begins; elsewhere "$" is
+        // the character it was ("0$" reads as 00).
+        {"references", {"/SET A 01 02 03 04 05", "80CA $#A $A", "00D6 0000 00 $##A $A[1:3]",
+                        "00 $A[-2:] $A[:1] $A[1:-3]", "00A404000$AB"}, {},
+         {bytes_of("80CA050102030405"), bytes_of("00D600000000050203"), bytes_of("0004050102"),
+          bytes_of("00A4040000AB")}, {}, 0, 0},
+        {"R and SW", {"00B0000003", "/SET S $SW", "00D0 0000 $#R $R[1:] $S"},
+         {answer_of("1122336283")}, {bytes_of("00B0000003"), bytes_of("00D00000032233" "6283")},
+         {{"Sending\r\n00D000000322336283\r\n", 1}}, 0, 0},
+        {"references that cannot be made", {"/SET A 0102", "80 $Q", "/EXPECT *", "80 $A[1:5]",
+                                            "80 $#B", "/SET R 00", "/SET C 0G", "/EXPECT $Q",
+                                            "/SET B " + std::string(512, 'B')}, {},
+         {}, {{"!!! Check failed, line 2: unknown value Q\r\n", 1},
+              {"!!! Check failed, line 3: the APDU line before it was not sent\r\n", 1},
+              {"!!! Check failed, line 4: A[1:5] outside its 2 bytes\r\n", 1},
+              {"!!! Check failed, line 5: unknown value B\r\n", 1},
+              {"!!! Check failed, line 6: cannot set R\r\n", 1},
+              {"!!! Check failed, line 7: C: not whole hexadecimal pairs\r\n", 1},
+              {"!!! Check failed, line 8: unknown value Q\r\n", 1}}, 0, 7, fake_pattern(0),
+         nullptr},
+        {"a check of a value", {"/SET V 00 01", "00B0000002", "/EXPECT $V 9000", "/EXPECT $R[1:]"},
+         {}, {bytes_of("00B0000002")},
+         {{"!!! Check failed, line 4: expected 01, received 00019000\r\n", 1}}, 1, 1,
+         fake_pattern(2)},
+        // Repeats: a count from a value, the round in NAME (two bytes past
+        // 255 rounds), blocks within blocks, and the blocks that cannot run.
+        {"repeat", {"/SET N 0003", "/REPEAT $N K", "80 $K", "/REPEAT 0", "81", "/END", "/END",
+                    "/REPEAT 2", "/EXPECT 6A82", "/END"}, {},
+         {bytes_of("8001"), bytes_of("8002"), bytes_of("8003")},
+         {{"!!! Check failed, line 9 round 1: expected 6A82, received 9000\r\n", 1},
+          {"!!! Check failed, line 9 round 2: ", 1}}, 0, 2},
+        {"rounds of two bytes", {"/REPEAT 256 K", "/REPEAT 1", "80 $K", "/EXPECT 6A82", "/END",
+                                 "/END", "/SET B $R $R[0:2]", "80 $#B", "80 $##B"}, {}, rounds,
+         {{"line 4 round 256.1: ", 1}, {"Sending\r\n800100\r\n", 2},
+          {"!!! Check failed, line 8: length of B does not fit\r\n", 1}}, 0, 257,
+         fake_pattern(254)},
+        {"blocks that cannot run", {"/END OF PERSO", "/REPEAT 65536", "80", "/END",
+                                    "/REPEAT 2 R", "80", "/END", "/REPEAT 1", "80"}, {}, {},
+         {{"!!! Check failed, line 1: /END without /REPEAT\r\n", 1},
+          {"!!! Check failed, line 2: repeat count not 0 to 65535\r\n", 1},
+          {"!!! Check failed, line 5: cannot read the repeat\r\n", 1},
+          {"!!! Check failed, line 8: /REPEAT without /END\r\n", 1}}, 0, 4},
+        {"nine blocks deep", {"/REPEAT 1", "/REPEAT 1", "/REPEAT 1", "/REPEAT 1", "/REPEAT 1",
+                              "/REPEAT 1", "/REPEAT 1", "/REPEAT 1", "/REPEAT 1", "80", "/END",
+                              "/END", "/END", "/END", "/END", "/END", "/END", "/END", "/END"},
+         {}, {}, {{"line 9 round 1.1.1.1.1.1.1.1: more than 8 nested repeats\r\n", 1}}, 0, 1},
+        // Includes: beside the including script, with its values; messages
+        // name the file as written; missing files and cycles fail.
+        {"include", {"/SET A 0A", "/INCLUDE sub/inc.txt", "/EXPECT $B 9000", "/INCLUDE nope.txt",
+                     "/INCLUDE sub/self.txt"}, {}, {bytes_of("800A")},
+         {{"!!! Check failed, sub/inc.txt line 2: expected 6A82, received 9000\r\n", 1},
+          {"!!! Check failed, line 4: cannot include nope.txt: no such regular file\r\n", 1},
+          {"!!! Check failed, sub/self.txt line 1: cannot include self.txt: it includes itself"
+           "\r\n", 1}}, 1, 3, fake_pattern(0), nullptr,
+         {{"sub/inc.txt", "80 $A\n/EXPECT 6A82\n/INCLUDE inner.txt\n"},
+          {"sub/inner.txt", "/SET B $R\n"}, {"sub/self.txt", "/INCLUDE self.txt\n"}}},
     };
     // clang-format on
 }
@@ -141,6 +202,10 @@ TEST(CoreScript, LongCommandsAndFollowUps) {
         for (std::string line : row.lines)
             script += (line == "/OPEN LOG" ? "/OPEN " + (dir / "log.bin") : line) + "\n";
         core_file_write(dir / "row.txt", script);
+        if (!row.files.empty())
+            EXPECT_EQ(system(("mkdir -p " + (dir / "sub")).c_str()), 0);
+        for (const auto &file : row.files)
+            core_file_write(dir / file.first, file.second);
         ScriptTally tally;
         memset(&tally, 0, sizeof tally);
 

@@ -238,3 +238,47 @@ TEST_F(RunnerNative, CardLineOnBothReaders) {
           "<property name=\"card\" value=\"3\"/>"})
         EXPECT_EQ(runner_count(xml, piece), 1) << piece << xml;
 }
+
+/* The card line personalises a batch from a data file: each card takes the
+   next row in the order the cards come, whatever reader it is in; when the
+   rows run out the line ends by itself. What each card got is read back
+   from its memory and from the report. */
+TEST_F(RunnerNative, CardLineWithDataRows) {
+    std::ofstream(ops_.dir + "/batch.csv") << "SERIAL,NAME\r\n0102030405060708,41\r\n"
+                                              "1112131415161718,4243\r\n2122232425262728,\r\n";
+    std::ofstream(ops_.dir + "/perso.txt")
+        << "00D6 0000 00 $##SERIAL $SERIAL\n/SET REST $#NAME $NAME $PREFIX\n"
+           "00D6 0008 $#REST $REST\n00B0 0000 $#SERIAL\n/EXPECT $SERIAL 9000\n";
+    ops_.remove(0);
+    ops_.remove(1);
+    ASSERT_EQ(ops_.control(0, "reset"), "ok");
+    ASSERT_EQ(ops_.control(1, "reset"), "ok");
+    usleep(700000);
+    pid_t line = ops_.start({"--each-card", "--data", "batch.csv", "--set", "PREFIX=CAFE",
+                             "--junit", "batch.xml", "-r", "0", "-r", "1", "perso.txt"});
+    auto cards = [&](int n) {
+        for (int i = 0; i < 1500; i++, usleep(10000))
+            if (runner_count(read_file(ops_.dir + "/out.bin"), "Velmo:> Card is ready") >= n)
+                return true;
+        return false;
+    };
+    for (int card = 0; card < 4; card++) {
+        ops_.insert(card % 2, runner_demo_atr);
+        if (card < 3) {
+            ASSERT_TRUE(cards(card + 1)) << read_file(ops_.dir + "/out.bin");
+        }
+        ops_.remove(card % 2);
+    }
+    RunnerResult r = ops_.finish(line); /* the fourth card found no row: the line ends */
+    EXPECT_EQ(r.status, 0u) << r.err;
+    EXPECT_NE(r.out.find("No more data rows\r\nCards: 3 passed, 0 failed\r\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(ops_.control(0, "mem 0 11"), "ok 212223242526272800CAFE");
+    EXPECT_EQ(ops_.control(1, "mem 0 13"), "ok 1112131415161718024243CAFE");
+    std::string xml = read_file(ops_.dir + "/batch.xml");
+    for (const char *piece :
+         {"<testsuite name=\"card 1 on Virtual PCD 00 00: perso.txt\" tests=\"1\" failures=\"0\"",
+          "<testsuite name=\"card 3 on Virtual PCD 00 00: perso.txt\" tests=\"1\" failures=\"0\"",
+          "<property name=\"row\" value=\"2\"/>", "<property name=\"row\" value=\"3\"/>"})
+        EXPECT_EQ(runner_count(xml, piece), 1) << piece << xml;
+}

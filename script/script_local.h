@@ -1,0 +1,127 @@
+/*
+ * script_local.h: what the interpreter's files share among themselves: one
+ * run of a script (ScriptRun) and where its lines come from (ScriptSource).
+ *
+ * Lines come from a stack of sources: the script itself, the files its
+ * "/INCLUDE" lines bring in (at most 8 deep) and the blocks of its
+ * "/REPEAT" lines (at most 8 deep), each block held in memory with its
+ * lines' numbers and run COUNT times. The line being executed knows its
+ * file (as its "/INCLUDE" wrote it), its number and its round, so that
+ * messages and report entries name it: "inc.txt line 4 round 2".
+ */
+#ifndef VORLANE_SCRIPT_LOCAL_H
+#define VORLANE_SCRIPT_LOCAL_H
+
+#include <stdio.h>
+
+#include "card/card_session.h"
+#include "script/script_check.h"
+#include "script/script_line.h"
+#include "script/script_values.h"
+
+enum {
+    SCRIPT_INCLUDE_DEPTH = 8, /* files included within each other, at most */
+    SCRIPT_REPEAT_DEPTH = 8,  /* blocks within each other, at most */
+    SCRIPT_SOURCES_MAX = 1 + SCRIPT_INCLUDE_DEPTH + SCRIPT_REPEAT_DEPTH,
+    SCRIPT_BLOCK_LINES_MAX = 4096, /* lines of one block */
+    SCRIPT_LABEL_SIZE = 128,       /* "FILE line N round K", FILE cut to fit */
+    SCRIPT_REPEAT_MAX = 65535,     /* rounds of one block */
+    /* a line with its values in: two digits for each byte of four values of
+       the largest size, and the line around them */
+    SCRIPT_EXPAND_SIZE = 8 * XFER_RESPONSE_MAX + SCRIPT_LINE_SIZE,
+};
+
+enum { SCRIPT_SOURCE_FILE, SCRIPT_SOURCE_BLOCK };
+
+/* Where lines come from. Numbers first, texts last: a new source clears
+   everything before name. */
+struct ScriptSource {
+    int kind;                         /* SCRIPT_SOURCE_FILE or SCRIPT_SOURCE_BLOCK */
+    FILE *file;                       /* a file: its stream, or 0 for a script in memory */
+    int owned;                        /* 1: closed when the source ends */
+    const char *text;                 /* a script in memory (the runner's standard input) */
+    size_t text_length, text_at;      /* its length and the next byte to read */
+    int line_number, mid_line;        /* the line read last, and whether it was cut */
+    char *block;                      /* a block: lines as an int number, the text, NUL */
+    size_t block_used, block_at;      /* bytes in block and the next line's place */
+    int rounds, round;                /* COUNT and the round running, from 1 */
+    char name[SCRIPT_FILE_NAME_SIZE]; /* the file as its "/INCLUDE" wrote it; "" for the script */
+    char path[SCRIPT_FILE_NAME_SIZE]; /* the file opened: its includes are found beside it */
+    char round_name[SCRIPT_VALUE_NAME_SIZE]; /* the value that holds the round, or "" */
+};
+
+/* One line's place, as messages name it ("line N round K"; in blocks
+   within blocks, every block's round, outer first: "round 2.1") */
+struct ScriptPlace {
+    char name[SCRIPT_FILE_NAME_SIZE]; /* its file as written, "" for the script itself */
+    int number;                       /* its line number in that file */
+    char round[48]; /* the rounds of its blocks, outer first ("2.1"), "" outside */
+};
+
+/* Per-run items, owned by the run's thread */
+struct ScriptRun {
+    CardSession *session;             /* the card and the panes of this run */
+    FILE *log;                        /* response data goes here, or 0 */
+    int log_failed;                   /* 1 after a failed write: no more logging */
+    int pending;                      /* 1 while pending_line waits to be executed */
+    int ahead;                        /* 1 while ahead_line holds the next line of the source */
+    int trace;                        /* 1: commands and responses shown in hexadecimal */
+    int t0;                           /* 1: 61xx and 6Cxx followed up automatically */
+    int wait_value;                   /* last number read by a wait line, ms; 0 before any */
+    int chain;                        /* follow-ups in a row since the last source line */
+    int kept_count;                   /* bytes in kept */
+    ScriptTally *tally;               /* the runner's record of the run, or 0 */
+    ScriptValues *values;             /* the values: the tally's, or own_values */
+    int depth;                        /* sources on the stack */
+    int response_count;               /* bytes of the last final response; -1 before any
+                                         exchange, -2 after an APDU line that was not sent */
+    int response_ms;                  /* its exchange's ms, summed over the follow-ups */
+    int checks_passed, checks_failed; /* lines that held and that did not */
+    char path[SCRIPT_FILE_NAME_SIZE]; /* the caller's path, copied */
+    ScriptPlace place;                /* the executed line's place (kept by follow-ups) */
+    ScriptPlace ahead_place;          /* ahead_line's */
+    ScriptSource sources[SCRIPT_SOURCES_MAX];
+    ScriptValues own_values;                 /* the values of a run that keeps its own */
+    char line[SCRIPT_LINE_SIZE];             /* the line being executed */
+    char ahead_line[SCRIPT_LINE_SIZE];       /* the source's next line, read to look for a
+                                                continuation */
+    char pending_line[SCRIPT_PENDING_SIZE];  /* GET RESPONSE or re-send */
+    char log_name[SCRIPT_LOG_NAME_SIZE];     /* kept for "/OPEN" without a name */
+    unsigned char command[XFER_BUFFER_SIZE]; /* command, then the response */
+    unsigned char kept[XFER_COMMAND_MAX];    /* the command as sent */
+    char trace_text[SCRIPT_TRACE_SIZE];      /* a piece of "Sending" / "Received" */
+    char check_text[SCRIPT_CHECK_MESSAGE_SIZE + SCRIPT_LABEL_SIZE + 64]; /* "Check failed,
+                                                                           PLACE: ..." */
+    char expand[SCRIPT_EXPAND_SIZE]; /* a line with its values in */
+};
+
+/* Exports from script/script_thread.cpp */
+void script_print(const ScriptRun *run, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+/* Counts a check and reports it: a failed one (message non-zero) prints
+   one line; the runner records both. */
+void script_check_done(ScriptRun *run, const char *message);
+
+/* Exports from script/script_source.cpp */
+/* The script itself as the first source: the tally's input, or the file
+   at the run's path. 0 when it cannot be opened. */
+int script_source_open(ScriptRun *run);
+/* Ends every source left (closing their files, freeing their blocks). */
+void script_sources_close(ScriptRun *run);
+/* Takes the pending follow-up, else the next line of the sources into
+   run->line with its place. Returns 0 at the end of the script, 1 for a
+   source line, 2 for a follow-up. */
+int script_next_line(ScriptRun *run);
+/* The source's next line into ahead_line, unless one waits there already;
+   0 at the end of the source (the next one is not looked at). */
+int script_read_ahead(ScriptRun *run);
+/* The executed line's place as messages name it: "line N", "FILE line N",
+   with " round K" inside a block. */
+void script_place_text(const ScriptPlace *place, char *text, size_t size);
+/* "/INCLUDE FILE", "/REPEAT COUNT [NAME]" (with the block up to its "/END")
+   and an "/END" alone. */
+void script_do_include(ScriptRun *run);
+void script_do_repeat(ScriptRun *run);
+void script_do_end(ScriptRun *run);
+
+#endif
