@@ -13,12 +13,12 @@
  * themselves.
  *
  * Every buffer is sized for the worst a client can cause: the receive
- * buffer holds 1024 characters (a long request of 271 bytes takes 549), the
- * request buffer holds the NET_FRAME_DATA_MAX decoded bytes and, after the
- * command byte, a response of the network reader's own capacity,
- * NET_RESPONSE_CAPACITY (512) bytes: a longer response fails the exchange
- * and gets the failed reply. The reply has a buffer of its own, since 512
- * response bytes take 1034 characters.
+ * buffer holds NET_RECEIVE_SIZE characters (a long request of 271 bytes
+ * takes 549), the request buffer holds the NET_FRAME_DATA_MAX decoded bytes
+ * and, after the command byte, a response of the network reader's own
+ * capacity, NET_RESPONSE_CAPACITY (512) bytes: a longer response fails the
+ * exchange and gets the failed reply. The reply has a buffer of its own,
+ * NET_REPLY_SIZE, since a reply takes two characters a byte and ten more.
  */
 #include "net/net.h"
 
