@@ -305,7 +305,8 @@ TEST_F(FrameTest, MenuHasEveryEntryInOrder) {
     EXPECT_EQ(menu_entries(GetSubMenu(menu, 1)), (V{"30 Tile", "31 Cascade", "32 Arrange", "-",
                                                     "12 Close", "33 CloseAll", "-", "13 Quit"}));
     EXPECT_EQ(menu_entries(GetSubMenu(menu, 2)), (V{"10 Console", "50 CardReader"}));
-    EXPECT_EQ(menu_entries(GetSubMenu(menu, 3)), (V{"1001 SendApdu", "104 Write", "105 Read"}));
+    EXPECT_EQ(menu_entries(GetSubMenu(menu, 3)),
+              (V{"1001 SendApdu", "104 Write", "105 Read", "106 Explain", "107 ATR details"}));
     EXPECT_EQ(menu_entries(GetSubMenu(menu, 4)), (V{"555 Exec"}));
     EXPECT_EQ(GetSubMenu(menu, 5), (HMENU)0);
     EXPECT_EQ(GetMenuItemID(menu, 5), 1234u);
