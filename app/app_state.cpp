@@ -52,6 +52,7 @@ void app_locks_create(void) {
         card_session_locks_create(&app.run_sessions[i]);
     platform_lock_init(&app.pane_stream_lock);
     platform_lock_init(&app.run_lock);
+    platform_signal_init(&app.run_reader_ended);
     platform_lock_init(&app.stream_queue_lock);
     platform_signal_init(&app.stream_queue_data);
     platform_signal_init(&app.stream_queue_room);

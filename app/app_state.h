@@ -60,10 +60,10 @@ enum {
     STREAM_QUEUE_SIZE = 1024 * 1024,                      /* each half of the writer's queue */
 };
 struct PaneStreamOut {
-    FILE *copy;                       /* --output-dir's DIR/reader-N.log, or 0 */
-    int prefix;                       /* -1: lines as they are; N: "[N] " before each */
-    int partial;                      /* characters of the unfinished line in line */
-    char line[PANE_STREAM_LINE_SIZE]; /* that line, held until it ends */
+    FILE *copy;  /* --output-dir's DIR/reader-N.log, or 0 */
+    int prefix;  /* -1: lines as they are; N: "[N] " before each */
+    int partial; /* characters of the unfinished line, held in
+                    pane_stream_lines[the pane] */
 };
 
 /* One reader taking part in a run of vorlane-run; its connection is the
@@ -148,12 +148,11 @@ struct AppPortableState {
        what the streams receive is queued here and written by a thread of
        its own, so the next exchange does not wait for the disk. Guarded by
        stream_queue_lock. --- */
-    char stream_queue[2][STREAM_QUEUE_SIZE]; /* the half printers fill, the half written */
-    int stream_queue_side;                   /* the half printers fill */
-    int stream_queue_fill;                   /* bytes in it */
-    int stream_writer_running;               /* the writer's thread runs */
-    int stream_writer_busy;                  /* it is writing a taken half */
-    int stream_writer_stop;                  /* it ends once the queue is empty */
+    int stream_queue_side;     /* the half printers fill */
+    int stream_queue_fill;     /* bytes in it */
+    int stream_writer_running; /* the writer's thread runs */
+    int stream_writer_busy;    /* it is writing a taken half */
+    int stream_writer_stop;    /* it ends once the queue is empty */
 
     /* --- A run of vorlane-run (run/). The main thread fills a reader's
        slot before its thread starts and reads it after it has ended; the
@@ -183,10 +182,19 @@ struct AppPortableState {
        what). Cleared by app_state_init field by field, their locks kept. --- */
     CardSession run_sessions[RUN_SESSIONS_MAX];
 
+    /* --- Large buffers, never cleared: only the counts above say what in
+       them is text (a cleared page costs a new process time it need not
+       spend). --- */
+    char pane_stream_lines[PANE_STREAM_COUNT][PANE_STREAM_LINE_SIZE]; /* the unfinished lines
+                                                                       of prefixed streams */
+    char stream_queue[2][STREAM_QUEUE_SIZE]; /* the writer's halves: the one printers fill
+                                                (stream_queue_side), the one written */
+
     /* --- Process-lifetime locks, created once by start-up (app_locks_create)
        and kept last so that app_state_init leaves them alone. --- */
     PlatformLock pane_stream_lock;    /* held while one print is written to a stream */
     PlatformLock run_lock;            /* the runner's counts, status and suites; taken alone */
+    PlatformSignal run_reader_ended;  /* a reader's thread has ended; with run_lock */
     PlatformLock stream_queue_lock;   /* the writer's queue; taken last */
     PlatformSignal stream_queue_data; /* text was queued, or the writer should end */
     PlatformSignal stream_queue_room; /* a half was taken and written, or the writer ended */

@@ -53,7 +53,7 @@ static void pane_stream_line(FILE *stream, PaneStreamOut *out, const char *text,
     int used = snprintf(prefix, sizeof prefix, "[%d] ", out->prefix);
 
     stream_write(stream, prefix, (size_t)used);
-    stream_write(stream, out->line, (size_t)out->partial);
+    stream_write(stream, app.pane_stream_lines[out - app.pane_stream_out], (size_t)out->partial);
     stream_write(stream, text, length);
     out->partial = 0;
 }
@@ -72,7 +72,7 @@ static void pane_stream_prefixed(FILE *stream, PaneStreamOut *out, const char *t
         } else if (run > PANE_STREAM_LINE_SIZE - (size_t)out->partial) {
             pane_stream_line(stream, out, text, run);
         } else {
-            memcpy(out->line + out->partial, text, run);
+            memcpy(app.pane_stream_lines[out - app.pane_stream_out] + out->partial, text, run);
             out->partial += (int)run;
         }
         text += run;

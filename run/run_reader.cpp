@@ -296,7 +296,10 @@ static PlatformThreadResult PLATFORM_THREAD_CALL run_reader_thread(void *arg) {
     else
         run_reader_once(slot);
     run_reader_leave(slot);
+    platform_lock_enter(&app.run_lock);
     platform_counter_add(&app.run_readers[slot].ended, 1);
+    platform_signal_wake(&app.run_reader_ended);
+    platform_lock_leave(&app.run_lock);
     return 0;
 }
 
@@ -311,15 +314,19 @@ int run_reader_start(int slot, int card_line) {
     return 0;
 }
 
-void run_readers_wait(void) {
-    for (;;) {
-        int running = 0;
-        for (int i = 0; i < RUN_SESSIONS_MAX; i++)
-            running |= app.run_readers[i].used && !app.run_readers[i].ended;
-        if (!running)
-            return;
-        platform_sleep_ms(10);
+static int run_readers_running(void) {
+    for (int i = 0; i < RUN_SESSIONS_MAX; i++) {
+        if (app.run_readers[i].used && !app.run_readers[i].ended)
+            return 1;
     }
+    return 0;
+}
+
+void run_readers_wait(void) {
+    platform_lock_enter(&app.run_lock);
+    while (run_readers_running())
+        platform_signal_wait(&app.run_reader_ended, &app.run_lock, RUN_SLICE_MS);
+    platform_lock_leave(&app.run_lock);
 }
 
 /* The whole report under a temporary name, renamed when complete; one
