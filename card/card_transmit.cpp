@@ -38,7 +38,7 @@ struct XferCall {
     int start, end, elapsed;                /* ms within the hour, and their difference */
     int total, slot, average;               /* after counting the exchange */
     char script[SCRIPT_FILE_NAME_SIZE];     /* the run's name for the header, if new_script */
-    unsigned char response[XFER_RESPONSE_MAX];
+    unsigned char *response;                /* where the platform writes the response */
 };
 
 void xfer_clock_set(xfer_clock_fn clock) {
@@ -135,43 +135,64 @@ static void xfer_unlock(CardSession *session) {
         platform_lock_leave(&session->card_lock);
 }
 
-/* A negative length or capacity, or one beyond the contract's largest, is
-   refused with SCARD_E_INVALID_PARAMETER before anything is sent. */
-int card_exchange(CardSession *session, unsigned char *buffer, int length, int capacity, int *error,
-                  int *elapsed_ms) {
-    XferCall call;
-    int valid = buffer && length >= 0 && length <= XFER_COMMAND_MAX && capacity >= 0 &&
-                capacity <= XFER_RESPONSE_MAX;
+/* The exchange with the response written to call->response. A negative
+   length or capacity, or one beyond the contract's largest, is refused with
+   SCARD_E_INVALID_PARAMETER before anything is sent. */
+static int xfer_call(CardSession *session, XferCall *call, const unsigned char *command, int length,
+                     int capacity, int *error, int *elapsed_ms) {
+    int valid = command && call->response && length >= 0 && length <= XFER_COMMAND_MAX &&
+                capacity >= 0 && capacity <= XFER_RESPONSE_MAX;
 
-    call.header_length = xfer_header_copy(call.header, valid ? buffer : NULL, length);
-    call.sent = 0;
+    call->header_length = xfer_header_copy(call->header, valid ? command : NULL, length);
+    call->sent = 0;
     if (error)
         *error = 0;
     platform_lock_enter(&session->card_lock);
-    call.new_script = xfer_script_starts(session, &call);
+    call->new_script = xfer_script_starts(session, call);
     if (valid && session->card_state == CARD_READY)
-        xfer_exchange(session, &call, buffer, length, capacity);
+        xfer_exchange(session, call, command, length, capacity);
     xfer_unlock(session);
 
-    if (call.new_script)
-        pane_print(session->console_pane, "\r\nScript: %s\r\n\r\n", call.script);
+    if (call->new_script)
+        pane_print(session->console_pane, "\r\nScript: %s\r\n\r\n", call->script);
     if (!valid) {
         if (error)
             *error = (int)SCARD_E_INVALID_PARAMETER;
         return -1;
     }
-    if (!call.sent)
+    if (!call->sent)
         return -1;
-    xfer_print_line(session, &call);
-    if (call.status != SCARD_S_SUCCESS) {
+    xfer_print_line(session, call);
+    if (call->status != SCARD_S_SUCCESS) {
         if (error)
-            *error = (int)call.status;
+            *error = (int)call->status;
         return -1;
     }
-    memcpy(buffer, call.response, (size_t)call.received);
     if (elapsed_ms)
-        *elapsed_ms = call.elapsed;
-    return call.received;
+        *elapsed_ms = call->elapsed;
+    return call->received;
+}
+
+/* The response lands in a buffer of the call's own first, so that a failed
+   exchange leaves the caller's command as it was. */
+int card_exchange(CardSession *session, unsigned char *buffer, int length, int capacity, int *error,
+                  int *elapsed_ms) {
+    unsigned char response[XFER_RESPONSE_MAX];
+    XferCall call;
+
+    call.response = response;
+    int received = xfer_call(session, &call, buffer, length, capacity, error, elapsed_ms);
+    if (received > 0)
+        memcpy(buffer, response, (size_t)received);
+    return received;
+}
+
+int card_exchange_into(CardSession *session, const unsigned char *command, int length,
+                       unsigned char *response, int capacity, int *error, int *elapsed_ms) {
+    XferCall call;
+
+    call.response = response;
+    return xfer_call(session, &call, command, length, capacity, error, elapsed_ms);
 }
 
 int card_transmit(unsigned char *buffer, int length, int *error) {

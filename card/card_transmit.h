@@ -22,6 +22,11 @@
    then its xfer_lock; prints its Console line after leaving them. */
 int card_exchange(CardSession *session, unsigned char *buffer, int length, int capacity, int *error,
                   int *elapsed_ms);
+/* card_exchange with the response written to response (capacity bytes),
+   a buffer apart from the command, which stays as it is: no copy is made.
+   After a failure response holds nothing the caller may use. */
+int card_exchange_into(CardSession *session, const unsigned char *command, int length,
+                       unsigned char *response, int capacity, int *error, int *elapsed_ms);
 /* card_exchange on the GUI's session with the capacity its callers have
    always given: buffer holds CARD_TRANSMIT_CAPACITY (512) bytes. */
 int card_transmit(unsigned char *buffer, int length, int *error);

@@ -69,7 +69,7 @@ struct ScriptRun {
     int t0;                           /* 1: 61xx and 6Cxx followed up automatically */
     int wait_value;                   /* last number read by a wait line, ms; 0 before any */
     int chain;                        /* follow-ups in a row since the last source line */
-    int kept_count;                   /* bytes in kept */
+    int command_count;                /* bytes of the last command sent */
     ScriptTally *tally;               /* the runner's record of the run, or 0 */
     ScriptValues *values;             /* the values: the tally's, or own_values */
     int depth;                        /* sources on the stack */
@@ -87,8 +87,8 @@ struct ScriptRun {
                                                 continuation */
     char pending_line[SCRIPT_PENDING_SIZE];  /* GET RESPONSE or re-send */
     char log_name[SCRIPT_LOG_NAME_SIZE];     /* kept for "/OPEN" without a name */
-    unsigned char command[XFER_BUFFER_SIZE]; /* command, then the response */
-    unsigned char kept[XFER_COMMAND_MAX];    /* the command as sent */
+    unsigned char command[XFER_COMMAND_MAX]; /* the command; its response goes to the
+                                                values (R and SW) */
     char trace_text[SCRIPT_TRACE_SIZE];      /* a piece of "Sending" / "Received" */
     char check_text[SCRIPT_CHECK_MESSAGE_SIZE + SCRIPT_LABEL_SIZE + 64]; /* "Check failed,
                                                                            PLACE: ..." */

@@ -142,8 +142,8 @@ static void script_print_trace(ScriptRun *run, const char *title, const unsigned
    a card that answers every follow-up with 61xx or 6Cxx must not keep the
    run going for ever. */
 static void script_follow_up(ScriptRun *run, int received) {
-    if (!script_followup_line(run->pending_line, run->kept, run->kept_count, run->command,
-                              received))
+    if (!script_followup_line(run->pending_line, run->command, run->command_count,
+                              run->values->response, received))
         return;
     if (run->chain >= SCRIPT_CHAIN_MAX) {
         script_print(run, "No further follow-up after %d in a row\r\n", SCRIPT_CHAIN_MAX);
@@ -155,9 +155,9 @@ static void script_follow_up(ScriptRun *run, int received) {
 
 /* Keeps the response for "/EXPECT": a line from the file starts a new
    time, a follow-up adds its exchange to the time of the line it follows. */
+/* The response is already where R and SW read it. */
 static void script_keep_response(ScriptRun *run, int received, int ms) {
-    if (!script_values_response(run->values, run->command, received))
-        received = 0; /* no memory for it: judged as an empty answer */
+    run->values->response_length = received;
     run->response_count = received;
     run->response_ms = run->chain == 0 ? ms : run->response_ms + ms;
 }
@@ -282,13 +282,16 @@ static long script_read_command(ScriptRun *run, int from_source, char *message, 
 static int script_exchange(ScriptRun *run, int count) {
     int error = 0;
     int ms = 0;
-
+    const unsigned char *response = run->values->response;
     if (run->trace)
         script_print_trace(run, "Sending", run->command, count);
-    memcpy(run->kept, run->command, (size_t)count);
-    run->kept_count = count;
-    int received = card_exchange(run->session, run->command, count, XFER_RESPONSE_MAX, &error, &ms);
+    run->command_count = count;
+    /* The response is written where R and SW read it; the command stays
+       for a 6Cxx follow-up. */
+    int received = card_exchange_into(run->session, run->command, count, run->values->response,
+                                      XFER_RESPONSE_MAX, &error, &ms);
     if (received < 0) {
+        run->values->response_length = 0; /* no final response: R and SW are empty */
         script_note_error(run, error);
         script_print(run, "\r\nReader is busy, try later...\r\n");
         if (error != 0 && run->session->explain)
@@ -299,11 +302,11 @@ static int script_exchange(ScriptRun *run, int count) {
     if (run->t0)
         script_follow_up(run, received);
     if (run->log && !run->pending && received >= 2)
-        script_log_write(run, run->command, (size_t)received - 2);
+        script_log_write(run, response, (size_t)received - 2);
     if (run->trace)
-        script_print_trace(run, "Received", run->command, received);
+        script_print_trace(run, "Received", response, received);
     if (run->trace && run->session->explain)
-        explain_print_response(run->session->reader_pane, run->command, received);
+        explain_print_response(run->session->reader_pane, response, received);
     return 1;
 }
 
@@ -445,7 +448,8 @@ int script_run(CardSession *session, const char *path, ScriptTally *tally) {
     run->values = tally && tally->values ? tally->values : &run->own_values;
     run->response_count = -1;
     strcpy(run->log_name, "null");
-    int result = script_run_file(run);
+    int result = script_values_room(run->values, XFER_RESPONSE_MAX) ? script_run_file(run)
+                                                                    : SCRIPT_RUN_NO_MEMORY;
     script_values_free(&run->own_values);
     free(run);
     return result;

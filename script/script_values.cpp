@@ -231,17 +231,23 @@ int script_values_copy(ScriptValues *to, const ScriptValues *from) {
     return 1;
 }
 
+int script_values_room(ScriptValues *values, int count) {
+    if (count <= values->response_size)
+        return 1;
+    unsigned char *grown = (unsigned char *)realloc(values->response, (size_t)count);
+    if (!grown)
+        return 0;
+    values->response = grown;
+    values->response_size = count;
+    return 1;
+}
+
 int script_values_response(ScriptValues *values, const unsigned char *bytes, int count) {
-    if (count > values->response_size) {
-        unsigned char *grown = (unsigned char *)realloc(values->response, (size_t)count);
-        if (!grown) {
-            values->response_length = 0;
-            return 0;
-        }
-        values->response = grown;
-        values->response_size = count;
+    if (!script_values_room(values, count)) {
+        values->response_length = 0;
+        return 0;
     }
-    if (count > 0)
+    if (count > 0 && bytes != values->response)
         memcpy(values->response, bytes, (size_t)count);
     values->response_length = count;
     return 1;

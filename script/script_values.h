@@ -80,6 +80,9 @@ int script_value_set(ScriptValues *values, const char *name, const unsigned char
 /* Keeps a final response for R and SW; 0 when memory runs out (R and SW
    are then empty). */
 int script_values_response(ScriptValues *values, const unsigned char *bytes, int count);
+/* Makes room for a response of count bytes, so that an exchange can write
+   it in place (then only response_length is set); 0 when memory runs out. */
+int script_values_room(ScriptValues *values, int count);
 /* Copies every value of from into to (R and SW excepted); 0 when memory
    runs out. */
 int script_values_copy(ScriptValues *to, const ScriptValues *from);
