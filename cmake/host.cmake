@@ -18,23 +18,23 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   target_compile_options(vorlane_pure PRIVATE -fsanitize=fuzzer-no-link)
 endif()
 
-# The portable core without a platform or a PC/SC service: the card
-# exchange, the interpreter, the pane streams and the runner, built as in
-# the linux configuration but with pcsc-lite's headers only. Its tests link
-# app/posix/platform.cpp (vorlane_platform_posix) and the fake PC/SC of
-# tests/fake; the fuzzer links the fake platform instead. libpcsclite is
-# never linked here, so a PC/SC call that bypasses card/pcsc.h fails to
-# link.
+# The portable core without a PC/SC service: the card exchange, the
+# interpreter, the pane streams, the runner and the POSIX platform's locks
+# and threads, built as in the linux configuration but with pcsc-lite's
+# headers only. Its tests link app/posix/platform_world.cpp (the clocks and
+# files, vorlane_platform_posix) and the fake PC/SC of tests/fake; the
+# fuzzer links the fake clocks and files instead. libpcsclite is never
+# linked here, so a PC/SC call that bypasses card/pcsc.h fails to link.
 set(VORLANE_HOST_CORE_SOURCES ${VORLANE_PORTABLE_SOURCES} ${VORLANE_RUNNER_SOURCES}
     ${VORLANE_POSIX_SOURCES})
-list(REMOVE_ITEM VORLANE_HOST_CORE_SOURCES card/pcsc.cpp app/posix/platform.cpp)
+list(REMOVE_ITEM VORLANE_HOST_CORE_SOURCES card/pcsc.cpp app/posix/platform_world.cpp)
 add_library(vorlane_posix_headers INTERFACE)
 target_include_directories(vorlane_posix_headers INTERFACE ${CMAKE_SOURCE_DIR}/app/posix
                                                            ${PCSCLITE_INCLUDE_DIRS})
 add_library(vorlane_portable STATIC ${VORLANE_HOST_CORE_SOURCES})
 target_compile_options(vorlane_portable PRIVATE ${VORLANE_SANITIZE})
 target_link_libraries(vorlane_portable PUBLIC vorlane_posix_headers vorlane_pure Threads::Threads)
-add_library(vorlane_platform_posix OBJECT app/posix/platform.cpp)
+add_library(vorlane_platform_posix OBJECT app/posix/platform_world.cpp)
 target_compile_options(vorlane_platform_posix PRIVATE ${VORLANE_SANITIZE})
 target_link_libraries(vorlane_platform_posix PRIVATE vorlane_posix_headers)
 if(VORLANE_FUZZ)

@@ -1,12 +1,12 @@
 /*
- * platform.cpp (POSIX): the platform layer over pthreads and the POSIX
- * clocks, for the native command-line runner.
+ * platform.cpp (POSIX): the platform layer over pthreads, for the native
+ * command-line runner; its clock and files are in platform_world.cpp, which
+ * the fuzzers replace.
  */
 #include "app/platform.h"
 
 #include <errno.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
@@ -54,30 +54,6 @@ void platform_signal_wake(PlatformSignal *signal) {
     pthread_cond_broadcast(signal);
 }
 
-/* A signal that interrupts the pause does not shorten it. */
-void platform_sleep_ms(unsigned ms) {
-    struct timespec left = {(time_t)(ms / 1000u), (long)(ms % 1000u) * 1000000L};
-
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-}
-
-unsigned platform_tick_ms(void) {
-    struct timespec now;
-
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (unsigned)((unsigned long long)now.tv_sec * 1000ull +
-                      (unsigned long long)now.tv_nsec / 1000000ull);
-}
-
-void wall_clock_read(long long *seconds, int *milliseconds) {
-    struct timespec now;
-
-    clock_gettime(CLOCK_REALTIME, &now);
-    *seconds = (long long)now.tv_sec;
-    *milliseconds = (int)(now.tv_nsec / 1000000L);
-}
-
 int platform_thread_start(PlatformThreadEntry entry, void *arg) {
     pthread_t thread;
 
@@ -95,21 +71,6 @@ long platform_counter_add(PlatformCounter *counter, long delta) {
 void platform_stream_binary(FILE *) {}
 
 void platform_stream_text(FILE *) {}
-
-/* rename() replaces an existing file in one step on POSIX. */
-FILE *platform_file_open(const char *path, const char *mode) {
-    return fopen(path, mode);
-}
-
-int platform_file_regular(const char *path) {
-    struct stat facts;
-
-    return stat(path, &facts) == 0 && S_ISREG(facts.st_mode);
-}
-
-int platform_file_replace(const char *from, const char *to) {
-    return rename(from, to) == 0;
-}
 
 void platform_host_name(char *name, size_t size) {
     if (size == 0)

@@ -103,17 +103,11 @@ bool fake_state_read(FakePcsc &f, SCARD_READERSTATEA *state) {
     bool pnp = state->szReader && strcmp(state->szReader, fake_pnp_name) == 0;
     FakeReader *reader = pnp || !state->szReader ? nullptr : fake_reader_named(f, state->szReader);
 
-    state->cbAtr = 0;
-    if (pnp) {
+    if (pnp)
         event = (DWORD)(f.list_changes & 0xFFFF) << 16;
-    } else if (reader) {
+    else if (reader)
         event = (DWORD)(reader->insertions & 0xFFFF) << 16 |
                 (reader->card ? SCARD_STATE_PRESENT : SCARD_STATE_EMPTY);
-        if (reader->card && !reader->atr.empty() && reader->atr.size() <= sizeof state->rgbAtr) {
-            memcpy(state->rgbAtr, reader->atr.data(), reader->atr.size());
-            state->cbAtr = (DWORD)reader->atr.size();
-        }
-    }
     DWORD current = state->dwCurrentState & ~(DWORD)SCARD_STATE_CHANGED;
     bool count_given = pnp || (current >> 16) != 0;
     bool differs =
@@ -294,10 +288,7 @@ LONG pcsc_get_status_change(SCARDCONTEXT context, DWORD timeout_ms, SCARD_READER
             return SCARD_S_SUCCESS;
         if (waited_out)
             return SCARD_E_TIMEOUT;
-        if (timeout_ms == INFINITE)
-            f.changed.wait(hold);
-        else
-            waited_out = f.changed.wait_until(hold, deadline) == std::cv_status::timeout;
+        waited_out = f.changed.wait_until(hold, deadline) == std::cv_status::timeout;
     }
 }
 
@@ -384,14 +375,4 @@ LONG pcsc_transmit(SCARDHANDLE handle, DWORD protocol, const unsigned char *comm
     if (!answer.bytes.empty())
         memcpy(response, answer.bytes.data(), answer.bytes.size());
     return SCARD_S_SUCCESS;
-}
-
-/* The fake card offers no reader attributes, as the virtual readers. */
-LONG pcsc_get_attrib(SCARDHANDLE handle, DWORD, unsigned char *, DWORD *) {
-    FakePcsc &f = fake();
-    std::lock_guard<std::mutex> hold(f.lock);
-    FakeReader *reader = nullptr;
-    LONG status = fake_handle_check(f, handle, &reader);
-
-    return status != SCARD_S_SUCCESS ? status : SCARD_E_UNSUPPORTED_FEATURE;
 }

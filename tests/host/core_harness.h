@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "run/run_main.h"
 #include "card/xfer_limits.h"
 #include "tests/fake/pcsc_fake.h"
 
@@ -140,6 +141,16 @@ inline void core_session_ready(CardSession *session, const char *reader = core_r
                            &session->card_handle, &session->active_protocol),
               SCARD_S_SUCCESS);
     session->card_state = CARD_READY;
+}
+
+/* vorlane-run with words after the program's name, standard output and
+   error into out and err; its exit status. */
+inline int core_runner(std::vector<std::string> words, FILE *out, FILE *err) {
+    words.insert(words.begin(), "vorlane-run");
+    std::vector<char *> argv;
+    for (std::string &word : words)
+        argv.push_back(&word[0]);
+    return run_main((int)argv.size(), argv.data(), stdin, out, err);
 }
 
 /* A temporary file as pane's stream, as the runner sets standard output. */

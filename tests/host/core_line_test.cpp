@@ -3,7 +3,7 @@
  * PC/SC, where readers and the service can come and go at will: the card
  * line over cards put in and taken out, readers that appear or vanish
  * mid-run, the service stopped and started again, more readers than the
- * runner drives, an interrupt. Each row is a command line and the steps a
+ * runner drives, an interrupt, no reader at all. Each row is a command line and the steps a
  * user (or a lab's robot) takes while it runs.
  */
 #include "tests/host/core_harness.h"
@@ -13,8 +13,6 @@
 
 #include <chrono>
 #include <thread>
-
-#include "run/run_main.h"
 
 namespace {
 
@@ -83,6 +81,8 @@ const std::vector<LineRow> line_rows = {
     // More readers than the runner drives: the first 16 run, the rest are named.
     {"seventeen readers", 17, {"--all", "ok.txt"}, {},
      0, {{"] Velmo", 16}, {"[16]", 0}}, "more than 16 readers; left out: Fake Reader 16", {}},
+    // No reader at all: the plain run says so.
+    {"no reader", 0, {"ok.txt"}, {}, 1, {}, "vorlane-run: no reader\n", {}},
     // Several -r words, one of them a fragment; an ignored reader stays out.
     {"fragments and ignores", 3, {"-r", "0", "-r", "reader 2", "--ignore", "READER 1", "ok.txt"},
      {}, 0, {{"[0] Velmo", 1}, {"[1] Velmo", 1}, {"[2]", 0}}, "", {}},
@@ -152,16 +152,11 @@ TEST(CoreLine, ReadersAndCardsComeAndGo) {
         fake_pcsc_reset();
         for (int i = 0; i < row.readers; i++)
             fake_card_insert(fake_reader_add(reader_name(i).c_str()), core_atr);
-        std::vector<std::string> words = {"vorlane-run"};
-        words.insert(words.end(), row.words.begin(), row.words.end());
-        std::vector<char *> argv;
-        for (std::string &word : words)
-            argv.push_back(&word[0]);
         FILE *out = fopen("out.txt", "wb"), *err = tmpfile();
         ASSERT_TRUE(out && err);
         setvbuf(out, NULL, _IONBF, 0);
         int status = -1;
-        std::thread run([&] { status = run_main((int)argv.size(), argv.data(), stdin, out, err); });
+        std::thread run([&] { status = core_runner(row.words, out, err); });
         for (const Step &step : row.steps)
             step_take(step, dir / "out.txt");
         run.join();

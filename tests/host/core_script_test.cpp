@@ -24,13 +24,12 @@ struct ScriptPiece {
 
 struct ScriptRow {
     std::string name;
-    std::vector<std::string> lines; /* "LOG" stands for the log file's path */
+    std::vector<std::string> lines;
     std::vector<FakeAnswer> answers;
     std::vector<Bytes> sent; /* the commands the card receives */
     std::vector<ScriptPiece> shown;
     int passed, failed;
     FakeAnswer fallback = fake_pattern(0);
-    const char *logged = nullptr; /* hexadecimal: what the log file holds */
     std::vector<std::pair<std::string, std::string>> files = {}; /* beside the script */
 };
 
@@ -75,12 +74,10 @@ std::vector<ScriptRow> script_rows(void) {
     std::string not_sent = "!!! Check failed, line " + std::to_string(too_long_lines.size() + 2) +
                            ": the APDU line before it was not sent\r\n";
     Bytes select = bytes_of("00A40400023F00");
-    std::vector<Bytes> chain_limit = {bytes_of("00B0000000")};
     std::vector<Bytes> rounds; /* 80 and the round in two bytes, then the lengths of B */
     for (int k = 1; k <= 256; k++)
         rounds.push_back({0x80, (uint8_t)(k >> 8), (uint8_t)k});
     rounds.push_back(bytes_of("800100"));
-    chain_limit.resize(1 + SCRIPT_CHAIN_MAX, bytes_of("00C0000001"));
     // clang-format off
     return {
         // Continuations: the texts join before they are read, blanks and
@@ -99,32 +96,18 @@ std::vector<ScriptRow> script_rows(void) {
          {}, {bytes_of("00B0000000")},
          {{"!!! Check failed, line 2: command longer than 65544 bytes\r\n", 1}, {not_sent, 1},
           {"Sending\r\n", 1}}, 0, 2},
-        // T=0: 61xx gets GET RESPONSE, 6Cxx the command again with Le = xx;
-        // the follow-up runs before the file line read ahead.
+        // T=0: the follow-up runs before the file line read ahead; only a
+        // two-byte answer is followed up.
         {"61xx", {"/T=0", "00A4040002", "\\3F00", "/EXPECT 0001 * 9000", "00B0000000"},
          {answer_of("6112"), fake_pattern(18)},
          {select, bytes_of("00C0000012"), bytes_of("00B0000000")},
          {{"Sending\r\n00C0000012\r\n", 1}}, 1, 0},
-        {"6Cxx", {"/T=0", "80CA9F7F00", "/EXPECT * 9000"}, {answer_of("6C2D"), fake_pattern(0x2D)},
-         {bytes_of("80CA9F7F00"), bytes_of("80CA9F7F2D")}, {}, 1, 0},
-        {"6Cxx after a short command", {"/T=0", "00B0"}, {answer_of("6C05")},
-         {bytes_of("00B0"), bytes_of("00B0000005")}, {}, 0, 0},
-        {"61xx twice", {"/T=0", "00A4040000", "/EXPECT 0001020304050607 9000"},
-         {answer_of("6110"), answer_of("6108"), fake_pattern(8)},
-         {bytes_of("00A4040000"), bytes_of("00C0000010"), bytes_of("00C0000008")}, {}, 1, 0},
-        {"no /T=0, no follow-up", {"00A4040000", "/EXPECT 6110"}, {answer_of("6110")},
-         {bytes_of("00A4040000")}, {}, 1, 0},
         {"61xx after data", {"/T=0", "00A4040000", "/EXPECT 00 6110"}, {answer_of("006110")},
          {bytes_of("00A4040000")}, {}, 1, 0},
-        {"the chain ends", {"/T=0", "00B0000000", "/EXPECT 6101"}, {}, chain_limit,
-         {{"No further follow-up after 256 in a row\r\n", 1}}, 1, 0, answer_of("6101")},
-        // The check's time is the whole chain's; only the final data is logged.
+        // The check's time is the whole chain's.
         {"chain time", {"/T=0", "00A4040000", "/EXPECT * WITHIN 55"},
          {answer_of("6110", 30), answer_of("0102", 30)}, {bytes_of("00A4040000"), bytes_of("00C0000010")},
          {{"!!! Check failed, line 3: expected within 55 ms, took ", 1}}, 0, 1},
-        {"chain logged", {"/T=0", "/OPEN LOG", "00A4040000", "/CLOSE"},
-         {answer_of("6104"), fake_pattern(4)}, {bytes_of("00A4040000"), bytes_of("00C0000004")},
-         {}, 0, 0, fake_pattern(0), "00010203"},
         // Values: every reference form where a pair begins; elsewhere "$" is
         // the character it was ("0$" reads as 00).
         {"references", {"/SET A 01 02 03 04 05", "80CA $#A $A", "00D6 0000 00 $##A $A[1:3]",
@@ -143,8 +126,7 @@ std::vector<ScriptRow> script_rows(void) {
               {"!!! Check failed, line 5: unknown value B\r\n", 1},
               {"!!! Check failed, line 6: cannot set R\r\n", 1},
               {"!!! Check failed, line 7: C: not whole hexadecimal pairs\r\n", 1},
-              {"!!! Check failed, line 8: unknown value Q\r\n", 1}}, 0, 7, fake_pattern(0),
-         nullptr},
+              {"!!! Check failed, line 8: unknown value Q\r\n", 1}}, 0, 7},
         {"a check of a value", {"/SET V 00 01", "00B0000002", "/EXPECT $V 9000", "/EXPECT $R[1:]"},
          {}, {bytes_of("00B0000002")},
          {{"!!! Check failed, line 4: expected 01, received 00019000\r\n", 1}}, 1, 1,
@@ -178,7 +160,7 @@ std::vector<ScriptRow> script_rows(void) {
          {{"!!! Check failed, sub/inc.txt line 2: expected 6A82, received 9000\r\n", 1},
           {"!!! Check failed, line 4: cannot include nope.txt: no such regular file\r\n", 1},
           {"!!! Check failed, sub/self.txt line 1: cannot include self.txt: it includes itself"
-           "\r\n", 1}}, 1, 3, fake_pattern(0), nullptr,
+           "\r\n", 1}}, 1, 3, fake_pattern(0),
          {{"sub/inc.txt", "80 $A\n/EXPECT 6A82\n/INCLUDE inner.txt\n"},
           {"sub/inner.txt", "/SET B $R\n"}, {"sub/self.txt", "/INCLUDE self.txt\n"}}},
     };
@@ -200,7 +182,7 @@ TEST(CoreScript, LongCommandsAndFollowUps) {
         fake_answer_default(reader, row.fallback);
         std::string script;
         for (std::string line : row.lines)
-            script += (line == "/OPEN LOG" ? "/OPEN " + (dir / "log.bin") : line) + "\n";
+            script += line + "\n";
         core_file_write(dir / "row.txt", script);
         if (!row.files.empty())
             EXPECT_EQ(system(("mkdir -p " + (dir / "sub")).c_str()), 0);
@@ -221,9 +203,6 @@ TEST(CoreScript, LongCommandsAndFollowUps) {
         }
         EXPECT_EQ(tally.passed, row.passed) << text.substr(0, 2000);
         EXPECT_EQ(tally.failed, row.failed) << text.substr(0, 2000);
-        std::string log = core_file_text(dir / "log.bin");
-        if (row.logged)
-            EXPECT_EQ(core_hex(Bytes(log.begin(), log.end())), row.logged);
         script_tally_free(&tally);
         fclose(pane);
     }

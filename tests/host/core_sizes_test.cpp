@@ -1,8 +1,8 @@
 /*
  * core_sizes_test.cpp: one table of response sizes (core_harness.h) through
  * every path of the portable core against the fake PC/SC: card_exchange on
- * a runner session and card_transmit with its 512-byte room, a script run
- * by the interpreter, and the runner through run_main. Each path must carry
+ * a runner session and card_transmit with its 512-byte room, and a script
+ * run by the interpreter inside the runner (run_main). Each path must carry
  * every response that fits its room whole, refuse a longer one with
  * SCARD_E_INSUFFICIENT_BUFFER without cutting it, and tell the user the
  * same in its trace, log, checks and report.
@@ -14,9 +14,6 @@
 #include <algorithm>
 
 #include "card/card_transmit.h"
-#include "run/run_main.h"
-#include "script/script_check.h"
-#include "script/script_run.h"
 
 namespace {
 
@@ -107,54 +104,9 @@ TEST(CoreSizes, Exchange) {
     }
 }
 
-/* The interpreter on the runner's first session: its reader pane, the log
-   of every data byte, the checks and how the run ended. */
-TEST(CoreSizes, Interpreter) {
-    for (int size : core_sizes) {
-        SCOPED_TRACE("size " + std::to_string(size));
-        CoreDir dir;
-        int reader = core_start();
-        CardSession *session = &app.run_sessions[0];
-        core_session_ready(session);
-        FILE *pane = core_pane_capture(session->reader_pane);
-        FakeAnswer answer = core_answer(size);
-        fake_answer_push(reader, answer);
-        core_file_write(dir / "size.txt", core_script(dir / "log.bin"));
-        ScriptTally tally;
-        memset(&tally, 0, sizeof tally);
-
-        int result = script_run(session, (dir / "size.txt").c_str(), &tally);
-        bool fits = size <= XFER_RESPONSE_MAX;
-        EXPECT_EQ(result, fits ? SCRIPT_RUN_DONE : SCRIPT_RUN_FAILED);
-        EXPECT_EQ(core_time_masked(core_stream_text(pane)),
-                  core_run_text(dir / "size.txt", dir / "log.bin", size));
-        std::string logged = core_file_text(dir / "log.bin");
-        EXPECT_EQ(logged.size(), fits && size >= 2 ? (size_t)size - 2 : 0u);
-        EXPECT_TRUE(std::equal(logged.begin(), logged.end(), answer.bytes.begin(),
-                               [](char a, uint8_t b) { return (uint8_t)a == b; }));
-        EXPECT_EQ(tally.passed, fits ? 1 : 0);
-        EXPECT_EQ(tally.failed, fits ? 1 : 0);
-        EXPECT_EQ(tally.error_line, fits ? 0 : 2);
-        EXPECT_EQ(tally.error_code, fits ? 0ul : (unsigned long)SCARD_E_INSUFFICIENT_BUFFER);
-        size_t at = 0;
-        int ms;
-        const char *name, *message;
-        std::vector<std::string> records;
-        while (script_tally_next(&tally, &at, &ms, &name, &message))
-            records.push_back(std::string(name) + " / " + message);
-        std::vector<std::string> checks = {
-            "line 3: /EXPECT * / ", "line 4: /EXPECT 9000 / " + core_check_message(answer.bytes)};
-        if (fits)
-            EXPECT_EQ(records, checks);
-        else
-            EXPECT_TRUE(records.empty());
-        script_tally_free(&tally);
-        fclose(pane);
-    }
-}
-
-/* vorlane-run -r READER --junit FILE SCRIPT: standard output as the
-   reader pane, the exit status, standard error and the report. */
+/* The interpreter through vorlane-run -r READER --junit FILE SCRIPT:
+   standard output as the reader pane shows the run, the log of every data
+   byte, the exit status, standard error and the report's checks. */
 TEST(CoreSizes, Runner) {
     for (int size : core_sizes) {
         SCOPED_TRACE("size " + std::to_string(size));
@@ -164,22 +116,19 @@ TEST(CoreSizes, Runner) {
         fake_answer_push(reader, answer);
         std::string script = dir / "size.txt", report = dir / "report.xml";
         core_file_write(script, core_script(dir / "log.bin"));
-        std::vector<std::string> words = {"vorlane-run", "-r",   core_reader_name,
-                                          "--junit",     report, script};
-        std::vector<char *> argv;
-        for (std::string &word : words)
-            argv.push_back(&word[0]);
         FILE *out = tmpfile(), *err = tmpfile();
 
-        int status = run_main((int)argv.size(), argv.data(), stdin, out, err);
+        int status = core_runner({"-r", core_reader_name, "--junit", report, script}, out, err);
         bool fits = size <= XFER_RESPONSE_MAX;
         EXPECT_EQ(status, fits ? 3 : 1);
         EXPECT_EQ(core_time_masked(core_stream_text(out)),
                   core_run_text(script, dir / "log.bin", size));
         EXPECT_EQ(core_stream_text(err),
                   fits ? "" : script + " line 2: 0x80100008 SCARD_E_INSUFFICIENT_BUFFER\n");
-        EXPECT_EQ(core_file_text(dir / "log.bin").size(),
-                  fits && size >= 2 ? (size_t)size - 2 : 0u);
+        std::string logged = core_file_text(dir / "log.bin");
+        EXPECT_EQ(logged.size(), fits && size >= 2 ? (size_t)size - 2 : 0u);
+        EXPECT_TRUE(std::equal(logged.begin(), logged.end(), answer.bytes.begin(),
+                               [](char a, uint8_t b) { return (uint8_t)a == b; }));
         std::string xml = core_file_text(report);
         std::string counts = fits ? "tests=\"2\" failures=\"1\" errors=\"0\""
                                   : "tests=\"1\" failures=\"0\" errors=\"1\"";
@@ -189,6 +138,8 @@ TEST(CoreSizes, Runner) {
             fits ? "<failure message=\"" + core_check_message(answer.bytes) + "\">"
                  : "<error message=\"line 2: 0x80100008 SCARD_E_INSUFFICIENT_BUFFER\">";
         EXPECT_NE(xml.find(trouble), std::string::npos) << xml.substr(0, 400);
+        EXPECT_EQ(xml.find("<testcase name=\"line 3: /EXPECT *\""),
+                  fits ? xml.find("<testcase") : std::string::npos);
         EXPECT_EQ(fake_commands(reader), std::vector<std::vector<uint8_t>>{core_command});
         fclose(out);
         fclose(err);

@@ -263,22 +263,14 @@ TEST(ExplainTlv, TreesAndReasons) {
     };
     for (const Case &c : cases)
         EXPECT_EQ(lines_of(TLV, c.data), c.lines) << c.data;
-}
-
-TEST(ExplainTlv, LongFormLengthsShowTheirWholeBytes) {
-    struct Case {
-        const char *header;
-        size_t length;
-        const char *line_head;
-    } cases[] = {
-        {"C1 81 80", 0x80, "C1 80 private primitive: "},
-        {"C1 82 0100", 0x100, "C1 0100 private primitive: "},
-        {"C1 83 010000", 0x10000, "C1 010000 private primitive: "},
-        {"C1 84 00000100", 0x100, "C1 0100 private primitive: "},
-    };
-    for (const Case &c : cases) {
-        std::string value(2 * c.length, 'A');
-        EXPECT_EQ(lines_of(TLV, c.header + value), c.line_head + value + "\n") << c.header;
+    /* long-form lengths: the length's whole bytes shown, the value whole */
+    for (const char *header : {"C1 81 80", "C1 82 0100", "C1 83 010000", "C1 84 00000100"}) {
+        std::string length = std::string(header).substr(6), value;
+        length.erase(0, length.find_first_not_of('0') & ~(size_t)1);
+        value.assign(2 * strtoul(length.c_str(), nullptr, 16), 'A');
+        EXPECT_EQ(lines_of(TLV, header + value),
+                  "C1 " + length + " private primitive: " + value + "\n")
+            << header;
     }
 }
 

@@ -88,6 +88,16 @@ struct RunnerPosixOps {
         }
         return pid;
     }
+    /* Waits up to 15 s until standard output holds piece times. */
+    testing::AssertionResult shown(const char *piece, int times) {
+        for (int i = 0; i < 1500 && runner_count(read_file(dir + "/out.bin"), piece) < times; i++)
+            usleep(10000);
+        if (runner_count(read_file(dir + "/out.bin"), piece) >= times)
+            return testing::AssertionSuccess();
+        return testing::AssertionFailure()
+               << piece << " not " << times << " times in:\n"
+               << read_file(dir + "/out.bin") << read_file(dir + "/err.bin");
+    }
     bool running(pid_t pid) {
         return waitpid(pid, nullptr, WNOHANG) == 0;
     }
@@ -193,15 +203,6 @@ TEST(PlatformPosix, CardStateFromBitMask) {
    the cards up. */
 TEST_F(RunnerNative, CardLineOnBothReaders) {
     std::ofstream(ops_.dir + "/line.txt") << "00A4040000\n/EXPECT *9000\n/W 1500\n00B0000004\n";
-    auto seen = [&](const char *piece, int times) {
-        for (int i = 0; i < 1500 && runner_count(read_file(ops_.dir + "/out.bin"), piece) < times;
-             i++)
-            usleep(10000);
-        return testing::AssertionResult(runner_count(read_file(ops_.dir + "/out.bin"), piece) >=
-                                        times)
-               << piece << " not " << times << " times in:\n"
-               << read_file(ops_.dir + "/out.bin") << read_file(ops_.dir + "/err.bin");
-    };
     /* Both readers seen empty first: a card pulled and put back within one
        poll of the reader driver would look like one that never left. */
     ops_.remove(0);
@@ -210,19 +211,19 @@ TEST_F(RunnerNative, CardLineOnBothReaders) {
     pid_t line =
         ops_.start({"--each-card", "--junit", "line.xml", "-r", "0", "-r", "1", "line.txt"});
     ops_.insert(0, runner_demo_atr);
-    ASSERT_TRUE(seen("Velmo:> Card is ready", 1));
+    ASSERT_TRUE(ops_.shown("Velmo:> Card is ready", 1));
     ops_.remove(0);
     ASSERT_EQ(ops_.control(1, "reset"), "ok"); /* an empty log */
     ops_.insert(1, runner_demo_atr);
     for (int i = 0; i < 500 && ops_.control(1, "status").find(" log=0") != std::string::npos; i++)
         usleep(10000);
     ops_.remove(1); /* during the pause after the first command: the next exchange fails */
-    ASSERT_TRUE(seen("Velmo:> Card is ready", 2));
+    ASSERT_TRUE(ops_.shown("Velmo:> Card is ready", 2));
     ASSERT_EQ(system(VORLANE_SOURCE_DIR "/scripts/rig pcscd-stop >/dev/null"), 0);
     usleep(1500000);
     ASSERT_EQ(system(VORLANE_SOURCE_DIR "/scripts/rig pcscd-start >/dev/null"), 0);
     ops_.insert(0, runner_demo_atr);
-    ASSERT_TRUE(seen("Velmo:> Card is ready", 3));
+    ASSERT_TRUE(ops_.shown("Velmo:> Card is ready", 3));
     kill(line, SIGINT);
     RunnerResult r = ops_.finish(line);
     EXPECT_EQ(r.status, 1u) << r.err;
@@ -256,16 +257,10 @@ TEST_F(RunnerNative, CardLineWithDataRows) {
     usleep(700000);
     pid_t line = ops_.start({"--each-card", "--data", "batch.csv", "--set", "PREFIX=CAFE",
                              "--junit", "batch.xml", "-r", "0", "-r", "1", "perso.txt"});
-    auto cards = [&](int n) {
-        for (int i = 0; i < 1500; i++, usleep(10000))
-            if (runner_count(read_file(ops_.dir + "/out.bin"), "Velmo:> Card is ready") >= n)
-                return true;
-        return false;
-    };
     for (int card = 0; card < 4; card++) {
         ops_.insert(card % 2, runner_demo_atr);
         if (card < 3) {
-            ASSERT_TRUE(cards(card + 1)) << read_file(ops_.dir + "/out.bin");
+            ASSERT_TRUE(ops_.shown("Velmo:> Card is ready", card + 1));
         }
         ops_.remove(card % 2);
     }
