@@ -22,9 +22,6 @@ int console_print(const char *format, ...) __attribute__((format(printf, 1, 2)))
 /* The same into any pane: PANE_READER, PANE_CONSOLE, a runner reader's
    pane, or PANE_NONE (dropped). A card session prints into its own. */
 int pane_print(int pane, const char *format, ...) __attribute__((format(printf, 2, 3)));
-/* Prints text[0..length) (NULs included stop it, as for "%s") into pane in
-   pieces that no format buffer cuts, however long it is. */
-void pane_print_long(int pane, const char *text, size_t length);
 /* Hands text[0..length), no NUL in it, whose every LF follows a CR (the
    form a pane's lines take), to pane without formatting it: a stream gets
    it as it is, a window in pieces its format buffer holds. The fast way

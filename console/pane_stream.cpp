@@ -106,27 +106,17 @@ void pane_stream_end(int pane) {
 }
 
 /* Formats as the pane entry does (cut to 63,999 characters) and writes the
-   text to the pane's stream. Returns the formatted length. A "%s" print,
-   the traces' form, takes its text as it is, without a copy. */
+   text to the pane's stream. Returns the formatted length. */
 int pane_stream_vprint(int pane, const char *format, va_list args) {
     static_assert(PANE_FORMAT_SIZE <= 64000, "two format buffers live on the stack");
     char buffer[PANE_FORMAT_SIZE];
     char out[2 * PANE_FORMAT_SIZE];
-    const char *text = buffer;
-    int length;
+    int length = vsnprintf(buffer, sizeof buffer, format, args);
 
-    if (strcmp(format, "%s") == 0) {
-        text = va_arg(args, const char *);
-        if (!text)
-            text = "(null)"; /* as the C runtime prints it */
-        length = (int)strnlen(text, PANE_FORMAT_SIZE - 1);
-    } else {
-        length = vsnprintf(buffer, sizeof buffer, format, args);
-    }
     if (length < 0)
         return 0;
     if (length > PANE_FORMAT_SIZE - 1)
         length = PANE_FORMAT_SIZE - 1;
-    pane_stream_put(pane, out, (size_t)pane_stream_text(text, length, out));
+    pane_stream_put(pane, out, (size_t)pane_stream_text(buffer, length, out));
     return length;
 }

@@ -153,9 +153,9 @@ static void script_follow_up(ScriptRun *run, int received) {
     run->pending = 1;
 }
 
-/* Keeps the response for "/EXPECT": a line from the file starts a new
-   time, a follow-up adds its exchange to the time of the line it follows. */
-/* The response is already where R and SW read it. */
+/* Keeps the response for "/EXPECT" (its bytes are already where R and SW
+   read them): a line from the file starts a new time, a follow-up adds its
+   exchange to the time of the line it follows. */
 static void script_keep_response(ScriptRun *run, int received, int ms) {
     run->values->response_length = received;
     run->response_count = received;
@@ -196,8 +196,6 @@ void script_check_done(ScriptRun *run, const char *message) {
         script_tally_case(run, place);
 }
 
-/* "/EXPECT": a check that holds prints nothing; one that fails, or cannot
-   be read, prints one line and the run goes on. */
 /* The line with its values in, into run->expand, for a directive whose
    text after its word of length word may hold references; the line itself
    when it holds none. 0 with the reason in message. */
@@ -211,6 +209,8 @@ static const char *script_line_expanded(ScriptRun *run, size_t word, char *messa
     return run->expand;
 }
 
+/* "/EXPECT": a check that holds prints nothing; one that fails, or cannot
+   be read, prints one line and the run goes on. */
 static void script_do_expect(ScriptRun *run) {
     char message[SCRIPT_CHECK_MESSAGE_SIZE];
     ScriptCheck check;
@@ -431,15 +431,18 @@ static int script_run_file(ScriptRun *run) {
    threads and the command-line runner both come here. The run's buffers
    take the largest APDUs, too much for a thread's stack: they are one
    allocation for the run. */
+static int script_run_no_memory(const CardSession *session, const char *name) {
+    pane_print(session->reader_pane, "\r\nLoading script %.*s ...\r\nOut of memory", 255, name);
+    pane_print(session->reader_pane, "\r\n\r\n%s Card is ready\r\n", app_prompt);
+    return SCRIPT_RUN_NO_MEMORY;
+}
+
 int script_run(CardSession *session, const char *path, ScriptTally *tally) {
     const char *name = path ? path : "";
     ScriptRun *run = (ScriptRun *)malloc(sizeof *run);
 
-    if (!run) {
-        pane_print(session->reader_pane, "\r\nLoading script %.*s ...\r\nOut of memory", 255, name);
-        pane_print(session->reader_pane, "\r\n\r\n%s Card is ready\r\n", app_prompt);
-        return SCRIPT_RUN_NO_MEMORY;
-    }
+    if (!run)
+        return script_run_no_memory(session, name);
     memset(run, 0, offsetof(ScriptRun, line));
     run->session = session;
     script_copy_path(run, name);
@@ -448,8 +451,9 @@ int script_run(CardSession *session, const char *path, ScriptTally *tally) {
     run->values = tally && tally->values ? tally->values : &run->own_values;
     run->response_count = -1;
     strcpy(run->log_name, "null");
-    int result = script_values_room(run->values, XFER_RESPONSE_MAX) ? script_run_file(run)
-                                                                    : SCRIPT_RUN_NO_MEMORY;
+    int result = script_values_room(run->values, XFER_RESPONSE_MAX)
+                     ? script_run_file(run)
+                     : script_run_no_memory(session, name);
     script_values_free(&run->own_values);
     free(run);
     return result;
