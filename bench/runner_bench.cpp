@@ -11,7 +11,7 @@
  *   flock /tmp/vorlane-readers.lock scripts/wine-run \
  *       build/windows/bin/runner_bench.exe [LINES] [ROUNDS]
  *
- * bench/runner_bench runs it beside the native scriptor on the same APDUs.
+ * bench/runner_bench runs it and measures the bridge's share of an exchange.
  * The APDUs alternate 80 F0 00 04 (4-byte response) and 00 B0 00 00 10
  * (18-byte response), as in the script benchmark; with a third argument
  * "extended" every APDU is 00 B0 00 00 00 FF FF, answered with 65,535

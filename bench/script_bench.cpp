@@ -21,7 +21,7 @@
  * lines (100,000) with the Console open, and prints the resident size after
  * each: queued printing must keep memory flat however long a script runs.
  *
- * bench/script_bench runs it beside the native scriptor on the same APDUs.
+ * bench/script_bench runs it and measures the bridge's share of an exchange.
  * The APDUs alternate 80 F0 00 04 (4-byte response) and 00 B0 00 00 10
  * (18-byte response).
  */

@@ -91,10 +91,13 @@ int run_worse(int status, int outcome);
 /* A message on standard error, "[N] " first when lines carry numbers. */
 void run_error(int slot, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
-/* Exports from run/run_choose.cpp: the plain run */
+/* Exports from run/run_choose.cpp: the plain run and the reader list */
 /* Chooses the readers (waiting with -w), runs the scripts on each chosen
    reader's card side by side, and returns the worst exit status. */
 int run_plain(void);
+/* --list: every reader as "INDEX: NAME" on standard output; RUN_OK, or
+   RUN_FAILED with the reason when there is none or no service. */
+int run_list(void);
 
 /* Exports from run/run_line.cpp: the card line (--each-card) */
 /* A reader's thread in the card line: a card, its scripts, its removal,

@@ -10,10 +10,11 @@
 
 #include "app/text_form.h"
 
-const char run_usage[] = "usage: vorlane-run [-r READER]... [--all] [--ignore FRAGMENT]... "
-                         "[-w SECONDS] [-c] [-x] [--atr[=HEX]] [--each-card[=COUNT]] "
-                         "[--output-dir DIR] [--junit FILE] [--set NAME=HEX]... [--data FILE] "
-                         "SCRIPT...";
+const char run_usage[] =
+    "usage: vorlane-run [--list] [-r READER]... [--all] [--ignore FRAGMENT]... "
+    "[-w SECONDS] [-c] [-x] [--atr[=HEX]] [--each-card[=COUNT]] "
+    "[--output-dir DIR] [--junit FILE] [--set NAME=HEX]... [--data FILE] "
+    "SCRIPT...";
 
 /* Decimal digits only (no sign, nothing after them), at most max: 1, and
    the number in *value, when they fit. max is below INT_MAX, so a capped
@@ -40,6 +41,8 @@ static int run_parse_flag(const char *word, RunArgs *args) {
         args->console = 1;
     else if (strcmp(word, "-x") == 0 || strcmp(word, "--explain") == 0)
         args->explain = 1;
+    else if (strcmp(word, "--list") == 0)
+        args->list = 1;
     else if (strcmp(word, "--atr") == 0)
         args->atr = 1;
     else if (strncmp(word, "--atr=", 6) == 0)
@@ -114,6 +117,8 @@ int run_args_parse(int argc, const char *const *argv, RunArgs *args) {
     }
     args->first_script = at;
     args->script_count = argc - at;
+    if (args->list) /* the readers are listed, nothing is run */
+        return args->script_count == 0 && !args->each_card && !args->atr;
     if (args->atr) /* the ATR is explained, nothing is run */
         return args->script_count == 0 && !args->each_card;
     return args->script_count > 0;

@@ -29,6 +29,7 @@ struct RunArgs {
     int wait_seconds;       /* -w: how long to wait for a card; 0: fail at once */
     int console;            /* -c: the Console's exchange lines too */
     int explain;            /* -x, --explain: traces and failed checks explained */
+    int list;               /* --list: print the readers instead of running scripts */
     int atr;                /* --atr: explain an ATR instead of running scripts */
     const char *atr_hex;    /* --atr=HEX: that ATR; 0: each chosen reader's card's */
     const char *junit;      /* --junit: the report file to write, or 0 */
@@ -36,7 +37,7 @@ struct RunArgs {
     int set_count;
     const char *data; /* --data: one row of values per card, or 0 */
     int first_script; /* argv index of the first script */
-    int script_count; /* scripts to run, at least 1 (none with --atr) */
+    int script_count; /* scripts to run, at least 1 (none with --atr or --list) */
 };
 
 /* Exports from run/run_args.cpp */

@@ -9,6 +9,8 @@
  * --all takes the readers that hold a card once the wait is over (the wait
  * ends early when every reader holds one). A service that is not there
  * counts as no reader yet while the wait lasts.
+ *
+ * --list prints the readers with the index -r takes, and runs nothing.
  */
 #include "run/run.h"
 
@@ -195,4 +197,22 @@ int run_plain(void) {
     status = run_worse(status, app.run_status);
     platform_lock_leave(&app.run_lock);
     return status;
+}
+
+int run_list(void) {
+    SCARDCONTEXT context = 0;
+    LONG service = 0;
+    char list[READER_NAMES_SIZE];
+    const char *names[READER_LIST_MAX];
+
+    int count = run_list_readers(&context, list, names, &service);
+    if (context)
+        pcsc_release(context);
+    if (count < 0)
+        run_error(-1, "vorlane-run: no PC/SC service (error %8.8X)", (unsigned)service);
+    else if (count == 0)
+        run_error(-1, "vorlane-run: no reader");
+    for (int i = 0; i < count; i++)
+        fprintf(app.run_out, "%d: %s\r\n", i, names[i]);
+    return count > 0 ? RUN_OK : RUN_FAILED;
 }

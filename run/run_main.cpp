@@ -167,7 +167,9 @@ static int run_everything(void) {
     platform_host_name(app.run_host, sizeof app.run_host);
     platform_stream_text(app.run_in); /* a script read from it as from a file opened "rt" */
     platform_stream_binary(app.run_out);
-    if (app.run_args->atr_hex) {
+    if (app.run_args->list) {
+        status = run_list();
+    } else if (app.run_args->atr_hex) {
         status = run_atr_given();
     } else if (!run_values_load()) {
         status = RUN_USAGE;

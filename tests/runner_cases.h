@@ -46,7 +46,8 @@ struct RunnerCase {
 
 inline constexpr char runner_demo_atr[] = "3B8F8001804F0CA000000306030001000000006A";
 inline constexpr char runner_usage[] =
-    "usage: vorlane-run [-r READER]... [--all] [--ignore FRAGMENT]... [-w SECONDS] [-c] [-x] "
+    "usage: vorlane-run [--list] [-r READER]... [--all] [--ignore FRAGMENT]... [-w SECONDS] [-c] "
+    "[-x] "
     "[--atr[=HEX]] [--each-card[=COUNT]] [--output-dir DIR] [--junit FILE] [--set NAME=HEX]... "
     "[--data FILE] SCRIPT...";
 
@@ -85,6 +86,8 @@ inline const std::vector<RunnerCase> runner_cases = {
     {"unknown option", {"-q", "ok.txt"}, 1, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
     {"no script", {"-c"}, 1, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
     {"no card", {"ok.txt"}, 0, 0, RUNNER_NO_EVENT, 1, {}, "no card in any reader", 0, 0},
+    {"reader list", {"--list"}, 0, 0, RUNNER_NO_EVENT, 0,
+     {{"0: Virtual PCD 00 00\r\n1: Virtual PCD 00 01\r\n", 1}}, "", 0, 0},
     // The card goes during a pause: the next exchange fails and ends the run.
     {"card pulled", {"--junit", "p.xml", "pull.txt"}, 1, 0, RUNNER_PULL_MIDSCRIPT, 1,
      {{"Waiting 2500 ms\r\nSending\r\n00B0000010\r\n\r\nReader is busy, try later...\r\n"

@@ -3,8 +3,9 @@
  * PC/SC, where readers and the service can come and go at will: the card
  * line over cards put in and taken out, readers that appear or vanish
  * mid-run, the service stopped and started again, more readers than the
- * runner drives, an interrupt, no reader at all. Each row is a command line and the steps a
- * user (or a lab's robot) takes while it runs.
+ * runner drives, an interrupt, no reader at all, the reader list. Each
+ * row is a command line and the steps a user (or a lab's robot) takes
+ * while it runs.
  */
 #include "tests/host/core_harness.h"
 
@@ -81,8 +82,12 @@ const std::vector<LineRow> line_rows = {
     // More readers than the runner drives: the first 16 run, the rest are named.
     {"seventeen readers", 17, {"--all", "ok.txt"}, {},
      0, {{"] Velmo", 16}, {"[16]", 0}}, "more than 16 readers; left out: Fake Reader 16", {}},
-    // No reader at all: the plain run says so.
+    // No reader at all: the plain run and the list say so.
     {"no reader", 0, {"ok.txt"}, {}, 1, {}, "vorlane-run: no reader\n", {}},
+    {"no reader to list", 0, {"--list"}, {}, 1, {}, "vorlane-run: no reader\n", {}},
+    // The list numbers the readers as -r takes them, and runs nothing.
+    {"the reader list", 2, {"--list"}, {}, 0,
+     {{"0: Fake Reader 0\r\n1: Fake Reader 1\r\n", 1}, {"Velmo", 0}}, "", {}},
     // Several -r words, one of them a fragment; an ignored reader stays out.
     {"fragments and ignores", 3, {"-r", "0", "-r", "reader 2", "--ignore", "READER 1", "ok.txt"},
      {}, 0, {{"[0] Velmo", 1}, {"[1] Velmo", 1}, {"[2]", 0}}, "", {}},

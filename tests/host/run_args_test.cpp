@@ -50,6 +50,9 @@ TEST(RunArgs, UsageErrors) {
         {"--atr=", "s.txt"},
         {"--atr", "s.txt"},
         {"--atr", "--each-card"},
+        {"--list", "s.txt"},
+        {"--list", "--atr"},
+        {"--list", "--each-card"},
     };
     for (const auto &words : bad) {
         RunArgs args;
@@ -64,7 +67,9 @@ TEST(RunArgs, AcceptedLines) {
     RunArgs args;
     ASSERT_EQ(parse({"a.txt"}, &args), 1);
     EXPECT_TRUE(args.reader_count == 0 && args.wait_seconds == 0 && args.console == 0);
-    EXPECT_TRUE(args.first_script == 1 && args.script_count == 1);
+    EXPECT_TRUE(args.first_script == 1 && args.script_count == 1 && args.list == 0);
+    ASSERT_EQ(parse({"--list"}, &args), 1);
+    EXPECT_TRUE(args.list == 1 && args.script_count == 0);
 
     ASSERT_EQ(parse({"-r", "Virtual PCD 00 01", "-w", "86400", "-c", "a.txt", "b.txt"}, &args), 1);
     ASSERT_EQ(args.reader_count, 1);

@@ -104,8 +104,8 @@ TEST_F(Archive, HoldsTheProgramsTheDemoAndTheGuide) {
     EXPECT_EQ(archive_files(), expected) << "winscard.dll is the rig's, added by the test";
 
     std::string guide = process_read_file(archive_dir() + "\\README.txt");
-    EXPECT_NE(guide.find("vorlane-run [-r READER]... [--all] [--ignore FRAGMENT]... [-w SECONDS] "
-                         "[-c]\r\n              [-x] [--atr[=HEX]]"),
+    EXPECT_NE(guide.find("vorlane-run [--list] [-r READER]... [--all] [--ignore FRAGMENT]...\r\n"
+                         "              [-w SECONDS] [-c] [-x] [--atr[=HEX]]"),
               std::string::npos);
     EXPECT_NE(guide.find("vorlane.exe [-s SCRIPT] [-n]"), std::string::npos);
     EXPECT_NE(guide.find(VORLANE_VERSION_TEXT), std::string::npos);
