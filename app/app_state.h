@@ -1,21 +1,26 @@
 /*
  * app_state.h: AppState, the one process-wide record of Vorlane.
  *
- * The record has three parts: AppPortableState here, the fields the card,
- * script and stream code use, which compile on every platform; CardSession
- * (card/card_session.h), the GUI's one card connection, whose fields keep
- * their names in the record (app.card_state, app.card_lock); and
- * AppWindowState (app/win32/app_window_state.h), the windows, dialogs and
- * network reader of the GUI program, which the native runner has not.
+ * It holds what lives as long as the process: the portable fields here,
+ * which the card, script and stream code use on every platform, and the
+ * window part (AppWindowState, app/win32/app_window_state.h: the frame,
+ * the panes' windows, the reader window with its card session, the
+ * dialogs' memories and the network reader), which the native runner has
+ * not. Records of a shorter or other life are held, not merged in: a card
+ * session (CardSession) is held by what drives it, the reader window
+ * (app.gui.reader) or a runner reader (run/run_state.h), and the runner
+ * keeps its own record (RunState) in its own program.
  *
- * Every piece of shared state lives here as a fixed-size field, grouped by the
- * subsystem that owns it. Each field says what it means, who writes it and,
- * where threads meet, which lock guards it.
+ * Every field is fixed-size, grouped by the subsystem that owns it, and
+ * says what it means, who writes it and, where threads meet, which lock
+ * guards it or that it is atomic.
  *
- * Lock order, written once: net connection lock, then card_lock, then
- * xfer_lock, both of the same session; no thread holds the locks of two
- * sessions at once. A pane's queue lock (pane_queue_lock) and pane_stream_lock come
- * last: a print takes one of them, alone, only to copy its text (the
+ * Lock order, written once for the whole program: the network connection
+ * lock, then a session's card_lock, then that session's xfer_lock; no
+ * thread holds the locks of two sessions at once. The runner's run_lock is
+ * taken alone, never with a session's lock held. A pane's queue lock
+ * (pane_queue_lock) and pane_stream_lock come after all of these, and
+ * stream_queue_lock last: a print takes them only to copy its text (the
  * network thread prints while it holds its connection lock). Only the GUI
  * thread, whose prints never wait, prints while it holds card_lock (the
  * tick's lines); no other thread prints, or waits for the GUI thread in any
@@ -30,8 +35,6 @@
 #include "card/atr_record.h"
 #include "card/card_session.h"  /* CardSession, the card states and their limits */
 #include "console/pane_lines.h" /* PaneLines, PaneChange and the pane's limits */
-#include "run/run_data.h"       /* RunData, the runner's values from outside */
-#include "run/run_report.h"     /* RunText, the runner's report suites */
 
 /* Limits shared by several subsystems */
 enum {
@@ -39,12 +42,11 @@ enum {
     PANE_CONSOLE = 1,             /* the Console's pane */
     PANE_COUNT = 2,               /* panes with a window */
     PANE_QUEUE_SIZE = 512 * 1024, /* each of a pane's two queue halves */
-    RUN_SESSIONS_MAX = 16,        /* readers the runner drives at once */
-    /* panes of the runner's readers: PANE_RUN_FIRST + the session's index;
+    RUN_READERS_MAX = 16,         /* readers the runner drives at once */
+    /* panes of the runner's readers: PANE_RUN_FIRST + the reader's slot;
        they have a stream and no window */
     PANE_RUN_FIRST = PANE_COUNT,
-    PANE_STREAM_COUNT = PANE_RUN_FIRST + RUN_SESSIONS_MAX,
-    READER_LIST_MAX = 4096,
+    PANE_STREAM_COUNT = PANE_RUN_FIRST + RUN_READERS_MAX,
     ATR_TABLE_MAX = 32,
     APDU_TEXT_SIZE = 1024, /* a stored APDU text or comment and its NUL */
     PATH_SIZE = 260,
@@ -66,17 +68,6 @@ struct PaneStreamOut {
                     pane_stream_lines[the pane] */
 };
 
-/* One reader taking part in a run of vorlane-run; its connection is the
-   session of the same slot (run_sessions). */
-struct RunReader {
-    int used;              /* the slot holds a reader */
-    int number;            /* N: its place in the order readers joined the run, from 0 */
-    PlatformCounter ended; /* 1 once its thread has finished */
-    volatile LONG gone;    /* the reader left the list: its thread stops */
-    int status;            /* its worst exit status so far */
-    int row;               /* plain run: its data row (from 0), -1 for none */
-};
-
 /* States of the network reader's connection slot */
 enum {
     NET_SLOT_IDLE = 0,    /* no connection, or its service has ended */
@@ -85,61 +76,41 @@ enum {
     NET_SLOT_CLOSE = 3,   /* the connection is to be closed */
 };
 
-struct AppPortableState {
-    /* --- Application shell: start-up and frame (app/). GUI thread writes at
+/* AppWindowState, the window part, from the directory the build picks; it
+   uses the limits above. */
+#include "app_window_state.h"
+
+struct AppState {
+    /* --- Application shell: start-up (app/). The main thread writes at
        start-up; everyone reads afterwards. --- */
     char auto_script_name[AUTO_SCRIPT_NAME_SIZE]; /* script of unknown cards ("-s") */
     int network_server_enabled;                   /* "-n": start the network reader */
-
-    /* --- Reader choice (card/reader_choice.cpp, GUI thread while the
-       reader window opens; the runner's reader list). The connection
-       itself is the GUI's CardSession. --- */
-    const char *all_readers[READER_LIST_MAX];     /* every listed reader (reader_scan) */
-    const char *offered_readers[READER_LIST_MAX]; /* readers offered for selection */
-    int offered_count;                            /* valid entries of offered_readers */
-    int reader_pick;                              /* last pick in the READER combo box */
-    int reader_last_pick;                         /* last index confirmed with SELECT */
     DWORD sc_scope;                               /* SCARD_SCOPE_SYSTEM */
     DWORD sc_protocols;                           /* T=0 | T=1 */
 
-    /* --- APDU exchange (card/card_transmit.cpp). --- */
+    /* --- APDU exchange (card/card_transmit.cpp). Written before any
+       exchange; read by every exchange. --- */
     void (*xfer_clock)(long long *seconds, int *milliseconds); /* a test's clock, or 0 */
+    /* The session card_transmit and the GUI's dialogs exchange on: the
+       reader window's (app.gui.reader.session); 0 without a GUI. */
+    CardSession *gui_card;
+    /* How an exchange leaves a session's card_lock: the reader window sets
+       its card_unlock, which does a pending drop or missed tick of its own
+       session; 0: a plain leave. */
+    void (*card_unlock_hook)(CardSession *session);
 
     /* --- ATR table (card/atr_table.cpp). Written once at start-up. --- */
     AtrRecord atr_table[ATR_TABLE_MAX];
     int atr_count;
 
-    /* --- Command dialog (dialogs/command_dialog.cpp). GUI thread; apdu_buffer
-       also the dialog's worker while its exchange runs. --- */
-    char apdu_comment[APDU_TEXT_SIZE];           /* stored comment, up to 1023 characters */
-    char apdu_text[APDU_TEXT_SIZE];              /* stored APDU text, up to 1023 characters */
-    char apdu_file_path[PATH_SIZE];              /* APDU file last chosen; proposed next time */
-    unsigned char apdu_buffer[XFER_BUFFER_SIZE]; /* command bytes, then the response */
-    int apdu_length;                             /* bytes of the last sound command */
+    /* --- Script engine (script/). --- */
+    PlatformCounter script_runs; /* script threads still running; atomic */
 
-    /* --- Memory and tag dialogs (dialogs/memory_dialogs.cpp). GUI thread,
-       or the dialog's worker while its exchanges run. --- */
-    unsigned memory_write_address; /* start address; low 16 bits used; 0 at each opening */
-    unsigned tag_write_address;
-    unsigned memory_read_address;
-    unsigned tag_read_address;
-    int memory_read_size; /* bytes to read, kept for the process */
-    int tag_read_size;
-    int memory_read_text_format; /* 1: show chunks as text ("Text Format") */
-    int tag_read_text_format;
-    char memory_dump_path[PATH_SIZE]; /* dump file proposed by READ and SAVE */
-    char tag_dump_path[PATH_SIZE];
-    FILE *memory_dump_file; /* open only during one READ and SAVE, else 0 */
-    FILE *tag_dump_file;
-
-    /* --- Script engine (script/). script_file_name is GUI-thread only. --- */
-    char script_file_name[SCRIPT_FILE_NAME_SIZE];
-    PlatformCounter script_runs; /* script threads still running */
-
-    /* --- Command-line runner (run/, console/pane_stream.cpp). The runner
-       sets the streams before its first print and clears them after its
-       last; a print holds pane_stream_lock while it writes, so the text of
-       one print is never split by another thread's. --- */
+    /* --- Pane streams (console/pane_stream.cpp): the runner sets the
+       streams before its first print and clears them after its last; a
+       print holds pane_stream_lock while it writes, so the text of one
+       print is never split by another thread's. --- */
+    PlatformLock pane_stream_lock;        /* the streams, their copies and prefixes */
     FILE *pane_stream[PANE_STREAM_COUNT]; /* pane p's prints go to this stream, not a window;
                                              or 0; pane_stream_lock */
     PaneStreamOut pane_stream_out[PANE_STREAM_COUNT]; /* copies and prefixes; pane_stream_lock */
@@ -148,77 +119,42 @@ struct AppPortableState {
        what the streams receive is queued here and written by a thread of
        its own, so the next exchange does not wait for the disk. Guarded by
        stream_queue_lock. --- */
-    int stream_queue_side;     /* the half printers fill */
-    int stream_queue_fill;     /* bytes in it */
-    int stream_writer_running; /* the writer's thread runs */
-    int stream_writer_busy;    /* it is writing a taken half */
-    int stream_writer_stop;    /* it ends once the queue is empty */
-
-    /* --- A run of vorlane-run (run/). The main thread fills a reader's
-       slot before its thread starts and reads it after it has ended; the
-       thread owns the slot meanwhile. run_lock guards the counts, the
-       worst status and the suites. --- */
-    FILE *run_in, *run_out, *run_err; /* the runner's standard streams (run_main's) */
-    const struct RunArgs *run_args;   /* the command line, for the readers' threads */
-    char *const *run_argv;
-    char run_host[256];                      /* hostname attribute of the report */
-    RunReader run_readers[RUN_SESSIONS_MAX]; /* the readers taking part */
-    int run_prefixed;                        /* 1: several readers, lines start "[N] " */
-    int run_next_number;                     /* N of the next reader to join */
-    int run_cards_started;                   /* card line: K of the last card; run_lock */
-    int run_cards_passed, run_cards_failed;  /* card line: cards ended; run_lock */
-    int run_status;                          /* worst exit status so far; run_lock */
-    RunText run_suites;                      /* the report's suites so far; run_lock */
-    PlatformCounter run_interrupts;          /* Ctrl-C and the like so far */
-    const char *run_stdin_text;              /* "-" read once for several readers, or 0 */
-    size_t run_stdin_length;
-    ScriptValues run_values; /* --set's: every card starts with them */
-    RunData run_data;        /* --data's rows */
-    int run_rows_taken;      /* rows given to cards so far; run_lock */
-    int run_rows_out;        /* 1 once a card found no row left; run_lock */
-
-    /* --- The runner's readers: one session each, owned by the reader's
-       thread while it runs (card/card_session.h says which lock guards
-       what). Cleared by app_state_init field by field, their locks kept. --- */
-    CardSession run_sessions[RUN_SESSIONS_MAX];
+    PlatformLock stream_queue_lock;   /* the writer's queue; taken last */
+    PlatformSignal stream_queue_data; /* text was queued, or the writer should end */
+    PlatformSignal stream_queue_room; /* a half was taken and written, or the writer ended */
+    int stream_queue_side;            /* the half printers fill */
+    int stream_queue_fill;            /* bytes in it */
+    int stream_writer_running;        /* the writer's thread runs */
+    int stream_writer_busy;           /* it is writing a taken half */
+    int stream_writer_stop;           /* it ends once the queue is empty */
 
     /* --- Large buffers, never cleared: only the counts above say what in
        them is text (a cleared page costs a new process time it need not
        spend). --- */
     char pane_stream_lines[PANE_STREAM_COUNT][PANE_STREAM_LINE_SIZE]; /* the unfinished lines
-                                                                       of prefixed streams */
+                                                                       of prefixed streams;
+                                                                       pane_stream_lock */
     char stream_queue[2][STREAM_QUEUE_SIZE]; /* the writer's halves: the one printers fill
-                                                (stream_queue_side), the one written */
+                                                (stream_queue_side), the one written;
+                                                stream_queue_lock */
 
-    /* --- Process-lifetime locks, created once by start-up (app_locks_create)
-       and kept last so that app_state_init leaves them alone. --- */
-    PlatformLock pane_stream_lock;    /* held while one print is written to a stream */
-    PlatformLock run_lock;            /* the runner's counts, status and suites; taken alone */
-    PlatformSignal run_reader_ended;  /* a reader's thread has ended; with run_lock */
-    PlatformLock stream_queue_lock;   /* the writer's queue; taken last */
-    PlatformSignal stream_queue_data; /* text was queued, or the writer should end */
-    PlatformSignal stream_queue_room; /* a half was taken and written, or the writer ended */
-    int locks_ready;                  /* 1 once every lock exists */
+    /* --- The window part: the GUI program's windows, reader window,
+       dialogs and network reader (empty in the native runner). --- */
+    AppWindowState gui;
+
+    int locks_ready; /* 1 once every process lock exists; main thread at start-up */
 };
-
-/* AppWindowState, the window part, from the directory the build picks; it
-   uses the limits above. */
-#include "app_window_state.h"
-
-/* The one record: the portable part, the GUI's one card session and the
-   window part, every field reached by its own name. */
-struct AppState : AppPortableState, CardSession, AppWindowState {};
 
 extern AppState app;
 
 /* Exports from app/app_state.cpp */
-void app_state_init(void); /* initial values of every field */
-/* Every process-lifetime lock: the sessions' card_lock and xfer_lock, the
-   pane and stream locks; once. */
+void app_state_init(void); /* initial values of every field but the locks */
+/* Every process-lifetime lock: the streams' and the window part's (its
+   reader window's session among them); once. */
 void app_locks_create(void);
-/* The GUI program's one card session (the reader window's). */
+/* The GUI program's one card session (the reader window's), or 0. */
 inline CardSession *gui_session(void) {
-    return &app;
+    return app.gui_card;
 }
 
 #endif

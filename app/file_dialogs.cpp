@@ -17,14 +17,14 @@ static const char file_text_filter[] = "Text files  (*.TXT)\0*.txt\0"
                                        "All files   (*.*)\0*.*\0";
 
 static void file_dialog_fill(HWND owner, const char *filter) {
-    memset(&app.file_dialog, 0, sizeof app.file_dialog);
+    memset(&app.gui.file_dialog, 0, sizeof app.gui.file_dialog);
     /* The record's true size for this build: a 64-bit program that passes
        the 32-bit size gets every dialog refused. */
-    app.file_dialog.lStructSize = sizeof(OPENFILENAMEA);
-    app.file_dialog.hwndOwner = owner;
-    app.file_dialog.lpstrFilter = filter;
-    app.file_dialog.nMaxFile = PATH_SIZE;
-    app.file_dialog.lpstrDefExt = "txt";
+    app.gui.file_dialog.lStructSize = sizeof(OPENFILENAMEA);
+    app.gui.file_dialog.hwndOwner = owner;
+    app.gui.file_dialog.lpstrFilter = filter;
+    app.gui.file_dialog.nMaxFile = PATH_SIZE;
+    app.gui.file_dialog.lpstrDefExt = "txt";
 }
 
 void file_dialog_init(HWND owner) {
@@ -36,14 +36,14 @@ void file_dialog_init(HWND owner) {
    fit whole, so the dialog never sees a pattern without its description or a
    list without its end. */
 void file_dialog_init_filter(HWND owner, const char *filter_list) {
-    char *out = app.file_filter_buffer;
+    char *out = app.gui.file_filter_buffer;
     size_t used = 0;
     const char *in = filter_list ? filter_list : "";
 
     while (in[0]) {
         size_t description = strlen(in) + 1;
         size_t pattern = strlen(in + description) + 1;
-        if (pattern == 1 || used + description + pattern + 1 > sizeof app.file_filter_buffer)
+        if (pattern == 1 || used + description + pattern + 1 > sizeof app.gui.file_filter_buffer)
             break;
         memcpy(out + used, in, description + pattern);
         used += description + pattern;
@@ -52,7 +52,7 @@ void file_dialog_init_filter(HWND owner, const char *filter_list) {
     out[used] = 0;
     if (used == 0)
         out[1] = 0; /* an empty list: no filter at all */
-    file_dialog_fill(owner, app.file_filter_buffer);
+    file_dialog_fill(owner, app.gui.file_filter_buffer);
 }
 
 /* Runs the open or save dialog on a copy of the caller's path, so that a
@@ -64,13 +64,13 @@ static int file_dialog_run(HWND owner, char *path, const char *title, DWORD flag
 
     strncpy(chosen, path, sizeof chosen - 1);
     chosen[sizeof chosen - 1] = 0;
-    app.file_dialog.hwndOwner = owner;
-    app.file_dialog.lpstrFile = chosen;
-    app.file_dialog.nMaxFile = sizeof chosen;
-    app.file_dialog.lpstrTitle = title;
-    app.file_dialog.Flags = flags;
-    ok = save ? GetSaveFileNameA(&app.file_dialog) : GetOpenFileNameA(&app.file_dialog);
-    app.file_dialog.lpstrFile = 0;
+    app.gui.file_dialog.hwndOwner = owner;
+    app.gui.file_dialog.lpstrFile = chosen;
+    app.gui.file_dialog.nMaxFile = sizeof chosen;
+    app.gui.file_dialog.lpstrTitle = title;
+    app.gui.file_dialog.Flags = flags;
+    ok = save ? GetSaveFileNameA(&app.gui.file_dialog) : GetOpenFileNameA(&app.gui.file_dialog);
+    app.gui.file_dialog.lpstrFile = 0;
     if (!ok)
         return 0;
     memcpy(path, chosen, strlen(chosen) + 1);

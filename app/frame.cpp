@@ -21,26 +21,26 @@ static HWND frame_create_child(const char *class_name, const char *title) {
 
     create.szClass = class_name;
     create.szTitle = title;
-    create.hOwner = app.instance;
+    create.hOwner = app.gui.instance;
     create.x = CW_USEDEFAULT;
     create.y = CW_USEDEFAULT;
     create.cx = CW_USEDEFAULT;
     create.cy = CW_USEDEFAULT;
     create.style = 0;
     create.lParam = 0;
-    return (HWND)SendMessageA(app.mdi_client, WM_MDICREATE, 0, (LPARAM)&create);
+    return (HWND)SendMessageA(app.gui.mdi_client, WM_MDICREATE, 0, (LPARAM)&create);
 }
 
 static LRESULT frame_on_create(HWND window) {
     CLIENTCREATESTRUCT client = {};
 
-    client.hWindowMenu = app.window_menu;
+    client.hWindowMenu = app.gui.window_menu;
     client.idFirstChild = IDM_FIRST_CHILD;
-    app.frame_window = window;
-    app.mdi_client = CreateWindowExA(0, "MDICLIENT", NULL, WS_CHILD | WS_CLIPCHILDREN | WS_VISIBLE,
-                                     0, 0, 0, 0, window, (HMENU)1, app.instance, &client);
-    app.client_default_proc =
-        (WNDPROC)SetWindowLongPtrA(app.mdi_client, GWLP_WNDPROC, (LONG_PTR)mdi_client_proc);
+    app.gui.frame_window = window;
+    app.gui.mdi_client = CreateWindowExA(0, "MDICLIENT", NULL, WS_CHILD | WS_CLIPCHILDREN | WS_VISIBLE,
+                                     0, 0, 0, 0, window, (HMENU)1, app.gui.instance, &client);
+    app.gui.client_default_proc =
+        (WNDPROC)SetWindowLongPtrA(app.gui.mdi_client, GWLP_WNDPROC, (LONG_PTR)mdi_client_proc);
     if (app.network_server_enabled)
         net_server_start(1);
     return 0;
@@ -60,21 +60,21 @@ static BOOL CALLBACK frame_close_one(HWND window, LPARAM unused) {
 /* Visits every descendant of the MDI client, edit controls included: an
    edit control answers the query, and its parent ignores the MDI requests. */
 void frame_close_all(void) {
-    EnumChildWindows(app.mdi_client, frame_close_one, 0);
+    EnumChildWindows(app.gui.mdi_client, frame_close_one, 0);
 }
 
 static void frame_close_active(void) {
-    HWND active = (HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0);
+    HWND active = (HWND)SendMessageA(app.gui.mdi_client, WM_MDIGETACTIVE, 0, 0);
 
     if (active && SendMessageA(active, WM_QUERYENDSESSION, 0, 0))
-        SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)active, 0);
+        SendMessageA(app.gui.mdi_client, WM_MDIDESTROY, (WPARAM)active, 0);
 }
 
 /* The menu item is greyed only once its window exists: a window that
    failed to open must not leave the user without a way to try again. */
 static void frame_grey_while_open(HWND child, UINT item) {
     if (child && IsWindow(child))
-        EnableMenuItem(app.frame_menu, item, MF_BYCOMMAND | MF_GRAYED);
+        EnableMenuItem(app.gui.frame_menu, item, MF_BYCOMMAND | MF_GRAYED);
 }
 
 static void frame_new_console(void) {
@@ -88,26 +88,26 @@ static void frame_new_reader(void) {
 }
 
 static void frame_dialog(HWND window, const char *name, DLGPROC proc) {
-    DialogBoxParamA(app.instance, name, window, proc, 0);
+    DialogBoxParamA(app.gui.instance, name, window, proc, 0);
 }
 
 /* Anything the frame does not handle goes to the active child, then to the
    default frame processing (which activates a child of the window list). */
 static LRESULT frame_forward(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    HWND active = (HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0);
+    HWND active = (HWND)SendMessageA(app.gui.mdi_client, WM_MDIGETACTIVE, 0, 0);
 
     if (active && IsWindow(active))
         SendMessageA(active, message, wparam, lparam);
-    return DefFrameProcA(window, app.mdi_client, message, wparam, lparam);
+    return DefFrameProcA(window, app.gui.mdi_client, message, wparam, lparam);
 }
 
 /* "Explain": traces of the reader pane explained or not, the menu item
    checked to match. Off at start, so the pane shows what it always did. */
 static void frame_toggle_explain(void) {
-    LONG on = !app.explain;
+    LONG on = !gui_session()->explain;
 
-    InterlockedExchange(&app.explain, on);
-    CheckMenuItem(app.frame_menu, IDM_EXPLAIN, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+    InterlockedExchange(&gui_session()->explain, on);
+    CheckMenuItem(app.gui.frame_menu, IDM_EXPLAIN, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
 }
 
 /* The whole parameter is compared, not its low word: the menu sends high
@@ -119,9 +119,9 @@ static LRESULT frame_on_command(HWND window, WPARAM wparam, LPARAM lparam) {
         case IDM_CLOSE: frame_close_active(); break;
         case IDM_QUIT:
         case IDM_QUIT_READER: SendMessageA(window, WM_CLOSE, 0, 0); break;
-        case IDM_TILE: SendMessageA(app.mdi_client, WM_MDITILE, 0, 0); break;
-        case IDM_CASCADE: SendMessageA(app.mdi_client, WM_MDICASCADE, 0, 0); break;
-        case IDM_ARRANGE: SendMessageA(app.mdi_client, WM_MDIICONARRANGE, 0, 0); break;
+        case IDM_TILE: SendMessageA(app.gui.mdi_client, WM_MDITILE, 0, 0); break;
+        case IDM_CASCADE: SendMessageA(app.gui.mdi_client, WM_MDICASCADE, 0, 0); break;
+        case IDM_ARRANGE: SendMessageA(app.gui.mdi_client, WM_MDIICONARRANGE, 0, 0); break;
         case IDM_CLOSE_ALL: frame_close_all(); break;
         case IDM_NEW_READER: frame_new_reader(); break;
         case IDM_MEMORY_WRITE:
@@ -143,9 +143,9 @@ static LRESULT frame_on_command(HWND window, WPARAM wparam, LPARAM lparam) {
    child is left. */
 static LRESULT frame_on_close(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     SendMessageA(window, WM_COMMAND, IDM_CLOSE_ALL, 0);
-    if (GetWindow(app.mdi_client, GW_CHILD))
+    if (GetWindow(app.gui.mdi_client, GW_CHILD))
         return 0;
-    return DefFrameProcA(window, app.mdi_client, message, wparam, lparam);
+    return DefFrameProcA(window, app.gui.mdi_client, message, wparam, lparam);
 }
 
 static LRESULT frame_on_paint(HWND window) {
@@ -177,7 +177,7 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
             break;
         default: break;
     }
-    return DefFrameProcA(window, app.mdi_client, message, wparam, lparam);
+    return DefFrameProcA(window, app.gui.mdi_client, message, wparam, lparam);
 }
 
 LRESULT CALLBACK mdi_client_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -185,7 +185,7 @@ LRESULT CALLBACK mdi_client_proc(HWND window, UINT message, WPARAM wparam, LPARA
         paint_logo(window);
         return 1;
     }
-    return CallWindowProcA(app.client_default_proc, window, message, wparam, lparam);
+    return CallWindowProcA(app.gui.client_default_proc, window, message, wparam, lparam);
 }
 
 INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -134,30 +134,30 @@ void paint_logo(HWND client) {
     if (!dc)
         return;
     GetWindowRect(client, &area);
-    if (app.logo_bitmap)
-        draw_stretched(dc, app.logo_bitmap, 0, 0, area.right - area.left, area.bottom - area.top);
+    if (app.gui.logo_bitmap)
+        draw_stretched(dc, app.gui.logo_bitmap, 0, 0, area.right - area.left, area.bottom - area.top);
     ReleaseDC(client, dc);
 }
 
 /* The logo from smartlogo.bmp; 0 when the file is missing or refused, or
    when its pixels cannot be converted. */
 static int logo_from_file(void) {
-    if (!dib_load_file("smartlogo.bmp", &app.logo_file_block, &app.logo_file_image))
+    if (!dib_load_file("smartlogo.bmp", &app.gui.logo_file_block, &app.gui.logo_file_image))
         return 0;
     int converted = 1;
-    app.logo_width = (int)dib_width(app.logo_file_image);
-    app.logo_height = (int)dib_height(app.logo_file_image);
+    app.gui.logo_width = (int)dib_width(app.gui.logo_file_image);
+    app.gui.logo_height = (int)dib_height(app.gui.logo_file_image);
     HDC screen = GetDC(NULL);
-    app.logo_bitmap = CreateCompatibleBitmap(screen, app.logo_width, app.logo_height);
-    if (app.logo_bitmap && !dib_to_bitmap(app.logo_file_image, screen, app.logo_bitmap,
-                                          app.logo_width, app.logo_height)) {
-        DeleteObject(app.logo_bitmap);
-        app.logo_bitmap = 0;
+    app.gui.logo_bitmap = CreateCompatibleBitmap(screen, app.gui.logo_width, app.gui.logo_height);
+    if (app.gui.logo_bitmap && !dib_to_bitmap(app.gui.logo_file_image, screen, app.gui.logo_bitmap,
+                                          app.gui.logo_width, app.gui.logo_height)) {
+        DeleteObject(app.gui.logo_bitmap);
+        app.gui.logo_bitmap = 0;
         converted = 0;
     }
     ReleaseDC(NULL, screen);
     /* Nothing reads the file's bytes after the conversion. */
-    dib_release(&app.logo_file_block, &app.logo_file_image);
+    dib_release(&app.gui.logo_file_block, &app.gui.logo_file_image);
     return converted;
 }
 
@@ -167,18 +167,18 @@ void logo_load(void) {
     logo_release();
     if (logo_from_file())
         return;
-    app.logo_bitmap = LoadBitmapA(app.instance, RES_BITMAP_LOGO);
-    if (app.logo_bitmap && GetObjectA(app.logo_bitmap, sizeof shape, &shape)) {
-        app.logo_width = shape.bmWidth;
-        app.logo_height = shape.bmHeight;
+    app.gui.logo_bitmap = LoadBitmapA(app.gui.instance, RES_BITMAP_LOGO);
+    if (app.gui.logo_bitmap && GetObjectA(app.gui.logo_bitmap, sizeof shape, &shape)) {
+        app.gui.logo_width = shape.bmWidth;
+        app.gui.logo_height = shape.bmHeight;
     }
 }
 
 void logo_release(void) {
-    if (app.logo_bitmap)
-        DeleteObject(app.logo_bitmap);
-    app.logo_bitmap = 0;
-    app.logo_width = 0;
-    app.logo_height = 0;
-    dib_release(&app.logo_file_block, &app.logo_file_image);
+    if (app.gui.logo_bitmap)
+        DeleteObject(app.gui.logo_bitmap);
+    app.gui.logo_bitmap = 0;
+    app.gui.logo_width = 0;
+    app.gui.logo_height = 0;
+    dib_release(&app.gui.logo_file_block, &app.gui.logo_file_image);
 }

@@ -35,8 +35,14 @@ unsigned platform_tick_ms(void);
 void wall_clock_read(long long *seconds, int *milliseconds);
 /* Runs entry(arg) on a new, detached thread; 1 when it started. */
 int platform_thread_start(PlatformThreadEntry entry, void *arg);
-/* Adds delta to *counter atomically; returns the new value. */
+/* A PlatformCounter is changed and read only through these, atomically
+   (sequentially consistent), so any thread may use one without a lock. */
+/* Adds delta to *counter; returns the new value. */
 long platform_counter_add(PlatformCounter *counter, long delta);
+/* Sets *counter to value. */
+void platform_counter_set(PlatformCounter *counter, long value);
+/* The value of *counter. */
+long platform_counter_read(const PlatformCounter *counter);
 /* Writes to stream go out byte for byte: no LF becomes CR LF. */
 void platform_stream_binary(FILE *stream);
 /* Reads from stream as from a file opened "rt" (on Windows CR LF becomes

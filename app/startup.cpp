@@ -55,7 +55,7 @@ int app_register_classes(HINSTANCE instance) {
 HWND app_create_frame(int show) {
     HWND frame = CreateWindowExA(0, CLASS_FRAME, CLASS_FRAME, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL,
-                                 app.frame_menu, app.instance, NULL);
+                                 app.gui.frame_menu, app.gui.instance, NULL);
     if (!frame)
         return NULL;
     ShowWindow(frame, show);
@@ -67,7 +67,7 @@ static int app_message_loop(void) {
     MSG msg = {};
 
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
-        if (!TranslateMDISysAccel(app.mdi_client, &msg)) {
+        if (!TranslateMDISysAccel(app.gui.mdi_client, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
@@ -81,8 +81,8 @@ static void app_fail(const char *what) {
 
 int app_run(HINSTANCE instance, const char *command_line, int show) {
     app_state_init();
-    app.instance = instance; /* the logo resource is loaded from it */
-    app.gui_thread_id = GetCurrentThreadId();
+    app.gui.instance = instance; /* the logo resource is loaded from it */
+    app.gui.gui_thread_id = GetCurrentThreadId();
     command_line_parse(command_line, app.auto_script_name, sizeof app.auto_script_name,
                        &app.network_server_enabled);
     atr_table_load();
@@ -91,14 +91,14 @@ int app_run(HINSTANCE instance, const char *command_line, int show) {
         app_fail("Vorlane cannot register its window classes.");
         return 1;
     }
-    app.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
-    app.window_menu = GetSubMenu(app.frame_menu, 1);
+    app.gui.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
+    app.gui.window_menu = GetSubMenu(app.gui.frame_menu, 1);
     app_locks_create();
     if (!app_create_frame(show)) {
         app_fail("Vorlane cannot create its main window.");
         return 1;
     }
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
     int code = app_message_loop();
     if (app.network_server_enabled)
         net_server_stop(1);
@@ -106,6 +106,6 @@ int app_run(HINSTANCE instance, const char *command_line, int show) {
     /* A script run may outlive the frame; its lock must outlive it too.
        With 0, script_runs_wait only checks that no run is left. */
     if (script_runs_wait(0))
-        DeleteCriticalSection(&app.card_lock);
+        DeleteCriticalSection(&gui_session()->card_lock);
     return code;
 }

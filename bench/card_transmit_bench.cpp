@@ -38,34 +38,34 @@ static int bench_open(void) {
     HINSTANCE instance = GetModuleHandleA(NULL);
 
     app_state_init();
-    app.instance = instance;
-    app.gui_thread_id = GetCurrentThreadId();
+    app.gui.instance = instance;
+    app.gui.gui_thread_id = GetCurrentThreadId();
     app_locks_create();
     strcpy(app.auto_script_name, "no-such-script.txt");
     app_register_classes(instance);
-    app.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
-    app.window_menu = GetSubMenu(app.frame_menu, 1);
+    app.gui.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
+    app.gui.window_menu = GetSubMenu(app.gui.frame_menu, 1);
     if (!app_create_frame(SW_HIDE))
         return 0;
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
-    for (int i = 0; i < 100 && app.card_state != CARD_READY; i++)
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
+    for (int i = 0; i < 100 && gui_session()->card_state != CARD_READY; i++)
         harness_pump(50);
-    if (app.card_state != CARD_READY)
+    if (gui_session()->card_state != CARD_READY)
         return 0;
     while (!script_runs_wait(0))
         harness_pump(5);
-    KillTimer(app.panes[PANE_READER].window, 1); /* no presence checks during the timing */
+    KillTimer(app.gui.panes[PANE_READER].window, 1); /* no presence checks during the timing */
     return 1;
 }
 
 static double bench_raw(int count) {
     unsigned char response[512];
     LPCSCARD_IO_REQUEST pci =
-        app.active_protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
+        gui_session()->active_protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
     double start = bench_now_us();
     for (int i = 0; i < count; i++) {
         DWORD length = sizeof response;
-        if (SCardTransmit(app.card_handle, pci, bench_command, sizeof bench_command, NULL, response,
+        if (SCardTransmit(gui_session()->card_handle, pci, bench_command, sizeof bench_command, NULL, response,
                           &length) != SCARD_S_SUCCESS)
             return -1;
     }
@@ -157,7 +157,7 @@ int main(int argc, char **argv) {
         printf("card_transmit_bench: no ready card on reader 0 (is the rig running?)\n");
         return 1;
     }
-    app.xfer_total_ms = 1;
+    gui_session()->xfer_total_ms = 1;
     bench_compare(count / 10, &raw, &ours, &median); /* warm-up */
 
     int done = bench_compare(count, &raw, &ours, &median);
@@ -169,17 +169,17 @@ int main(int argc, char **argv) {
            bench_block);
     bench_report("Console closed:", done, raw, ours, median);
 
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
     done = bench_compare(count, &raw, &ours, &median);
     if (!done) {
         printf("card_transmit_bench: an exchange failed\n");
         return 1;
     }
     bench_report("Console open:", done, raw, ours, median);
-    SendMessageA(app.panes[PANE_CONSOLE].window, WM_CLOSE, 0, 0);
+    SendMessageA(app.gui.panes[PANE_CONSOLE].window, WM_CLOSE, 0, 0);
     bench_fixed_costs();
 
-    SendMessageA(app.frame_window, WM_CLOSE, 0, 0);
+    SendMessageA(app.gui.frame_window, WM_CLOSE, 0, 0);
     harness_pump(20);
     testcard_remove(0);
     return 0;

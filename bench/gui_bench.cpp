@@ -57,7 +57,7 @@ static double bench_dialog_read(void) {
 /* B: the same READ BINARY exchanges straight to the platform. */
 static double bench_raw_read(void) {
     const SCARD_IO_REQUEST *pci =
-        app.active_protocol == SCARD_PROTOCOL_T0 ? SCARD_PCI_T0 : SCARD_PCI_T1;
+        gui_session()->active_protocol == SCARD_PROTOCOL_T0 ? SCARD_PCI_T0 : SCARD_PCI_T1;
     unsigned char command[5] = {0x00, 0xB0, 0, 0, BENCH_CHUNK};
     unsigned char response[XFER_RESPONSE_MAX];
     double start = bench_now_us();
@@ -66,7 +66,7 @@ static double bench_raw_read(void) {
         command[2] = (unsigned char)(a >> 8);
         command[3] = (unsigned char)a;
         DWORD length = sizeof response;
-        SCardTransmit(app.card_handle, pci, command, 5, NULL, response, &length);
+        SCardTransmit(gui_session()->card_handle, pci, command, 5, NULL, response, &length);
     }
     return bench_now_us() - start;
 }
@@ -78,7 +78,7 @@ static void bench_read_ratio(int rounds) {
     for (int r = 0; r < rounds; r++) {
         double a = bench_dialog_read();
         double b = bench_raw_read();
-        harness_pane_clear(app.panes[PANE_READER].edit, PANE_READER);
+        harness_pane_clear(app.gui.panes[PANE_READER].edit, PANE_READER);
         dialog += a;
         raw += b;
         ratios.push_back(a / b);
@@ -106,7 +106,7 @@ static void bench_worst_waits(int delay_ms, const std::string &script) {
                  [] {
                      SOCKET s = INVALID_SOCKET; /* the server may still be starting */
                      for (int i = 0; i < 200 && s == INVALID_SOCKET; i++, Sleep(10))
-                         s = net_client_connect(app.net_port);
+                         s = net_client_connect(app.gui.net_port);
                      net_client_send(s, net_request("D0"
                                                     "00B0000004")); /* D0: an APDU */
                      net_client_reply(s, 120000);
@@ -132,7 +132,7 @@ static void bench_worst_waits(int delay_ms, const std::string &script) {
     testcard_delay(0, delay_ms);
     for (const Case &c : cases) {
         double start = bench_now_us();
-        DWORD worst = harness_worst_answer_ms(app.panes[PANE_READER].edit, c.gui);
+        DWORD worst = harness_worst_answer_ms(app.gui.panes[PANE_READER].edit, c.gui);
         printf("  %-16s APDU of %d ms: took %.0f ms, GUI's worst answer %lu ms\n", c.name, delay_ms,
                (bench_now_us() - start) / 1000, (unsigned long)worst);
     }
@@ -148,7 +148,7 @@ static void bench_extended_trace(void) {
     if (!harness_file_write(script, text))
         return;
     double start = bench_now_us();
-    DWORD worst = harness_worst_answer_ms(app.panes[PANE_READER].edit, [&] {
+    DWORD worst = harness_worst_answer_ms(app.gui.panes[PANE_READER].edit, [&] {
         start_script(script.c_str());
         harness_scripts_wait(120000);
     });
@@ -184,7 +184,7 @@ static int bench_mode(bool shown, int rounds, int delay_ms, const std::string &s
         fprintf(stderr, "no card ready in reader 0 (scripts/rig start)\n");
         return 0;
     }
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
     net_server_start(1);
     harness_pump(50);
     printf("frame %s:\n", shown ? "shown" : "hidden");

@@ -39,18 +39,18 @@ static int bench_open(void) {
     if (!harness_frame_open())
         return 0;
     if (getenv("HARNESS_VISIBLE"))
-        ShowWindow(app.frame_window, SW_SHOWMAXIMIZED);
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
-    if (!app.panes[PANE_READER].window)
+        ShowWindow(app.gui.frame_window, SW_SHOWMAXIMIZED);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
+    if (!app.gui.panes[PANE_READER].window)
         return 0;
-    KillTimer(app.panes[PANE_READER].window, 1);
-    for (int i = 0; i < 200 && app.card_state != CARD_READY; i++) {
-        card_tick();
+    KillTimer(app.gui.panes[PANE_READER].window, 1);
+    for (int i = 0; i < 200 && gui_session()->card_state != CARD_READY; i++) {
+        card_tick(&app.gui.reader);
         harness_pump(10);
     }
     while (!script_runs_wait(0))
         harness_pump(10);
-    return app.card_state == CARD_READY;
+    return gui_session()->card_state == CARD_READY;
 }
 
 /* Direct exchanges of the command; average ms each. */
@@ -72,7 +72,7 @@ static SOCKET bench_connect(void) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     struct sockaddr_in to = {};
     to.sin_family = AF_INET;
-    to.sin_port = htons(app.net_port);
+    to.sin_port = htons(app.gui.net_port);
     to.sin_addr.s_addr = inet_addr("127.0.0.1");
     if (connect(s, (struct sockaddr *)&to, sizeof to) == SOCKET_ERROR) {
         closesocket(s);
@@ -155,10 +155,10 @@ static int bench_case(const char *what, const unsigned char *apdu, int count, in
     double network = bench_network(request, count, reply);
     /* The same without a reader pane: what the trace into the pane costs. */
     pane_flush(PANE_READER);
-    HWND pane = app.panes[PANE_READER].edit;
-    app.panes[PANE_READER].edit = 0;
+    HWND pane = app.gui.panes[PANE_READER].edit;
+    app.gui.panes[PANE_READER].edit = 0;
     double quiet = bench_network(request, count, reply);
-    app.panes[PANE_READER].edit = pane;
+    app.gui.panes[PANE_READER].edit = pane;
     bench_report(what, direct, network, quiet);
     return direct > 0 && network > 0 && quiet > 0;
 }
@@ -183,10 +183,10 @@ int main(int argc, char **argv) {
     int ok = bench_case("80 F0 00 04 (4-byte response):", short_apdu, count, 4);
     ok &= bench_case("80 F0 02 00 (512-byte response):", long_apdu, count, 512);
 
-    PostMessageA(app.frame_window, WM_CLOSE, 0, 0);
-    for (int i = 0; i < 500 && app.frame_window && IsWindow(app.frame_window); i++)
+    PostMessageA(app.gui.frame_window, WM_CLOSE, 0, 0);
+    for (int i = 0; i < 500 && app.gui.frame_window && IsWindow(app.gui.frame_window); i++)
         harness_pump(10);
-    app.panes[PANE_READER].edit = 0;
+    app.gui.panes[PANE_READER].edit = 0;
     net_server_stop(1);
     testcard_remove(0);
     return ok ? 0 : 1;

@@ -71,7 +71,7 @@ static void bench_loop_until(HANDLE handle) {
    for every text a run hands over, and does not steal the processor from
    the run by waking every millisecond. */
 static void bench_loop_until_runs_end(void) {
-    while (app.script_runs > 0) {
+    while (platform_counter_read(&app.script_runs) > 0) {
         MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
         harness_pump_once();
     }
@@ -81,7 +81,7 @@ static DWORD WINAPI bench_loop_thread(LPVOID param) {
     BenchLoop *loop = (BenchLoop *)param;
     unsigned char buffer[XFER_RESPONSE_MAX];
     LPCSCARD_IO_REQUEST pci =
-        app.active_protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
+        gui_session()->active_protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
     int error;
 
     for (int i = 0; i < loop->count; i++) {
@@ -89,7 +89,7 @@ static DWORD WINAPI bench_loop_thread(LPVOID param) {
         memcpy(buffer, bench_bytes[k], (size_t)bench_lengths[k]);
         if (loop->raw) {
             DWORD length = sizeof buffer;
-            if (SCardTransmit(app.card_handle, pci, buffer, (DWORD)bench_lengths[k], NULL, buffer,
+            if (SCardTransmit(gui_session()->card_handle, pci, buffer, (DWORD)bench_lengths[k], NULL, buffer,
                               &length) != SCARD_S_SUCCESS)
                 loop->failed = 1;
         } else if (card_transmit(buffer, bench_lengths[k], &error) < 0) {
@@ -123,7 +123,7 @@ static double bench_script(const char *path) {
     double elapsed = bench_now_us() - start;
     /* A run that stopped at a failed exchange is no measure. */
     static char text[40000];
-    GetWindowTextA(app.panes[PANE_READER].edit, text, sizeof text);
+    GetWindowTextA(app.gui.panes[PANE_READER].edit, text, sizeof text);
     return strstr(text, "End of script") && !strstr(text, "busy") ? elapsed : -1;
 }
 
@@ -134,11 +134,11 @@ static int bench_visible(void) {
 /* Opens or closes the Console; the children are tiled so that both panes
    are in view when the frame is shown. */
 static void bench_console(int open) {
-    if (open && !app.panes[PANE_CONSOLE].window)
-        SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
-    if (!open && app.panes[PANE_CONSOLE].window)
-        SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_CONSOLE].window, 0);
-    SendMessageA(app.mdi_client, WM_MDITILE, 0, 0);
+    if (open && !app.gui.panes[PANE_CONSOLE].window)
+        SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+    if (!open && app.gui.panes[PANE_CONSOLE].window)
+        SendMessageA(app.gui.mdi_client, WM_MDIDESTROY, (WPARAM)app.gui.panes[PANE_CONSOLE].window, 0);
+    SendMessageA(app.gui.mdi_client, WM_MDITILE, 0, 0);
     harness_pump(50);
 }
 
@@ -159,31 +159,31 @@ static int bench_open(void) {
     HINSTANCE instance = GetModuleHandleA(NULL);
 
     app_state_init();
-    app.instance = instance;
-    app.gui_thread_id = GetCurrentThreadId();
+    app.gui.instance = instance;
+    app.gui.gui_thread_id = GetCurrentThreadId();
     app_locks_create();
     strcpy(app.auto_script_name, "no-such-script.txt");
     app_register_classes(instance);
-    app.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
-    app.window_menu = GetSubMenu(app.frame_menu, 1);
+    app.gui.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
+    app.gui.window_menu = GetSubMenu(app.gui.frame_menu, 1);
     if (!app_create_frame(bench_visible() ? SW_SHOWMAXIMIZED : SW_HIDE))
         return 0;
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
-    for (int i = 0; i < 100 && app.card_state != CARD_READY; i++)
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
+    for (int i = 0; i < 100 && gui_session()->card_state != CARD_READY; i++)
         harness_pump(50);
-    if (app.card_state != CARD_READY)
+    if (gui_session()->card_state != CARD_READY)
         return 0;
     bench_loop_until_runs_end();
-    KillTimer(app.panes[PANE_READER].window, 1); /* no presence checks during the timing */
+    KillTimer(app.gui.panes[PANE_READER].window, 1); /* no presence checks during the timing */
     return 1;
 }
 
 /* A reader pane emptied between runs, so every run starts alike. */
 static void bench_pane_clear(void) {
     for (int pane = 0; pane < PANE_COUNT; pane++) {
-        if (!app.panes[pane].edit)
+        if (!app.gui.panes[pane].edit)
             continue;
-        SetWindowTextA(app.panes[pane].edit, "");
+        SetWindowTextA(app.gui.panes[pane].edit, "");
         pane_reset(pane);
     }
 }
@@ -266,7 +266,7 @@ int main(int argc, char **argv) {
     if (memory) {
         int result =
             bench_memory(argc > 2 ? atoi(argv[2]) : 1000, argc > 3 ? atoi(argv[3]) : 100000);
-        SendMessageA(app.frame_window, WM_CLOSE, 0, 0);
+        SendMessageA(app.gui.frame_window, WM_CLOSE, 0, 0);
         harness_pump(20);
         testcard_remove(0);
         return result;
@@ -302,7 +302,7 @@ int main(int argc, char **argv) {
 
     DeleteFileA("script_bench_off.txt");
     DeleteFileA("script_bench_on.txt");
-    SendMessageA(app.frame_window, WM_CLOSE, 0, 0);
+    SendMessageA(app.gui.frame_window, WM_CLOSE, 0, 0);
     harness_pump(20);
     testcard_remove(0);
     return 0;

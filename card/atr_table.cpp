@@ -56,7 +56,7 @@ static int atr_lookup(const unsigned char *atr, int length) {
         length = CARD_ATR_SIZE;
     atr_to_text(atr, length, text, sizeof text);
     int index = atr_table_find(app.atr_table, app.atr_count, text);
-    InterlockedExchange(&app.atr_index, index);
+    InterlockedExchange(&app.gui.reader.atr_index, index);
     return index;
 }
 
@@ -107,9 +107,9 @@ static int card_parameters_text(SCARDHANDLE handle, char *text, int size) {
 int card_print_parameters(SCARDHANDLE handle) {
     char text[CARD_PARAMETERS_SIZE];
 
-    EnterCriticalSection(&app.card_lock);
+    EnterCriticalSection(&gui_session()->card_lock);
     card_parameters_text(handle, text, sizeof text);
-    card_unlock();
+    card_unlock(gui_session());
     reader_print("%s", text);
     return 0;
 }

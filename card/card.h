@@ -8,15 +8,15 @@
 #include <windows.h>
 #include <winscard.h>
 
-/* card_lock: taken by the tick (only when free), card_reset, card_get_atr,
-   card_transmit, card_print_parameters and the window's close (only when
-   free); no worker prints while holding it (the tick's GUI-thread prints
-   only queue), and none may be called by a thread that holds a pane's queue
-   lock. Lock order: the network connection lock, then card_lock, then
-   xfer_lock. */
+/* The reader window's card_lock (app.gui.reader.session): taken by the
+   tick (only when free), card_reset, card_get_atr, card_transmit,
+   card_print_parameters and the window's close (only when free); no worker
+   prints while holding it (the tick's GUI-thread prints only queue), and
+   none may be called by a thread that holds a pane's queue lock. The lock
+   order is app/app_state.h's. */
 
 #include "card/card_transmit.h" /* card_transmit and its clock */
-#include "card/reader_list.h"   /* the reader list */
+#include "app/app_state.h"      /* ReaderWindow */
 
 /* Exports from card/reader_window.cpp */
 ATOM reader_window_register(HINSTANCE instance);
@@ -33,7 +33,7 @@ INT_PTR CALLBACK reader_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
 /* Exports from card/card_state.cpp */
 /* GUI thread (the reader window's timer): one step of the card state
    machine under card_lock; prints and starts the card's script after it. */
-void card_tick(void);
+void card_tick(ReaderWindow *reader);
 /* Any thread but one holding card_lock or a pane lock: reconnects a ready
    card, reads its ATR again (printing its name) and starts its script.
    text (1,024 bytes) gets the report; returns its length. */

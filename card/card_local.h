@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <winscard.h>
 
+#include "app/app_state.h"
+
 enum {
     CARD_TIMER_ID = 1,         /* the reader window's polling timer */
     CARD_TIMER_MS = 250,       /* its period */
@@ -22,8 +24,10 @@ void reader_choose(void);
 /* Exports from card/card_state.cpp */
 /* The reader window closes (GUI thread, never waits): drops the connection
    and the context now, or when the exchange in flight leaves card_lock. */
-void card_close(void);
-/* Leaves card_lock (which the caller holds), doing a pending drop first. */
-void card_unlock(void);
+void card_close(ReaderWindow *reader);
+/* Leaves session's card_lock (which the caller holds); for the reader
+   window's session, doing a pending drop or a missed tick first. The
+   exchange's unlock hook (AppState.card_unlock_hook). */
+void card_unlock(CardSession *session);
 
 #endif

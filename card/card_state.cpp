@@ -33,6 +33,7 @@
 #include "card/atr_parse.h"
 #include "card/card_local.h"
 #include "card/explain_print.h"
+#include "card/card_connect.h"
 #include "card/pcsc.h"
 #include "console/console.h"
 #include "script/script.h"
@@ -96,242 +97,217 @@ static void card_lines_finish(const CardLines *lines) {
         run_card_script();
 }
 
-/* Queries the card and keeps its ATR. After a failed query the count is the
-   buffer's size, 256: the network reader answers such an ATR as a failure. */
-static LONG card_read_atr(void) {
-    unsigned char atr[CARD_ATR_SIZE];
-    DWORD length = sizeof atr;
+/* Queries the card and keeps its ATR. After a failed query the window
+   shows what it always has: a count of 256, the buffer's size, zero-filled
+   (the network reader answers such an ATR as a failure). */
+static LONG card_read_atr_shown(CardSession *session) {
     DWORD state = 0;
+    LONG status = card_read_atr(session, &state);
 
-    memset(atr, 0, sizeof atr);
-    LONG status = pcsc_state(app.card_handle, &state, &app.active_protocol, atr, &length);
-    if (length > CARD_ATR_SIZE)
-        length = CARD_ATR_SIZE;
-    if (length > 0)
-        memcpy(app.card_atr, atr, length);
-    app.card_atr_len = (int)length;
+    if (status != SCARD_S_SUCCESS)
+        session->card_atr_len = CARD_ATR_SIZE; /* card_read_atr zero-filled it */
     return status;
 }
 
 /* The ATR just read is matched (and the card named) once the lock is left;
    nothing is collected before it in the same step, so the name line still
    comes first. */
-static void card_match_later(CardLines *lines) {
+static void card_match_later(const CardSession *session, CardLines *lines) {
     lines->match = 1;
-    lines->atr_length = app.card_atr_len;
-    memcpy(lines->atr, app.card_atr, sizeof lines->atr);
+    lines->atr_length = session->card_atr_len;
+    memcpy(lines->atr, session->card_atr, sizeof lines->atr);
 }
 
-static void card_presence_check(void) {
-    unsigned char atr[CARD_ATR_SIZE];
-    DWORD length = sizeof atr;
+static void card_presence_check(CardSession *session) {
     DWORD state = 0;
 
-    LONG status = pcsc_state(app.card_handle, &state, &app.active_protocol, atr, &length);
+    LONG status = card_read_state(session, &state);
     if (status != SCARD_S_SUCCESS || state == PCSC_STATE_ABSENT)
-        app.card_state = CARD_GONE;
+        session->card_state = CARD_GONE;
 }
 
 /* With "Explain" on, the ATR explained follows its lines. */
-static void card_explain_later(CardLines *lines) {
+static void card_explain_later(const CardSession *session, CardLines *lines) {
     char text[CARD_EXPLAIN_SIZE];
 
-    if (!app.explain)
+    if (!session->explain)
         return;
-    explain_atr_text(text, sizeof text, app.card_atr, app.card_atr_len);
+    explain_atr_text(text, sizeof text, session->card_atr, session->card_atr_len);
     card_lines_add(lines, "%s", text);
 }
 
 /* State 4: the ATR, the card's name, the parameters; then the card is ready. */
-static void card_atr_step(CardLines *lines) {
+static void card_atr_step(CardSession *session, CardLines *lines) {
     char text[3 * CARD_ATR_SIZE + 32];
 
-    card_read_atr();
-    card_match_later(lines);
-    card_atr_text(text, sizeof text - 2, app.card_atr, app.card_atr_len);
+    card_read_atr_shown(session);
+    card_match_later(session, lines);
+    card_atr_text(text, sizeof text - 2, session->card_atr, session->card_atr_len);
     strcat(text, "\r\n");
     card_lines_add(lines, "%s", text);
-    card_explain_later(lines);
-    app.card_state = CARD_READY;
+    card_explain_later(session, lines);
+    session->card_state = CARD_READY;
     lines->parameters = 1;
-    lines->handle = app.card_handle;
+    lines->handle = session->card_handle;
     lines->start_script = 1;
-    card_presence_check();
+    card_presence_check(session);
 }
 
-static LONG card_connect(void) {
-    return pcsc_connect(app.sc_context, app.reader_names, app.sc_protocols, &app.card_handle,
-                        &app.active_protocol);
-}
-
-/* The codes of a context that is no use any more: the service stopped or
-   restarted (Windows stops it when the last reader is unplugged), or the
-   reader went away. Connecting again on it fails for ever. */
+/* A context that is no use any more: the service went, or the reader went
+   away. Connecting again on it fails for ever. */
 static int card_context_dead(LONG status) {
-    return status == SCARD_E_NO_SERVICE || status == SCARD_E_SERVICE_STOPPED ||
-           status == SCARD_E_INVALID_HANDLE || status == SCARD_E_UNKNOWN_READER;
+    return card_service_dead(status) || status == SCARD_E_UNKNOWN_READER;
 }
 
 /* State 0: a context. Returns 1 when the step goes on with state 1. */
-static int card_establish(CardLines *lines) {
-    app.sc_context = 0;
-    LONG status = pcsc_establish(app.sc_scope, &app.sc_context);
+static int card_establish(ReaderWindow *reader, CardLines *lines) {
+    LONG status = card_context_open(&reader->session, app.sc_scope);
     if (status != SCARD_S_SUCCESS) {
         card_lines_add(lines, "ScardEstablishContext: Error n\xB0 %8.8X\r\n", (unsigned)status);
-        app.card_quiet_retry = 0; /* the user saw the service fail: prompt once it is back */
+        reader->quiet_retry = 0; /* the user saw the service fail: prompt once it is back */
         return 0;
     }
-    app.card_state = CARD_CONTEXT;
     return 1;
 }
 
 /* State 1: the first connect says whether a card is there. A context
    renewed while waiting does not ask for the card again. */
-static void card_first_connect(CardLines *lines) {
-    app.card_handle = 0;
-    if (card_connect() == SCARD_S_SUCCESS) {
+static void card_first_connect(ReaderWindow *reader, CardLines *lines) {
+    CardSession *session = &reader->session;
+
+    if (card_connect(session, app.sc_protocols) == SCARD_S_SUCCESS) {
         /* The protocol code less 1, right for T=0 and T=1 (codes 1 and 2);
            any other code prints as it is, less 1, as it always has. */
-        card_lines_add(lines, "Card Detected ...T=%d\r\n", (int)app.active_protocol - 1);
-        app.card_state = CARD_CONNECTED;
-        app.card_quiet_retry = 0;
+        card_lines_add(lines, "Card Detected ...T=%d\r\n", (int)session->active_protocol - 1);
+        session->card_state = CARD_CONNECTED;
+        reader->quiet_retry = 0;
     } else {
-        if (!app.card_quiet_retry)
+        if (!reader->quiet_retry)
             card_lines_add(lines, "\r\n%s Insert a card in the reader (state=2)\r\n", app_prompt);
-        app.card_state = CARD_WAITING;
+        session->card_state = CARD_WAITING;
     }
 }
 
 /* State 2: waiting for a card. A connect refused because the context is
    dead drops it like a removed card does, so that a new one is made and
    the window sees the card once the service and the reader are back. */
-static void card_wait_connect(CardLines *lines) {
-    LONG status = card_connect();
+static void card_wait_connect(ReaderWindow *reader, CardLines *lines) {
+    CardSession *session = &reader->session;
+    LONG status = card_connect(session, app.sc_protocols);
 
     if (status == SCARD_S_SUCCESS) {
-        app.card_quiet_retry = 0;
-        app.card_state = CARD_READING_ATR;
-        card_atr_step(lines);
+        reader->quiet_retry = 0;
+        session->card_state = CARD_READING_ATR;
+        card_atr_step(session, lines);
     } else if (card_context_dead(status)) {
-        app.card_handle = 0;
-        app.card_quiet_retry = 1;
-        app.card_state = CARD_DROPPED;
+        reader->quiet_retry = 1;
+        session->card_state = CARD_DROPPED;
     }
 }
 
-static void card_step(CardLines *lines) {
-    switch (app.card_state) {
+static void card_step(ReaderWindow *reader, CardLines *lines) {
+    CardSession *session = &reader->session;
+
+    switch (session->card_state) {
         case CARD_NO_CONTEXT:
-            if (card_establish(lines))
-                card_first_connect(lines);
+            if (card_establish(reader, lines))
+                card_first_connect(reader, lines);
             break;
-        case CARD_CONTEXT: card_first_connect(lines); break;
-        case CARD_WAITING: card_wait_connect(lines); break;
+        case CARD_CONTEXT: card_first_connect(reader, lines); break;
+        case CARD_WAITING: card_wait_connect(reader, lines); break;
         case CARD_CONNECTED:
-            app.card_state = CARD_READING_ATR;
-            card_atr_step(lines);
+            session->card_state = CARD_READING_ATR;
+            card_atr_step(session, lines);
             break;
-        case CARD_READING_ATR: card_atr_step(lines); break;
-        case CARD_READY: card_presence_check(); break;
+        case CARD_READING_ATR: card_atr_step(session, lines); break;
+        case CARD_READY: card_presence_check(session); break;
         case CARD_GONE:
-            pcsc_disconnect(app.card_handle);
-            app.card_handle = 0;
-            app.card_state = CARD_DROPPED;
+            card_disconnect(session);
+            session->card_state = CARD_DROPPED;
             break;
-        case CARD_DROPPED:
-            pcsc_release(app.sc_context);
-            app.sc_context = 0;
-            app.card_state = CARD_NO_CONTEXT;
-            break;
+        case CARD_DROPPED: card_context_close(session); break;
         default: break;
     }
 }
 
-/* Under card_lock: every state that holds a card handle disconnects it, and
-   every state that holds a context releases it, so a window closed at any
-   point leaves nothing open behind it. */
-static void card_drop_locked(void) {
-    switch (app.card_state) {
-        case CARD_CONNECTED:
-        case CARD_READING_ATR:
-        case CARD_READY:
-        case CARD_GONE:
-            pcsc_disconnect(app.card_handle);
-            pcsc_release(app.sc_context);
-            break;
-        case CARD_CONTEXT:
-        case CARD_WAITING:
-        case CARD_DROPPED: pcsc_release(app.sc_context); break;
-        default: break;
-    }
-    app.card_handle = 0;
-    app.sc_context = 0;
-    app.card_state = CARD_NO_CONTEXT;
-    app.card_quiet_retry = 0;
+/* Under card_lock: whatever the state, the card handle and the context are
+   let go, so a window closed at any point leaves nothing open behind it. */
+static void card_drop_locked(ReaderWindow *reader) {
+    card_context_close(&reader->session);
+    reader->quiet_retry = 0;
 }
 
 /* Under card_lock: the drop a closed window left behind, if any. Only one
    holder of the lock can take the flag, so the drop is done once. */
-static void card_drop_pending_run(void) {
-    if (InterlockedExchange(&app.card_drop_pending, 0))
-        card_drop_locked();
+static void card_drop_pending_run(ReaderWindow *reader) {
+    if (InterlockedExchange(&reader->drop_pending, 0))
+        card_drop_locked(reader);
 }
 
-/* A tick skipped during the exchange is made up at once, so that a card
-   taken out meanwhile is seen as soon as the exchange ends. */
-void card_unlock(void) {
-    card_drop_pending_run();
-    LeaveCriticalSection(&app.card_lock);
+/* Leaves the reader window's card_lock. A tick skipped during the exchange
+   is made up at once, so that a card taken out meanwhile is seen as soon
+   as the exchange ends. */
+static void reader_unlock(ReaderWindow *reader) {
+    card_drop_pending_run(reader);
+    LeaveCriticalSection(&reader->session.card_lock);
     /* The window may have closed between the check and the leave, while
        its own try of the lock failed: the drop is done now, not at exit. */
-    if (app.card_drop_pending && TryEnterCriticalSection(&app.card_lock)) {
-        card_unlock();
+    if (reader->drop_pending && TryEnterCriticalSection(&reader->session.card_lock)) {
+        reader_unlock(reader);
         return;
     }
-    HWND window = app.panes[PANE_READER].window;
-    if (InterlockedExchange(&app.card_tick_missed, 0) && window)
+    HWND window = app.gui.panes[PANE_READER].window;
+    if (InterlockedExchange(&reader->tick_missed, 0) && window)
         PostMessageA(window, WM_TIMER, CARD_TIMER_ID, 0);
 }
 
-void card_tick(void) {
+void card_unlock(CardSession *session) {
+    if (session == &app.gui.reader.session)
+        reader_unlock(&app.gui.reader);
+    else
+        platform_lock_leave(&session->card_lock);
+}
+
+void card_tick(ReaderWindow *reader) {
     CardLines lines;
 
-    if (!TryEnterCriticalSection(&app.card_lock)) {
+    if (!TryEnterCriticalSection(&reader->session.card_lock)) {
         /* An exchange is in flight: its end makes up this step. */
-        InterlockedExchange(&app.card_tick_missed, 1);
+        InterlockedExchange(&reader->tick_missed, 1);
         return;
     }
-    InterlockedExchange(&app.card_tick_missed, 0); /* this step is the one made up */
+    InterlockedExchange(&reader->tick_missed, 0); /* this step is the one made up */
     card_lines_start(&lines);
-    card_drop_pending_run(); /* a new window starts from a fresh context */
-    card_step(&lines);
+    card_drop_pending_run(reader); /* a new window starts from a fresh context */
+    card_step(reader, &lines);
     /* The GUI thread's prints only join the pane queues, so the tick may
        print under the lock; the parameter line's attribute reads need it,
        and leaving it first would let an exchange slip in before them. */
     card_lines_finish(&lines);
-    card_unlock();
+    reader_unlock(reader);
 }
 
 /* Reconnects a ready card and reads its ATR again; writes the report into
    text. Returns the report's length. */
-static int card_reset_locked(char *text, CardLines *lines) {
-    app.card_state = CARD_WAITING;
-    pcsc_disconnect(app.card_handle);
-    app.card_handle = 0;
-    if (card_connect() != SCARD_S_SUCCESS)
+static int card_reset_locked(CardSession *session, char *text, CardLines *lines) {
+    session->card_state = CARD_WAITING;
+    card_disconnect(session);
+    session->card_state = CARD_WAITING;
+    if (card_connect(session, app.sc_protocols) != SCARD_S_SUCCESS)
         return snprintf(text, CARD_RESET_TEXT, "No Card in reader\r\n");
-    app.card_state = CARD_READING_ATR;
-    LONG status = card_read_atr();
-    card_match_later(lines);
-    int used = card_atr_text(text, CARD_RESET_TEXT - 64, app.card_atr, app.card_atr_len);
+    session->card_state = CARD_READING_ATR;
+    LONG status = card_read_atr_shown(session);
+    card_match_later(session, lines);
+    int used = card_atr_text(text, CARD_RESET_TEXT - 64, session->card_atr, session->card_atr_len);
     used += snprintf(text + used, (size_t)(CARD_RESET_TEXT - used), "\r\nReader Status: %X\r\n\r\n",
                      (unsigned)status);
-    app.card_state = CARD_READY;
+    session->card_state = CARD_READY;
     lines->start_script = 1;
     return used;
 }
 
 int card_reset(char *text) {
+    ReaderWindow *reader = &app.gui.reader;
     CardLines lines;
     int length;
 
@@ -339,10 +315,10 @@ int card_reset(char *text) {
     /* With a space before the dots, unlike the dialogs' line: the reset's
        own wording, kept byte for byte. */
     length = snprintf(text, CARD_RESET_TEXT, "Reader is busy, try later ...\r\n");
-    EnterCriticalSection(&app.card_lock);
-    if (app.card_state == CARD_READY)
-        length = card_reset_locked(text, &lines);
-    card_unlock();
+    EnterCriticalSection(&reader->session.card_lock);
+    if (reader->session.card_state == CARD_READY)
+        length = card_reset_locked(&reader->session, text, &lines);
+    reader_unlock(reader);
     card_lines_finish(&lines);
     return length;
 }
@@ -353,48 +329,52 @@ int card_reset(char *text) {
    with another's bytes. Returns the count (CARD_ATR_SIZE after a failed
    state query); at most CARD_ATR_SIZE bytes are copied. */
 int card_get_atr(unsigned char *atr) {
+    ReaderWindow *reader = &app.gui.reader;
     char text[CARD_RESET_TEXT];
 
     card_reset(text);
-    EnterCriticalSection(&app.card_lock);
-    int length = app.card_atr_len;
+    EnterCriticalSection(&reader->session.card_lock);
+    int length = reader->session.card_atr_len;
     if (length > 0)
-        memcpy(atr, app.card_atr, (size_t)(length < CARD_ATR_SIZE ? length : CARD_ATR_SIZE));
-    card_unlock();
+        memcpy(atr, reader->session.card_atr,
+               (size_t)(length < CARD_ATR_SIZE ? length : CARD_ATR_SIZE));
+    reader_unlock(reader);
     return length;
 }
 
 /* The window closes. With the lock free the drop is done now; during an
    exchange it is left pending for the lock's holder, which looks at the
    flag again after leaving the lock in case it was set meanwhile. */
-void card_close(void) {
-    InterlockedExchange(&app.card_drop_pending, 1);
-    if (TryEnterCriticalSection(&app.card_lock))
-        card_unlock();
+void card_close(ReaderWindow *reader) {
+    InterlockedExchange(&reader->drop_pending, 1);
+    if (TryEnterCriticalSection(&reader->session.card_lock))
+        reader_unlock(reader);
 }
 
 /* A copy of the ready card's ATR; 0 when no card is ready, or the lock
    stays taken (a reset in progress) longer than the GUI may wait. */
-static int card_ready_atr(unsigned char *atr) {
+static int card_ready_atr(ReaderWindow *reader, unsigned char *atr) {
+    CardSession *session = &reader->session;
     int length = 0;
 
-    for (int waited = 0; !TryEnterCriticalSection(&app.card_lock); waited++) {
+    for (int waited = 0; !TryEnterCriticalSection(&session->card_lock); waited++) {
         if (waited >= CARD_ATR_WAIT_MS)
             return 0;
         Sleep(1);
     }
-    if (app.card_state == CARD_READY && app.card_atr_len > 0 && app.card_atr_len < CARD_ATR_SIZE) {
-        length = app.card_atr_len;
-        memcpy(atr, app.card_atr, (size_t)length);
+    if (session->card_state == CARD_READY && session->card_atr_len > 0 &&
+        session->card_atr_len < CARD_ATR_SIZE) {
+        length = session->card_atr_len;
+        memcpy(atr, session->card_atr, (size_t)length);
     }
-    card_unlock();
+    reader_unlock(reader);
     return length;
 }
 
 void card_print_atr_details(void) {
     unsigned char atr[CARD_ATR_SIZE];
     char text[3 * CARD_ATR_SIZE + 32];
-    int length = card_ready_atr(atr);
+    int length = card_ready_atr(&app.gui.reader, atr);
 
     if (length == 0) {
         reader_print("No card is ready\r\n");
@@ -408,8 +388,10 @@ void card_print_atr_details(void) {
 /* Start-up, after the message loop: waits for the exchange in flight, if a
    drop is still pending, and lets the drop happen. */
 void card_drop_wait(void) {
-    if (!app.card_lock_ready || !app.card_drop_pending)
+    ReaderWindow *reader = &app.gui.reader;
+
+    if (!reader->session.locks_ready || !reader->drop_pending)
         return;
-    EnterCriticalSection(&app.card_lock);
-    card_unlock();
+    EnterCriticalSection(&reader->session.card_lock);
+    reader_unlock(reader);
 }

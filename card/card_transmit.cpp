@@ -129,8 +129,8 @@ static void xfer_print_line(const CardSession *session, const XferCall *call) {
 }
 
 static void xfer_unlock(CardSession *session) {
-    if (session->card_unlock_hook)
-        session->card_unlock_hook();
+    if (app.card_unlock_hook)
+        app.card_unlock_hook(session);
     else
         platform_lock_leave(&session->card_lock);
 }

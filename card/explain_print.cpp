@@ -8,7 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "card/explain.h"
+#include "explain/explain.h"
 #include "card/scard_name.h"
 #include "console/pane_print.h"
 

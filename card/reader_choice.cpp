@@ -2,21 +2,40 @@
  * reader_choice.cpp: which reader the card reader window follows. The
  * readers are listed, each is probed for a card, and the one reader with a
  * card is taken at once; otherwise the user picks one in the READER dialog.
- * The chosen name is moved to the start of reader_names, where every
- * connect finds it.
+ * The chosen name becomes the reader window's session's reader, where
+ * every connect finds it; without a choice that is the first reader listed
+ * (or "" when listing failed), as the window has always shown.
  *
  * All of this runs on the GUI thread while the window is being created,
  * before its timer starts, with a context and card handles of its own.
  */
 #include "card/card.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "app/app_state.h"
+#include "card/card_connect.h"
 #include "card/card_local.h"
 #include "card/pcsc.h"
 #include "resources/names.h"
 #include "resources/resource.h"
+
+/* Lists the readers into reader_list; an empty list when that fails. */
+static void reader_list_names(void) {
+    DWORD length = READER_NAMES_SIZE;
+
+    app.gui.reader_list[0] = 0;
+    if (pcsc_list_readers(0, app.gui.reader_list, &length) != SCARD_S_SUCCESS)
+        app.gui.reader_list[0] = 0;
+    else if (length < READER_NAMES_SIZE)
+        app.gui.reader_list[length] = 0;
+}
+
+static int reader_list_parse(const char **list) {
+    return reader_names_split(app.gui.reader_list, sizeof app.gui.reader_list, list,
+                              READER_LIST_MAX);
+}
 
 /* 1 when the reader holds a card that answers the state query. */
 static int reader_has_card(SCARDCONTEXT context, const char *name) {
@@ -43,17 +62,17 @@ int reader_scan(void) {
     SCARDCONTEXT context = 0;
     int offered = 0;
 
-    app.offered_count = 0;
+    app.gui.offered_count = 0;
     reader_list_names();
-    int listed = reader_list_parse(app.all_readers);
+    int listed = reader_list_parse(app.gui.all_readers);
     if (pcsc_establish(SCARD_SCOPE_SYSTEM, &context) != SCARD_S_SUCCESS)
         return -1;
     for (int i = 0; i < listed; i++) {
-        if (reader_has_card(context, app.all_readers[i]))
-            app.offered_readers[offered++] = app.all_readers[i];
+        if (reader_has_card(context, app.gui.all_readers[i]))
+            app.gui.offered_readers[offered++] = app.gui.all_readers[i];
     }
     pcsc_release(context);
-    app.offered_count = offered;
+    app.gui.offered_count = offered;
     return offered;
 }
 
@@ -63,18 +82,18 @@ int reader_scan(void) {
    reader (or none). */
 static int reader_pick_valid(HWND dialog) {
     int shown = (int)SendDlgItemMessageA(dialog, IDC_READER_COMBO, CB_GETCURSEL, 0, 0);
-    if (shown >= 0 && shown < app.offered_count)
+    if (shown >= 0 && shown < app.gui.offered_count)
         return shown;
-    if (app.reader_pick >= 0 && app.reader_pick < app.offered_count)
-        return app.reader_pick;
-    return app.offered_count > 0 ? 0 : -1;
+    if (app.gui.reader_pick >= 0 && app.gui.reader_pick < app.gui.offered_count)
+        return app.gui.reader_pick;
+    return app.gui.offered_count > 0 ? 0 : -1;
 }
 
 static INT_PTR reader_dialog_init(HWND dialog) {
-    for (int i = 0; i < app.offered_count; i++)
+    for (int i = 0; i < app.gui.offered_count; i++)
         SendDlgItemMessageA(dialog, IDC_READER_COMBO, CB_INSERTSTRING, (WPARAM)i,
-                            (LPARAM)app.offered_readers[i]);
-    SendDlgItemMessageA(dialog, IDC_READER_COMBO, CB_SETCURSEL, (WPARAM)app.reader_last_pick, 0);
+                            (LPARAM)app.gui.offered_readers[i]);
+    SendDlgItemMessageA(dialog, IDC_READER_COMBO, CB_SETCURSEL, (WPARAM)app.gui.reader_last_pick, 0);
     return TRUE;
 }
 
@@ -85,13 +104,13 @@ static INT_PTR reader_dialog_command(HWND dialog, WPARAM wparam) {
                 int selection =
                     (int)SendDlgItemMessageA(dialog, IDC_READER_COMBO, CB_GETCURSEL, 0, 0);
                 if (selection >= 0)
-                    app.reader_pick = selection;
+                    app.gui.reader_pick = selection;
             }
             return TRUE;
         case IDC_READER_SELECT:
-            app.reader_pick = reader_pick_valid(dialog);
-            app.reader_last_pick = app.reader_pick;
-            EndDialog(dialog, app.reader_pick);
+            app.gui.reader_pick = reader_pick_valid(dialog);
+            app.gui.reader_last_pick = app.gui.reader_pick;
+            EndDialog(dialog, app.gui.reader_pick);
             return TRUE;
         case IDCANCEL: EndDialog(dialog, -1); return TRUE;
         default: return FALSE;
@@ -108,17 +127,15 @@ INT_PTR CALLBACK reader_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
 }
 
 static int reader_dialog_run(void) {
-    return (int)DialogBoxParamA(app.instance, RES_DIALOG_READER, app.frame_window,
+    return (int)DialogBoxParamA(app.gui.instance, RES_DIALOG_READER, app.gui.frame_window,
                                 reader_dialog_proc, 0);
 }
 
-/* The names overlap when the chosen one is not the first: memmove. */
-static void reader_select(int index) {
-    const char *name = app.offered_readers[index];
-    size_t length = strnlen(name, READER_NAMES_SIZE - 1 - (size_t)(name - app.reader_names));
+/* The session follows name from now on (cut to its room). */
+static void reader_select(const char *name) {
+    CardSession *session = &app.gui.reader.session;
 
-    memmove(app.reader_names, name, length);
-    app.reader_names[length] = 0;
+    snprintf(session->reader_name, sizeof session->reader_name, "%s", name);
 }
 
 void reader_choose(void) {
@@ -130,8 +147,10 @@ void reader_choose(void) {
         pick = 0;
     else if (found >= 2)
         pick = reader_dialog_run();
-    else if (reader_list_all() >= 1)
+    else if ((app.gui.offered_count = reader_list_parse(app.gui.offered_readers)) >= 1)
         pick = reader_dialog_run();
-    if (pick >= 0 && pick < app.offered_count)
-        reader_select(pick);
+    if (pick >= 0 && pick < app.gui.offered_count)
+        reader_select(app.gui.offered_readers[pick]);
+    else
+        reader_select(app.gui.reader_list);
 }

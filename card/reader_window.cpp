@@ -20,15 +20,15 @@ static LRESULT reader_on_create(HWND window, LPARAM lparam) {
     app.card_unlock_hook = card_unlock; /* exchanges make up missed ticks */
     pane_window_create(PANE_READER, window, create->hInstance);
     reader_choose();
-    reader_print("Reader %s is selected...\r\n", app.reader_names);
+    reader_print("Reader %s is selected...\r\n", gui_session()->reader_name);
     SetTimer(window, CARD_TIMER_ID, CARD_TIMER_MS, NULL);
     return 0;
 }
 
 static LRESULT reader_on_destroy(HWND window) {
     KillTimer(window, CARD_TIMER_ID);
-    card_close();
-    EnableMenuItem(app.frame_menu, IDM_NEW_READER, MF_BYCOMMAND | MF_ENABLED);
+    card_close(&app.gui.reader);
+    EnableMenuItem(app.gui.frame_menu, IDM_NEW_READER, MF_BYCOMMAND | MF_ENABLED);
     pane_window_destroy(PANE_READER, window);
     return 0;
 }
@@ -39,7 +39,7 @@ LRESULT CALLBACK reader_window_proc(HWND window, UINT message, WPARAM wparam, LP
     switch (message) {
         case WM_CREATE: return reader_on_create(window, lparam);
         case WM_DESTROY: return reader_on_destroy(window);
-        case WM_TIMER: card_tick(); return 0;
+        case WM_TIMER: card_tick(&app.gui.reader); return 0;
         default: break;
     }
     if (pane_window_message(PANE_READER, window, message, wparam, lparam, &result))
@@ -48,7 +48,7 @@ LRESULT CALLBACK reader_window_proc(HWND window, UINT message, WPARAM wparam, LP
         /* The whole parameter, as the frame compares it: only the menu's
            own command (high word 0) opens the dialog. */
         if (wparam == IDM_SEND_APDU)
-            DialogBoxParamA(app.instance, RES_DIALOG_COMMAND, window, command_dialog_proc, 0);
+            DialogBoxParamA(app.gui.instance, RES_DIALOG_COMMAND, window, command_dialog_proc, 0);
         return 0;
     }
     return DefMDIChildProcA(window, message, wparam, lparam);

@@ -20,7 +20,7 @@ static LRESULT console_on_create(HWND window, LPARAM lparam) {
 }
 
 static LRESULT console_on_destroy(HWND window) {
-    EnableMenuItem(app.frame_menu, IDM_NEW_CONSOLE, MF_BYCOMMAND | MF_ENABLED);
+    EnableMenuItem(app.gui.frame_menu, IDM_NEW_CONSOLE, MF_BYCOMMAND | MF_ENABLED);
     pane_window_destroy(PANE_CONSOLE, window);
     return 0;
 }

@@ -41,11 +41,11 @@
 static const int PANE_RECORD_EXTRA = (int)sizeof(int) + 1;
 
 static int pane_on_gui_thread(void) {
-    return GetCurrentThreadId() == app.gui_thread_id;
+    return GetCurrentThreadId() == app.gui.gui_thread_id;
 }
 
 void pane_reset(int pane) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
 
     pane_lines_reset(&p->lines);
     p->insert_start = 0;
@@ -83,7 +83,7 @@ static void pane_show_change(HWND edit, PaneState *p) {
 }
 
 int pane_append(HWND edit, char *text, int length, int pane) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
 
     pane_change_clear(&p->change);
     pane_lines_feed(&p->lines, text, length, &p->change);
@@ -93,10 +93,10 @@ int pane_append(HWND edit, char *text, int length, int pane) {
 
 /* Takes the half writers fill, under the lock; 0 when it is empty. */
 static int pane_queue_take(int pane, char **records, int *fill, unsigned *taken) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
     int took = 0;
 
-    EnterCriticalSection(&app.pane_queue_lock[pane]);
+    EnterCriticalSection(&app.gui.pane_queue_lock[pane]);
     p->drain_posted = 0;
     if (p->queue_fill > 0) {
         *records = p->queue[p->queue_side];
@@ -105,9 +105,9 @@ static int pane_queue_take(int pane, char **records, int *fill, unsigned *taken)
         p->queue_side ^= 1;
         p->queue_fill = 0;
         took = 1;
-        WakeAllConditionVariable(&app.pane_queue_space[pane]);
+        WakeAllConditionVariable(&app.gui.pane_queue_space[pane]);
     }
-    LeaveCriticalSection(&app.pane_queue_lock[pane]);
+    LeaveCriticalSection(&app.gui.pane_queue_lock[pane]);
     return took;
 }
 
@@ -123,13 +123,13 @@ static void pane_feed_records(PaneState *p, char *records, int fill) {
 }
 
 static void pane_mark_shown(int pane, unsigned taken) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
 
-    EnterCriticalSection(&app.pane_queue_lock[pane]);
+    EnterCriticalSection(&app.gui.pane_queue_lock[pane]);
     if ((int)(taken - p->shown_count) > 0)
         p->shown_count = taken;
-    WakeAllConditionVariable(&app.pane_queue_shown[pane]);
-    LeaveCriticalSection(&app.pane_queue_lock[pane]);
+    WakeAllConditionVariable(&app.gui.pane_queue_shown[pane]);
+    LeaveCriticalSection(&app.gui.pane_queue_lock[pane]);
 }
 
 /* Time to leave between a display update that took cost ms and the next. */
@@ -145,7 +145,7 @@ static DWORD pane_pace_after(DWORD cost) {
    writer may refill the other half while this one is fed; a few rounds
    catch up with it without starving the message loop. */
 static void pane_drain(int pane) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
     unsigned taken = 0;
     int rounds = 0;
     char *records;
@@ -167,11 +167,11 @@ static void pane_drain(int pane) {
 }
 
 static void pane_drain_timer_stop(int pane) {
-    if (!app.panes[pane].drain_timer)
+    if (!app.gui.panes[pane].drain_timer)
         return;
-    if (app.frame_window)
-        KillTimer(app.frame_window, PANE_DRAIN_TIMER + pane);
-    app.panes[pane].drain_timer = 0;
+    if (app.gui.frame_window)
+        KillTimer(app.gui.frame_window, PANE_DRAIN_TIMER + pane);
+    app.gui.panes[pane].drain_timer = 0;
 }
 
 /* The frame's WM_PANE_PRINT: drain now, or when the pace allows; at once
@@ -181,7 +181,7 @@ LRESULT pane_drain_message(WPARAM wparam, LPARAM lparam) {
 
     if (pane < 0 || pane >= PANE_COUNT)
         return 0;
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
     if (lparam == PANE_DRAIN_NOW) { /* a writer waits on a full queue */
         pane_drain_timer_stop(pane);
         pane_drain(pane);
@@ -192,9 +192,9 @@ LRESULT pane_drain_message(WPARAM wparam, LPARAM lparam) {
     if (since >= pace) {
         pane_drain_timer_stop(pane);
         pane_drain(pane);
-    } else if (!p->drain_timer && app.frame_window) {
+    } else if (!p->drain_timer && app.gui.frame_window) {
         p->drain_timer =
-            SetTimer(app.frame_window, PANE_DRAIN_TIMER + pane, pace - since, NULL) != 0;
+            SetTimer(app.gui.frame_window, PANE_DRAIN_TIMER + pane, pace - since, NULL) != 0;
         if (!p->drain_timer)
             pane_drain(pane);
     }
@@ -211,27 +211,27 @@ void pane_drain_timer(UINT_PTR id) {
 }
 
 void pane_open(int pane, HWND window, HWND edit) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
 
     pane_reset(pane);
-    EnterCriticalSection(&app.pane_queue_lock[pane]);
+    EnterCriticalSection(&app.gui.pane_queue_lock[pane]);
     p->window = window;
     p->edit = edit;
-    LeaveCriticalSection(&app.pane_queue_lock[pane]);
+    LeaveCriticalSection(&app.gui.pane_queue_lock[pane]);
 }
 
 void pane_close(int pane) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
 
-    EnterCriticalSection(&app.pane_queue_lock[pane]);
+    EnterCriticalSection(&app.gui.pane_queue_lock[pane]);
     p->window = 0;
     p->edit = 0;
     p->queue_fill = 0;
     p->drain_posted = 0;
     p->shown_count = p->queued_count;
-    WakeAllConditionVariable(&app.pane_queue_space[pane]);
-    WakeAllConditionVariable(&app.pane_queue_shown[pane]);
-    LeaveCriticalSection(&app.pane_queue_lock[pane]);
+    WakeAllConditionVariable(&app.gui.pane_queue_space[pane]);
+    WakeAllConditionVariable(&app.gui.pane_queue_shown[pane]);
+    LeaveCriticalSection(&app.gui.pane_queue_lock[pane]);
     pane_drain_timer_stop(pane);
 }
 
@@ -243,7 +243,7 @@ void pane_close_all(void) {
 /* Waits until the pane has shown every print queued before the call, or
    until it closes. On the GUI thread that is a drain. */
 void pane_flush(int pane) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
 
     if (pane < 0 || pane >= PANE_COUNT)
         return;
@@ -252,11 +252,11 @@ void pane_flush(int pane) {
         pane_drain(pane);
         return;
     }
-    EnterCriticalSection(&app.pane_queue_lock[pane]);
+    EnterCriticalSection(&app.gui.pane_queue_lock[pane]);
     unsigned target = p->queued_count;
     while (p->edit && (int)(p->shown_count - target) < 0)
-        SleepConditionVariableCS(&app.pane_queue_shown[pane], &app.pane_queue_lock[pane], INFINITE);
-    LeaveCriticalSection(&app.pane_queue_lock[pane]);
+        SleepConditionVariableCS(&app.gui.pane_queue_shown[pane], &app.gui.pane_queue_lock[pane], INFINITE);
+    LeaveCriticalSection(&app.gui.pane_queue_lock[pane]);
 }
 
 /* GUI thread: waits for a thread that may be printing. Its prints may wait
@@ -280,14 +280,14 @@ void pane_drain_all(void) {
    makes the room itself). Returns 0 (and queues nothing) when the pane has
    no window or no frame is there to show it. */
 static int pane_queue_text(int pane, const char *text, int length) {
-    PaneState *p = &app.panes[pane];
-    CRITICAL_SECTION *lock = &app.pane_queue_lock[pane];
+    PaneState *p = &app.gui.panes[pane];
+    CRITICAL_SECTION *lock = &app.gui.pane_queue_lock[pane];
     int need = length + PANE_RECORD_EXTRA;
     HWND post_to = 0;
     int queued = 0;
 
     EnterCriticalSection(lock);
-    while (p->edit && app.frame_window && p->queue_fill > 0 &&
+    while (p->edit && app.gui.frame_window && p->queue_fill > 0 &&
            p->queue_fill + need > p->queue_limit) {
         if (pane_on_gui_thread()) { /* it cannot wait for itself */
             LeaveCriticalSection(lock);
@@ -298,11 +298,11 @@ static int pane_queue_text(int pane, const char *text, int length) {
         }
         /* Full: ask for a drain again now and then, so that a request lost
            or held back by the pacing cannot leave this writer waiting. */
-        if (!SleepConditionVariableCS(&app.pane_queue_space[pane], lock, PANE_FULL_RETRY_MS) &&
-            app.frame_window)
-            PostMessageA(app.frame_window, WM_PANE_PRINT, (WPARAM)pane, PANE_DRAIN_NOW);
+        if (!SleepConditionVariableCS(&app.gui.pane_queue_space[pane], lock, PANE_FULL_RETRY_MS) &&
+            app.gui.frame_window)
+            PostMessageA(app.gui.frame_window, WM_PANE_PRINT, (WPARAM)pane, PANE_DRAIN_NOW);
     }
-    if (p->edit && app.frame_window) {
+    if (p->edit && app.gui.frame_window) {
         char *at = p->queue[p->queue_side] + p->queue_fill;
         memcpy(at, &length, sizeof length);
         memcpy(at + sizeof length, text, (size_t)length);
@@ -310,7 +310,7 @@ static int pane_queue_text(int pane, const char *text, int length) {
         p->queue_fill += need;
         p->queued_count++;
         if (!p->drain_posted)
-            post_to = app.frame_window;
+            post_to = app.gui.frame_window;
         p->drain_posted = 1;
         queued = 1;
     }
@@ -323,7 +323,7 @@ static int pane_queue_text(int pane, const char *text, int length) {
 /* GUI thread without a frame: what is queued first, then this text at once,
    copied into the pane's format buffer (the line discipline writes into it). */
 static int pane_show_now(int pane, const char *text, int length) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
 
     pane_drain_timer_stop(pane);
     pane_drain(pane);
@@ -336,11 +336,11 @@ static int pane_show_now(int pane, const char *text, int length) {
 
 /* Hands already formatted text to the pane, from any thread. */
 int pane_print_text(int pane, const char *text, int length) {
-    if (pane < 0 || pane >= PANE_COUNT || !text || length < 0 || !app.panes[pane].edit)
+    if (pane < 0 || pane >= PANE_COUNT || !text || length < 0 || !app.gui.panes[pane].edit)
         return 0;
     if (length > PANE_FORMAT_SIZE - 1)
         length = PANE_FORMAT_SIZE - 1;
-    if (pane_on_gui_thread() && !app.frame_window)
+    if (pane_on_gui_thread() && !app.gui.frame_window)
         return pane_show_now(pane, text, length);
     return pane_queue_text(pane, text, length);
 }
@@ -363,10 +363,10 @@ int pane_vprint(int pane, const char *format, va_list args) {
         return 0;
     if (app.pane_stream[pane])
         return pane_stream_vprint(pane, format, args);
-    if (pane >= PANE_COUNT || !app.panes[pane].edit)
+    if (pane >= PANE_COUNT || !app.gui.panes[pane].edit)
         return 0;
     if (pane_on_gui_thread()) {
-        char *buffer = app.panes[pane].format;
+        char *buffer = app.gui.panes[pane].format;
         return pane_print_text(pane, buffer, pane_format(buffer, format, args));
     }
     char buffer[PANE_FORMAT_SIZE];
@@ -376,7 +376,7 @@ int pane_vprint(int pane, const char *format, va_list args) {
 int pane_takes_prints(int pane) {
     if (pane < 0 || pane >= PANE_STREAM_COUNT)
         return 0;
-    return app.pane_stream[pane] || (pane < PANE_COUNT && app.panes[pane].edit);
+    return app.pane_stream[pane] || (pane < PANE_COUNT && app.gui.panes[pane].edit);
 }
 
 void pane_write(int pane, const char *text, size_t length) {

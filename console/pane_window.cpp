@@ -28,7 +28,7 @@ static HWND pane_edit_create(HWND window, HINSTANCE instance) {
 /* Sets a font made from pane_logfont into the pane; the previous one is
    deleted once. */
 static void pane_font_set(PaneState *p) {
-    HFONT created = CreateFontIndirectA(&app.pane_logfont);
+    HFONT created = CreateFontIndirectA(&app.gui.pane_logfont);
 
     if (p->edit)
         SendMessageA(p->edit, WM_SETFONT, (WPARAM)created, FALSE);
@@ -46,7 +46,7 @@ static void pane_brush_set(PaneState *p) {
 /* A new window: its edit control, an empty pane, the pane's brush and the
    font confirmed last. Returns the edit control. */
 HWND pane_window_create(int pane, HWND window, HINSTANCE instance) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
     HWND edit = pane_edit_create(window, instance);
 
     pane_open(pane, window, edit);
@@ -57,7 +57,7 @@ HWND pane_window_create(int pane, HWND window, HINSTANCE instance) {
 }
 
 void pane_window_destroy(int pane, HWND window) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
 
     if (p->window == window)
         pane_close(pane);
@@ -85,12 +85,12 @@ static void pane_redraw(PaneState *p) {
 
 /* Runs the font chooser on pane_logfont (its colour is not used). */
 static void pane_choose_font(int pane) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
     CHOOSEFONTA choose = {};
 
     choose.lStructSize = sizeof choose;
     choose.hwndOwner = NULL;
-    choose.lpLogFont = &app.pane_logfont;
+    choose.lpLogFont = &app.gui.pane_logfont;
     choose.Flags = CF_SCREENFONTS | CF_INITTOLOGFONTSTRUCT | CF_EFFECTS;
     if (!ChooseFontA(&choose))
         return;
@@ -103,13 +103,13 @@ static void pane_choose_font(int pane) {
 
 /* Runs the colour chooser, fully open, starting on grey every time. */
 static void pane_choose_color(int pane, int background) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
     CHOOSECOLORA choose = {};
 
     choose.lStructSize = sizeof choose;
     choose.hwndOwner = NULL;
     choose.rgbResult = RGB(128, 128, 128);
-    choose.lpCustColors = app.custom_colors;
+    choose.lpCustColors = app.gui.custom_colors;
     choose.Flags = CC_FULLOPEN | CC_RGBINIT;
     if (!ChooseColorA(&choose))
         return;
@@ -151,7 +151,7 @@ static LRESULT pane_window_color_edit(HWND window, PaneState *p, WPARAM wparam, 
 
 int pane_window_message(int pane, HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                         LRESULT *result) {
-    PaneState *p = &app.panes[pane];
+    PaneState *p = &app.gui.panes[pane];
 
     *result = 0;
     switch (message) {

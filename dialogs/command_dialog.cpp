@@ -40,13 +40,13 @@ static_assert((int)COMMAND_BYTES_MAX <= (int)XFER_BUFFER_SIZE,
 static_assert(COMMAND_PIECE_BYTES % 16 == 0, "pieces of whole lines");
 
 static void command_show_stored(HWND dialog) {
-    dlg_item_printf(dialog, IDC_CMD_COMMENT, "%s", app.apdu_comment);
-    dlg_item_printf(dialog, IDC_CMD_DATA, "%s", app.apdu_text);
+    dlg_item_printf(dialog, IDC_CMD_COMMENT, "%s", app.gui.apdu_comment);
+    dlg_item_printf(dialog, IDC_CMD_DATA, "%s", app.gui.apdu_text);
 }
 
 static INT_PTR command_on_init(HWND dialog) {
     command_show_stored(dialog);
-    dlg_item_printf(dialog, IDC_CMD_COUNT, "%d", app.apdu_length);
+    dlg_item_printf(dialog, IDC_CMD_COUNT, "%d", app.gui.apdu_length);
     file_dialog_init(dialog);
     return TRUE;
 }
@@ -88,7 +88,7 @@ static void command_print_received(const unsigned char *bytes, int count, int st
         }
     }
     reader_print("%s\r\nReader Status: %X\r\n\r\n", text, (unsigned)status & 0xFFFF);
-    if (app.explain)
+    if (gui_session()->explain)
         explain_print_response(PANE_READER, bytes, count);
     reader_print("%s Card is ready\r\n", app_prompt);
 }
@@ -101,7 +101,7 @@ struct CommandExchange {
 
 static void command_exchange(void *arg) {
     CommandExchange *exchange = (CommandExchange *)arg;
-    exchange->received = card_exchange(gui_session(), app.apdu_buffer, app.apdu_length,
+    exchange->received = card_exchange(gui_session(), app.gui.apdu_buffer, app.gui.apdu_length,
                                        XFER_RESPONSE_MAX, &exchange->status, NULL);
 }
 
@@ -111,20 +111,20 @@ static void command_send(HWND dialog) {
     CommandExchange exchange = {0, 0};
     int count = 0;
 
-    GetDlgItemTextA(dialog, IDC_CMD_COMMENT, app.apdu_comment, sizeof app.apdu_comment);
-    GetDlgItemTextA(dialog, IDC_CMD_DATA, app.apdu_text, sizeof app.apdu_text);
-    if (!apdu_text_to_bytes(app.apdu_text, app.apdu_buffer, &count))
+    GetDlgItemTextA(dialog, IDC_CMD_COMMENT, app.gui.apdu_comment, sizeof app.gui.apdu_comment);
+    GetDlgItemTextA(dialog, IDC_CMD_DATA, app.gui.apdu_text, sizeof app.gui.apdu_text);
+    if (!apdu_text_to_bytes(app.gui.apdu_text, app.gui.apdu_buffer, &count))
         return;
-    app.apdu_length = count;
-    dlg_item_printf(dialog, IDC_CMD_COUNT, "%d", app.apdu_length);
-    command_print_sending(app.apdu_buffer, app.apdu_length);
+    app.gui.apdu_length = count;
+    dlg_item_printf(dialog, IDC_CMD_COUNT, "%d", app.gui.apdu_length);
+    command_print_sending(app.gui.apdu_buffer, app.gui.apdu_length);
     dlg_work_run(dialog, IDC_CMD_CANCEL, command_exchange, &exchange);
     if (exchange.received < 0) {
         reader_print("Reader is busy, try later...\r\n");
-        if (app.explain && exchange.status != 0)
+        if (gui_session()->explain && exchange.status != 0)
             explain_print_status(PANE_READER, exchange.status);
     } else {
-        command_print_received(app.apdu_buffer, exchange.received, exchange.status);
+        command_print_received(app.gui.apdu_buffer, exchange.received, exchange.status);
     }
     dlg_work_end(dialog);
 }
@@ -168,17 +168,17 @@ static void command_save(HWND dialog) {
     FILE *file;
     int written;
 
-    if (!choose_save_file(dialog, app.apdu_file_path, "Write Apdu File"))
+    if (!choose_save_file(dialog, app.gui.apdu_file_path, "Write Apdu File"))
         return;
     comment = command_field_text(dialog, IDC_CMD_COMMENT);
     text = command_field_text(dialog, IDC_CMD_DATA);
-    file = (comment && text) ? fopen(app.apdu_file_path, "wb") : 0;
+    file = (comment && text) ? fopen(app.gui.apdu_file_path, "wb") : 0;
     if (file) {
         written = command_write_file(file, comment, text);
         if (file_close_written(file) != 0)
             written = 0;
         if (!written)
-            reader_print("!!! Error While Writing %s\r\n", app.apdu_file_path);
+            reader_print("!!! Error While Writing %s\r\n", app.gui.apdu_file_path);
     }
     free(comment);
     free(text);
@@ -205,21 +205,21 @@ static void command_read(HWND dialog) {
     size_t length;
     FILE *file;
 
-    if (!choose_open_file(dialog, app.apdu_file_path, "Read Apdu File"))
+    if (!choose_open_file(dialog, app.gui.apdu_file_path, "Read Apdu File"))
         return;
-    file = fopen(app.apdu_file_path, "r");
+    file = fopen(app.gui.apdu_file_path, "r");
     if (!file)
         return;
     length = command_read_line(file, line, sizeof line);
     if (length <= 3)
-        app.apdu_comment[0] = 0;
+        app.gui.apdu_comment[0] = 0;
     else
-        command_take(app.apdu_comment, line, 2, length - 1);
+        command_take(app.gui.apdu_comment, line, 2, length - 1);
     length = command_read_line(file, line, sizeof line);
     if (length == 0)
-        app.apdu_text[0] = 0;
+        app.gui.apdu_text[0] = 0;
     else
-        command_take(app.apdu_text, line, 0, length - 1);
+        command_take(app.gui.apdu_text, line, 0, length - 1);
     fclose(file);
     command_show_stored(dialog);
 }

@@ -84,14 +84,14 @@ void dlg_work_run(HWND dialog, int keep_id, void (*work)(void *arg), void *arg) 
     DlgGreyed greyed = {};
 
     greyed.keep_id = keep_id;
-    InterlockedExchange(&app.dialog_work_stop, 0);
-    app.dialog_work_close = 0;
+    InterlockedExchange(&app.gui.dialog_work_stop, 0);
+    app.gui.dialog_work_close = 0;
     HANDLE thread = CreateThread(NULL, 0, dlg_work_entry, &job, 0, NULL);
     if (!thread) { /* no thread to be had: the work runs here, as it did */
         work(arg);
         return;
     }
-    app.dialog_work_busy = 1;
+    app.gui.dialog_work_busy = 1;
     HWND focus = GetFocus();
     EnumChildWindows(dialog, dlg_work_grey_one, (LPARAM)&greyed);
     SetFocus(GetDlgItem(dialog, keep_id)); /* Esc keeps reaching the dialog */
@@ -104,27 +104,27 @@ void dlg_work_run(HWND dialog, int keep_id, void (*work)(void *arg), void *arg) 
        or Space repeats the action instead of pressing QUIT. */
     if (IsWindow(dialog) && IsWindow(focus) && IsWindowEnabled(focus))
         SendMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)focus, TRUE);
-    app.dialog_work_busy = 0;
+    app.gui.dialog_work_busy = 0;
 }
 
 int dlg_work_command(int id, int quit_id) {
-    if (!app.dialog_work_busy)
+    if (!app.gui.dialog_work_busy)
         return 0;
     if (id == quit_id) {
-        InterlockedExchange(&app.dialog_work_stop, 1);
-        app.dialog_work_close = 1;
+        InterlockedExchange(&app.gui.dialog_work_stop, 1);
+        app.gui.dialog_work_close = 1;
     }
     return 1;
 }
 
 int dlg_work_stopping(void) {
-    return app.dialog_work_stop != 0;
+    return app.gui.dialog_work_stop != 0;
 }
 
 void dlg_work_end(HWND dialog) {
-    if (!app.dialog_work_close)
+    if (!app.gui.dialog_work_close)
         return;
-    app.dialog_work_close = 0;
+    app.gui.dialog_work_close = 0;
     if (IsWindow(dialog))
         EndDialog(dialog, 0);
 }

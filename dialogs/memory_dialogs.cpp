@@ -36,27 +36,27 @@ struct MemoryVariant {
 };
 
 static const MemoryVariant memory_write_variant = {
-    memory_write_binary, 32, 0, "Loading a File", &app.memory_write_address, 0, 0, 0, 0};
+    memory_write_binary, 32, 0, "Loading a File", &app.gui.memory_write_address, 0, 0, 0, 0};
 static const MemoryVariant tag_write_variant = {
-    tag_update_binary, 4, 2, "Loading a File", &app.tag_write_address, 0, 0, 0, 0};
+    tag_update_binary, 4, 2, "Loading a File", &app.gui.tag_write_address, 0, 0, 0, 0};
 static const MemoryVariant memory_read_variant = {memory_read_binary,
                                                   16,
                                                   0,
                                                   "Dumping card content in a file",
-                                                  &app.memory_read_address,
-                                                  &app.memory_read_size,
-                                                  &app.memory_read_text_format,
-                                                  app.memory_dump_path,
-                                                  &app.memory_dump_file};
+                                                  &app.gui.memory_read_address,
+                                                  &app.gui.memory_read_size,
+                                                  &app.gui.memory_read_text_format,
+                                                  app.gui.memory_dump_path,
+                                                  &app.gui.memory_dump_file};
 static const MemoryVariant tag_read_variant = {tag_read_binary,
                                                4,
                                                2,
                                                "Dumping tag content in a file",
-                                               &app.tag_read_address,
-                                               &app.tag_read_size,
-                                               &app.tag_read_text_format,
-                                               app.tag_dump_path,
-                                               &app.tag_dump_file};
+                                               &app.gui.tag_read_address,
+                                               &app.gui.tag_read_size,
+                                               &app.gui.tag_read_text_format,
+                                               app.gui.tag_dump_path,
+                                               &app.gui.tag_dump_file};
 
 /* Filter lists: description and pattern pairs, ended by an empty text */
 static const char memory_write_filter[] = "All  files   (*.*)\0*.*\0"

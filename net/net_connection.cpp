@@ -56,7 +56,7 @@ struct NetExchange {
 };
 
 static NetConnection *net_slot(int slot) {
-    return slot == 0 ? &app.net_connection : 0;
+    return slot == 0 ? &app.gui.net_connection : 0;
 }
 
 /* The slot's socket, read without the lock by the thread that serves it:

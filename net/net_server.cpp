@@ -32,7 +32,7 @@ enum {
 
 /* Swaps value into net_listen_socket and returns what was there. */
 static SOCKET net_listen_swap(SOCKET value) {
-    return (SOCKET)InterlockedExchangePointer((PVOID volatile *)&app.net_listen_socket,
+    return (SOCKET)InterlockedExchangePointer((PVOID volatile *)&app.gui.net_listen_socket,
                                               (PVOID)value);
 }
 
@@ -45,93 +45,93 @@ static void net_listen_close(void) {
 }
 
 static int net_server_running(void) {
-    return InterlockedCompareExchange(&app.net_running, 0, 0) == NET_RUNNING;
+    return InterlockedCompareExchange(&app.gui.net_running, 0, 0) == NET_RUNNING;
 }
 
 int net_startup(WORD version) {
     WSADATA data;
 
-    if (app.net_winsock_started)
+    if (app.gui.net_winsock_started)
         return 1;
     if (WSAStartup(version, &data) != 0)
         return 0;
-    app.net_winsock_started = 1;
+    app.gui.net_winsock_started = 1;
     return 1;
 }
 
 /* A server thread that ended by itself (port taken, accept failed) leaves
    its handle behind; collect it so that a later start may try again. */
 static void net_server_reap(void) {
-    if (!net_server_running() || !app.net_daemon_thread)
+    if (!net_server_running() || !app.gui.net_daemon_thread)
         return;
-    if (WaitForSingleObject(app.net_daemon_thread, 0) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(app.gui.net_daemon_thread, 0) != WAIT_OBJECT_0)
         return;
-    CloseHandle(app.net_daemon_thread);
-    app.net_daemon_thread = 0;
-    InterlockedExchange(&app.net_running, 0);
+    CloseHandle(app.gui.net_daemon_thread);
+    app.gui.net_daemon_thread = 0;
+    InterlockedExchange(&app.gui.net_running, 0);
 }
 
 int net_server_start(int initialise) {
-    NetConnection *connection = &app.net_connection;
+    NetConnection *connection = &app.gui.net_connection;
 
     net_server_reap();
-    if (InterlockedCompareExchange(&app.net_running, NET_RUNNING, 0) != 0)
+    if (InterlockedCompareExchange(&app.gui.net_running, NET_RUNNING, 0) != 0)
         return 0;
     if (initialise && !net_startup(0x0101)) {
-        InterlockedExchange(&app.net_running, 0);
+        InterlockedExchange(&app.gui.net_running, 0);
         return 0;
     }
     connection->socket = INVALID_SOCKET;
     connection->state = NET_SLOT_IDLE;
-    app.net_daemon_thread = 0;
+    app.gui.net_daemon_thread = 0;
     /* The thread needs the lock whatever the caller asked for. */
-    if (!app.net_lock_ready) {
+    if (!app.gui.net_lock_ready) {
         InitializeCriticalSection(&connection->lock);
-        app.net_lock_ready = 1;
+        app.gui.net_lock_ready = 1;
     }
-    HANDLE thread = CreateThread(NULL, 0, net_server_thread, NULL, 0, &app.net_daemon_thread_id);
+    HANDLE thread = CreateThread(NULL, 0, net_server_thread, NULL, 0, &app.gui.net_daemon_thread_id);
     if (!thread) {
-        InterlockedExchange(&app.net_running, 0);
+        InterlockedExchange(&app.gui.net_running, 0);
         return 0;
     }
-    app.net_daemon_thread = thread;
+    app.gui.net_daemon_thread = thread;
     return 1;
 }
 
 int net_server_stop(int clean_up) {
-    NetConnection *connection = &app.net_connection;
+    NetConnection *connection = &app.gui.net_connection;
 
-    InterlockedExchange(&app.net_running, NET_STOPPING);
+    InterlockedExchange(&app.gui.net_running, NET_STOPPING);
     net_listen_close();
-    if (app.net_lock_ready) {
+    if (app.gui.net_lock_ready) {
         EnterCriticalSection(&connection->lock);
         net_connection_close(0);
         LeaveCriticalSection(&connection->lock);
     }
-    if (app.net_daemon_thread) {
-        pane_wait_thread(app.net_daemon_thread); /* its trace may wait for room */
-        CloseHandle(app.net_daemon_thread);
-        app.net_daemon_thread = 0;
+    if (app.gui.net_daemon_thread) {
+        pane_wait_thread(app.gui.net_daemon_thread); /* its trace may wait for room */
+        CloseHandle(app.gui.net_daemon_thread);
+        app.gui.net_daemon_thread = 0;
     }
-    if (clean_up && app.net_winsock_started) {
+    if (clean_up && app.gui.net_winsock_started) {
         WSACleanup();
-        app.net_winsock_started = 0;
+        app.gui.net_winsock_started = 0;
     }
     Sleep(NET_STOP_PAUSE_MS);
     connection->socket = INVALID_SOCKET;
     connection->state = NET_SLOT_IDLE;
-    if (clean_up && app.net_lock_ready) {
+    if (clean_up && app.gui.net_lock_ready) {
         DeleteCriticalSection(&connection->lock);
-        app.net_lock_ready = 0;
+        app.gui.net_lock_ready = 0;
     }
-    InterlockedExchange(&app.net_running, 0);
+    InterlockedExchange(&app.gui.net_running, 0);
     return 1;
 }
 
 /* Puts an accepted client into the slot, ready to receive; 0 (client
    closed) when a stop has begun meanwhile. */
 static int net_server_adopt(SOCKET client) {
-    NetConnection *connection = &app.net_connection;
+    NetConnection *connection = &app.gui.net_connection;
     int adopted = 0;
 
     EnterCriticalSection(&connection->lock);
@@ -152,7 +152,7 @@ static int net_server_adopt(SOCKET client) {
    reset before it was taken fails the accept with WSAECONNRESET, and the
    reader must stay on for the next one. */
 static int net_accept_failure_ends(int error) {
-    if (app.net_listen_socket == INVALID_SOCKET || !net_server_running())
+    if (app.gui.net_listen_socket == INVALID_SOCKET || !net_server_running())
         return 1;
     return error == WSAENOTSOCK || error == WSAEINVAL || error == WSAEOPNOTSUPP ||
            error == WSANOTINITIALISED;
@@ -164,7 +164,7 @@ static int net_accept_failure_ends(int error) {
 static void net_server_accept_loop(SOCKET listener) {
     int failures = 0;
 
-    while (app.net_listen_socket != INVALID_SOCKET) {
+    while (app.gui.net_listen_socket != INVALID_SOCKET) {
         struct sockaddr_in peer = {};
         int size = sizeof peer;
         SOCKET client = accept(listener, (struct sockaddr *)&peer, &size);
@@ -189,7 +189,7 @@ static void net_server_accept_loop(SOCKET listener) {
 
 DWORD WINAPI net_server_thread(LPVOID unused) {
     (void)unused;
-    int port = app.net_port;
+    int port = app.gui.net_port;
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
 
     net_listen_swap(listener);

@@ -20,29 +20,25 @@
 
 #include "app/app_state.h"
 #include "app/text_form.h"
+#include "card/card_connect.h"
 #include "card/pcsc.h"
 
 static const char run_pnp_name[] = "\\\\?PnP?\\Notification";
 
-/* The statuses of a context that is of no use any more. */
-static int run_service_gone(LONG status) {
-    return status == SCARD_E_NO_SERVICE || status == SCARD_E_SERVICE_STOPPED ||
-           status == SCARD_E_INVALID_HANDLE;
-}
-
-int run_context_ready(CardSession *session) {
+/* 1 when the session has a PC/SC context (made now if needed). */
+static int run_context_ready(CardSession *session) {
     if (session->card_state != CARD_NO_CONTEXT)
         return 1;
     platform_lock_enter(&session->card_lock);
-    session->sc_context = 0;
-    if (pcsc_establish(app.sc_scope, &session->sc_context) == SCARD_S_SUCCESS)
-        session->card_state = CARD_CONTEXT;
+    card_context_open(session, app.sc_scope);
     platform_lock_leave(&session->card_lock);
     return session->card_state != CARD_NO_CONTEXT;
 }
 
-int run_context_dead(CardSession *session, LONG status) {
-    if (!run_service_gone(status))
+/* 1 for a status that means the context is of no use any more; the
+   context is then dropped, and the next call makes a new one. */
+static int run_context_dead(CardSession *session, LONG status) {
+    if (!card_service_dead(status))
         return 0;
     run_card_close(session);
     return 1;
@@ -66,7 +62,7 @@ int run_card_wait(CardSession *session, int want, unsigned ms) {
     if (!run_context_ready(session))
         return RUN_NO_SERVICE;
     memset(&state, 0, sizeof state);
-    state.szReader = session->reader_names;
+    state.szReader = session->reader_name;
     LONG status = pcsc_get_status_change(session->sc_context, 0, &state, 1);
     if (status == SCARD_S_SUCCESS) {
         int seen = run_card_seen(&state, want);
@@ -85,36 +81,27 @@ int run_card_wait(CardSession *session, int want, unsigned ms) {
         return RUN_READER_GONE;
     if (run_context_dead(session, status))
         return RUN_NO_SERVICE;
-    platform_sleep_ms(ms < 50 ? ms : 50u); /* an error that does not wait must not spin */
+    platform_sleep_ms(ms < RUN_ERROR_PAUSE_MS ? ms : (unsigned)RUN_ERROR_PAUSE_MS);
     return want ? RUN_CARD_ABSENT : RUN_CARD_PRESENT;
 }
 
-/* Under card_lock: reads the ATR and marks the card ready, as the ATR step
-   of the reader window does. */
-static void run_card_ready(CardSession *session) {
-    unsigned char atr[CARD_ATR_SIZE];
-    DWORD length = sizeof atr;
+LONG run_card_connect(CardSession *session, int *atr_failed) {
+    LONG status = SCARD_E_NO_SERVICE;
     DWORD state = 0;
 
-    pcsc_state(session->card_handle, &state, &session->active_protocol, atr, &length);
-    if (length > CARD_ATR_SIZE)
-        length = CARD_ATR_SIZE;
-    memcpy(session->card_atr, atr, length);
-    session->card_atr_len = (int)length;
-    session->card_state = CARD_READY;
-}
-
-LONG run_card_connect(CardSession *session) {
-    LONG status = SCARD_E_NO_SERVICE;
-
+    *atr_failed = 0;
     if (!run_context_ready(session))
         return status;
     platform_lock_enter(&session->card_lock);
-    session->card_handle = 0;
-    status = pcsc_connect(session->sc_context, session->reader_names, app.sc_protocols,
-                          &session->card_handle, &session->active_protocol);
-    if (status == SCARD_S_SUCCESS)
-        run_card_ready(session);
+    status = card_connect(session, app.sc_protocols);
+    if (status == SCARD_S_SUCCESS) {
+        status = card_read_atr(session, &state);
+        *atr_failed = status != SCARD_S_SUCCESS;
+        if (status == SCARD_S_SUCCESS)
+            session->card_state = CARD_READY;
+        else
+            card_disconnect(session);
+    }
     platform_lock_leave(&session->card_lock);
     if (status != SCARD_S_SUCCESS)
         run_context_dead(session, status);
@@ -123,23 +110,13 @@ LONG run_card_connect(CardSession *session) {
 
 void run_card_disconnect(CardSession *session) {
     platform_lock_enter(&session->card_lock);
-    if (session->card_state == CARD_READY)
-        pcsc_disconnect(session->card_handle);
-    session->card_handle = 0;
-    if (session->card_state != CARD_NO_CONTEXT)
-        session->card_state = CARD_CONTEXT;
+    card_disconnect(session);
     platform_lock_leave(&session->card_lock);
 }
 
 void run_card_close(CardSession *session) {
     platform_lock_enter(&session->card_lock);
-    if (session->card_state == CARD_READY)
-        pcsc_disconnect(session->card_handle);
-    if (session->card_state != CARD_NO_CONTEXT)
-        pcsc_release(session->sc_context);
-    session->card_handle = 0;
-    session->sc_context = 0;
-    session->card_state = CARD_NO_CONTEXT;
+    card_context_close(session);
     platform_lock_leave(&session->card_lock);
 }
 
@@ -150,20 +127,6 @@ void run_card_atr_text(const CardSession *session, char *text) {
         length = 0;
     hex_run_put(text, session->card_atr, (size_t)length);
     text[2 * length] = 0;
-}
-
-/* The list's multi-string split into names; the last byte is kept 0, so
-   every name is terminated. */
-static int run_split_names(char *buffer, const char **names) {
-    size_t at = 0;
-    int count = 0;
-
-    buffer[READER_NAMES_SIZE - 1] = 0;
-    while (count < READER_LIST_MAX && at < READER_NAMES_SIZE && buffer[at]) {
-        names[count++] = buffer + at;
-        at += strlen(buffer + at) + 1;
-    }
-    return count;
 }
 
 int run_list_readers(SCARDCONTEXT *context, char *buffer, const char **names, LONG *service) {
@@ -178,10 +141,10 @@ int run_list_readers(SCARDCONTEXT *context, char *buffer, const char **names, LO
     buffer[0] = 0;
     status = pcsc_list_readers(*context, buffer, &length);
     if (status == SCARD_S_SUCCESS)
-        return run_split_names(buffer, names);
+        return reader_names_split(buffer, READER_NAMES_SIZE, names, READER_LIST_MAX);
     if (status == SCARD_E_NO_READERS_AVAILABLE)
         return 0;
-    if (run_service_gone(status)) {
+    if (card_service_dead(status)) {
         pcsc_release(*context);
         *context = 0;
         *service = status;
@@ -223,5 +186,23 @@ void run_wait_change(SCARDCONTEXT context, const char *const *names, int count, 
         states[i].dwCurrentState = states[i].dwEventState & ~SCARD_STATE_CHANGED;
     LONG status = pcsc_get_status_change(context, ms, states, (DWORD)n + 1);
     if (status != SCARD_S_SUCCESS && status != SCARD_E_TIMEOUT)
-        platform_sleep_ms(ms < 50 ? ms : 50u);
+        platform_sleep_ms(ms < RUN_ERROR_PAUSE_MS ? ms : (unsigned)RUN_ERROR_PAUSE_MS);
+}
+
+int run_list(void) {
+    SCARDCONTEXT context = 0;
+    LONG service = 0;
+    char list[READER_NAMES_SIZE];
+    const char *names[READER_LIST_MAX];
+
+    int count = run_list_readers(&context, list, names, &service);
+    if (context)
+        pcsc_release(context);
+    if (count < 0)
+        run_error(0, "vorlane-run: no PC/SC service (error %8.8X)", (unsigned)service);
+    else if (count == 0)
+        run_error(0, "vorlane-run: no reader");
+    for (int i = 0; i < count; i++)
+        fprintf(runner.out, "%d: %s\r\n", i, names[i]);
+    return count > 0 ? RUN_OK : RUN_FAILED;
 }

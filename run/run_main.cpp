@@ -19,74 +19,33 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/app_state.h"
 #include "console/pane_print.h"
 #include "app/text_form.h"
 #include "run/run.h"
-#include "run/run_report.h"
+#include "run/run_report_file.h"
 
-enum {
-    RUN_STDIN_MAX = 64 * 1024 * 1024, /* a script read from standard input, at most */
-    RUN_REPORT_NAME_SIZE = 1024,      /* a report's name and its NUL, at most */
-};
-
-/* 1 when no report is asked for or its temporary file can be made: a
-   report that could not be written at the end would otherwise be found out
-   too late. Nothing is left behind: a run that is killed leaves no report. */
-static int run_report_check(void) {
-    const char *name = app.run_args->junit;
-    char temp[RUN_REPORT_NAME_SIZE + 8];
-    FILE *file = 0;
-
-    if (!name)
-        return 1;
-    if (strlen(name) < RUN_REPORT_NAME_SIZE) {
-        snprintf(temp, sizeof temp, "%s.tmp", name);
-        file = platform_file_open(temp, "wb");
-    }
-    if (!file) {
-        fprintf(app.run_err, "vorlane-run: cannot write %s\n", name);
-        return 0;
-    }
-    fclose(file);
-    remove(temp);
-    return 1;
-}
-
-/* Writes the report; one that could not be written whole fails the run.
-   Returns the exit status. */
-static int run_report_close(int status) {
-    if (!app.run_args->junit)
-        return status;
-    if (app.run_suites.lost)
-        fprintf(app.run_err, "vorlane-run: %s: report incomplete: out of memory\n",
-                app.run_args->junit);
-    if (run_report_flush() == 0 && !app.run_suites.lost)
-        return status;
-    fprintf(app.run_err, "vorlane-run: cannot write %s\n", app.run_args->junit);
-    return RUN_FAILED;
-}
+enum { RUN_STDIN_MAX = 64 * 1024 * 1024 }; /* a script read from standard input, at most */
 
 /* "-" among the scripts while several readers may read it: standard input
    is read once and each run reads the text. 0 when it is too large. */
 static int run_stdin_keep(RunText *kept) {
-    const RunArgs *args = app.run_args;
+    const RunArgs *args = runner.args;
     char piece[4096];
     size_t got;
     int wanted = 0;
 
     for (int i = 0; i < args->script_count; i++)
-        wanted |= strcmp(app.run_argv[args->first_script + i], "-") == 0;
+        wanted |= strcmp(runner.argv[args->first_script + i], "-") == 0;
     if (!wanted || (args->reader_count <= 1 && !args->all && !args->each_card))
         return 1;
-    while ((got = fread(piece, 1, sizeof piece, app.run_in)) > 0 && kept->used < RUN_STDIN_MAX)
+    while ((got = fread(piece, 1, sizeof piece, runner.in)) > 0 && kept->used < RUN_STDIN_MAX)
         run_text_add(kept, piece, got);
     if (kept->used >= RUN_STDIN_MAX || kept->lost) {
-        fprintf(app.run_err, "vorlane-run: standard input too large\n");
+        fprintf(runner.err, "vorlane-run: standard input too large\n");
         return 0;
     }
-    app.run_stdin_text = kept->text ? kept->text : "";
-    app.run_stdin_length = kept->used;
+    runner.stdin_text = kept->text ? kept->text : "";
+    runner.stdin_length = kept->used;
     return 1;
 }
 
@@ -97,7 +56,7 @@ static int run_atr_given(void) {
     int count = 0;
     int high = -1;
 
-    for (const char *at = app.run_args->atr_hex; *at; at++) {
+    for (const char *at = runner.args->atr_hex; *at; at++) {
         int digit = hex_digit_value(*at);
         if ((*at == ' ' || *at == '\t') && high < 0)
             continue;
@@ -113,27 +72,28 @@ static int run_atr_given(void) {
         }
     }
     if (count <= 0 || high >= 0) {
-        fprintf(app.run_err, "vorlane-run: not an ATR in hexadecimal: %.80s\n",
-                app.run_args->atr_hex);
+        fprintf(runner.err, "vorlane-run: not an ATR in hexadecimal: %.80s\n",
+                runner.args->atr_hex);
         return RUN_USAGE;
     }
+    int pane = run_reader_pane(&runner.readers[0]);
     platform_lock_enter(&app.pane_stream_lock);
-    app.pane_stream[PANE_RUN_FIRST] = app.run_out;
+    app.pane_stream[pane] = runner.out;
     platform_lock_leave(&app.pane_stream_lock);
-    run_atr_print(PANE_RUN_FIRST, atr, count);
-    pane_stream_end(PANE_RUN_FIRST);
+    run_atr_print(pane, atr, count);
+    pane_stream_end(pane);
     return RUN_OK;
 }
 
 /* --set and --data, checked whole before any card is touched: 1, or 0
    with the reason on standard error. */
 static int run_values_load(void) {
-    const RunArgs *args = app.run_args;
+    const RunArgs *args = runner.args;
     char message[SCRIPT_VALUE_MESSAGE_SIZE + 64];
 
     for (int i = 0; i < args->set_count; i++) {
-        if (!run_set_apply(args->sets[i], &app.run_values, message, sizeof message)) {
-            fprintf(app.run_err, "vorlane-run: %s\n", message);
+        if (!run_set_apply(args->sets[i], &runner.values, message, sizeof message)) {
+            fprintf(runner.err, "vorlane-run: %s\n", message);
             return 0;
         }
     }
@@ -150,13 +110,13 @@ static int run_values_load(void) {
         fclose(file);
     if (!read)
         snprintf(message, sizeof message, "cannot be read");
-    else if (run_data_read(text.text ? text.text : "", text.used, &app.run_data, message,
+    else if (run_data_read(text.text ? text.text : "", text.used, &runner.data, message,
                            sizeof message))
         message[0] = 0;
     run_text_free(&text);
     if (!message[0])
         return 1;
-    fprintf(app.run_err, "vorlane-run: %s%s %s\n", args->data, read ? "" : ":", message);
+    fprintf(runner.err, "vorlane-run: %s%s %s\n", args->data, read ? "" : ":", message);
     return 0;
 }
 
@@ -164,26 +124,26 @@ static int run_everything(void) {
     RunText kept = {0, 0, 0, 0};
     int status = RUN_FAILED;
 
-    platform_host_name(app.run_host, sizeof app.run_host);
-    platform_stream_text(app.run_in); /* a script read from it as from a file opened "rt" */
-    platform_stream_binary(app.run_out);
-    if (app.run_args->list) {
+    platform_host_name(runner.host, sizeof runner.host);
+    platform_stream_text(runner.in); /* a script read from it as from a file opened "rt" */
+    platform_stream_binary(runner.out);
+    if (runner.args->list) {
         status = run_list();
-    } else if (app.run_args->atr_hex) {
+    } else if (runner.args->atr_hex) {
         status = run_atr_given();
     } else if (!run_values_load()) {
         status = RUN_USAGE;
     } else if (run_report_check() && run_stdin_keep(&kept)) {
         stream_writer_start(); /* without it, the text is written at once */
-        status = app.run_args->each_card ? run_card_line() : run_plain();
+        status = runner.args->each_card ? run_card_line() : run_plain();
         stream_writer_stop();
         status = run_report_close(status);
     }
-    fflush(app.run_out);
+    fflush(runner.out);
     run_text_free(&kept);
-    run_text_free(&app.run_suites);
-    script_values_free(&app.run_values);
-    run_data_free(&app.run_data);
+    run_text_free(&runner.suites);
+    script_values_free(&runner.values);
+    run_data_free(&runner.data);
     platform_interrupts_done();
     return status;
 }
@@ -193,14 +153,12 @@ int run_main(int argc, char **argv, FILE *in, FILE *out, FILE *err) {
 
     app_state_init();
     app_locks_create();
-    app.run_in = in;
-    app.run_out = out;
-    app.run_err = err;
+    run_state_init(in, out, err);
     if (!run_args_parse(argc, (const char *const *)argv, &args)) {
-        fprintf(app.run_err, "%s\n", run_usage);
+        fprintf(runner.err, "%s\n", run_usage);
         return RUN_USAGE;
     }
-    app.run_args = &args;
-    app.run_argv = argv;
+    runner.args = &args;
+    runner.argv = argv;
     return run_everything();
 }

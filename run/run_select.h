@@ -6,12 +6,13 @@
 #ifndef VORLANE_RUN_SELECT_H
 #define VORLANE_RUN_SELECT_H
 
+#include "card/reader_limits.h"
 #include "run/run_args.h"
 
 /* What the words chose among names[0..count) */
 struct RunSelection {
-    int chosen[RUN_WORDS_MAX * 4];        /* indices into names, each once, in the order chosen */
-    int chosen_word[RUN_WORDS_MAX * 4];   /* the -r word that chose it, or -1 */
+    int chosen[READER_LIST_MAX];          /* indices into names, each once, in the order chosen */
+    int chosen_word[READER_LIST_MAX];     /* the -r word that chose it, or -1 */
     int chosen_count;                     /* may exceed what the runner drives at once */
     int word_matches[RUN_WORDS_MAX];      /* readers each -r word matched */
     const char *unmatched[RUN_WORDS_MAX]; /* -r words that named no reader */

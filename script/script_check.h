@@ -14,7 +14,7 @@
 #include <stddef.h>
 #include <stdio.h>
 
-#include "card/explain.h" /* EXPLAIN_SW_SIZE */
+#include "explain/explain.h" /* EXPLAIN_SW_SIZE */
 
 enum {
     SCRIPT_CHECK_WITHIN_MAX = 86400000, /* a time bound of at most one day, ms */

@@ -14,20 +14,20 @@
 
 static INT_PTR script_dialog_on_init(HWND dialog) {
     file_dialog_init(dialog);
-    dlg_item_printf(dialog, IDC_SCRIPT_NAME, "%s", app.script_file_name);
+    dlg_item_printf(dialog, IDC_SCRIPT_NAME, "%s", app.gui.script_file_name);
     return TRUE;
 }
 
 static INT_PTR script_dialog_on_exec(HWND dialog) {
-    start_script(app.script_file_name);
+    start_script(app.gui.script_file_name);
     EndDialog(dialog, 1);
     return TRUE;
 }
 
 /* A cancelled choice leaves the name and the field as they were. */
 static INT_PTR script_dialog_on_browse(HWND dialog) {
-    if (choose_open_file(dialog, app.script_file_name, "Read Script File"))
-        dlg_item_printf(dialog, IDC_SCRIPT_NAME, "%s", app.script_file_name);
+    if (choose_open_file(dialog, app.gui.script_file_name, "Read Script File"))
+        dlg_item_printf(dialog, IDC_SCRIPT_NAME, "%s", app.gui.script_file_name);
     return TRUE;
 }
 

@@ -38,7 +38,7 @@ int start_script(const char *path) {
 /* Starts the script of the card just read: its ATR record's script, or the
    automatic script for a card the table does not know. */
 int run_card_script(void) {
-    LONG index = app.atr_index;
+    LONG index = app.gui.reader.atr_index;
 
     if (index >= 0 && index < app.atr_count && index < ATR_TABLE_MAX)
         start_script(app.atr_table[index].script);
@@ -56,7 +56,7 @@ int script_runs_wait(DWORD timeout_ms) {
     MSG msg;
 
     for (;;) {
-        if (app.script_runs <= 0)
+        if (platform_counter_read(&app.script_runs) <= 0)
             return 1;
         if (GetTickCount() - start >= timeout_ms)
             return 0;

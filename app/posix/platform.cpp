@@ -67,6 +67,14 @@ long platform_counter_add(PlatformCounter *counter, long delta) {
     return __atomic_add_fetch(counter, delta, __ATOMIC_SEQ_CST);
 }
 
+void platform_counter_set(PlatformCounter *counter, long value) {
+    __atomic_store_n(counter, value, __ATOMIC_SEQ_CST);
+}
+
+long platform_counter_read(const PlatformCounter *counter) {
+    return __atomic_load_n(counter, __ATOMIC_SEQ_CST);
+}
+
 /* POSIX streams never translate line ends. */
 void platform_stream_binary(FILE *) {}
 
@@ -80,20 +88,23 @@ void platform_host_name(char *name, size_t size) {
     name[size - 1] = 0;
 }
 
-/* A signal handler takes no argument: what it counts into is kept here. */
+/* A signal handler takes no argument: what it counts into is kept here.
+   Both are set before the handler is installed and read by it on any
+   thread, so they are atomic. */
 static PlatformCounter *interrupt_count;
 static int interrupt_exit_code;
 
 static void platform_on_interrupt(int) {
-    if (__atomic_add_fetch(interrupt_count, 1, __ATOMIC_SEQ_CST) >= 2)
-        _exit(interrupt_exit_code);
+    PlatformCounter *count = __atomic_load_n(&interrupt_count, __ATOMIC_SEQ_CST);
+    if (count && platform_counter_add(count, 1) >= 2)
+        _exit(__atomic_load_n(&interrupt_exit_code, __ATOMIC_SEQ_CST));
 }
 
 void platform_interrupts_catch(PlatformCounter *count, int exit_code) {
     struct sigaction action;
 
-    interrupt_count = count;
-    interrupt_exit_code = exit_code;
+    __atomic_store_n(&interrupt_exit_code, exit_code, __ATOMIC_SEQ_CST);
+    __atomic_store_n(&interrupt_count, count, __ATOMIC_SEQ_CST);
     memset(&action, 0, sizeof action);
     action.sa_handler = platform_on_interrupt;
     action.sa_flags = SA_RESTART;

@@ -1,7 +1,8 @@
 /*
  * app_window_state.h (Windows): AppWindowState, the window part of the one
- * record AppState (app/app_state.h): the frame, the logo, the file dialogs,
- * the panes' windows and queues, and the network reader. Only the GUI
+ * record AppState (app/app_state.h), app.gui: the frame, the logo, the file
+ * dialogs, the panes' windows and queues, the reader window with its card
+ * session, the dialogs' memories and the network reader. Only the GUI
  * program's code uses these fields.
  */
 #ifndef VORLANE_APP_WINDOW_STATE_H
@@ -53,6 +54,19 @@ struct PaneState {
     int drain_timer;  /* a paced drain waits on the frame's timer */
 };
 
+/* The card reader window "Velmo": the card session it follows and what
+   only the window needs beside it. Its state machine (card/card_state.cpp)
+   runs on the GUI thread; exchanges on other threads reach the flags. */
+struct ReaderWindow {
+    CardSession session;     /* the reader window's connection; its own locks */
+    int quiet_retry;         /* 1: renewing a dead context, no prompt; card_lock */
+    volatile LONG drop_pending; /* 1: a closed window's drop waits for card_lock;
+                                   interlocked */
+    volatile LONG tick_missed;  /* 1: a tick found card_lock taken; interlocked */
+    volatile LONG atr_index;    /* ATR table record of the card's ATR, -1 for none;
+                                   interlocked */
+};
+
 struct AppWindowState {
     /* --- Application shell: start-up and frame (app/). GUI thread writes at
        start-up; everyone reads afterwards. --- */
@@ -81,6 +95,42 @@ struct AppWindowState {
     COLORREF custom_colors[16]; /* colour chooser's custom colours */
     DWORD gui_thread_id;        /* thread that owns the panes */
 
+    /* --- The reader window (card/) and its choice of reader
+       (card/reader_choice.cpp, GUI thread while the window opens). --- */
+    ReaderWindow reader;
+    char reader_list[READER_NAMES_SIZE];          /* the listed readers' multi-string */
+    const char *all_readers[READER_LIST_MAX];     /* every listed reader, into reader_list */
+    const char *offered_readers[READER_LIST_MAX]; /* readers offered for selection */
+    int offered_count;                            /* valid entries of offered_readers */
+    int reader_pick;                              /* last pick in the READER combo box */
+    int reader_last_pick;                         /* last index confirmed with SELECT */
+
+    /* --- Command dialog (dialogs/command_dialog.cpp). GUI thread; apdu_buffer
+       also the dialog's worker while its exchange runs. --- */
+    char apdu_comment[APDU_TEXT_SIZE];           /* stored comment, up to 1023 characters */
+    char apdu_text[APDU_TEXT_SIZE];              /* stored APDU text, up to 1023 characters */
+    char apdu_file_path[PATH_SIZE];              /* APDU file last chosen; proposed next time */
+    unsigned char apdu_buffer[XFER_BUFFER_SIZE]; /* command bytes, then the response */
+    int apdu_length;                             /* bytes of the last sound command */
+
+    /* --- Memory and tag dialogs (dialogs/memory_dialogs.cpp). GUI thread,
+       or the dialog's worker while its exchanges run. --- */
+    unsigned memory_write_address; /* start address; low 16 bits used; 0 at each opening */
+    unsigned tag_write_address;
+    unsigned memory_read_address;
+    unsigned tag_read_address;
+    int memory_read_size; /* bytes to read, kept for the process */
+    int tag_read_size;
+    int memory_read_text_format; /* 1: show chunks as text ("Text Format") */
+    int tag_read_text_format;
+    char memory_dump_path[PATH_SIZE]; /* dump file proposed by READ and SAVE */
+    char tag_dump_path[PATH_SIZE];
+    FILE *memory_dump_file; /* open only during one READ and SAVE, else 0 */
+    FILE *tag_dump_file;
+
+    /* --- Script dialog (script/script_dialog.cpp). GUI thread. --- */
+    char script_file_name[SCRIPT_FILE_NAME_SIZE];
+
     /* --- Dialog exchanges (dialogs/dlg_work.cpp). One at a time, since
        the dialogs are modal. --- */
     volatile LONG dialog_work_busy; /* a dialog's exchanges run on its worker; GUI thread */
@@ -97,8 +147,8 @@ struct AppWindowState {
     NetConnection net_connection; /* the one connection slot */
     int net_lock_ready;           /* net_connection.lock exists; GUI thread */
 
-    /* --- Locks of the panes' queues, created once by app_locks_create and
-       kept last so that app_state_init leaves them alone. --- */
+    /* --- Locks of the panes' queues, created once by app_locks_create;
+       app_window_state_init leaves them alone. --- */
     CRITICAL_SECTION pane_queue_lock[PANE_COUNT];    /* a pane's queue; held only to copy */
     CONDITION_VARIABLE pane_queue_space[PANE_COUNT]; /* a drain made room / pane closed */
     CONDITION_VARIABLE pane_queue_shown[PANE_COUNT]; /* a drain was shown / pane closed */
@@ -106,6 +156,7 @@ struct AppWindowState {
 
 /* Exports from app/win32/app_window_state.cpp */
 void app_window_state_init(void);   /* initial values of the window part but its locks */
-void app_window_locks_create(void); /* the panes' queue locks, once */
+void app_window_locks_create(void); /* the panes' queue locks and the reader window's
+                                       session locks, once */
 
 #endif

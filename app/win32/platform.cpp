@@ -61,6 +61,14 @@ long platform_counter_add(PlatformCounter *counter, long delta) {
     return InterlockedExchangeAdd(counter, (LONG)delta) + delta;
 }
 
+void platform_counter_set(PlatformCounter *counter, long value) {
+    InterlockedExchange(counter, (LONG)value);
+}
+
+long platform_counter_read(const PlatformCounter *counter) {
+    return InterlockedCompareExchange((PlatformCounter *)counter, 0, 0);
+}
+
 void platform_stream_binary(FILE *stream) {
     _setmode(_fileno(stream), _O_BINARY);
 }
@@ -97,13 +105,16 @@ void platform_host_name(char *name, size_t size) {
 }
 
 /* The console's control handler takes no argument of ours: what it counts
-   into is kept here. */
+   into is kept here. The handler runs on a thread of its own: the pointer
+   is exchanged atomically, after the exit code is in place. */
 static PlatformCounter *interrupt_count;
 static int interrupt_exit_code;
 static volatile LONG interrupt_work_done;
 
 static BOOL WINAPI platform_on_interrupt(DWORD type) {
-    if (platform_counter_add(interrupt_count, 1) >= 2)
+    PlatformCounter *count = (PlatformCounter *)InterlockedCompareExchangePointer(
+        (void *volatile *)&interrupt_count, 0, 0);
+    if (count && platform_counter_add(count, 1) >= 2)
         ExitProcess((UINT)interrupt_exit_code);
     /* Closing the console ends the process once this returns: give the
        work in progress the few seconds Windows allows. */
@@ -115,8 +126,8 @@ static BOOL WINAPI platform_on_interrupt(DWORD type) {
 }
 
 void platform_interrupts_catch(PlatformCounter *count, int exit_code) {
-    interrupt_count = count;
     interrupt_exit_code = exit_code;
+    InterlockedExchangePointer((void *volatile *)&interrupt_count, (void *)count);
     SetConsoleCtrlHandler(platform_on_interrupt, TRUE);
 }
 

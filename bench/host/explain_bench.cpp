@@ -8,7 +8,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "card/explain.h"
+#include "explain/explain.h"
 
 enum {
     BENCH_RESPONSE_SIZE = 65535, /* data and SW1 SW2 */

@@ -7,7 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "card/explain.h"
+#include "explain/explain.h"
 
 static void check_piece(void *context, const char *text, size_t length) {
     if (length == 0 || length > EXPLAIN_PIECE_SIZE - 1 || text[length] || strlen(text) != length)

@@ -7,7 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "card/explain.h"
+#include "explain/explain.h"
 
 struct Seen {
     size_t bytes;

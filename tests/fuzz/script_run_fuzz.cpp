@@ -19,6 +19,7 @@
 #include <string.h>
 
 #include "app/app_state.h"
+#include "run/run_state.h"
 #include "script/script_check.h"
 #include "script/script_run.h"
 #include "tests/fake/pcsc_fake.h"
@@ -70,7 +71,8 @@ CardSession *fuzz_session(void) {
         return session;
     app_state_init();
     app_locks_create();
-    session = &app.run_sessions[0];
+    run_state_init(stdin, stdout, stderr);
+    session = &runner.readers[0].session;
     session->console_pane = PANE_RUN_FIRST + 1;
     app.pane_stream[session->reader_pane] = fopen("/dev/null", "wb");
     app.pane_stream[session->console_pane] = fopen("/dev/null", "wb");

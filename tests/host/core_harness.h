@@ -18,6 +18,7 @@
 
 #include "app/app_state.h"
 #include "run/run_main.h"
+#include "run/run_state.h"
 #include "card/xfer_limits.h"
 #include "tests/fake/pcsc_fake.h"
 
@@ -127,6 +128,7 @@ struct CoreDir {
 inline int core_start(void) {
     app_state_init();
     app_locks_create();
+    run_state_init(stdin, stdout, stderr);
     fake_pcsc_reset();
     int reader = fake_reader_add(core_reader_name);
     fake_card_insert(reader, core_atr);

@@ -174,7 +174,7 @@ TEST(CoreScript, LongCommandsAndFollowUps) {
         SCOPED_TRACE(row.name);
         CoreDir dir;
         int reader = core_start();
-        CardSession *session = &app.run_sessions[0];
+        CardSession *session = &runner.readers[0].session;
         core_session_ready(session);
         FILE *pane = core_pane_capture(session->reader_pane);
         for (const FakeAnswer &answer : row.answers)

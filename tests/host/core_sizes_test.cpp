@@ -73,8 +73,8 @@ TEST(CoreSizes, Exchange) {
         for (int size : core_sizes) {
             SCOPED_TRACE("room " + std::to_string(room) + ", size " + std::to_string(size));
             int reader = core_start();
-            CardSession *session =
-                room == CARD_TRANSMIT_CAPACITY ? gui_session() : &app.run_sessions[0];
+            CardSession *session = &runner.readers[0].session;
+            app.gui_card = session; /* card_transmit's session, as the GUI's reader window */
             core_session_ready(session);
             session->console_pane = PANE_RUN_FIRST + 1;
             FILE *console = core_pane_capture(session->console_pane);

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "app/text_form.h"
-#include "card/explain.h"
+#include "explain/explain.h"
 
 namespace {
 

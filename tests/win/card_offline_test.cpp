@@ -28,14 +28,14 @@ class CardOffline : public testing::Test {
         /* A bare edit control stands in for the reader pane. */
         reader_pane_ = CreateWindowExA(0, "edit", NULL,
                                        WS_CHILD | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL, 0,
-                                       0, 0, 0, app.frame_window, NULL, app.instance, NULL);
-        app.panes[PANE_READER].edit = reader_pane_;
+                                       0, 0, 0, app.gui.frame_window, NULL, app.gui.instance, NULL);
+        app.gui.panes[PANE_READER].edit = reader_pane_;
         pane_reset(0);
         scratch_.enter();
     }
     void TearDown() override {
         scratch_.leave();
-        app.panes[PANE_READER].edit = 0;
+        app.gui.panes[PANE_READER].edit = 0;
         DestroyWindow(reader_pane_);
         harness_frame_close();
     }
@@ -43,10 +43,10 @@ class CardOffline : public testing::Test {
         ASSERT_TRUE(harness_file_write("atr.txt", text));
     }
     void open_console() {
-        SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+        SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
         harness_pump(5);
-        ASSERT_NE(app.panes[PANE_CONSOLE].edit, (HWND)0);
-        SetWindowTextA(app.panes[PANE_CONSOLE].edit, "");
+        ASSERT_NE(app.gui.panes[PANE_CONSOLE].edit, (HWND)0);
+        SetWindowTextA(app.gui.panes[PANE_CONSOLE].edit, "");
         pane_reset(1);
     }
     HWND reader_pane_ = 0;
@@ -68,12 +68,12 @@ TEST_F(CardOffline, TableLoadedFromTheCurrentDirectoryNamesAKnownCard) {
 
     const unsigned char known[] = {0x3B, 0x01, 0x02};
     EXPECT_EQ(atr_match(known, 3), 1);
-    EXPECT_EQ(app.atr_index, 1);
+    EXPECT_EQ(app.gui.reader.atr_index, 1);
     EXPECT_EQ(harness_window_text(reader_pane_), "First inserted...\r\n");
 
     const unsigned char after[] = {0x3B, 0x03, 0x04};
     EXPECT_EQ(atr_match(after, 3), -1);
-    EXPECT_EQ(app.atr_index, -1);
+    EXPECT_EQ(app.gui.reader.atr_index, -1);
     EXPECT_EQ(harness_lines(reader_pane_).size(), 1u);
 }
 
@@ -105,62 +105,62 @@ TEST_F(CardOffline, MissingTableLeavesItEmpty) {
 
 TEST_F(CardOffline, NoReadyCardRefusesTheExchangeButHeadsANewScript) {
     open_console();
-    app.card_state = CARD_WAITING;
-    app.script_name[0] = 0;
-    app.xfer_total_ms = 0;
-    app.xfer_counter = 41;
+    gui_session()->card_state = CARD_WAITING;
+    gui_session()->script_name[0] = 0;
+    gui_session()->xfer_total_ms = 0;
+    gui_session()->xfer_counter = 41;
     unsigned char buffer[512] = {0x00, 0xA4, 0x04, 0x00};
     int error = 99;
     EXPECT_EQ(card_transmit(buffer, 4, &error), -1);
     EXPECT_EQ(error, 0);
-    EXPECT_EQ(app.xfer_counter, 0);
+    EXPECT_EQ(gui_session()->xfer_counter, 0);
     EXPECT_EQ(buffer[1], 0xA4);
     /* No script has run: the header names none. */
-    EXPECT_EQ(harness_lines(app.panes[PANE_CONSOLE].edit), std::vector<std::string>({"", "Script: ", ""}));
+    EXPECT_EQ(harness_lines(app.gui.panes[PANE_CONSOLE].edit), std::vector<std::string>({"", "Script: ", ""}));
 
-    app.xfer_total_ms = 3;
+    gui_session()->xfer_total_ms = 3;
     EXPECT_EQ(card_transmit(buffer, 4, &error), -1);
-    EXPECT_EQ(harness_lines(app.panes[PANE_CONSOLE].edit).size(), 3u);
+    EXPECT_EQ(harness_lines(app.gui.panes[PANE_CONSOLE].edit).size(), 3u);
     EXPECT_EQ(card_transmit(buffer, -1, &error), -1);
     EXPECT_EQ(error, (int)SCARD_E_INVALID_PARAMETER);
     EXPECT_EQ(card_transmit(buffer, 4, NULL), -1); /* no error pointer: no crash */
 }
 
 TEST_F(CardOffline, ResetWithoutAReadyCardLeavesEverythingAsItWas) {
-    app.card_state = CARD_WAITING;
-    app.card_atr_len = 2;
-    app.card_atr[0] = 0x3B;
+    gui_session()->card_state = CARD_WAITING;
+    gui_session()->card_atr_len = 2;
+    gui_session()->card_atr[0] = 0x3B;
     char text[1024];
     EXPECT_EQ(card_reset(text), 31);
     EXPECT_STREQ(text, "Reader is busy, try later ...\r\n");
-    EXPECT_EQ(app.card_state, CARD_WAITING);
+    EXPECT_EQ(gui_session()->card_state, CARD_WAITING);
     unsigned char atr[CARD_ATR_SIZE + 1];
     memset(atr, 0xEE, sizeof atr);
     EXPECT_EQ(card_get_atr(atr), 2);
     EXPECT_EQ(atr[0], 0x3B);
-    EXPECT_EQ(atr[1], app.card_atr[1]);
+    EXPECT_EQ(atr[1], gui_session()->card_atr[1]);
     EXPECT_EQ(atr[2], 0xEE); /* nothing past the count */
     EXPECT_EQ(harness_window_text(reader_pane_), "");
 }
 
 TEST_F(CardOffline, NewConsoleEmptiesTheStatisticsButKeepsNumberingAndTotal) {
-    memcpy(app.xfer_stats[0].header, "\x00\xA4\x04\x00\x07", 5);
-    memcpy(app.xfer_stats[0].status_word, "\x90\x00", 2);
-    app.xfer_stats[0].count = 3;
-    app.xfer_stats[0].sum_ms = 30;
-    app.xfer_stats[1].count = 1;
-    app.xfer_stats_next = 1;
-    app.xfer_counter = 12;
-    app.xfer_total_ms = 40;
+    memcpy(gui_session()->xfer_stats[0].header, "\x00\xA4\x04\x00\x07", 5);
+    memcpy(gui_session()->xfer_stats[0].status_word, "\x90\x00", 2);
+    gui_session()->xfer_stats[0].count = 3;
+    gui_session()->xfer_stats[0].sum_ms = 30;
+    gui_session()->xfer_stats[1].count = 1;
+    gui_session()->xfer_stats_next = 1;
+    gui_session()->xfer_counter = 12;
+    gui_session()->xfer_total_ms = 40;
     open_console();
-    EXPECT_EQ(app.xfer_stats[0].count, 0);
-    EXPECT_EQ(app.xfer_stats[0].sum_ms, 0);
-    EXPECT_EQ(app.xfer_stats[1].count, 0);
-    EXPECT_EQ(app.xfer_stats_next, 0);
-    EXPECT_EQ(app.xfer_stats[0].status_word[0], 0);
-    EXPECT_EQ(app.xfer_stats[0].header[1], 0xA4); /* only the first byte is cleared */
-    EXPECT_EQ(app.xfer_counter, 12);
-    EXPECT_EQ(app.xfer_total_ms, 40);
+    EXPECT_EQ(gui_session()->xfer_stats[0].count, 0);
+    EXPECT_EQ(gui_session()->xfer_stats[0].sum_ms, 0);
+    EXPECT_EQ(gui_session()->xfer_stats[1].count, 0);
+    EXPECT_EQ(gui_session()->xfer_stats_next, 0);
+    EXPECT_EQ(gui_session()->xfer_stats[0].status_word[0], 0);
+    EXPECT_EQ(gui_session()->xfer_stats[0].header[1], 0xA4); /* only the first byte is cleared */
+    EXPECT_EQ(gui_session()->xfer_counter, 12);
+    EXPECT_EQ(gui_session()->xfer_total_ms, 40);
 }
 
 /* The network reader's copy of the ATR holds the count the card state left
@@ -171,18 +171,18 @@ TEST_F(CardOffline, AtrCopyNeverGoesPastItsRoom) {
         unsigned char atr[CARD_ATR_SIZE];
         unsigned char canary;
     } room;
-    app.card_state = CARD_WAITING;
-    memset(app.card_atr, 0x5A, sizeof app.card_atr);
+    gui_session()->card_state = CARD_WAITING;
+    memset(gui_session()->card_atr, 0x5A, sizeof gui_session()->card_atr);
     for (int count : {(int)CARD_ATR_SIZE, (int)CARD_ATR_SIZE + 44}) {
         memset(&room, 0xEE, sizeof room);
-        app.card_atr_len = count;
+        gui_session()->card_atr_len = count;
         EXPECT_EQ(card_get_atr(room.atr), count);
         EXPECT_EQ(room.atr[0], 0x5A);
         EXPECT_EQ(room.atr[CARD_ATR_SIZE - 1], 0x5A);
         EXPECT_EQ(room.canary, 0xEE) << count;
     }
     memset(&room, 0xEE, sizeof room);
-    app.card_atr_len = 0;
+    gui_session()->card_atr_len = 0;
     EXPECT_EQ(card_get_atr(room.atr), 0);
     EXPECT_EQ(room.atr[0], 0xEE); /* no card: nothing copied */
 }

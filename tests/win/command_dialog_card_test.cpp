@@ -35,7 +35,7 @@ static bool command_drive(const std::function<void(HWND)> &drive) {
    (the pane is emptied first). */
 static std::vector<std::string> command_send(HWND dialog, const std::string &text,
                                              int id = IDC_CMD_SEND) {
-    SetWindowTextA(app.panes[PANE_READER].edit, "");
+    SetWindowTextA(app.gui.panes[PANE_READER].edit, "");
     SendMessageA(dialog, WM_NULL, 0, 0);
     dialog_set(dialog, IDC_CMD_DATA, text);
     dialog_click(dialog, id);
@@ -43,7 +43,7 @@ static std::vector<std::string> command_send(HWND dialog, const std::string &tex
        for this thread: the pane is read there instead. */
     if (id == IDC_CMD_SEND_QUIT)
         return {};
-    return harness_lines(app.panes[PANE_READER].edit);
+    return harness_lines(app.gui.panes[PANE_READER].edit);
 }
 
 TEST_F(CommandDialogCard, SendOfTheInitialTextShowsCommandAndAnswer) {
@@ -53,7 +53,7 @@ TEST_F(CommandDialogCard, SendOfTheInitialTextShowsCommandAndAnswer) {
     ASSERT_TRUE(testcard_force_status(0, 0x90, 0x00, 1));
     ASSERT_TRUE(command_drive([&](HWND dialog) {
         dialog_click(dialog, IDC_CMD_SEND);
-        lines = harness_lines(app.panes[PANE_READER].edit);
+        lines = harness_lines(app.gui.panes[PANE_READER].edit);
         count = dialog_get(dialog, IDC_CMD_COUNT);
     }));
     std::vector<std::string> expected = {"",
@@ -65,7 +65,7 @@ TEST_F(CommandDialogCard, SendOfTheInitialTextShowsCommandAndAnswer) {
                                          "Velmo:> Card is ready"};
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(count, "10");
-    EXPECT_EQ(app.apdu_length, 10);
+    EXPECT_EQ(app.gui.apdu_length, 10);
     std::vector<std::string> commands = dialog_card_commands();
     ASSERT_EQ(commands.size(), 1u);
     EXPECT_EQ(commands[0], "00A40400050102030405");
@@ -112,7 +112,7 @@ TEST_F(CommandDialogCard, FaultyTextSendsAndPrintsNothingAndSendAndQuitStillClos
     EXPECT_TRUE(lines.empty());
     EXPECT_EQ(count, "0");
     EXPECT_TRUE(closed);
-    EXPECT_TRUE(harness_lines(app.panes[PANE_READER].edit).empty());
+    EXPECT_TRUE(harness_lines(app.gui.panes[PANE_READER].edit).empty());
     EXPECT_TRUE(dialog_card_commands().empty());
 }
 
@@ -131,13 +131,13 @@ TEST_F(CommandDialogCard, EmptyTextIsAZeroLengthCommand) {
     std::vector<std::string> expected = {"", "Sending ", "Reader is busy, try later..."};
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(count, "0");
-    EXPECT_EQ(app.apdu_length, 0);
+    EXPECT_EQ(app.gui.apdu_length, 0);
     EXPECT_TRUE(dialog_card_commands().empty());
 }
 
 TEST_F(CommandDialogCard, SendWithoutACardSaysTheReaderIsBusy) {
     ASSERT_TRUE(testcard_remove(0));
-    ASSERT_TRUE(harness_pump_until([] { return app.card_state != CARD_READY; }, 10000));
+    ASSERT_TRUE(harness_pump_until([] { return gui_session()->card_state != CARD_READY; }, 10000));
     harness_pump(1500); /* the removal's own lines come and go first */
     std::vector<std::string> lines;
     ASSERT_TRUE(
@@ -152,11 +152,11 @@ TEST_F(CommandDialogCard, SendWithoutACardSaysTheReaderIsBusy) {
 TEST_F(CommandDialogCard, SaveOntoAFullDiskIsReported) {
     std::vector<std::string> lines;
     ASSERT_TRUE(command_drive([&](HWND dialog) {
-        SetWindowTextA(app.panes[PANE_READER].edit, "");
+        SetWindowTextA(app.gui.panes[PANE_READER].edit, "");
         dialog_click_posted(dialog, IDC_CMD_SAVE);
         file_dialog_answer("Write Apdu File", "Z:\\dev\\full.", IDYES);
         dialog_settle(dialog);
-        lines = harness_lines(app.panes[PANE_READER].edit);
+        lines = harness_lines(app.gui.panes[PANE_READER].edit);
     }));
     EXPECT_EQ(lines, std::vector<std::string>({"!!! Error While Writing Z:\\dev\\full."}));
 }

@@ -87,9 +87,9 @@ TEST_F(CommandDialog, SendStoresTheTextsAndCountsOnlySoundText) {
     EXPECT_EQ(after_send.count, "5");
     EXPECT_EQ(after_faulty.count, "5");
     EXPECT_TRUE(closed_by_send_and_quit);
-    EXPECT_STREQ(app.apdu_comment, "read three");
-    EXPECT_STREQ(app.apdu_text, "00 GG");
-    EXPECT_EQ(app.apdu_length, 5);
+    EXPECT_STREQ(app.gui.apdu_comment, "read three");
+    EXPECT_STREQ(app.gui.apdu_text, "00 GG");
+    EXPECT_EQ(app.gui.apdu_length, 5);
 }
 
 TEST_F(CommandDialog, SaveWritesTheApduFileAndReadGivesTheSameTexts) {
@@ -111,9 +111,9 @@ TEST_F(CommandDialog, SaveWritesTheApduFileAndReadGivesTheSameTexts) {
     EXPECT_EQ(loaded.comment, "select my applet");
     EXPECT_EQ(loaded.data, "00 a4 04 00 02 3F 00");
     EXPECT_EQ(loaded.count, "0");
-    EXPECT_STREQ(app.apdu_comment, "select my applet");
-    EXPECT_STREQ(app.apdu_text, "00 a4 04 00 02 3F 00");
-    EXPECT_STREQ(app.apdu_file_path, path.c_str());
+    EXPECT_STREQ(app.gui.apdu_comment, "select my applet");
+    EXPECT_STREQ(app.gui.apdu_text, "00 a4 04 00 02 3F 00");
+    EXPECT_STREQ(app.gui.apdu_file_path, path.c_str());
 }
 
 TEST_F(CommandDialog, SaveWritesFieldsOfAnyLength) {

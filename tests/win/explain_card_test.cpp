@@ -31,11 +31,11 @@ class ExplainCard : public CardFixture {
         strcpy(app.auto_script_name, "none.txt");
     }
     void menu(int id) {
-        SendMessageA(app.frame_window, WM_COMMAND, id, 0);
+        SendMessageA(app.gui.frame_window, WM_COMMAND, id, 0);
         harness_pump(20);
     }
     bool checked(void) {
-        return (GetMenuState(app.frame_menu, IDM_EXPLAIN, MF_BYCOMMAND) & MF_CHECKED) != 0;
+        return (GetMenuState(app.gui.frame_menu, IDM_EXPLAIN, MF_BYCOMMAND) & MF_CHECKED) != 0;
     }
     std::string run(const char *text) {
         script_pane_clear();
@@ -57,7 +57,7 @@ TEST_F(ExplainCard, MenuItemsExplainTracesChecksFailuresAndTheAtr) {
     menu(IDM_ATR_DETAILS);
     EXPECT_EQ(card_reader_lines().back(), "No card is ready");
     EXPECT_FALSE(checked());
-    EXPECT_EQ(app.explain, 0);
+    EXPECT_EQ(gui_session()->explain, 0);
 
     menu(IDM_EXPLAIN);
     EXPECT_TRUE(checked());
@@ -106,5 +106,5 @@ TEST_F(ExplainCard, MenuItemsExplainTracesChecksFailuresAndTheAtr) {
 
     menu(IDM_EXPLAIN); /* off again: the pane shows what it always did */
     EXPECT_FALSE(checked());
-    EXPECT_EQ(app.explain, 0);
+    EXPECT_EQ(gui_session()->explain, 0);
 }

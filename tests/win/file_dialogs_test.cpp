@@ -33,21 +33,21 @@ class FileDialogs : public testing::Test {
 };
 
 TEST_F(FileDialogs, StandardSetUpHasTheTextFilterAndTheRecordSizeOfThisBuild) {
-    file_dialog_init(app.frame_window);
-    EXPECT_EQ(app.file_dialog.lStructSize, sizeof(OPENFILENAMEA));
-    EXPECT_EQ(app.file_dialog.hwndOwner, app.frame_window);
-    EXPECT_EQ(filter_text(app.file_dialog.lpstrFilter),
+    file_dialog_init(app.gui.frame_window);
+    EXPECT_EQ(app.gui.file_dialog.lStructSize, sizeof(OPENFILENAMEA));
+    EXPECT_EQ(app.gui.file_dialog.hwndOwner, app.gui.frame_window);
+    EXPECT_EQ(filter_text(app.gui.file_dialog.lpstrFilter),
               "Text files  (*.TXT)|*.txt|All files   (*.*)|*.*|");
-    EXPECT_EQ(app.file_dialog.nFilterIndex, 0u);
-    EXPECT_STREQ(app.file_dialog.lpstrDefExt, "txt");
-    EXPECT_EQ(app.file_dialog.nMaxFile, 260u);
+    EXPECT_EQ(app.gui.file_dialog.nFilterIndex, 0u);
+    EXPECT_STREQ(app.gui.file_dialog.lpstrDefExt, "txt");
+    EXPECT_EQ(app.gui.file_dialog.nMaxFile, 260u);
 }
 
 TEST_F(FileDialogs, FilterListIsCopiedAndAnOverlongOneKeepsWholePairs) {
-    file_dialog_init_filter(app.frame_window,
+    file_dialog_init_filter(app.gui.frame_window,
                             "Cfg files  (*.cfg)\0*.cfg\0All files   (*.*)\0*.*\0");
-    EXPECT_EQ(app.file_dialog.lpstrFilter, app.file_filter_buffer);
-    EXPECT_EQ(filter_text(app.file_filter_buffer),
+    EXPECT_EQ(app.gui.file_dialog.lpstrFilter, app.gui.file_filter_buffer);
+    EXPECT_EQ(filter_text(app.gui.file_filter_buffer),
               "Cfg files  (*.cfg)|*.cfg|All files   (*.*)|*.*|");
 
     /* 10 pairs of 40 bytes each: only the first 6 (240 bytes) fit in 256. */
@@ -64,9 +64,9 @@ TEST_F(FileDialogs, FilterListIsCopiedAndAnOverlongOneKeepsWholePairs) {
             expected += std::string(description) + "|*.abc|";
     }
     list += '\0';
-    memset(app.file_filter_buffer, 'Z', sizeof app.file_filter_buffer);
-    file_dialog_init_filter(app.frame_window, list.data());
-    EXPECT_EQ(filter_text(app.file_filter_buffer), expected);
+    memset(app.gui.file_filter_buffer, 'Z', sizeof app.gui.file_filter_buffer);
+    file_dialog_init_filter(app.gui.frame_window, list.data());
+    EXPECT_EQ(filter_text(app.gui.file_filter_buffer), expected);
 }
 
 /* A name typed without an extension gets the default extension "txt" while
@@ -76,12 +76,12 @@ TEST_F(FileDialogs, FilterListIsCopiedAndAnOverlongOneKeepsWholePairs) {
 TEST_F(FileDialogs, SaveAppendsTheDefaultExtension) {
     std::string base = harness_temp_path("vorlane_fd_dump");
     DeleteFileA((base + ".txt").c_str());
-    file_dialog_init_filter(app.frame_window,
+    file_dialog_init_filter(app.gui.frame_window,
                             "All  files   (*.*)\0*.*\0gif  files  (*.gif)\0*.gif\0");
     char path[PATH_SIZE] = "Smart";
     FileDialogSeen seen;
     std::thread answer([&] { seen = file_dialog_answer("Dumping card content in a file", base); });
-    int chosen = choose_save_file(app.frame_window, path, "Dumping card content in a file");
+    int chosen = choose_save_file(app.gui.frame_window, path, "Dumping card content in a file");
     answer.join();
     EXPECT_TRUE(seen.shown);
     EXPECT_EQ(seen.proposed, "Smart");
@@ -90,11 +90,11 @@ TEST_F(FileDialogs, SaveAppendsTheDefaultExtension) {
 }
 
 TEST_F(FileDialogs, CancelledDialogLeavesThePath) {
-    file_dialog_init(app.frame_window);
+    file_dialog_init(app.gui.frame_window);
     char path[PATH_SIZE] = "pdu.txt";
     FileDialogSeen seen;
     std::thread answer([&] { seen = file_dialog_answer("Read Apdu File", ""); });
-    int chosen = choose_open_file(app.frame_window, path, "Read Apdu File");
+    int chosen = choose_open_file(app.gui.frame_window, path, "Read Apdu File");
     answer.join();
     EXPECT_TRUE(seen.shown);
     EXPECT_EQ(seen.proposed, "pdu.txt");
@@ -104,10 +104,10 @@ TEST_F(FileDialogs, CancelledDialogLeavesThePath) {
 
 TEST_F(FileDialogs, OpenOfAMissingFileAsksToCreateIt) {
     std::string missing = harness_temp_path("vorlane_fd_new.txt");
-    file_dialog_init(app.frame_window);
+    file_dialog_init(app.gui.frame_window);
     char path[PATH_SIZE] = "";
     std::thread answer([&] { file_dialog_answer("Read Apdu File", missing, IDYES); });
-    int chosen = choose_open_file(app.frame_window, path, "Read Apdu File");
+    int chosen = choose_open_file(app.gui.frame_window, path, "Read Apdu File");
     answer.join();
     EXPECT_EQ(chosen, 1);
     EXPECT_EQ(std::string(path), missing);

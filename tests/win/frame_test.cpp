@@ -18,12 +18,12 @@
 namespace {
 
 void frame_command(int id) {
-    SendMessageA(app.frame_window, WM_COMMAND, id, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, id, 0);
     harness_pump(10);
 }
 
 bool menu_greyed(int id) {
-    return (GetMenuState(app.frame_menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0;
+    return (GetMenuState(app.gui.frame_menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0;
 }
 
 /* Runs frame command id while a second thread answers the dialog titled
@@ -61,35 +61,35 @@ class FrameTest : public testing::Test {
 TEST_F(FrameTest, ConsoleOpensWithGreetingAndGreysItsMenuItem) {
     EXPECT_FALSE(menu_greyed(IDM_NEW_CONSOLE));
     frame_command(IDM_NEW_CONSOLE);
-    ASSERT_NE(app.panes[PANE_CONSOLE].edit, (HWND)0);
-    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].window), "Console");
-    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "Console is Ready ...\r\n");
+    ASSERT_NE(app.gui.panes[PANE_CONSOLE].edit, (HWND)0);
+    EXPECT_EQ(harness_window_text(app.gui.panes[PANE_CONSOLE].window), "Console");
+    EXPECT_EQ(harness_window_text(app.gui.panes[PANE_CONSOLE].edit), "Console is Ready ...\r\n");
     EXPECT_TRUE(menu_greyed(IDM_NEW_CONSOLE));
 
     frame_command(IDM_CLOSE);
-    EXPECT_EQ(app.panes[PANE_CONSOLE].edit, (HWND)0);
+    EXPECT_EQ(app.gui.panes[PANE_CONSOLE].edit, (HWND)0);
     EXPECT_FALSE(menu_greyed(IDM_NEW_CONSOLE));
     EXPECT_EQ(console_print("dropped\r\n"), 0);
 
     /* A new Console starts empty: nothing held back survives. */
     frame_command(IDM_NEW_CONSOLE);
-    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "Console is Ready ...\r\n");
+    EXPECT_EQ(harness_window_text(app.gui.panes[PANE_CONSOLE].edit), "Console is Ready ...\r\n");
 }
 
 TEST_F(FrameTest, ReaderCommandOpensVelmoAndGreysItsItem) {
     harness_reader_open();
-    ASSERT_NE(app.panes[PANE_READER].window, (HWND)0);
-    EXPECT_EQ(harness_window_text(app.panes[PANE_READER].window), "Velmo");
+    ASSERT_NE(app.gui.panes[PANE_READER].window, (HWND)0);
+    EXPECT_EQ(harness_window_text(app.gui.panes[PANE_READER].window), "Velmo");
     EXPECT_TRUE(menu_greyed(IDM_NEW_READER));
     frame_command(IDM_CLOSE_ALL);
-    EXPECT_EQ(app.panes[PANE_READER].window, (HWND)0);
+    EXPECT_EQ(app.gui.panes[PANE_READER].window, (HWND)0);
     EXPECT_FALSE(menu_greyed(IDM_NEW_READER));
 }
 
 TEST_F(FrameTest, CloseWithNoChildDoesNothing) {
     EXPECT_EQ(harness_child_count(), 0);
     frame_command(IDM_CLOSE);
-    EXPECT_TRUE(IsWindow(app.frame_window));
+    EXPECT_TRUE(IsWindow(app.gui.frame_window));
 }
 
 TEST_F(FrameTest, CloseAllClosesEveryChildHarmlessly) {
@@ -98,18 +98,18 @@ TEST_F(FrameTest, CloseAllClosesEveryChildHarmlessly) {
     EXPECT_EQ(harness_child_count(), 2);
     frame_command(IDM_CLOSE_ALL);
     EXPECT_EQ(harness_child_count(), 0);
-    EXPECT_TRUE(IsWindow(app.frame_window));
+    EXPECT_TRUE(IsWindow(app.gui.frame_window));
 }
 
 TEST_F(FrameTest, QuitClosesEveryChildThenTheFrame) {
     for (int id : {IDM_QUIT, IDM_QUIT_READER}) {
         frame_command(IDM_NEW_CONSOLE);
         harness_reader_open();
-        HWND frame = app.frame_window;
+        HWND frame = app.gui.frame_window;
         SendMessageA(frame, WM_COMMAND, id, 0);
         EXPECT_FALSE(IsWindow(frame)) << "command " << id;
-        EXPECT_EQ(app.panes[PANE_CONSOLE].edit, (HWND)0);
-        EXPECT_EQ(app.panes[PANE_READER].edit, (HWND)0);
+        EXPECT_EQ(app.gui.panes[PANE_CONSOLE].edit, (HWND)0);
+        EXPECT_EQ(app.gui.panes[PANE_READER].edit, (HWND)0);
         MSG msg;
         EXPECT_TRUE(PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE));
         harness_frame_close();
@@ -119,27 +119,27 @@ TEST_F(FrameTest, QuitClosesEveryChildThenTheFrame) {
 
 TEST_F(FrameTest, LogOffQueryEmptiesTheFrameAndAnswersYes) {
     frame_command(IDM_NEW_CONSOLE);
-    EXPECT_NE(SendMessageA(app.frame_window, WM_QUERYENDSESSION, 0, 0), 0);
+    EXPECT_NE(SendMessageA(app.gui.frame_window, WM_QUERYENDSESSION, 0, 0), 0);
     EXPECT_EQ(harness_child_count(), 0);
-    EXPECT_TRUE(IsWindow(app.frame_window));
+    EXPECT_TRUE(IsWindow(app.gui.frame_window));
 }
 
 TEST_F(FrameTest, MaximiseAndRestoreResizeTheConsolePane) {
     frame_command(IDM_NEW_CONSOLE);
-    HWND console = app.panes[PANE_CONSOLE].window;
-    SendMessageA(app.mdi_client, WM_MDIMAXIMIZE, (WPARAM)console, 0);
+    HWND console = app.gui.panes[PANE_CONSOLE].window;
+    SendMessageA(app.gui.mdi_client, WM_MDIMAXIMIZE, (WPARAM)console, 0);
     harness_pump(20);
     EXPECT_TRUE(IsZoomed(console));
     RECT client, edit;
     GetClientRect(console, &client);
-    GetWindowRect(app.panes[PANE_CONSOLE].edit, &edit);
+    GetWindowRect(app.gui.panes[PANE_CONSOLE].edit, &edit);
     EXPECT_EQ(edit.right - edit.left, client.right);
     EXPECT_EQ(edit.bottom - edit.top, client.bottom);
-    SendMessageA(app.mdi_client, WM_MDIRESTORE, (WPARAM)console, 0);
+    SendMessageA(app.gui.mdi_client, WM_MDIRESTORE, (WPARAM)console, 0);
     harness_pump(20);
     EXPECT_FALSE(IsZoomed(console));
     GetClientRect(console, &client);
-    GetWindowRect(app.panes[PANE_CONSOLE].edit, &edit);
+    GetWindowRect(app.gui.panes[PANE_CONSOLE].edit, &edit);
     EXPECT_EQ(edit.right - edit.left, client.right);
 }
 
@@ -155,64 +155,64 @@ TEST_F(FrameTest, ChosenColoursAndFontOutliveTheConsole) {
     frame_command(IDM_NEW_CONSOLE);
     /* The colour chooser starts on grey; confirming it takes grey. */
     frame_command_answered(IDM_COLOR, "Color", IDOK);
-    EXPECT_EQ(app.panes[PANE_CONSOLE].text_color, RGB(128, 128, 128));
+    EXPECT_EQ(app.gui.panes[PANE_CONSOLE].text_color, RGB(128, 128, 128));
 
     frame_command_answered(IDM_FONT, "Font", IDOK);
-    EXPECT_TRUE(app.panes[PANE_CONSOLE].font_chosen);
+    EXPECT_TRUE(app.gui.panes[PANE_CONSOLE].font_chosen);
 
     frame_command(IDM_CLOSE);
     frame_command(IDM_NEW_CONSOLE);
-    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "Console is Ready ...\r\n");
-    HDC dc = GetDC(app.panes[PANE_CONSOLE].edit);
-    SendMessageA(app.panes[PANE_CONSOLE].window, WM_CTLCOLOREDIT, (WPARAM)dc,
-                 (LPARAM)app.panes[PANE_CONSOLE].edit);
+    EXPECT_EQ(harness_window_text(app.gui.panes[PANE_CONSOLE].edit), "Console is Ready ...\r\n");
+    HDC dc = GetDC(app.gui.panes[PANE_CONSOLE].edit);
+    SendMessageA(app.gui.panes[PANE_CONSOLE].window, WM_CTLCOLOREDIT, (WPARAM)dc,
+                 (LPARAM)app.gui.panes[PANE_CONSOLE].edit);
     EXPECT_EQ(GetTextColor(dc), RGB(128, 128, 128));
     EXPECT_EQ(GetBkColor(dc), RGB(0, 0, 0));
-    ReleaseDC(app.panes[PANE_CONSOLE].edit, dc);
-    HFONT font = (HFONT)SendMessageA(app.panes[PANE_CONSOLE].edit, WM_GETFONT, 0, 0);
+    ReleaseDC(app.gui.panes[PANE_CONSOLE].edit, dc);
+    HFONT font = (HFONT)SendMessageA(app.gui.panes[PANE_CONSOLE].edit, WM_GETFONT, 0, 0);
     ASSERT_NE(font, (HFONT)0);
     LOGFONTA shown = {};
     GetObjectA(font, sizeof shown, &shown);
-    EXPECT_STREQ(shown.lfFaceName, app.pane_logfont.lfFaceName);
+    EXPECT_STREQ(shown.lfFaceName, app.gui.pane_logfont.lfFaceName);
 }
 
 TEST_F(FrameTest, CancelledChooserChangesNothing) {
     frame_command(IDM_NEW_CONSOLE);
     frame_command_answered(IDM_BACKGROUND, "Color", IDCANCEL);
-    EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(0, 0, 0));
+    EXPECT_EQ(app.gui.panes[PANE_CONSOLE].back_color, RGB(0, 0, 0));
 }
 
 /* The chooser has no owner: the Console can be closed while it is open. */
 static void close_console_first(HWND) {
-    SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_CONSOLE].window, 0);
+    SendMessageA(app.gui.mdi_client, WM_MDIDESTROY, (WPARAM)app.gui.panes[PANE_CONSOLE].window, 0);
 }
 
 TEST_F(FrameTest, ConsoleClosedWhileItsChooserIsOpen) {
     frame_command(IDM_NEW_CONSOLE);
     frame_command_answered(IDM_BACKGROUND, "Color", IDOK, close_console_first);
-    EXPECT_EQ(app.panes[PANE_CONSOLE].window, (HWND)0);
-    EXPECT_EQ(app.panes[PANE_CONSOLE].back_brush, (HBRUSH)0);
-    EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(128, 128, 128));
+    EXPECT_EQ(app.gui.panes[PANE_CONSOLE].window, (HWND)0);
+    EXPECT_EQ(app.gui.panes[PANE_CONSOLE].back_brush, (HBRUSH)0);
+    EXPECT_EQ(app.gui.panes[PANE_CONSOLE].back_color, RGB(128, 128, 128));
 
     frame_command(IDM_NEW_CONSOLE);
     frame_command_answered(IDM_FONT, "Font", IDOK, close_console_first);
-    EXPECT_EQ(app.panes[PANE_CONSOLE].font, (HFONT)0);
+    EXPECT_EQ(app.gui.panes[PANE_CONSOLE].font, (HFONT)0);
     /* The next Console takes the colour and the font. */
     frame_command(IDM_NEW_CONSOLE);
-    EXPECT_NE(app.panes[PANE_CONSOLE].back_brush, (HBRUSH)0);
-    EXPECT_NE(app.panes[PANE_CONSOLE].font, (HFONT)0);
+    EXPECT_NE(app.gui.panes[PANE_CONSOLE].back_brush, (HBRUSH)0);
+    EXPECT_NE(app.gui.panes[PANE_CONSOLE].font, (HFONT)0);
 }
 
 /* Closes the Console and opens a new one while its chooser is open. */
 static void reopen_console_first(HWND) {
-    SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_CONSOLE].window, 0);
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+    SendMessageA(app.gui.mdi_client, WM_MDIDESTROY, (WPARAM)app.gui.panes[PANE_CONSOLE].window, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
 }
 
 static COLORREF console_brush_color() {
-    HWND edit = app.panes[PANE_CONSOLE].edit;
+    HWND edit = app.gui.panes[PANE_CONSOLE].edit;
     HDC dc = GetDC(edit);
-    HBRUSH brush = (HBRUSH)SendMessageA(app.panes[PANE_CONSOLE].window, WM_CTLCOLOREDIT, (WPARAM)dc,
+    HBRUSH brush = (HBRUSH)SendMessageA(app.gui.panes[PANE_CONSOLE].window, WM_CTLCOLOREDIT, (WPARAM)dc,
                                         (LPARAM)edit);
     ReleaseDC(edit, dc);
     LOGBRUSH shown = {};
@@ -223,17 +223,17 @@ static COLORREF console_brush_color() {
 TEST_F(FrameTest, ConsoleReopenedWhileItsChooserIsOpenTakesTheChoice) {
     frame_command(IDM_NEW_CONSOLE);
     frame_command_answered(IDM_BACKGROUND, "Color", IDOK, reopen_console_first);
-    HWND reopened = app.panes[PANE_CONSOLE].window;
+    HWND reopened = app.gui.panes[PANE_CONSOLE].window;
     ASSERT_NE(reopened, (HWND)0);
-    EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(128, 128, 128));
+    EXPECT_EQ(app.gui.panes[PANE_CONSOLE].back_color, RGB(128, 128, 128));
     /* The open Console paints with the new colour: one background, not two. */
     EXPECT_EQ(console_brush_color(), RGB(128, 128, 128));
 
     frame_command_answered(IDM_FONT, "Font", IDOK, reopen_console_first);
-    ASSERT_NE(app.panes[PANE_CONSOLE].window, reopened);
-    HFONT font = (HFONT)SendMessageA(app.panes[PANE_CONSOLE].edit, WM_GETFONT, 0, 0);
+    ASSERT_NE(app.gui.panes[PANE_CONSOLE].window, reopened);
+    HFONT font = (HFONT)SendMessageA(app.gui.panes[PANE_CONSOLE].edit, WM_GETFONT, 0, 0);
     EXPECT_NE(font, (HFONT)0);
-    EXPECT_EQ(font, app.panes[PANE_CONSOLE].font);
+    EXPECT_EQ(font, app.gui.panes[PANE_CONSOLE].font);
     EXPECT_EQ(console_brush_color(), RGB(128, 128, 128));
 }
 
@@ -317,21 +317,21 @@ TEST_F(FrameTest, MenuHasEveryEntryInOrder) {
 TEST_F(FrameTest, CommandWithNotificationCodeIsNotAMenuCommand) {
     /* The whole first parameter is compared: 10 with a notification code
        is not "New Console" and goes to the (absent) active child. */
-    SendMessageA(app.frame_window, WM_COMMAND, MAKEWPARAM(IDM_NEW_CONSOLE, 1), 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, MAKEWPARAM(IDM_NEW_CONSOLE, 1), 0);
     harness_pump(10);
-    EXPECT_EQ(app.panes[PANE_CONSOLE].window, (HWND)0);
+    EXPECT_EQ(app.gui.panes[PANE_CONSOLE].window, (HWND)0);
     EXPECT_EQ(harness_child_count(), 0);
 }
 
 TEST_F(FrameTest, WindowListEntriesActivateTheirChild) {
     frame_command(IDM_NEW_CONSOLE);
-    HWND console = app.panes[PANE_CONSOLE].window;
+    HWND console = app.gui.panes[PANE_CONSOLE].window;
     harness_reader_open();
-    EXPECT_EQ((HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0),
-              app.panes[PANE_READER].window);
+    EXPECT_EQ((HWND)SendMessageA(app.gui.mdi_client, WM_MDIGETACTIVE, 0, 0),
+              app.gui.panes[PANE_READER].window);
     /* The window list numbers children from 1000 in creation order. */
     frame_command(IDM_FIRST_CHILD);
-    EXPECT_EQ((HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0), console);
+    EXPECT_EQ((HWND)SendMessageA(app.gui.mdi_client, WM_MDIGETACTIVE, 0, 0), console);
 }
 
 /* A child window that fails to open leaves its menu item available, so the

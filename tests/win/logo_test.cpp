@@ -101,11 +101,11 @@ class LogoTest : public testing::Test {
         DeleteFileA("smartlogo.bmp");
         _putenv("HARNESS_VISIBLE=1");
         harness_frame_open();
-        ASSERT_TRUE(app.mdi_client);
+        ASSERT_TRUE(app.gui.mdi_client);
     }
     void TearDown() override {
         harness_frame_close();
-        EXPECT_EQ(app.logo_bitmap, (HBITMAP)0) << "the frame's destruction releases the logo";
+        EXPECT_EQ(app.gui.logo_bitmap, (HBITMAP)0) << "the frame's destruction releases the logo";
         DeleteFileA("smartlogo.bmp");
         SetCurrentDirectoryA(previous);
         RemoveDirectoryA(directory.c_str());
@@ -116,18 +116,18 @@ class LogoTest : public testing::Test {
         repaint();
     }
     void repaint() {
-        RedrawWindow(app.mdi_client, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ERASENOW);
+        RedrawWindow(app.gui.mdi_client, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ERASENOW);
         harness_pump(100);
     }
     SIZE client_size() {
         RECT r;
-        GetClientRect(app.mdi_client, &r);
+        GetClientRect(app.gui.mdi_client, &r);
         return {r.right, r.bottom};
     }
     COLORREF pixel(int x, int y) {
-        HDC dc = GetDC(app.mdi_client);
+        HDC dc = GetDC(app.gui.mdi_client);
         COLORREF c = GetPixel(dc, x, y);
-        ReleaseDC(app.mdi_client, dc);
+        ReleaseDC(app.gui.mdi_client, dc);
         return c;
     }
     /* The four quadrants, sampled at their centres and near the corners of
@@ -150,8 +150,8 @@ class LogoTest : public testing::Test {
        sampled pixel equals the resource's pixel at the scaled position, or
        a neighbour of it (stretching rounds). */
     void expect_builtin(const char *what) {
-        ASSERT_EQ(app.logo_width, 805) << what;
-        ASSERT_EQ(app.logo_height, 495) << what;
+        ASSERT_EQ(app.gui.logo_width, 805) << what;
+        ASSERT_EQ(app.gui.logo_height, 495) << what;
         std::vector<COLORREF> source = builtin_pixels();
         ASSERT_EQ(source.size(), 805u * 495u);
         SIZE s = client_size();
@@ -218,7 +218,7 @@ TEST_F(LogoTest, BuiltInResourceIs24BitsAt805By495) {
 
 TEST_F(LogoTest, WithoutAFileTheBuiltInPictureFillsTheClient) {
     load_and_paint();
-    EXPECT_TRUE(app.logo_bitmap);
+    EXPECT_TRUE(app.gui.logo_bitmap);
     expect_builtin("no smartlogo.bmp");
 }
 
@@ -226,21 +226,21 @@ TEST_F(LogoTest, FileOfKnownColoursIsStretchedAndRestretchedOnResize) {
     /* 57,600 bytes of pixels: read in more than one piece. */
     write_file("smartlogo.bmp", quadrant_file(160, 120, false));
     load_and_paint();
-    EXPECT_EQ(app.logo_width, 160);
-    EXPECT_EQ(app.logo_height, 120);
-    EXPECT_EQ(app.logo_file_image, nullptr) << "the file's bytes are released after conversion";
-    EXPECT_EQ(app.logo_file_block, (HGLOBAL)0);
+    EXPECT_EQ(app.gui.logo_width, 160);
+    EXPECT_EQ(app.gui.logo_height, 120);
+    EXPECT_EQ(app.gui.logo_file_image, nullptr) << "the file's bytes are released after conversion";
+    EXPECT_EQ(app.gui.logo_file_block, (HGLOBAL)0);
     expect_quadrants("first display");
 
     SIZE before = client_size();
-    SetWindowPos(app.frame_window, NULL, 0, 0, 420, 330, SWP_NOZORDER | SWP_NOMOVE);
+    SetWindowPos(app.gui.frame_window, NULL, 0, 0, 420, 330, SWP_NOZORDER | SWP_NOMOVE);
     harness_pump(300);
     SIZE smaller = client_size();
     ASSERT_LT(smaller.cx, before.cx);
     ASSERT_LT(smaller.cy, before.cy);
     expect_quadrants("after shrinking");
 
-    SetWindowPos(app.frame_window, NULL, 0, 0, 900, 700, SWP_NOZORDER | SWP_NOMOVE);
+    SetWindowPos(app.gui.frame_window, NULL, 0, 0, 900, 700, SWP_NOZORDER | SWP_NOMOVE);
     harness_pump(300);
     SIZE larger = client_size();
     ASSERT_GT(larger.cx, smaller.cx);
@@ -250,14 +250,14 @@ TEST_F(LogoTest, FileOfKnownColoursIsStretchedAndRestretchedOnResize) {
 TEST_F(LogoTest, TopDownFileIsShownTheRightWayUp) {
     write_file("smartlogo.bmp", quadrant_file(8, 6, true));
     load_and_paint();
-    EXPECT_EQ(app.logo_height, 6);
+    EXPECT_EQ(app.gui.logo_height, 6);
     expect_quadrants("top-down file");
 }
 
 TEST_F(LogoTest, CoreHeaderColourTableIsUsed) {
     write_file("smartlogo.bmp", core_palette_file());
     load_and_paint();
-    EXPECT_EQ(app.logo_width, 2);
+    EXPECT_EQ(app.gui.logo_width, 2);
     expect_quadrants("8-bit core file");
 }
 
@@ -299,9 +299,9 @@ TEST_F(LogoTest, MalformedFilesFallBackToTheBuiltInPicture) {
     for (const Case &c : cases) {
         write_file("smartlogo.bmp", c.bytes);
         logo_load();
-        EXPECT_EQ(app.logo_width, 805) << c.what;
-        EXPECT_EQ(app.logo_height, 495) << c.what;
-        EXPECT_EQ(app.logo_file_block, (HGLOBAL)0) << c.what;
+        EXPECT_EQ(app.gui.logo_width, 805) << c.what;
+        EXPECT_EQ(app.gui.logo_height, 495) << c.what;
+        EXPECT_EQ(app.gui.logo_file_block, (HGLOBAL)0) << c.what;
     }
     /* The last one, painted, shows the built-in picture. */
     repaint();

@@ -44,7 +44,7 @@ static std::string pattern(size_t n, unsigned seed) {
 
 /* WRITE of `path` from `address`; the address field afterwards. */
 static std::string write_file(HWND dialog, const std::string &address, const std::string &path) {
-    SetWindowTextA(app.panes[PANE_READER].edit, "");
+    SetWindowTextA(app.gui.panes[PANE_READER].edit, "");
     dialog_set(dialog, IDC_WRITE_ADDRESS, address);
     dialog_click_posted(dialog, IDC_WRITE_WRITE);
     file_dialog_answer("Loading a File", path);
@@ -54,7 +54,7 @@ static std::string write_file(HWND dialog, const std::string &address, const std
 
 /* READ of `size` bytes from `address`; the address field afterwards. */
 static std::string read_memory(HWND dialog, const std::string &address, const std::string &size) {
-    SetWindowTextA(app.panes[PANE_READER].edit, "");
+    SetWindowTextA(app.gui.panes[PANE_READER].edit, "");
     dialog_set(dialog, IDC_READ_ADDRESS, address);
     dialog_set(dialog, IDC_READ_SIZE, size);
     dialog_click(dialog, IDC_READ_READ);
@@ -69,7 +69,7 @@ TEST_F(MemoryDialogsCard, MemoryWriteOfSeventyBytesInThreeChunks) {
     std::vector<std::string> lines;
     ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", memory_write_dialog_proc, [&](HWND dialog) {
         address = write_file(dialog, "0", path);
-        lines = harness_lines(app.panes[PANE_READER].edit);
+        lines = harness_lines(app.gui.panes[PANE_READER].edit);
     }));
     std::vector<std::string> expected = {
         "Adr=0000, 32 bytes written 90 00", "Adr=0032, 32 bytes written 90 00",
@@ -93,7 +93,7 @@ TEST_F(MemoryDialogsCard, TagWriteUsesBlockNumbers) {
     std::vector<std::string> lines;
     ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", tag_write_dialog_proc, [&](HWND dialog) {
         address = write_file(dialog, "8", path);
-        lines = harness_lines(app.panes[PANE_READER].edit);
+        lines = harness_lines(app.gui.panes[PANE_READER].edit);
     }));
     std::vector<std::string> expected = {
         "Adr=0008, 04 bytes written 90 00", "Adr=0012, 04 bytes written 90 00",
@@ -116,7 +116,7 @@ TEST_F(MemoryDialogsCard, MemoryReadInChunksOfSixteenWithHexAndCharacters) {
     std::vector<std::string> lines;
     ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", memory_read_dialog_proc, [&](HWND dialog) {
         address = read_memory(dialog, "0", "20");
-        lines = harness_lines(app.panes[PANE_READER].edit);
+        lines = harness_lines(app.gui.panes[PANE_READER].edit);
     }));
     std::vector<std::string> expected = {
         "48 65 6C 6C 6F 00 7F 20 7E 1F FF 61 62 63 64 65 Hello.. ~..abcde", "58 59 5A 0A XYZ.",
@@ -133,14 +133,14 @@ TEST_F(MemoryDialogsCard, TagReadOfBlocks) {
     std::vector<std::string> lines;
     ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", tag_read_dialog_proc, [&](HWND dialog) {
         read_memory(dialog, "6", "6");
-        lines = harness_lines(app.panes[PANE_READER].edit);
+        lines = harness_lines(app.gui.panes[PANE_READER].edit);
     }));
     /* Address 6 reads block 1 (bytes 4..7), then address 10 block 2. */
     std::vector<std::string> expected = {"74 61 67 21 tag!", "31 32 12", "Velmo:> Card is ready"};
     EXPECT_EQ(lines, expected);
     std::vector<std::string> expected_commands = {"FFB0000104", "FFB0000202"};
     EXPECT_EQ(dialog_card_commands(), expected_commands);
-    EXPECT_EQ(app.tag_read_address, 12u);
+    EXPECT_EQ(app.gui.tag_read_address, 12u);
 }
 
 TEST_F(MemoryDialogsCard, ReadAndSaveDumpsExactlyTheBytesRead) {
@@ -162,8 +162,8 @@ TEST_F(MemoryDialogsCard, ReadAndSaveDumpsExactlyTheBytesRead) {
     EXPECT_EQ(harness_file_read(path), data);
     EXPECT_EQ(size_after, "40");
     EXPECT_EQ(address_after, "140");
-    EXPECT_STREQ(app.memory_dump_path, path.c_str());
-    EXPECT_FALSE(app.memory_dump_file);
+    EXPECT_STREQ(app.gui.memory_dump_path, path.c_str());
+    EXPECT_FALSE(app.gui.memory_dump_file);
 }
 
 TEST_F(MemoryDialogsCard, TextFormatShowsCharactersUpToZeroButDumpsAll) {
@@ -172,13 +172,13 @@ TEST_F(MemoryDialogsCard, TextFormatShowsCharactersUpToZeroButDumpsAll) {
     std::vector<std::string> lines;
     ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", memory_read_dialog_proc, [&](HWND dialog) {
         dialog_toggle(dialog, IDC_READ_TEXT_FORMAT);
-        SetWindowTextA(app.panes[PANE_READER].edit, "");
+        SetWindowTextA(app.gui.panes[PANE_READER].edit, "");
         dialog_set(dialog, IDC_READ_ADDRESS, "0");
         dialog_set(dialog, IDC_READ_SIZE, "4");
         dialog_click_posted(dialog, IDC_READ_SAVE);
         file_dialog_answer("Dumping card content in a file", path);
         dialog_settle(dialog);
-        lines = harness_lines(app.panes[PANE_READER].edit);
+        lines = harness_lines(app.gui.panes[PANE_READER].edit);
     }));
     /* No line end after text: the ready line joins it. */
     std::vector<std::string> expected = {"ABVelmo:> Card is ready"};
@@ -194,12 +194,12 @@ TEST_F(MemoryDialogsCard, RefusedChunkEndsTheOperationAndTheAddressMovesOn) {
     ASSERT_TRUE(testcard_force_status(0, 0x6A, 0x82, 1));
     ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", memory_write_dialog_proc, [&](HWND dialog) {
         write_address = write_file(dialog, "64", path);
-        write_lines = harness_lines(app.panes[PANE_READER].edit);
+        write_lines = harness_lines(app.gui.panes[PANE_READER].edit);
     }));
     ASSERT_TRUE(testcard_force_status(0, 0x6A, 0x82, 1));
     ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", memory_read_dialog_proc, [&](HWND dialog) {
         read_address = read_memory(dialog, "64", "40");
-        read_lines = harness_lines(app.panes[PANE_READER].edit);
+        read_lines = harness_lines(app.gui.panes[PANE_READER].edit);
     }));
     std::vector<std::string> expected_write = {"!!! Error While writting ...", "0 bytes written",
                                                "Velmo:> Card is ready"};
@@ -220,7 +220,7 @@ TEST_F(MemoryDialogsCard, AddressWrapsAt65536) {
     std::vector<std::string> lines;
     ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", memory_write_dialog_proc, [&](HWND dialog) {
         address = write_file(dialog, "65535", path);
-        lines = harness_lines(app.panes[PANE_READER].edit);
+        lines = harness_lines(app.gui.panes[PANE_READER].edit);
     }));
     /* One chunk of three bytes at FFFF: past the card's 64 KiB it is refused,
        and the next address wraps to 2. */
@@ -237,7 +237,7 @@ TEST_F(MemoryDialogsCard, AddressWrapsAt65536) {
     ASSERT_TRUE(testcard_memory_set(0, 0, {'s', 't', 'a', 'r'}));
     ASSERT_TRUE(dialog_drive(RES_DIALOG_READ, "Read", tag_read_dialog_proc, [&](HWND dialog) {
         address = read_memory(dialog, "65532", "8");
-        lines = harness_lines(app.panes[PANE_READER].edit);
+        lines = harness_lines(app.gui.panes[PANE_READER].edit);
     }));
     EXPECT_EQ(address, "4");
     std::vector<std::string> expected_commands = {"FFB03FFF04", "FFB0000004"};
@@ -254,13 +254,13 @@ TEST_F(MemoryDialogsCard, DumpOntoAFullDiskIsReportedOnce) {
     std::vector<std::string> small, large;
     ASSERT_TRUE(dialog_drive("READ", "Read", memory_read_dialog_proc, [&](HWND dialog) {
         for (int round = 0; round < 2; round++) {
-            SetWindowTextA(app.panes[PANE_READER].edit, "");
+            SetWindowTextA(app.gui.panes[PANE_READER].edit, "");
             dialog_set(dialog, IDC_READ_ADDRESS, "0");
             dialog_set(dialog, IDC_READ_SIZE, round == 0 ? "8" : "5000");
             dialog_click_posted(dialog, IDC_READ_SAVE);
             file_dialog_answer("Dumping card content in a file", "Z:\\dev\\full.", IDYES);
             dialog_settle(dialog);
-            (round == 0 ? small : large) = harness_lines(app.panes[PANE_READER].edit);
+            (round == 0 ? small : large) = harness_lines(app.gui.panes[PANE_READER].edit);
         }
     }));
     const std::string error = "!!! Error While Writing Z:\\dev\\full.";
@@ -269,5 +269,5 @@ TEST_F(MemoryDialogsCard, DumpOntoAFullDiskIsReportedOnce) {
     EXPECT_EQ(std::count(large.begin(), large.end(), error), 1);
     ASSERT_FALSE(large.empty());
     EXPECT_EQ(large.back(), "Velmo:> Card is ready");
-    EXPECT_FALSE(app.memory_dump_file);
+    EXPECT_FALSE(app.gui.memory_dump_file);
 }

@@ -36,18 +36,18 @@ static std::string write_file(HWND dialog, const std::string &path, int answer_b
 }
 
 TEST_F(MemoryDialogs, WriteOpensAtZeroWithTheFilesToWriteFilter) {
-    app.memory_write_address = 500;
+    app.gui.memory_write_address = 500;
     std::string address;
     ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", memory_write_dialog_proc, [&](HWND dialog) {
         address = dialog_get(dialog, IDC_WRITE_ADDRESS);
     }));
     EXPECT_EQ(address, "0");
-    EXPECT_EQ(filter_text(app.file_filter_buffer),
+    EXPECT_EQ(filter_text(app.gui.file_filter_buffer),
               "All  files   (*.*)|*.*|html files  (*.html)|*.html|html files  (*.htm)|*.htm|"
               "gif  files  (*.gif)|*.gif|jpeg files  (*.jpg)|*.jpg|"
               "applet files  (*.class)|*.class|");
-    EXPECT_EQ(app.file_dialog.lpstrFilter, app.file_filter_buffer);
-    EXPECT_STREQ(app.file_dialog.lpstrDefExt, "txt");
+    EXPECT_EQ(app.gui.file_dialog.lpstrFilter, app.gui.file_filter_buffer);
+    EXPECT_STREQ(app.gui.file_dialog.lpstrDefExt, "txt");
 }
 
 /* With no card the first chunk fails; the address still moves on by one
@@ -65,9 +65,9 @@ TEST_F(MemoryDialogs, FailedFirstChunkMovesTheAddressByOneChunk) {
         tag_after = write_file(dialog, path);
     }));
     EXPECT_EQ(memory_after, "26");
-    EXPECT_EQ(app.memory_write_address, 26u);
+    EXPECT_EQ(app.gui.memory_write_address, 26u);
     EXPECT_EQ(tag_after, "10");
-    EXPECT_EQ(app.tag_write_address, 10u);
+    EXPECT_EQ(app.gui.tag_write_address, 10u);
 }
 
 TEST_F(MemoryDialogs, WriteOfAFileThatCannotBeReadTouchesNothing) {
@@ -84,7 +84,7 @@ TEST_F(MemoryDialogs, WriteOfAFileThatCannotBeReadTouchesNothing) {
     }));
     EXPECT_EQ(after_empty, "100");
     EXPECT_EQ(after_missing, "200");
-    EXPECT_EQ(app.memory_write_address, 200u);
+    EXPECT_EQ(app.gui.memory_write_address, 200u);
 }
 
 TEST_F(MemoryDialogs, ReadKeepsSizeAndTextFormatButNotTheAddress) {
@@ -112,10 +112,10 @@ TEST_F(MemoryDialogs, ReadKeepsSizeAndTextFormatButNotTheAddress) {
     EXPECT_EQ(reopened_address, "0");
     EXPECT_EQ(reopened_size, "20");
     EXPECT_EQ(reopened_check, (UINT)BST_CHECKED);
-    EXPECT_EQ(app.memory_read_text_format, 1);
-    EXPECT_EQ(app.tag_read_text_format, 0);
-    EXPECT_EQ(app.tag_read_size, 256);
-    EXPECT_FALSE(app.memory_dump_file);
+    EXPECT_EQ(app.gui.memory_read_text_format, 1);
+    EXPECT_EQ(app.gui.tag_read_text_format, 0);
+    EXPECT_EQ(app.gui.tag_read_size, 256);
+    EXPECT_FALSE(app.gui.memory_dump_file);
 }
 
 /* A size of 0, or one negative as a signed number, reads nothing: the
@@ -139,7 +139,7 @@ TEST_F(MemoryDialogs, ReadOfNothingKeepsTheAddress) {
     }));
     EXPECT_EQ(after_zero, "40");
     EXPECT_EQ(after_negative, "4464");
-    EXPECT_EQ(app.tag_read_size, -1);
+    EXPECT_EQ(app.gui.tag_read_size, -1);
     EXPECT_EQ(after_words, "4464");
 }
 
@@ -156,5 +156,5 @@ TEST_F(MemoryDialogs, CancelledDumpDialogReadsNothing) {
     EXPECT_TRUE(seen.shown);
     EXPECT_EQ(seen.proposed, "Smart");
     EXPECT_EQ(after, "48");
-    EXPECT_STREQ(app.memory_dump_path, "Smart");
+    EXPECT_STREQ(app.gui.memory_dump_path, "Smart");
 }

@@ -55,11 +55,11 @@ class NetServerCard : public testing::Test {
         ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
         scratch_.enter();
         harness_frame_open();
-        ASSERT_EQ(app.net_port, port);
+        ASSERT_EQ(app.gui.net_port, port);
         card_open_reader();
         ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
         ASSERT_TRUE(harness_scripts_wait(10000));
-        harness_pane_clear(app.panes[PANE_READER].edit, 0);
+        harness_pane_clear(app.gui.panes[PANE_READER].edit, 0);
         testcard_log_clear(0);
         ASSERT_EQ(net_server_start(1), 1);
         ASSERT_TRUE(wait_listening());
@@ -68,7 +68,7 @@ class NetServerCard : public testing::Test {
         harness_scripts_wait(10000);
         card_close_reader();
         harness_frame_close();
-        app.panes[PANE_READER].edit = 0;
+        app.gui.panes[PANE_READER].edit = 0;
         net_server_stop(1);
         scratch_.leave();
         testcard_reset_state(0);
@@ -88,7 +88,7 @@ class NetServerCard : public testing::Test {
             }
         });
         harness_pump(200);
-        harness_pane_clear(app.panes[PANE_READER].edit, 0);
+        harness_pane_clear(app.gui.panes[PANE_READER].edit, 0);
         return up;
     }
     /* Requests on one connection; the replies in order. */
@@ -177,7 +177,7 @@ TEST_F(NetServerCard, AtrRequestResetsTheCardAndStartsItsScript) {
     char length[3];
     snprintf(length, sizeof length, "%02X", (unsigned)strlen(testcard_demo_atr) / 2);
     EXPECT_EQ(replies.at(0), net_reply(0x00, "0000" + std::string(length) + testcard_demo_atr));
-    EXPECT_EQ(app.card_state, CARD_READY);
+    EXPECT_EQ(gui_session()->card_state, CARD_READY);
     EXPECT_EQ(commands(), std::vector<std::string>({"80F00003"}));
     bool loading = false;
     for (const std::string &line : card_reader_lines())
@@ -291,13 +291,13 @@ std::string program_ask(const std::string &request) {
 TEST_F(NetServerCard, NothingListensWithoutTheSwitch) {
     /* The fixture's server goes; the frame and reader window stay. */
     harness_with_pump([] { net_server_stop(1); });
-    EXPECT_EQ(app.net_winsock_started, 0);
+    EXPECT_EQ(app.gui.net_winsock_started, 0);
     EXPECT_EQ(net_client_connect(port), INVALID_SOCKET);
     harness_frame_close();
     harness_frame_open();
     EXPECT_EQ(app.network_server_enabled, 0);
     EXPECT_EQ(net_client_connect(port), INVALID_SOCKET);
-    EXPECT_EQ(app.net_winsock_started, 0);
+    EXPECT_EQ(app.gui.net_winsock_started, 0);
 
     Program p = program_start("");
     ASSERT_TRUE(p.started);
@@ -354,15 +354,15 @@ TEST_F(NetServerCard, ProgramWithTheSwitchServesAndExitsPromptly) {
 TEST_F(NetServerCard, AtrRequestAfterAFailedStateQueryFails) {
     ASSERT_TRUE(testcard_remove(0));
     ASSERT_TRUE(card_tick_until(CARD_WAITING, 5000));
-    EnterCriticalSection(&app.card_lock);
-    app.card_atr_len = 256;
-    LeaveCriticalSection(&app.card_lock);
+    EnterCriticalSection(&gui_session()->card_lock);
+    gui_session()->card_atr_len = 256;
+    LeaveCriticalSection(&gui_session()->card_lock);
     std::vector<std::string> replies = session({"60016E00\x03", "60014200\x03"});
     ASSERT_EQ(replies.size(), 2u);
     /* 60 ^ 01 ^ FB = 9A */
     EXPECT_EQ(replies[0], std::string("6001FB9A\x03"));
     EXPECT_EQ(replies[1], std::string("60010061\x03"));
-    EXPECT_EQ(app.card_state, CARD_WAITING);
+    EXPECT_EQ(gui_session()->card_state, CARD_WAITING);
 }
 
 /* The card is lent to the network client while a script runs: both get

@@ -29,26 +29,26 @@ class NetServer : public testing::Test {
         WSADATA data;
         ASSERT_EQ(WSAStartup(0x0101, &data), 0);
         harness_frame_open();
-        app.net_port = (unsigned short)(20000 + GetCurrentProcessId() % 20000);
-        port_ = app.net_port;
+        app.gui.net_port = (unsigned short)(20000 + GetCurrentProcessId() % 20000);
+        port_ = app.gui.net_port;
         attach_pane();
     }
     void TearDown() override {
         /* As in the program: the windows go first, then the stop. */
         harness_frame_close();
-        app.panes[PANE_READER].edit = 0;
+        app.gui.panes[PANE_READER].edit = 0;
         net_server_stop(1);
         WSACleanup();
     }
     void attach_pane() {
         HWND edit = CreateWindowExA(0, "edit", NULL, WS_CHILD | ES_MULTILINE | ES_AUTOVSCROLL, 0, 0,
-                                    0, 0, app.frame_window, NULL, app.instance, NULL);
+                                    0, 0, app.gui.frame_window, NULL, app.gui.instance, NULL);
         pane_edit_prepare(edit);
         pane_reset(0);
-        app.panes[PANE_READER].edit = edit;
+        app.gui.panes[PANE_READER].edit = edit;
     }
     std::vector<std::string> lines() {
-        return harness_lines(app.panes[PANE_READER].edit);
+        return harness_lines(app.gui.panes[PANE_READER].edit);
     }
     /* Starts the server and waits for it to listen. */
     void start() {
@@ -72,7 +72,7 @@ class NetServer : public testing::Test {
         return up;
     }
     static bool probe_done(void) {
-        std::vector<std::string> shown = harness_lines(app.panes[PANE_READER].edit);
+        std::vector<std::string> shown = harness_lines(app.gui.panes[PANE_READER].edit);
         return !shown.empty() && shown.back() == "Process 0 end";
     }
     /* Waits until the pane shows the line (pumping). */
@@ -88,7 +88,7 @@ class NetServer : public testing::Test {
         }
     }
     void clear_pane() {
-        SetWindowTextA(app.panes[PANE_READER].edit, "");
+        SetWindowTextA(app.gui.panes[PANE_READER].edit, "");
         pane_reset(0);
     }
     int port_ = 0;
@@ -259,7 +259,7 @@ TEST_F(NetServer, BoundToTheLoopbackAddressOnly) {
     start();
     struct sockaddr_in bound = {};
     int size = sizeof bound;
-    ASSERT_EQ(getsockname(app.net_listen_socket, (struct sockaddr *)&bound, &size), 0);
+    ASSERT_EQ(getsockname(app.gui.net_listen_socket, (struct sockaddr *)&bound, &size), 0);
     EXPECT_EQ(bound.sin_addr.s_addr, inet_addr("127.0.0.1"));
     EXPECT_EQ(ntohs(bound.sin_port), port_);
     SOCKET elsewhere = net_client_connect(port_, "127.0.0.2");
@@ -279,15 +279,15 @@ TEST_F(NetServer, SecondStartIsRefusedWhileRunning) {
    socket: never two servers, never a hang, and the port is free after. */
 TEST_F(NetServer, StopRightAfterStartEndsTheThread) {
     harness_frame_close();
-    app.panes[PANE_READER].edit = 0;
+    app.gui.panes[PANE_READER].edit = 0;
     for (int i = 0; i < 3; i++) {
         ASSERT_EQ(net_server_start(1), 1);
         EXPECT_EQ(net_server_start(1), 0);
         DWORD begin = GetTickCount();
         EXPECT_EQ(net_server_stop(i % 2), 1);
         EXPECT_LT(GetTickCount() - begin, 3000u);
-        EXPECT_EQ(app.net_daemon_thread, (HANDLE)0);
-        EXPECT_EQ(app.net_listen_socket, INVALID_SOCKET);
+        EXPECT_EQ(app.gui.net_daemon_thread, (HANDLE)0);
+        EXPECT_EQ(app.gui.net_listen_socket, INVALID_SOCKET);
     }
     SOCKET mine = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     struct sockaddr_in at = {};
@@ -309,13 +309,13 @@ TEST_F(NetServer, StopWithASilentClientTakesAboutOneSecond) {
     ASSERT_NE(silent, INVALID_SOCKET);
     ASSERT_TRUE(pane_shows("Process 0 begin"));
     harness_frame_close();
-    app.panes[PANE_READER].edit = 0;
+    app.gui.panes[PANE_READER].edit = 0;
     DWORD begin = GetTickCount();
     EXPECT_EQ(net_server_stop(1), 1);
     DWORD took = GetTickCount() - begin;
     EXPECT_GE(took, 900u);
     EXPECT_LT(took, 2500u);
-    EXPECT_EQ(app.net_winsock_started, 0);
+    EXPECT_EQ(app.gui.net_winsock_started, 0);
     EXPECT_TRUE(net_client_sees_close(silent, 2000));
     closesocket(silent);
 }
@@ -354,21 +354,21 @@ TEST_F(NetServer, StopEndsTheDaemonWithItsLine) {
     stopper.join();
     EXPECT_TRUE(stopped);
     EXPECT_EQ(lines(), std::vector<std::string>({"End of Server Daemon"}));
-    EXPECT_EQ(app.net_running, 0);
+    EXPECT_EQ(app.gui.net_running, 0);
 }
 
 TEST_F(NetServer, ReceiveHelpersOnAClosedSlot) {
     char buffer[8];
-    app.net_connection.socket = INVALID_SOCKET;
+    app.gui.net_connection.socket = INVALID_SOCKET;
     EXPECT_EQ(net_recv(0, buffer, sizeof buffer), 0);
     EXPECT_EQ(net_send_all(0, "x", 1), 0);
     EXPECT_EQ(net_socket_close(0), 0);
     /* A socket that is not connected: the receive error is nothing received. */
-    app.net_connection.socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    app.gui.net_connection.socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     EXPECT_EQ(net_recv(0, buffer, sizeof buffer), 0);
     EXPECT_EQ(net_send_all(0, "x", 0), 0);
     EXPECT_EQ(net_socket_close(0), 1);
-    EXPECT_EQ(app.net_connection.socket, INVALID_SOCKET);
+    EXPECT_EQ(app.gui.net_connection.socket, INVALID_SOCKET);
 }
 
 /* An accept that fails for one client's sake (a client that reset before it
@@ -377,7 +377,7 @@ TEST_F(NetServer, ReceiveHelpersOnAClosedSlot) {
    the same way, with WSAEWOULDBLOCK. */
 TEST_F(NetServer, FailedAcceptsKeepTheServerOn) {
     start();
-    SOCKET listener = app.net_listen_socket;
+    SOCKET listener = app.gui.net_listen_socket;
     u_long on = 1, off = 0;
     ASSERT_EQ(ioctlsocket(listener, FIONBIO, &on), 0);
     /* The accept under way takes one more client; the ones after it fail. */
@@ -393,6 +393,6 @@ TEST_F(NetServer, FailedAcceptsKeepTheServerOn) {
     ASSERT_EQ(ioctlsocket(listener, FIONBIO, &off), 0);
 
     EXPECT_EQ(ask(port_, "60014200\x03"), std::string("60010061\x03"));
-    EXPECT_EQ(app.net_listen_socket, listener);
+    EXPECT_EQ(app.gui.net_listen_socket, listener);
     EXPECT_FALSE(pane_shows("End of Server Daemon", 0));
 }

@@ -58,7 +58,7 @@ TEST(PaneStream, EachPaneToItsStreamThenNowhere) {
     for (int i = 0; i < 700; i++)
         reader_print("line %d\r\n", i);
     app.pane_stream[1] = 0;
-    app.panes[1].edit = 0;
+    app.gui.panes[1].edit = 0;
     EXPECT_EQ(console_print("dropped\r\n"), 0);
     std::string text = file_text(reader);
     EXPECT_EQ(text.substr(0, 21), "Time: 12 ms\r\nline 0\r\n") << "no 600-line limit";

@@ -19,9 +19,9 @@
 /* A frame with its Console open (and greeting). */
 static void pane_frame_open(void) {
     harness_frame_open();
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
     harness_pump(10);
-    ASSERT_NE(app.panes[PANE_CONSOLE].edit, (HWND)0);
+    ASSERT_NE(app.gui.panes[PANE_CONSOLE].edit, (HWND)0);
 }
 
 class PaneTest : public testing::Test {
@@ -31,22 +31,22 @@ class PaneTest : public testing::Test {
         if (HasFatalFailure())
             return;
         /* Start from an empty pane: drop the greeting. */
-        SetWindowTextA(app.panes[PANE_CONSOLE].edit, "");
+        SetWindowTextA(app.gui.panes[PANE_CONSOLE].edit, "");
         pane_reset(1);
     }
     void TearDown() override {
         harness_frame_close();
     }
     std::vector<std::string> lines() {
-        return harness_lines(app.panes[PANE_CONSOLE].edit);
+        return harness_lines(app.gui.panes[PANE_CONSOLE].edit);
     }
 };
 
 TEST_F(PaneTest, PartialLinesJoinAndShowOnlyWhenComplete) {
     console_print("abc");
-    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "");
+    EXPECT_EQ(harness_window_text(app.gui.panes[PANE_CONSOLE].edit), "");
     console_print("def\r\n");
-    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "abcdef\r\n");
+    EXPECT_EQ(harness_window_text(app.gui.panes[PANE_CONSOLE].edit), "abcdef\r\n");
 }
 
 TEST_F(PaneTest, LongTextWrapsAt120AndHoldsTheRestBack) {
@@ -75,9 +75,9 @@ TEST_F(PaneTest, ExactlyOneHundredTwentyThenLineFeedAddsAnEmptyLine) {
 TEST_F(PaneTest, CarriageReturnKeptUnlessRightBeforeLineFeedInOneCall) {
     console_print("x\r");
     console_print("\n");
-    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "x\r\r\n");
+    EXPECT_EQ(harness_window_text(app.gui.panes[PANE_CONSOLE].edit), "x\r\r\n");
     console_print("y\r\n");
-    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "x\r\r\ny\r\n");
+    EXPECT_EQ(harness_window_text(app.gui.panes[PANE_CONSOLE].edit), "x\r\r\ny\r\n");
 }
 
 TEST_F(PaneTest, SixHundredMessagesLeaveTheNewestThreeHundred) {
@@ -113,11 +113,11 @@ TEST_F(PaneTest, FullPaneOfLongLinesIsNotStoppedByTheEditLimit) {
 TEST_F(PaneTest, NewLinesGoWhereThePreviousEndedNotAtTheCaret) {
     console_print("first\r\n");
     /* The user types at the end; output still lands above the typing. */
-    int end = (int)harness_window_text(app.panes[PANE_CONSOLE].edit).size();
-    SendMessageA(app.panes[PANE_CONSOLE].edit, EM_SETSEL, end, end);
-    SendMessageA(app.panes[PANE_CONSOLE].edit, EM_REPLACESEL, FALSE, (LPARAM) "typed");
+    int end = (int)harness_window_text(app.gui.panes[PANE_CONSOLE].edit).size();
+    SendMessageA(app.gui.panes[PANE_CONSOLE].edit, EM_SETSEL, end, end);
+    SendMessageA(app.gui.panes[PANE_CONSOLE].edit, EM_REPLACESEL, FALSE, (LPARAM) "typed");
     console_print("second\r\n");
-    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "first\r\nsecond\r\ntyped");
+    EXPECT_EQ(harness_window_text(app.gui.panes[PANE_CONSOLE].edit), "first\r\nsecond\r\ntyped");
 }
 
 TEST_F(PaneTest, OverlongMessageIsCutToTheFormatBuffer) {
@@ -129,9 +129,9 @@ TEST_F(PaneTest, OverlongMessageIsCutToTheFormatBuffer) {
 }
 
 TEST_F(PaneTest, NoConsoleMeansNothingPrinted) {
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_CLOSE_ALL, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_CLOSE_ALL, 0);
     harness_pump(10);
-    EXPECT_EQ(app.panes[PANE_CONSOLE].edit, (HWND)0);
+    EXPECT_EQ(app.gui.panes[PANE_CONSOLE].edit, (HWND)0);
     EXPECT_EQ(console_print("lost\r\n"), 0);
     EXPECT_EQ(reader_print("lost\r\n"), 0);
 }
@@ -186,7 +186,7 @@ TEST_F(PaneThreads, ThreadsPrintingAtOnceLoseNoLineAndNeverMixTwo) {
 
     std::set<std::string> shown;
     int last[4] = {-1, -1, -1, -1};
-    for (const std::string &line : harness_lines(app.panes[PANE_CONSOLE].edit)) {
+    for (const std::string &line : harness_lines(app.gui.panes[PANE_CONSOLE].edit)) {
         EXPECT_TRUE(shown.insert(line).second) << "twice: " << line;
         int t, i;
         char tail;
@@ -223,7 +223,7 @@ TEST_F(PaneThreads, HeavyPrintingThroughRebuildsNeverDeadlocks) {
     pane_flush(PANE_READER);
     /* The last line of each reader-pane worker is there (the reader window's
        own status lines may follow it). */
-    auto reader = harness_lines(app.panes[PANE_READER].edit);
+    auto reader = harness_lines(app.gui.panes[PANE_READER].edit);
     ASSERT_FALSE(reader.empty());
     EXPECT_LE(reader.size(), 599u);
     bool last_seen = false;
@@ -234,7 +234,7 @@ TEST_F(PaneThreads, HeavyPrintingThroughRebuildsNeverDeadlocks) {
 
 TEST_F(PaneThreads, TinyQueueMakesWritersWaitButLosesNothing) {
     /* One record at a time: every print after the first waits for a drain. */
-    app.panes[PANE_CONSOLE].queue_limit = 48;
+    app.gui.panes[PANE_CONSOLE].queue_limit = 48;
     workers_done = 0;
     std::thread workers[4];
     for (int t = 0; t < 4; t++)
@@ -247,7 +247,7 @@ TEST_F(PaneThreads, TinyQueueMakesWritersWaitButLosesNothing) {
     for (auto &w : workers)
         w.join();
 
-    auto shown = harness_lines(app.panes[PANE_CONSOLE].edit);
+    auto shown = harness_lines(app.gui.panes[PANE_CONSOLE].edit);
     ASSERT_EQ(shown.size(), 1u + 4 * 70 * 2);
     EXPECT_EQ(shown[0], "Console is Ready ...");
     int next[4] = {0, 0, 0, 0};
@@ -276,7 +276,7 @@ bool edit_updated() {
     return edit_updates > 0;
 }
 std::string pane_text_unflushed() {
-    HWND edit = app.panes[PANE_CONSOLE].edit;
+    HWND edit = app.gui.panes[PANE_CONSOLE].edit;
     std::string text((size_t)GetWindowTextLengthA(edit) + 1, '\0');
     GetWindowTextA(edit, &text[0], (int)text.size());
     text.resize(strlen(text.c_str()));
@@ -288,7 +288,7 @@ std::string pane_text_unflushed() {
    reach the control in one update that shows what line-by-line insertion
    would. A print after that shows promptly. */
 TEST_F(PaneThreads, BurstIsShownWithOneUpdateOfTheControl) {
-    HWND edit = app.panes[PANE_CONSOLE].edit;
+    HWND edit = app.gui.panes[PANE_CONSOLE].edit;
     SetWindowTextA(edit, "");
     pane_reset(PANE_CONSOLE);
     edit_updates = 0;
@@ -322,7 +322,7 @@ TEST_F(PaneThreads, BurstIsShownWithOneUpdateOfTheControl) {
    before the drain, which shows every print in the order made (a line
    opened by a worker and ended by the GUI thread included) in one update. */
 TEST_F(PaneThreads, GuiAndWorkerPrintsShowInTheOrderMadeInOneUpdate) {
-    HWND edit = app.panes[PANE_CONSOLE].edit;
+    HWND edit = app.gui.panes[PANE_CONSOLE].edit;
     static std::atomic<int> turn;
     turn = 2; /* the worker's first prints go first */
     std::thread worker([] {
@@ -359,7 +359,7 @@ TEST_F(PaneThreads, GuiAndWorkerPrintsShowInTheOrderMadeInOneUpdate) {
 /* After a costly update the next one waits longer than the shortest pace;
    a print that comes during that longer wait still shows once it is over. */
 TEST_F(PaneThreads, PrintDuringALongPaceShowsWhenThePaceEnds) {
-    PaneState *p = &app.panes[PANE_CONSOLE];
+    PaneState *p = &app.gui.panes[PANE_CONSOLE];
     pane_flush(PANE_CONSOLE);
     harness_pane_clear(p->edit, PANE_CONSOLE);
     p->pace_ms = PANE_PACE_MAX_MS;
@@ -373,7 +373,7 @@ TEST_F(PaneThreads, PrintDuringALongPaceShowsWhenThePaceEnds) {
 }
 
 TEST_F(PaneThreads, ClosingTheConsoleWhileWorkersPrintDropsTheirText) {
-    app.panes[PANE_CONSOLE].queue_limit = 64; /* some are waiting at the close */
+    app.gui.panes[PANE_CONSOLE].queue_limit = 64; /* some are waiting at the close */
     std::atomic<bool> closed(false), stop(false);
     std::atomic<int> printed_after_close(0);
     workers_done = 0;
@@ -388,7 +388,7 @@ TEST_F(PaneThreads, ClosingTheConsoleWhileWorkersPrintDropsTheirText) {
             workers_done++;
         });
     harness_pump(100);
-    SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_CONSOLE].window, 0);
+    SendMessageA(app.gui.mdi_client, WM_MDIDESTROY, (WPARAM)app.gui.panes[PANE_CONSOLE].window, 0);
     closed = true;
     harness_pump(50);
     stop = true;
@@ -397,13 +397,13 @@ TEST_F(PaneThreads, ClosingTheConsoleWhileWorkersPrintDropsTheirText) {
         w.join();
     EXPECT_EQ(printed_after_close, 0);
     /* A reopened Console starts empty, with its greeting only. */
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
     harness_pump(50);
-    EXPECT_EQ(harness_window_text(app.panes[PANE_CONSOLE].edit), "Console is Ready ...\r\n");
+    EXPECT_EQ(harness_window_text(app.gui.panes[PANE_CONSOLE].edit), "Console is Ready ...\r\n");
 }
 
 TEST_F(PaneThreads, QuittingWhileAWriterWaitsOnAFullQueueEndsPromptly) {
-    app.panes[PANE_CONSOLE].queue_limit = 64;
+    app.gui.panes[PANE_CONSOLE].queue_limit = 64;
     std::atomic<bool> done(false);
     std::atomic<int> last_result(-1);
     std::thread writer([&] {
@@ -414,7 +414,7 @@ TEST_F(PaneThreads, QuittingWhileAWriterWaitsOnAFullQueueEndsPromptly) {
     Sleep(200); /* no pumping: the queue fills and the writer waits */
     EXPECT_FALSE(done);
     DWORD start = GetTickCount();
-    PostMessageA(app.frame_window, WM_CLOSE, 0, 0);
+    PostMessageA(app.gui.frame_window, WM_CLOSE, 0, 0);
     static std::atomic<bool> *finished = nullptr;
     finished = &done;
     bool ended = harness_pump_until([] { return finished->load(); }, 5000);
@@ -422,6 +422,6 @@ TEST_F(PaneThreads, QuittingWhileAWriterWaitsOnAFullQueueEndsPromptly) {
     writer.join();
     EXPECT_TRUE(ended);
     EXPECT_LE(took, 1000u);
-    EXPECT_FALSE(IsWindow(app.frame_window));
+    EXPECT_FALSE(IsWindow(app.gui.frame_window));
     EXPECT_EQ(last_result, 0) << "the writer's text after the close is dropped";
 }

@@ -35,7 +35,7 @@ class ReaderCard : public CardFixture {
 };
 
 bool reader_menu_enabled(void) {
-    return !(GetMenuState(app.frame_menu, IDM_NEW_READER, MF_BYCOMMAND) & MF_GRAYED);
+    return !(GetMenuState(app.gui.frame_menu, IDM_NEW_READER, MF_BYCOMMAND) & MF_GRAYED);
 }
 
 /* A parameter line: "LABEL= value, " for each attribute the reader gave. */
@@ -60,8 +60,8 @@ TEST_F(ReaderCard, OneReaderWithACardIsTakenWithoutADialog) {
     ASSERT_TRUE(testcard_insert(1, testcard_demo_atr));
     ReaderDialogSeen seen = card_open_reader();
     EXPECT_FALSE(seen.shown);
-    EXPECT_EQ(app.offered_count, 1);
-    EXPECT_STREQ(app.reader_names, "Virtual PCD 00 01");
+    EXPECT_EQ(app.gui.offered_count, 1);
+    EXPECT_STREQ(gui_session()->reader_name, "Virtual PCD 00 01");
     auto lines = card_reader_lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], "Reader Virtual PCD 00 01 is selected...");
@@ -86,14 +86,14 @@ TEST_F(ReaderCard, NoCardOffersEveryReaderThenWaitsSilentlyForOne) {
     ASSERT_TRUE(seen.shown);
     EXPECT_EQ(seen.items,
               std::vector<std::string>({testcard_reader_names[0], testcard_reader_names[1]}));
-    EXPECT_STREQ(app.reader_names, "Virtual PCD 00 01"); /* the second name moved to the start */
-    EXPECT_EQ(app.reader_last_pick, 1);
+    EXPECT_STREQ(gui_session()->reader_name, "Virtual PCD 00 01"); /* the second name moved to the start */
+    EXPECT_EQ(app.gui.reader_last_pick, 1);
 
     card_ticks(1);
     EXPECT_EQ(card_reader_lines(),
               std::vector<std::string>({"Reader Virtual PCD 00 01 is selected...", "",
                                         "Velmo:> Insert a card in the reader (state=2)"}));
-    EXPECT_EQ(app.card_state, CARD_WAITING);
+    EXPECT_EQ(gui_session()->card_state, CARD_WAITING);
     card_ticks(3);
     EXPECT_EQ(card_reader_lines().size(), 3u); /* retries are silent */
 
@@ -119,20 +119,20 @@ TEST_F(ReaderCard, ReopeningPreselectsTheIndexConfirmedLast) {
     EXPECT_EQ(second.selection, 1);
     /* Closed without SELECT: the first listed reader. */
     EXPECT_EQ(card_reader_lines().at(0), "Reader Virtual PCD 00 00 is selected...");
-    EXPECT_EQ(app.reader_last_pick, 1);
+    EXPECT_EQ(app.gui.reader_last_pick, 1);
 }
 
 TEST_F(ReaderCard, AStalePickStillNamesAnOfferedReader) {
     ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     ASSERT_TRUE(testcard_insert(1, testcard_demo_atr));
-    app.reader_pick = 7; /* left from a longer list */
-    app.reader_last_pick = 1;
+    app.gui.reader_pick = 7; /* left from a longer list */
+    app.gui.reader_last_pick = 1;
     ReaderDialogSeen seen = card_open_reader(READER_KEEP);
     ASSERT_TRUE(seen.shown);
     EXPECT_EQ(seen.selection, 1);
     EXPECT_EQ(card_reader_lines().at(0), "Reader Virtual PCD 00 01 is selected...");
-    EXPECT_EQ(app.reader_pick, 1);
-    EXPECT_EQ(app.reader_last_pick, 1);
+    EXPECT_EQ(app.gui.reader_pick, 1);
+    EXPECT_EQ(app.gui.reader_last_pick, 1);
 }
 
 TEST_F(ReaderCard, CardPresentAtStartIsDetectedThenNamedOnTheNextTick) {
@@ -142,11 +142,11 @@ TEST_F(ReaderCard, CardPresentAtStartIsDetectedThenNamedOnTheNextTick) {
     EXPECT_EQ(card_reader_lines(),
               std::vector<std::string>(
                   {"Reader Virtual PCD 00 00 is selected...", "Card Detected ...T=1"}));
-    EXPECT_EQ(app.card_state, CARD_CONNECTED);
-    card_tick();
-    EXPECT_EQ(app.card_state, CARD_READY);
-    EXPECT_EQ(app.atr_index, 0);
-    EXPECT_EQ(app.card_atr_len, 20);
+    EXPECT_EQ(gui_session()->card_state, CARD_CONNECTED);
+    card_tick(&app.gui.reader);
+    EXPECT_EQ(gui_session()->card_state, CARD_READY);
+    EXPECT_EQ(app.gui.reader.atr_index, 0);
+    EXPECT_EQ(gui_session()->card_atr_len, 20);
     auto lines = card_reader_lines();
     expect_card_named(std::vector<std::string>(lines.begin() + 2, lines.end()));
 }
@@ -156,26 +156,26 @@ TEST_F(ReaderCard, RemovalPromptsAgainAfterThreeTicksAndTheCardIsNamedAgain) {
     card_open_reader();
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
     ASSERT_TRUE(harness_scripts_wait(10000));
-    harness_pane_clear(app.panes[PANE_READER].edit, 0);
+    harness_pane_clear(app.gui.panes[PANE_READER].edit, 0);
 
     ASSERT_TRUE(testcard_remove(0));
     ASSERT_TRUE(card_tick_until(CARD_GONE, 5000)); /* the tick that sees it */
     card_ticks(1);
-    EXPECT_EQ(app.card_state, CARD_DROPPED);
+    EXPECT_EQ(gui_session()->card_state, CARD_DROPPED);
     card_ticks(1);
-    EXPECT_EQ(app.card_state, CARD_NO_CONTEXT);
+    EXPECT_EQ(gui_session()->card_state, CARD_NO_CONTEXT);
     EXPECT_TRUE(card_reader_lines().empty());
     card_ticks(1);
-    EXPECT_EQ(app.card_state, CARD_WAITING);
+    EXPECT_EQ(gui_session()->card_state, CARD_WAITING);
     EXPECT_EQ(card_reader_lines(),
               std::vector<std::string>({"", "Velmo:> Insert a card in the reader (state=2)"}));
 
-    app.atr_index = -1;
+    app.gui.reader.atr_index = -1;
     ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
     auto lines = card_reader_lines();
     expect_card_named(std::vector<std::string>(lines.begin() + 2, lines.end()));
-    EXPECT_EQ(app.atr_index, 0);
+    EXPECT_EQ(app.gui.reader.atr_index, 0);
 }
 
 TEST_F(ReaderCard, ClosingInAnyStateDropsTheConnectionAndTheContext) {
@@ -183,12 +183,12 @@ TEST_F(ReaderCard, ClosingInAnyStateDropsTheConnectionAndTheContext) {
     /* State 3: connected, ATR not read yet. */
     card_open_reader();
     card_ticks(1);
-    ASSERT_EQ(app.card_state, CARD_CONNECTED);
+    ASSERT_EQ(gui_session()->card_state, CARD_CONNECTED);
     card_close_reader();
-    EXPECT_EQ(app.card_state, CARD_NO_CONTEXT);
-    EXPECT_EQ(app.card_handle, (SCARDHANDLE)0);
-    EXPECT_EQ(app.sc_context, (SCARDCONTEXT)0);
-    EXPECT_EQ(app.panes[PANE_READER].edit, (HWND)0);
+    EXPECT_EQ(gui_session()->card_state, CARD_NO_CONTEXT);
+    EXPECT_EQ(gui_session()->card_handle, (SCARDHANDLE)0);
+    EXPECT_EQ(gui_session()->sc_context, (SCARDCONTEXT)0);
+    EXPECT_EQ(app.gui.panes[PANE_READER].edit, (HWND)0);
     EXPECT_TRUE(reader_menu_enabled());
 
     /* State 6: the card is gone, the handle not yet dropped. */
@@ -197,9 +197,9 @@ TEST_F(ReaderCard, ClosingInAnyStateDropsTheConnectionAndTheContext) {
     ASSERT_TRUE(testcard_remove(0));
     ASSERT_TRUE(card_tick_until(CARD_GONE, 5000));
     card_close_reader();
-    EXPECT_EQ(app.card_state, CARD_NO_CONTEXT);
-    EXPECT_EQ(app.card_handle, (SCARDHANDLE)0);
-    EXPECT_EQ(app.sc_context, (SCARDCONTEXT)0);
+    EXPECT_EQ(gui_session()->card_state, CARD_NO_CONTEXT);
+    EXPECT_EQ(gui_session()->card_handle, (SCARDHANDLE)0);
+    EXPECT_EQ(gui_session()->sc_context, (SCARDCONTEXT)0);
 
     /* A new window starts with a fresh context and finds the card again. */
     ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
@@ -224,10 +224,10 @@ void choose_color(int command, bool close_first) {
         if (!chooser)
             return;
         if (close_first)
-            SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_READER].window, 0);
+            SendMessageA(app.gui.mdi_client, WM_MDIDESTROY, (WPARAM)app.gui.panes[PANE_READER].window, 0);
         PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     });
-    SendMessageA(app.panes[PANE_READER].window, WM_COMMAND, (WPARAM)command, 0);
+    SendMessageA(app.gui.panes[PANE_READER].window, WM_COMMAND, (WPARAM)command, 0);
     driver.join();
     EXPECT_NE(chooser, (HWND)0) << "the colour chooser never appeared";
 }
@@ -236,20 +236,20 @@ void choose_color(int command, bool close_first) {
 
 TEST_F(ReaderCard, ColoursApplyToTheReaderPaneAndSurviveAClosedWindow) {
     card_open_reader();
-    HBRUSH old_brush = app.panes[PANE_READER].back_brush;
+    HBRUSH old_brush = app.gui.panes[PANE_READER].back_brush;
     choose_color(IDM_BACKGROUND, false);
-    EXPECT_EQ(app.panes[PANE_READER].back_color, RGB(128, 128, 128));
-    EXPECT_NE(app.panes[PANE_READER].back_brush, (HBRUSH)0);
-    EXPECT_NE(app.panes[PANE_READER].back_brush, old_brush);
-    EXPECT_EQ(app.panes[PANE_CONSOLE].back_color, RGB(0, 0, 0)); /* the Console's stays */
+    EXPECT_EQ(app.gui.panes[PANE_READER].back_color, RGB(128, 128, 128));
+    EXPECT_NE(app.gui.panes[PANE_READER].back_brush, (HBRUSH)0);
+    EXPECT_NE(app.gui.panes[PANE_READER].back_brush, old_brush);
+    EXPECT_EQ(app.gui.panes[PANE_CONSOLE].back_color, RGB(0, 0, 0)); /* the Console's stays */
     choose_color(IDM_COLOR, false);
-    EXPECT_EQ(app.panes[PANE_READER].text_color, RGB(128, 128, 128));
+    EXPECT_EQ(app.gui.panes[PANE_READER].text_color, RGB(128, 128, 128));
 
     /* The window closes while the chooser is open: the colour is kept for
        the next window, and no brush is made for the closed one. */
-    app.panes[PANE_READER].back_color = RGB(1, 2, 3);
+    app.gui.panes[PANE_READER].back_color = RGB(1, 2, 3);
     choose_color(IDM_BACKGROUND, true);
-    EXPECT_EQ(app.panes[PANE_READER].window, (HWND)0);
-    EXPECT_EQ(app.panes[PANE_READER].back_color, RGB(128, 128, 128));
-    EXPECT_EQ(app.panes[PANE_READER].back_brush, (HBRUSH)0);
+    EXPECT_EQ(app.gui.panes[PANE_READER].window, (HWND)0);
+    EXPECT_EQ(app.gui.panes[PANE_READER].back_color, RGB(128, 128, 128));
+    EXPECT_EQ(app.gui.panes[PANE_READER].back_brush, (HBRUSH)0);
 }

@@ -91,7 +91,7 @@ bool tick_until_line(const std::string &line, int ms) {
             return true;
         if ((int)(end - GetTickCount()) <= 0)
             return false;
-        card_tick();
+        card_tick(&app.gui.reader);
         harness_pump(20);
     }
 }
@@ -164,17 +164,17 @@ TEST_F(ReaderService, SelectTakesTheReaderTheDialogShows) {
     ReaderDialogSeen first = card_open_reader(1, true);
     ASSERT_TRUE(first.shown);
     EXPECT_EQ(card_reader_lines().at(0), "Reader Virtual PCD 00 00 is selected...");
-    EXPECT_EQ(app.reader_pick, 1);
-    EXPECT_EQ(app.reader_last_pick, 0);
+    EXPECT_EQ(app.gui.reader_pick, 1);
+    EXPECT_EQ(app.gui.reader_last_pick, 0);
     card_close_reader();
 
     ReaderDialogSeen second = card_open_reader(READER_KEEP);
     ASSERT_TRUE(second.shown);
     EXPECT_EQ(second.selection, 0);
     EXPECT_EQ(card_reader_lines().at(0), "Reader Virtual PCD 00 00 is selected...");
-    EXPECT_STREQ(app.reader_names, "Virtual PCD 00 00");
-    EXPECT_EQ(app.reader_pick, 0);
-    EXPECT_EQ(app.reader_last_pick, 0);
+    EXPECT_STREQ(gui_session()->reader_name, "Virtual PCD 00 00");
+    EXPECT_EQ(app.gui.reader_pick, 0);
+    EXPECT_EQ(app.gui.reader_last_pick, 0);
 }
 
 /* The parameter line exactly: every attribute the reader reports, in order,
@@ -186,7 +186,7 @@ TEST_F(ReaderService, ParameterLineWithTheReadersAttributesAndWithNone) {
     card_open_reader();
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
     auto lines = card_lines_from(card_reader_lines(), "Attr_Card inserted...");
-    ASSERT_GE(lines.size(), 4u) << harness_window_text(app.panes[PANE_READER].edit);
+    ASSERT_GE(lines.size(), 4u) << harness_window_text(app.gui.panes[PANE_READER].edit);
     EXPECT_EQ(lines[1], "Answer to Reset: ");
     EXPECT_EQ(lines[2], attr_atr_line);
     EXPECT_EQ(lines[3], "T...= 2, CLK.= 5000, F...= 372, D...= 1, N...= 2, W...= 10, "
@@ -215,9 +215,9 @@ TEST_F(ReaderService, ResetOfACardTakenOutSaysNoCardAndTheTicksFindItAgain) {
     char text[1024];
     EXPECT_EQ(card_reset(text), 19);
     EXPECT_STREQ(text, "No Card in reader\r\n");
-    EXPECT_EQ(app.card_state, CARD_WAITING);
+    EXPECT_EQ(gui_session()->card_state, CARD_WAITING);
 
-    harness_pane_clear(app.panes[PANE_READER].edit, 0);
+    harness_pane_clear(app.gui.panes[PANE_READER].edit, 0);
     ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
     EXPECT_TRUE(pane_waits_for("Velmo:> Card is ready", 10000));
@@ -261,15 +261,15 @@ TEST_F(ReaderService, LostServiceIsReportedAndTheWindowRecovers) {
     /* The window waits on reader 00 00 when the service goes. */
     card_open_reader(READER_CLOSE);
     ASSERT_TRUE(tick_until_line(insert_prompt, 5000));
-    ASSERT_EQ(app.card_state, CARD_WAITING);
+    ASSERT_EQ(gui_session()->card_state, CARD_WAITING);
     ASSERT_EQ(rig_command("pcscd-stop", 30000), 0) << "pcscd did not stop";
     EXPECT_TRUE(tick_until_line(no_service_line, 5000));
     ASSERT_EQ(rig_command("pcscd-start", 60000), 0) << "pcscd did not come back";
-    harness_pane_clear(app.panes[PANE_READER].edit, 0);
+    harness_pane_clear(app.gui.panes[PANE_READER].edit, 0);
     ASSERT_TRUE(tick_until_line(insert_prompt, 10000));
     ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
     ASSERT_TRUE(card_tick_until(CARD_READY, 10000))
-        << harness_window_text(app.panes[PANE_READER].edit);
+        << harness_window_text(app.gui.panes[PANE_READER].edit);
     EXPECT_TRUE(pane_waits_for("Velmo:> Card is ready", 10000));
     lines = card_reader_lines();
     EXPECT_EQ(card_count(lines, "Vorlane_Demo_Card inserted..."), 1);
@@ -288,20 +288,20 @@ TEST_F(ReaderService, StartedWithScriptOptionAnUnknownCardRunsThatScript) {
     std::thread watcher([&] {
         DWORD end = GetTickCount() + 30000;
         while (!stop && (int)(end - GetTickCount()) > 0) {
-            HWND edit = app.panes[PANE_READER].edit;
+            HWND edit = app.gui.panes[PANE_READER].edit;
             if (edit)
                 seen = harness_window_text(edit);
             if (seen.find("Velmo:> Card is ready") != std::string::npos)
                 break;
             Sleep(50);
         }
-        PostMessageA(app.frame_window, WM_CLOSE, 0, 0);
+        PostMessageA(app.gui.frame_window, WM_CLOSE, 0, 0);
     });
     int code = app_run(GetModuleHandleA(NULL), "-s named.txt", SW_HIDE);
     stop = true;
     watcher.join();
     /* app_run deleted card_lock on its way out; later tests need it. */
-    InitializeCriticalSection(&app.card_lock);
+    InitializeCriticalSection(&gui_session()->card_lock);
     EXPECT_EQ(code, 0);
     EXPECT_NE(seen.find("Reader Virtual PCD 00 00 is selected...\r\n"), std::string::npos) << seen;
     EXPECT_NE(seen.find("\r\nLoading script named.txt ...\r\n"), std::string::npos) << seen;

@@ -49,11 +49,11 @@ TEST_F(ResponsiveCard, GuiAnswersDuringASlowScriptSendAndRead) {
          IDC_READ_READ, "00 00 00 00 ...."},
     };
     for (const Case &c : cases) {
-        harness_pane_clear(app.panes[PANE_READER].edit, PANE_READER);
+        harness_pane_clear(app.gui.panes[PANE_READER].edit, PANE_READER);
         testcard_log_clear(0);
         ASSERT_TRUE(testcard_delay(0, delay));
         DWORD start = GetTickCount();
-        DWORD worst = harness_worst_answer_ms(app.panes[PANE_READER].edit, [&] {
+        DWORD worst = harness_worst_answer_ms(app.gui.panes[PANE_READER].edit, [&] {
             if (!c.dialog) {
                 start_script(script.c_str());
                 harness_scripts_wait(20000);
@@ -77,12 +77,12 @@ TEST_F(ResponsiveCard, GuiAnswersDuringASlowScriptSendAndRead) {
     start_script(script.c_str());
     harness_pump(300);
     DWORD start = GetTickCount();
-    SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_READER].window, 0);
+    SendMessageA(app.gui.mdi_client, WM_MDIDESTROY, (WPARAM)app.gui.panes[PANE_READER].window, 0);
     EXPECT_LT(GetTickCount() - start, 400u);
-    EXPECT_EQ(app.card_drop_pending, 1);
+    EXPECT_EQ(app.gui.reader.drop_pending, 1);
     ASSERT_TRUE(harness_scripts_wait(20000));
-    EXPECT_EQ(app.card_drop_pending, 0);
-    EXPECT_EQ(app.card_state, CARD_NO_CONTEXT);
+    EXPECT_EQ(app.gui.reader.drop_pending, 0);
+    EXPECT_EQ(gui_session()->card_state, CARD_NO_CONTEXT);
 }
 
 /* READ AND SAVE of ten slow chunks, stopped by QUIT, Esc or the close box during
@@ -102,7 +102,7 @@ TEST_F(ResponsiveCard, QuitStopsAReadAfterTheChunkInFlight) {
                  {"Esc", IDC_READ_QUIT, WM_KEYDOWN, VK_ESCAPE},
                  {"close box", 0, WM_CLOSE, 0}};
     for (const Case &c : cases) {
-        harness_pane_clear(app.panes[PANE_READER].edit, PANE_READER);
+        harness_pane_clear(app.gui.panes[PANE_READER].edit, PANE_READER);
         testcard_log_clear(0);
         ASSERT_TRUE(testcard_delay(0, 400));
         std::string dump = harness_temp_path("vorlane_stopped.cfg");

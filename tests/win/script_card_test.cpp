@@ -43,8 +43,8 @@ class ScriptCard : public CardFixture {
         ASSERT_TRUE(testcard_insert(0, testcard_demo_atr, t0_mode));
         card_open_reader();
         ASSERT_TRUE(card_tick_until(CARD_READY, 10000))
-            << "state " << app.card_state << ", pane:\n"
-            << (app.panes[PANE_READER].edit ? harness_window_text(app.panes[PANE_READER].edit) : "(no pane)");
+            << "state " << gui_session()->card_state << ", pane:\n"
+            << (app.gui.panes[PANE_READER].edit ? harness_window_text(app.gui.panes[PANE_READER].edit) : "(no pane)");
         ASSERT_TRUE(harness_scripts_wait(10000));
         script_pane_clear();
         testcard_log_clear(0);
@@ -91,7 +91,7 @@ TEST_F(ScriptCard, UnterminatedLastLineIsSent) {
     EXPECT_EQ(commands(), std::vector<std::string>({"00A4040000"}));
     EXPECT_EQ(text, loading() + trace("Sending", "00A4040000") + trace("Received", "6F0284009000") +
                         script_end_text());
-    EXPECT_STREQ(app.script_name, path_);
+    EXPECT_STREQ(gui_session()->script_name, path_);
 }
 
 TEST_F(ScriptCard, ThirtyTwoByteCommandTracesOnOneLine) {
@@ -152,13 +152,13 @@ TEST_F(ScriptCard, HexFormsOfTheApduText) {
    exchange counts as failed and ends the run. */
 TEST_F(ScriptCard, ThreeSpacesSendAnEmptyCommand) {
     ready();
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
     harness_pump(20);
     std::string text = run_text("   \n00A4040000\n");
     EXPECT_EQ(text, loading() + "Sending\r\n" + "\r\nReader is busy, try later...\r\n" +
                         script_end_text());
     /* card_transmit was called with no bytes: its Console line has no header */
-    std::string console = harness_window_text(app.panes[PANE_CONSOLE].edit);
+    std::string console = harness_window_text(app.gui.panes[PANE_CONSOLE].edit);
     EXPECT_NE(console.find("Script: s.txt\r\n\r\n001: LengthError= 0\r\n"), std::string::npos)
         << console;
     EXPECT_TRUE(commands().empty());
@@ -229,11 +229,11 @@ TEST_F(ScriptCard, EndlessFollowUpChainIsCut) {
 
 TEST_F(ScriptCard, TraceOffKeepsWaitingAndTheConsoleLines) {
     ready();
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
     harness_pump(20);
     std::string text = run_text("/OFF\n/W 5\n00A4040000\n");
     EXPECT_EQ(text, loading() + "Waiting 5 ms\r\n" + script_end_text());
-    std::string console = harness_window_text(app.panes[PANE_CONSOLE].edit);
+    std::string console = harness_window_text(app.gui.panes[PANE_CONSOLE].edit);
     EXPECT_NE(console.find("Script: s.txt"), std::string::npos) << console;
     EXPECT_NE(console.find("001: 00A4040000 9000"), std::string::npos) << console;
 }
@@ -305,7 +305,7 @@ TEST_F(ScriptCard, TwoRunsAtOnceBothEnd) {
     EXPECT_EQ(script_count(text, "End of script"), 2);
     EXPECT_EQ(script_count(text, "Reader is busy"), 0);
     EXPECT_EQ(commands().size(), 80u);
-    EXPECT_TRUE(strcmp(app.script_name, first) == 0 || strcmp(app.script_name, second) == 0);
+    EXPECT_TRUE(strcmp(gui_session()->script_name, first) == 0 || strcmp(gui_session()->script_name, second) == 0);
 }
 
 /* A log on a full disk (/dev/full): the failed write is told once, in the
@@ -346,7 +346,7 @@ TEST_F(ScriptCard, DialogRunChecksTheFinalResponseOfAChain) {
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCRIPT_EXEC, BN_CLICKED),
                      (LPARAM)GetDlgItem(dialog, IDC_SCRIPT_EXEC));
     });
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_SCRIPT_EXEC, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_SCRIPT_EXEC, 0);
     helper.join();
     ASSERT_TRUE(harness_scripts_wait(30000));
     std::string text = script_pane_text();

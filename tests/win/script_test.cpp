@@ -32,11 +32,11 @@ class ScriptTest : public testing::Test {
         ASSERT_NE(edit_, (HWND)0);
         pane_edit_prepare(edit_);
         pane_reset(0);
-        app.panes[PANE_READER].edit = edit_;
+        app.gui.panes[PANE_READER].edit = edit_;
     }
     void TearDown() override {
         EXPECT_TRUE(harness_scripts_wait(20000)) << "a run did not end";
-        app.panes[PANE_READER].edit = 0;
+        app.gui.panes[PANE_READER].edit = 0;
         DestroyWindow(edit_);
         harness_frame_close();
         scratch_.leave();
@@ -60,24 +60,24 @@ class ScriptTest : public testing::Test {
 };
 
 TEST_F(ScriptTest, MissingFilePrintsNotFoundAndTheReadyLineOnly) {
-    app.xfer_total_ms = 55;
-    strcpy(app.script_name, "before");
+    gui_session()->xfer_total_ms = 55;
+    strcpy(gui_session()->script_name, "before");
     EXPECT_EQ(
         run("nofile.txt"),
         "\r\nLoading script nofile.txt ...\r\nFile not found\r\n\r\nVelmo:> Card is ready\r\n");
-    EXPECT_EQ(app.xfer_total_ms, 55);
-    EXPECT_STREQ(app.script_name, "before");
+    EXPECT_EQ(gui_session()->xfer_total_ms, 55);
+    EXPECT_STREQ(gui_session()->script_name, "before");
 }
 
 TEST_F(ScriptTest, EmptyFileRunsToTheEndAndMarksTheRunStart) {
-    app.xfer_total_ms = 55;
+    gui_session()->xfer_total_ms = 55;
     EXPECT_EQ(run_text(""), "\r\nLoading script s.txt ...\r\n" + script_end_text());
-    EXPECT_EQ(app.xfer_total_ms, 0);
-    EXPECT_STREQ(app.script_name, path_);
+    EXPECT_EQ(gui_session()->xfer_total_ms, 0);
+    EXPECT_STREQ(gui_session()->script_name, path_);
 }
 
 static bool script_run_named(void) {
-    return strcmp(app.script_name, "s.txt") == 0;
+    return strcmp(gui_session()->script_name, "s.txt") == 0;
 }
 
 /* A run names itself with its own copy of the path: the caller's text may
@@ -90,7 +90,7 @@ TEST_F(ScriptTest, RunKeepsItsOwnNameWhileTheCallersTextChanges) {
     ASSERT_TRUE(harness_pump_until(script_run_named, 10000));
     snprintf(path_, sizeof path_, "other.txt");
     EXPECT_TRUE(harness_scripts_wait(20000));
-    EXPECT_STREQ(app.script_name, "s.txt");
+    EXPECT_STREQ(gui_session()->script_name, "s.txt");
 }
 
 /* A byte 0x1A ends a file read in text mode: what follows it never runs. */
@@ -185,11 +185,11 @@ TEST_F(ScriptTest, RunsAreCountedUntilTheirLastLine) {
     snprintf(path_, sizeof path_, "slow.txt");
     start_script(path_);
     start_script(path_);
-    EXPECT_EQ(app.script_runs, 2);
+    EXPECT_EQ(platform_counter_read(&app.script_runs), 2);
     EXPECT_EQ(script_runs_wait(0), 0);
     /* The GUI thread waits and still takes in what the runs print. */
     EXPECT_EQ(script_runs_wait(10000), 1);
-    EXPECT_EQ(app.script_runs, 0);
+    EXPECT_EQ(platform_counter_read(&app.script_runs), 0);
     std::string text = script_pane_text();
     EXPECT_EQ(script_count(text, "Loading script slow.txt ..."), 2);
     EXPECT_EQ(script_count(text, "Velmo:> Card is ready"), 2);
@@ -201,19 +201,19 @@ TEST_F(ScriptTest, CardScriptIsTheRecordsOrTheAutomaticOne) {
     strcpy(app.auto_script_name, "auto.txt");
     strcpy(app.atr_table[0].script, "own.txt");
     app.atr_count = 1;
-    app.atr_index = -1;
+    app.gui.reader.atr_index = -1;
     EXPECT_EQ(run_card_script(), 0);
     ASSERT_TRUE(harness_scripts_wait(10000));
     EXPECT_EQ(script_pane_text(),
               "\r\nLoading script auto.txt ...\r\n// automatic\r\n" + script_end_text());
-    EXPECT_STREQ(app.script_name, app.auto_script_name);
+    EXPECT_STREQ(gui_session()->script_name, app.auto_script_name);
     script_pane_clear();
-    app.atr_index = 0;
+    app.gui.reader.atr_index = 0;
     run_card_script();
     ASSERT_TRUE(harness_scripts_wait(10000));
     EXPECT_EQ(script_pane_text(),
               "\r\nLoading script own.txt ...\r\n// own\r\n" + script_end_text());
-    EXPECT_STREQ(app.script_name, app.atr_table[0].script);
+    EXPECT_STREQ(gui_session()->script_name, app.atr_table[0].script);
 }
 
 /* --- The script dialog, driven from a second thread while the GUI thread
@@ -236,13 +236,13 @@ TEST_F(ScriptTest, ExecRunsTheShownNameWhateverWasTyped) {
     ASSERT_TRUE(harness_scripts_wait(10000));
     EXPECT_EQ(script_pane_text(), "\r\nLoading script script.txt ...\r\nFile not found"
                                   "\r\n\r\nVelmo:> Card is ready\r\n");
-    EXPECT_STREQ(app.script_file_name, "script.txt");
+    EXPECT_STREQ(app.gui.script_file_name, "script.txt");
 }
 
 TEST_F(ScriptTest, QuitRunsNothing) {
     script_dialog_run([&](HWND dialog) { dialog_click(dialog, IDC_SCRIPT_QUIT); });
     harness_pump(100);
-    EXPECT_EQ(app.script_runs, 0);
+    EXPECT_EQ(platform_counter_read(&app.script_runs), 0);
     EXPECT_EQ(harness_window_text(edit_), "");
 }
 
@@ -251,7 +251,7 @@ TEST_F(ScriptTest, ExecTwiceStartsTwoRunsAtOnce) {
     EXPECT_TRUE(harness_file_write("script.txt", "/W 1500\n"));
     for (int i = 0; i < 2; i++)
         script_dialog_run([&](HWND dialog) { dialog_click(dialog, IDC_SCRIPT_EXEC); });
-    EXPECT_EQ(app.script_runs, 2);
+    EXPECT_EQ(platform_counter_read(&app.script_runs), 2);
     ASSERT_TRUE(harness_scripts_wait(10000));
     std::string text = script_pane_text();
     EXPECT_EQ(script_count(text, "Waiting 1500 ms"), 2);
@@ -278,8 +278,8 @@ TEST_F(ScriptTest, BrowseChoiceStaysForTheNextOpening) {
     EXPECT_TRUE(harness_file_write("chosen.txt", "// chosen\n"));
     std::string full = std::string(scratch_.dir()) + "\\chosen.txt";
     EXPECT_STRCASEEQ(script_dialog_browse(full).c_str(), full.c_str());
-    EXPECT_STRCASEEQ(app.script_file_name, full.c_str());
-    EXPECT_EQ(app.script_runs, 0);
+    EXPECT_STRCASEEQ(app.gui.script_file_name, full.c_str());
+    EXPECT_EQ(platform_counter_read(&app.script_runs), 0);
 
     std::string shown;
     script_dialog_run([&](HWND dialog) {
@@ -293,5 +293,5 @@ TEST_F(ScriptTest, BrowseChoiceStaysForTheNextOpening) {
 
 TEST_F(ScriptTest, CancelledBrowseKeepsTheName) {
     EXPECT_EQ(script_dialog_browse(""), "script.txt");
-    EXPECT_STREQ(app.script_file_name, "script.txt");
+    EXPECT_STREQ(app.gui.script_file_name, "script.txt");
 }

@@ -36,12 +36,12 @@ class TransmitCard : public CardFixture {
         card_open_reader();
         ASSERT_TRUE(card_tick_until(CARD_READY, 5000));
         ASSERT_TRUE(harness_scripts_wait(10000));
-        SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
+        SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
         harness_pump(5);
-        ASSERT_NE(app.panes[PANE_CONSOLE].edit, (HWND)0);
-        harness_pane_clear(app.panes[PANE_CONSOLE].edit, 1);
-        strcpy(app.script_name, "t.txt");
-        app.xfer_total_ms = 0;
+        ASSERT_NE(app.gui.panes[PANE_CONSOLE].edit, (HWND)0);
+        harness_pane_clear(app.gui.panes[PANE_CONSOLE].edit, 1);
+        strcpy(gui_session()->script_name, "t.txt");
+        gui_session()->xfer_total_ms = 0;
         testcard_log_clear(0);
     }
     void TearDown() override {
@@ -89,12 +89,12 @@ TEST_F(TransmitCard, ExchangeLineHasItsExactFormAndAverages) {
                   {"", "Script: t.txt", "",
                    "001: 00A4040007 9000    16 ms =    916 -    900 Total:     16 <0:>",
                    "002: 00A4040007 9000    20 ms =   1020 -   1000 Total:     36 <0:18>"}));
-    EXPECT_EQ(app.xfer_total_ms, 36);
-    EXPECT_EQ(app.xfer_counter, 2);
+    EXPECT_EQ(gui_session()->xfer_total_ms, 36);
+    EXPECT_EQ(gui_session()->xfer_counter, 2);
 }
 
 TEST_F(TransmitCard, ZeroMsExchangeLeavesTheTotalAtZeroAndRestartsTheNumbering) {
-    app.script_name[0] = 0; /* no script has run yet: an empty name */
+    gui_session()->script_name[0] = 0; /* no script has run yet: an empty name */
     card_clock_use({{7200, 500}, {7200, 500}, {7200, 600}, {7200, 603}});
     send({0x80, 0xF0, 0x00, 0x02});
     send({0x80, 0xF0, 0x00, 0x02});
@@ -107,8 +107,8 @@ TEST_F(TransmitCard, ZeroMsExchangeLeavesTheTotalAtZeroAndRestartsTheNumbering) 
 }
 
 TEST_F(TransmitCard, HourWrapMeasuresTheTrueTimeAndNumbersWrapAfter999) {
-    app.xfer_total_ms = 10;
-    app.xfer_counter = 998;
+    gui_session()->xfer_total_ms = 10;
+    gui_session()->xfer_counter = 998;
     card_clock_use({{3600 * 3 + 3599, 990}, {3600 * 4, 5}, {3600 * 4, 10}, {3600 * 4, 12}});
     send({0x80, 0xF0, 0x00, 0x02});
     send({0x80, 0xF0, 0x00, 0x02});
@@ -119,7 +119,7 @@ TEST_F(TransmitCard, HourWrapMeasuresTheTrueTimeAndNumbersWrapAfter999) {
 }
 
 TEST_F(TransmitCard, AlternatingCommandsAreAveragedAndAThirdReplacesTheOldestSlot) {
-    app.xfer_total_ms = 1;
+    gui_session()->xfer_total_ms = 1;
     card_clock_use({{7200, 0},
                     {7200, 10},
                     {7200, 0},
@@ -148,7 +148,7 @@ TEST_F(TransmitCard, AlternatingCommandsAreAveragedAndAThirdReplacesTheOldestSlo
 }
 
 TEST_F(TransmitCard, ZeroHeaderAnsweredZeroMeetsTheEmptyStatisticsSlot) {
-    app.xfer_total_ms = 1;
+    gui_session()->xfer_total_ms = 1;
     ASSERT_TRUE(testcard_force_status(0, 0x00, 0x00, 1));
     card_clock_use({{7200, 100}, {7200, 107}});
     EXPECT_EQ(send({0x00, 0x00, 0x00, 0x00, 0x00}), 2);
@@ -161,7 +161,7 @@ TEST_F(TransmitCard, ZeroHeaderAnsweredZeroMeetsTheEmptyStatisticsSlot) {
 TEST_F(TransmitCard, ShortAndFullResponses) {
     /* (An empty answer, 80 F0 00 00, never comes back through the rig's
        reader driver; the 0-byte line is pinned by the host tests.) */
-    app.xfer_total_ms = 1;
+    gui_session()->xfer_total_ms = 1;
     card_clock_use({{7200, 0}, {7200, 1}, {7200, 0}, {7200, 2}});
     EXPECT_EQ(send({0x80, 0xF0, 0x00, 0x01}), 1);
     EXPECT_EQ(buffer_[0], 0x90);
@@ -177,7 +177,7 @@ TEST_F(TransmitCard, ShortAndFullResponses) {
 }
 
 TEST_F(TransmitCard, ResponseLongerThan512FailsWithALineAndLeavesTheBuffer) {
-    app.xfer_total_ms = 1;
+    gui_session()->xfer_total_ms = 1;
     int error = 0;
     EXPECT_EQ(send({0x80, 0xF0, 0x02, 0x01}, &error), -1);
     EXPECT_NE(error, 0);
@@ -189,7 +189,7 @@ TEST_F(TransmitCard, ResponseLongerThan512FailsWithALineAndLeavesTheBuffer) {
 }
 
 TEST_F(TransmitCard, BadLengthsAreRefusedBeforeAnythingIsSent) {
-    app.xfer_total_ms = 1;
+    gui_session()->xfer_total_ms = 1;
     int error = 0;
     EXPECT_EQ(card_transmit(buffer_.data(), -1, &error), -1);
     EXPECT_EQ(error, (int)SCARD_E_INVALID_PARAMETER);
@@ -200,11 +200,11 @@ TEST_F(TransmitCard, BadLengthsAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(card_transmit(nullptr, 5, &error), -1);
     EXPECT_TRUE(testcard_log(0).empty());
     EXPECT_TRUE(exchange_lines().empty());
-    EXPECT_EQ(app.xfer_counter, 0);
+    EXPECT_EQ(gui_session()->xfer_counter, 0);
 }
 
 TEST_F(TransmitCard, CommandLongerThanTheResponseBufferGoesOutWhole) {
-    app.xfer_total_ms = 1;
+    gui_session()->xfer_total_ms = 1;
     std::vector<unsigned char> command(700);
     for (size_t i = 0; i < command.size(); i++)
         command[i] = (unsigned char)i;
@@ -220,7 +220,7 @@ TEST_F(TransmitCard, CommandLongerThanTheResponseBufferGoesOutWhole) {
 }
 
 TEST_F(TransmitCard, PlatformFailureWritesItsLineWithLengthZero) {
-    app.xfer_total_ms = 1;
+    gui_session()->xfer_total_ms = 1;
     ASSERT_TRUE(testcard_remove(0));
     /* Until a tick notices, the state is still 5 and the platform refuses. */
     int error = 0, n = 0;
@@ -239,8 +239,8 @@ TEST_F(TransmitCard, ResetFromAnotherThreadNamesTheCardWithoutBlockingTheTicks) 
     EXPECT_TRUE(harness_file_write("atr.txt", std::string("Vorlane_Demo_Card ") +
                                                   testcard_demo_atr + " 0 none.txt\n"));
     atr_table_load();
-    harness_pane_clear(app.panes[PANE_READER].edit, 0);
-    SetTimer(app.panes[PANE_READER].window, 1, 10, NULL); /* ticks keep taking card_lock */
+    harness_pane_clear(app.gui.panes[PANE_READER].edit, 0);
+    SetTimer(app.gui.panes[PANE_READER].window, 1, 10, NULL); /* ticks keep taking card_lock */
     char text[1024] = "";
     std::atomic<bool> done(false);
     int length = 0;
@@ -253,7 +253,7 @@ TEST_F(TransmitCard, ResetFromAnotherThreadNamesTheCardWithoutBlockingTheTicks) 
         harness_pump(5);
     ASSERT_TRUE(done) << "card_reset never returned";
     network.join();
-    KillTimer(app.panes[PANE_READER].window, 1);
+    KillTimer(app.gui.panes[PANE_READER].window, 1);
     ASSERT_TRUE(harness_scripts_wait(10000));
     EXPECT_EQ(std::string(text), std::string("Answer to Reset: \r\n") + card_demo_atr_line +
                                      "\r\nReader Status: 0\r\n\r\n");
@@ -261,11 +261,11 @@ TEST_F(TransmitCard, ResetFromAnotherThreadNamesTheCardWithoutBlockingTheTicks) 
     auto lines = card_reader_lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], "Vorlane_Demo_Card inserted...");
-    EXPECT_EQ(app.card_state, CARD_READY);
+    EXPECT_EQ(gui_session()->card_state, CARD_READY);
 
     unsigned char atr[CARD_ATR_SIZE] = {};
     EXPECT_EQ(card_get_atr(atr), 20);
-    EXPECT_EQ(memcmp(atr, app.card_atr, 20), 0);
+    EXPECT_EQ(memcmp(atr, gui_session()->card_atr, 20), 0);
     EXPECT_EQ(atr[0], 0x3B);
 }
 
@@ -289,9 +289,9 @@ void stress_exchange(StressCounts &counts) {
 } // namespace
 
 TEST_F(TransmitCard, ThreadsExchangeWhileTheCardComesAndGoes) {
-    app.xfer_total_ms = 1;
+    gui_session()->xfer_total_ms = 1;
     card_clock_use({}); /* 1 ms a reading: the total never returns to 0 */
-    SetTimer(app.panes[PANE_READER].window, 1, 250, NULL);
+    SetTimer(app.gui.panes[PANE_READER].window, 1, 250, NULL);
     StressCounts script, gui;
     std::atomic<bool> stop(false);
     std::atomic<int> resets(0);
@@ -331,7 +331,7 @@ TEST_F(TransmitCard, ThreadsExchangeWhileTheCardComesAndGoes) {
     ASSERT_NE(WaitForMultipleObjects(2, threads, TRUE, 0), (DWORD)WAIT_TIMEOUT) << "deadlock";
     worker.join();
     network.join();
-    KillTimer(app.panes[PANE_READER].window, 1);
+    KillTimer(app.gui.panes[PANE_READER].window, 1);
     harness_scripts_wait(20000);
 
     printf("stress: %d card toggles, %d resets, script thread %d/%d and GUI thread %d/%d "
@@ -369,14 +369,14 @@ bool send_apdu_from_menu(void) {
         shown = true;
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     });
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_SEND_APDU, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_SEND_APDU, 0);
     returned = true;
     driver.join();
     return shown;
 }
 
 HWND active_child(void) {
-    return (HWND)SendMessageA(app.mdi_client, WM_MDIGETACTIVE, 0, 0);
+    return (HWND)SendMessageA(app.gui.mdi_client, WM_MDIGETACTIVE, 0, 0);
 }
 
 } // namespace
@@ -384,13 +384,13 @@ HWND active_child(void) {
 TEST_F(TransmitCard, SendApduOpensTheCommandDialogAndThenActivatesTheSecondChild) {
     /* The reader window came first (window-list id 1000), the Console
        second (1001, the id SendApdu shares). */
-    ASSERT_EQ(GetWindowLongPtrA(app.panes[PANE_CONSOLE].window, GWLP_ID), 1001);
-    SendMessageA(app.mdi_client, WM_MDIACTIVATE, (WPARAM)app.panes[PANE_READER].window, 0);
-    ASSERT_EQ(active_child(), app.panes[PANE_READER].window);
+    ASSERT_EQ(GetWindowLongPtrA(app.gui.panes[PANE_CONSOLE].window, GWLP_ID), 1001);
+    SendMessageA(app.gui.mdi_client, WM_MDIACTIVATE, (WPARAM)app.gui.panes[PANE_READER].window, 0);
+    ASSERT_EQ(active_child(), app.gui.panes[PANE_READER].window);
     EXPECT_TRUE(send_apdu_from_menu());
-    EXPECT_EQ(active_child(), app.panes[PANE_CONSOLE].window);
+    EXPECT_EQ(active_child(), app.gui.panes[PANE_CONSOLE].window);
 
     /* With the Console active no dialog opens; the Console stays in front. */
     EXPECT_FALSE(send_apdu_from_menu());
-    EXPECT_EQ(active_child(), app.panes[PANE_CONSOLE].window);
+    EXPECT_EQ(active_child(), app.gui.panes[PANE_CONSOLE].window);
 }

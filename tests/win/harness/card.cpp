@@ -78,44 +78,44 @@ ReaderDialogSeen card_open_reader(int action, bool escape) {
         if (dialog)
             card_drive_reader_dialog(dialog, action, escape, &seen);
     });
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
     created = true;
     driver.join();
-    if (app.panes[PANE_READER].window)
-        KillTimer(app.panes[PANE_READER].window, 1);
+    if (app.gui.panes[PANE_READER].window)
+        KillTimer(app.gui.panes[PANE_READER].window, 1);
     return seen;
 }
 
 void card_close_reader(void) {
-    if (app.panes[PANE_READER].window)
-        SendMessageA(app.mdi_client, WM_MDIDESTROY, (WPARAM)app.panes[PANE_READER].window, 0);
+    if (app.gui.panes[PANE_READER].window)
+        SendMessageA(app.gui.mdi_client, WM_MDIDESTROY, (WPARAM)app.gui.panes[PANE_READER].window, 0);
     harness_pump(5);
 }
 
 void card_ticks(int count) {
     for (int i = 0; i < count; i++) {
-        card_tick();
+        card_tick(&app.gui.reader);
         harness_pump(2);
     }
 }
 
 bool card_tick_until(int state, int ms) {
     DWORD end = GetTickCount() + (DWORD)ms;
-    while (app.card_state != state) {
+    while (gui_session()->card_state != state) {
         if ((int)(end - GetTickCount()) <= 0)
             return false;
-        card_tick();
+        card_tick(&app.gui.reader);
         harness_pump(20);
     }
     return true;
 }
 
 std::vector<std::string> card_reader_lines(void) {
-    return harness_lines(app.panes[PANE_READER].edit);
+    return harness_lines(app.gui.panes[PANE_READER].edit);
 }
 
 std::vector<std::string> card_console_lines(void) {
-    return harness_lines(app.panes[PANE_CONSOLE].edit);
+    return harness_lines(app.gui.panes[PANE_CONSOLE].edit);
 }
 
 std::vector<std::string> card_lines_from(const std::vector<std::string> &lines,
@@ -163,19 +163,19 @@ void card_clock_use(std::vector<std::pair<long long, int>> readings) {
 }
 
 static bool dialog_card_is_ready(void) {
-    return app.card_state == CARD_READY;
+    return gui_session()->card_state == CARD_READY;
 }
 
 bool dialog_card_open(void) {
     harness_frame_open();
     if (!testcard_reset_state(0) || !testcard_insert(0, testcard_demo_atr) || !testcard_remove(1))
         return false;
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
     if (!harness_pump_until(dialog_card_is_ready, 15000))
         return false;
     script_runs_wait(10000);
     harness_pump(100);
-    harness_pane_clear(app.panes[PANE_READER].edit, 0);
+    harness_pane_clear(app.gui.panes[PANE_READER].edit, 0);
     testcard_log_clear(0);
     return true;
 }

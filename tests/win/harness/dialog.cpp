@@ -25,7 +25,7 @@ bool dialog_drive(const char *name, const char *title, DLGPROC proc,
         if (IsWindow(dialog))
             PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     });
-    DialogBoxParamA(app.instance, name, app.frame_window, proc, 0);
+    DialogBoxParamA(app.gui.instance, name, app.gui.frame_window, proc, 0);
     driver.join();
     return found;
 }
@@ -69,7 +69,7 @@ std::string dialog_get(HWND dialog, int id) {
 void dialog_settle(HWND dialog) {
     SendMessageA(dialog, WM_NULL, 0, 0);
     /* Exchanges run on a worker while the dialog keeps answering. */
-    while (app.dialog_work_busy)
+    while (app.gui.dialog_work_busy)
         Sleep(5);
     SendMessageA(dialog, WM_NULL, 0, 0);
 }

@@ -21,7 +21,7 @@ void harness_pump_once(void) {
     MSG msg;
 
     while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-        if (!app.mdi_client || !TranslateMDISysAccel(app.mdi_client, &msg)) {
+        if (!app.gui.mdi_client || !TranslateMDISysAccel(app.gui.mdi_client, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
@@ -92,40 +92,40 @@ HWND harness_frame_open(void) {
     HINSTANCE instance = GetModuleHandleA(NULL);
 
     app_state_init();
-    app.instance = instance;
-    app.gui_thread_id = GetCurrentThreadId();
+    app.gui.instance = instance;
+    app.gui.gui_thread_id = GetCurrentThreadId();
     app_locks_create();
     app_register_classes(instance);
-    app.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
-    app.window_menu = GetSubMenu(app.frame_menu, 1);
+    app.gui.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
+    app.gui.window_menu = GetSubMenu(app.gui.frame_menu, 1);
     HWND frame = app_create_frame(getenv("HARNESS_VISIBLE") ? SW_SHOW : SW_HIDE);
     harness_pump(20);
     return frame;
 }
 
 static bool harness_frame_gone(void) {
-    return !app.frame_window || !IsWindow(app.frame_window);
+    return !app.gui.frame_window || !IsWindow(app.gui.frame_window);
 }
 
 void harness_frame_close(void) {
-    if (app.frame_window && IsWindow(app.frame_window))
-        PostMessageA(app.frame_window, WM_CLOSE, 0, 0);
+    if (app.gui.frame_window && IsWindow(app.gui.frame_window))
+        PostMessageA(app.gui.frame_window, WM_CLOSE, 0, 0);
     harness_pump_until(harness_frame_gone, 5000);
     /* The frame's destruction posted WM_QUIT; take it off the queue. */
     MSG msg;
     while (PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
-    if (app.frame_menu && !IsMenu(app.frame_menu))
-        app.frame_menu = 0;
-    app.frame_window = 0;
-    app.mdi_client = 0;
+    if (app.gui.frame_menu && !IsMenu(app.gui.frame_menu))
+        app.gui.frame_menu = 0;
+    app.gui.frame_window = 0;
+    app.gui.mdi_client = 0;
 }
 
 /* A pane's queued text is shown before the pane is read, as a user who
    waits a moment would see it. */
 static void harness_pane_flush(HWND window) {
     for (int pane = 0; pane < PANE_COUNT; pane++)
-        if (window && window == app.panes[pane].edit)
+        if (window && window == app.gui.panes[pane].edit)
             pane_flush(pane);
 }
 
@@ -173,7 +173,7 @@ bool harness_scripts_wait(int ms) {
 
 int harness_child_count(void) {
     int count = 0;
-    for (HWND child = GetWindow(app.mdi_client, GW_CHILD); child;
+    for (HWND child = GetWindow(app.gui.mdi_client, GW_CHILD); child;
          child = GetWindow(child, GW_HWNDNEXT))
         count++;
     return count;
@@ -216,7 +216,7 @@ void harness_reader_open(void) {
         if (dialog)
             PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     });
-    SendMessageA(app.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
+    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
     dismiss.join();
     harness_pump(10);
 }

@@ -11,12 +11,12 @@
 #include "tests/win/harness/frame.h"
 
 std::string script_pane_text(void) {
-    std::string text = harness_window_text(app.panes[PANE_READER].edit);
+    std::string text = harness_window_text(app.gui.panes[PANE_READER].edit);
     return std::regex_replace(text, std::regex("Time: [0-9]+ ms"), "Time: # ms");
 }
 
 int script_pane_time(void) {
-    std::string text = harness_window_text(app.panes[PANE_READER].edit);
+    std::string text = harness_window_text(app.gui.panes[PANE_READER].edit);
     std::smatch match;
     int value = -1;
     for (auto it = text.cbegin();
@@ -27,7 +27,7 @@ int script_pane_time(void) {
 }
 
 void script_pane_clear(void) {
-    harness_pane_clear(app.panes[PANE_READER].edit, 0);
+    harness_pane_clear(app.gui.panes[PANE_READER].edit, 0);
 }
 
 std::string script_end_text(void) {

@@ -8,7 +8,7 @@
  * when the byte is missing: nothing is read past the length, and a cut ATR
  * is explained as far as it goes.
  */
-#include "card/explain.h"
+#include "explain/explain_local.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -24,7 +24,7 @@ enum {
     EXPLAIN_DEPTH_MAX = 32
 };
 
-/* Exports from card/explain_sw.cpp */
+/* Exports from explain/explain_sw.cpp */
 
 /* The meaning of SW1 SW2 in short English, lower case, no final period, into
    text (size bytes, cut to fit, always terminated); returns its length. Never
@@ -41,7 +41,7 @@ size_t explain_sw(unsigned sw1, unsigned sw2, char *text, size_t size);
    fewer than 2 bytes gives one line "(no status word)\n". */
 void explain_response(const unsigned char *response, size_t count, ExplainSink sink, void *context);
 
-/* Exports from card/explain_tlv.cpp */
+/* Exports from explain/explain_tlv.cpp */
 
 /* BER-TLV tree of data: 1 when the whole data parses (the tree went to the
    sink), 0 when it does not: nothing went to the sink and reason holds why
@@ -49,37 +49,10 @@ void explain_response(const unsigned char *response, size_t count, ExplainSink s
 int explain_tlv(const unsigned char *data, size_t length, ExplainSink sink, void *context,
                 char *reason, size_t reason_size);
 
-/* Exports from card/explain_atr.cpp */
+/* Exports from explain/explain_atr.cpp */
 
 /* The ATR explained, line by line; a cut or malformed ATR is explained as far
    as it goes and a last line says where and why it breaks. */
 void explain_atr(const unsigned char *atr, size_t length, ExplainSink sink, void *context);
-
-/* Shared by the explain files (callers use the functions above) */
-
-/* The piece being filled: text gathers in piece and goes to the sink when
-   the piece is full and when the explanation ends. */
-enum { EXPLAIN_LINE_SIZE = 256 }; /* one formatted stretch of a line */
-typedef struct ExplainOut {
-    char piece[EXPLAIN_PIECE_SIZE]; /* text not yet sent, terminated when it goes */
-    size_t used;                    /* bytes in piece, at most EXPLAIN_PIECE_SIZE - 1 */
-    ExplainSink sink;
-    void *context;
-} ExplainOut;
-
-void explain_out_start(ExplainOut *out, ExplainSink sink, void *context);
-void explain_out_bytes(ExplainOut *out, const char *text, size_t length);
-void explain_out_text(ExplainOut *out, const char *text);
-/* printf-style; a stretch longer than EXPLAIN_LINE_SIZE - 1 is cut. */
-void explain_out_format(ExplainOut *out, const char *format, ...);
-/* bytes as upper-case hexadecimal pairs without separators */
-void explain_out_hex(ExplainOut *out, const unsigned char *bytes, size_t count);
-/* Sends what is left. */
-void explain_out_end(ExplainOut *out);
-
-/* The tree of data into out (explain_tlv without its own piece), or 0 with
-   the reason and nothing written. */
-int explain_tlv_tree(ExplainOut *out, const unsigned char *data, size_t length, char *reason,
-                     size_t reason_size);
 
 #endif

@@ -7,7 +7,7 @@
  * own, then among those that carry a number (61XX, 6CXX, 63CX, the
  * triggering ranges), then by SW1 alone; anything else is proprietary.
  */
-#include "card/explain.h"
+#include "explain/explain_local.h"
 
 #include <stdarg.h>
 #include <stdio.h>

@@ -1,7 +1,8 @@
 /*
- * run_choose.cpp: the plain run of vorlane-run: choose the readers, wait
+ * run_plain.cpp: the plain run of vorlane-run: choose the readers, wait
  * for their cards as long as -w allows, then run the scripts on every
- * chosen reader's card at once, each reader on its own thread.
+ * chosen reader's card at once, each reader on its own thread
+ * (run_reader_once).
  *
  * Which readers wait for what: without -r and --all, the first reader that
  * holds a card is taken; -r words want every reader they name to hold a
@@ -9,16 +10,15 @@
  * --all takes the readers that hold a card once the wait is over (the wait
  * ends early when every reader holds one). A service that is not there
  * counts as no reader yet while the wait lasts.
- *
- * --list prints the readers with the index -r takes, and runs nothing.
  */
 #include "run/run.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "app/app_state.h"
 #include "card/pcsc.h"
+#include "card/scard_name.h"
+#include "run/run_report_file.h"
 #include "run/run_select.h"
 
 /* What the main thread looks at while it waits */
@@ -29,8 +29,8 @@ struct RunChoice {
     const char *names[READER_LIST_MAX];
     int count; /* readers listed; -1: no service */
     RunSelection selection;
-    int present[RUN_WORDS_MAX * 4]; /* chosen[i] holds a card */
-    const char *chosen_names[RUN_WORDS_MAX * 4];
+    int present[READER_LIST_MAX]; /* chosen[i] holds a card */
+    const char *chosen_names[READER_LIST_MAX];
 };
 
 static void run_choice_look(RunChoice *choice) {
@@ -42,7 +42,7 @@ static void run_choice_look(RunChoice *choice) {
         memset(selection, 0, sizeof *selection);
         return;
     }
-    run_select(app.run_args, choice->names, choice->count, selection);
+    run_select(runner.args, choice->names, choice->count, selection);
     for (int i = 0; i < selection->chosen_count; i++)
         choice->chosen_names[i] = choice->names[selection->chosen[i]];
     run_cards_present(choice->context, choice->chosen_names, selection->chosen_count,
@@ -51,7 +51,7 @@ static void run_choice_look(RunChoice *choice) {
 
 /* 1 when waiting longer would change nothing. */
 static int run_choice_done(const RunChoice *choice) {
-    const RunArgs *args = app.run_args;
+    const RunArgs *args = runner.args;
     const RunSelection *selection = &choice->selection;
     int with_card = 0;
 
@@ -65,7 +65,7 @@ static int run_choice_done(const RunChoice *choice) {
 
 static void run_choice_wait(RunChoice *choice) {
     unsigned start = platform_tick_ms();
-    unsigned limit = (unsigned)app.run_args->wait_seconds * 1000u;
+    unsigned limit = (unsigned)runner.args->wait_seconds * 1000u;
 
     for (;;) {
         run_choice_look(choice);
@@ -90,7 +90,7 @@ static const char *run_choice_label(const RunChoice *choice, int i) {
     int word = choice->selection.chosen_word[i];
 
     if (word >= 0 && choice->selection.word_matches[word] == 1)
-        return app.run_args->readers[word];
+        return runner.args->readers[word];
     return choice->chosen_names[i];
 }
 
@@ -101,12 +101,12 @@ static int run_choice_missing(const RunChoice *choice) {
     int missing = 0;
 
     for (int i = 0; i < selection->unmatched_count; i++, missing = 1)
-        run_error(-1, "vorlane-run: no reader %s", selection->unmatched[i]);
-    if (app.run_args->reader_count == 0)
+        run_error(0, "vorlane-run: no reader %s", selection->unmatched[i]);
+    if (runner.args->reader_count == 0)
         return missing;
     for (int i = 0; i < selection->chosen_count; i++) {
         if (!choice->present[i] && selection->chosen_word[i] >= 0) {
-            run_error(-1, "vorlane-run: no card in reader %s", run_choice_label(choice, i));
+            run_error(0, "vorlane-run: no card in reader %s", run_choice_label(choice, i));
             missing = 1;
         }
     }
@@ -116,63 +116,85 @@ static int run_choice_missing(const RunChoice *choice) {
 /* Without a chosen reader that holds a card: the reason, as one line. */
 static void run_choice_none(const RunChoice *choice) {
     if (choice->count < 0)
-        run_error(-1, "vorlane-run: no PC/SC service (error %8.8X)", (unsigned)choice->service);
-    else if (choice->selection.unmatched_count > 0 || app.run_args->reader_count > 0)
+        run_error(0, "vorlane-run: no PC/SC service (error %8.8X)", (unsigned)choice->service);
+    else if (choice->selection.unmatched_count > 0 || runner.args->reader_count > 0)
         return; /* said by run_choice_missing */
     else if (choice->count == 0 || choice->selection.chosen_count == 0)
-        run_error(-1, "vorlane-run: no reader");
+        run_error(0, "vorlane-run: no reader");
     else
-        run_error(-1, "vorlane-run: no card in any reader");
+        run_error(0, "vorlane-run: no card in any reader");
 }
 
 /* Joins the chosen readers that hold a card (the first only, without -r
-   and --all), at most RUN_SESSIONS_MAX; a warning names those left out.
-   Returns how many joined. */
+   and --all), at most RUN_READERS_MAX, and starts their threads; a warning
+   names those left out. Returns how many joined. */
 static int run_choice_join(const RunChoice *choice) {
-    const RunArgs *args = app.run_args;
+    const RunArgs *args = runner.args;
     char left_out[1024] = "";
     int joined = 0;
 
     for (int i = 0; i < choice->selection.chosen_count; i++) {
         if (!choice->present[i])
             continue;
-        if (joined == RUN_SESSIONS_MAX) {
+        if (joined == RUN_READERS_MAX) {
             size_t used = strlen(left_out);
             snprintf(left_out + used, sizeof left_out - used, "%s%s", used ? ", " : "",
                      choice->chosen_names[i]);
             continue;
         }
-        platform_lock_enter(&app.run_lock);
-        int row = run_row_claim();
-        platform_lock_leave(&app.run_lock);
+        int rows_ended = 0;
+        platform_lock_enter(&runner.lock);
+        int row = run_row_claim(&rows_ended);
+        platform_lock_leave(&runner.lock);
+        if (rows_ended)
+            run_rows_ended_say();
         if (row == -2)
             break; /* each card takes a row: none is left */
-        if (run_reader_join(joined, choice->chosen_names[i])) {
-            app.run_readers[joined].row = row;
-            run_reader_start(joined, 0);
+        RunReader *reader = &runner.readers[joined];
+        if (run_reader_join(reader, choice->chosen_names[i])) {
+            reader->row = row;
+            run_reader_start(reader, run_reader_once);
         }
         joined++;
         if (args->reader_count == 0 && !args->all)
             break;
     }
     if (left_out[0])
-        run_error(-1, "vorlane-run: more than %d readers; left out: %s", RUN_SESSIONS_MAX,
+        run_error(0, "vorlane-run: more than %d readers; left out: %s", RUN_READERS_MAX,
                   left_out);
     return joined;
 }
 
-/* Without a card no script runs; the report still names each one. */
-static void run_report_not_run(void) {
-    const RunArgs *args = app.run_args;
-    RunSuiteFacts facts = {app.run_host, "", "", 0, 0};
-    ScriptTally tally;
+/* The reader's outcome counted into its own and the run's worst. */
+static void run_reader_outcome(RunReader *reader, int status) {
+    reader->status = run_worse(reader->status, status);
+    run_status_add(status);
+}
 
-    memset(&tally, 0, sizeof tally);
-    platform_lock_enter(&app.run_lock);
-    for (int i = 0; i < args->script_count; i++)
-        run_report_suite(&app.run_suites, app.run_argv[args->first_script + i], &facts, &tally,
-                         "not run: no card");
-    platform_lock_leave(&app.run_lock);
+void run_reader_once(RunReader *reader) {
+    CardSession *session = &reader->session;
+    char why[RUN_WHY_SIZE];
+    int atr_failed = 0;
+    LONG status = run_card_connect(session, &atr_failed);
+
+    if (status != SCARD_S_SUCCESS) {
+        if (atr_failed) {
+            run_card_atr_failed(reader, status, why, sizeof why);
+            run_reader_card_failed(reader, 0, reader->row, why);
+        } else {
+            run_error(reader, "vorlane-run: no card in reader %s (0x%08lX %s)",
+                      session->reader_name, (unsigned long)status,
+                      scard_name((unsigned long)status));
+        }
+        run_reader_outcome(reader, RUN_FAILED);
+        return;
+    }
+    if (runner.args->atr) {
+        run_atr_print(session->reader_pane, session->card_atr, session->card_atr_len);
+        run_reader_outcome(reader, RUN_OK);
+        return;
+    }
+    run_reader_outcome(reader, run_reader_scripts(reader, 0, reader->row));
 }
 
 int run_plain(void) {
@@ -181,38 +203,20 @@ int run_plain(void) {
 
     memset(&choice, 0, sizeof choice);
     run_choice_wait(&choice);
-    app.run_prefixed = choice.selection.several;
+    runner.prefixed = choice.selection.several;
     if (run_choice_missing(&choice))
         status = RUN_FAILED;
     int joined = choice.count < 0 ? 0 : run_choice_join(&choice);
     if (joined == 0) {
         run_choice_none(&choice);
-        run_report_not_run();
+        run_report_not_run("not run: no card");
         status = RUN_FAILED;
     }
     run_readers_wait();
     if (choice.context)
         pcsc_release(choice.context);
-    platform_lock_enter(&app.run_lock);
-    status = run_worse(status, app.run_status);
-    platform_lock_leave(&app.run_lock);
+    platform_lock_enter(&runner.lock);
+    status = run_worse(status, runner.status);
+    platform_lock_leave(&runner.lock);
     return status;
-}
-
-int run_list(void) {
-    SCARDCONTEXT context = 0;
-    LONG service = 0;
-    char list[READER_NAMES_SIZE];
-    const char *names[READER_LIST_MAX];
-
-    int count = run_list_readers(&context, list, names, &service);
-    if (context)
-        pcsc_release(context);
-    if (count < 0)
-        run_error(-1, "vorlane-run: no PC/SC service (error %8.8X)", (unsigned)service);
-    else if (count == 0)
-        run_error(-1, "vorlane-run: no reader");
-    for (int i = 0; i < count; i++)
-        fprintf(app.run_out, "%d: %s\r\n", i, names[i]);
-    return count > 0 ? RUN_OK : RUN_FAILED;
 }

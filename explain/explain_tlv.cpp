@@ -12,7 +12,7 @@
  * the thread's stack; the value of a constructed object at the deepest
  * level is named, not parsed.
  */
-#include "card/explain.h"
+#include "explain/explain_local.h"
 
 #include <stdio.h>
 #include <string.h>
