@@ -18,12 +18,12 @@ static uint32_t dib_u32(const unsigned char *p) {
     return dib_u16(p) | dib_u16(p + 2) << 16;
 }
 
-static void dib_put_u16(unsigned char *p, uint32_t value) {
+void dib_put_u16(unsigned char *p, uint32_t value) {
     p[0] = (unsigned char)value;
     p[1] = (unsigned char)(value >> 8);
 }
 
-static void dib_put_u32(unsigned char *p, uint32_t value) {
+void dib_put_u32(unsigned char *p, uint32_t value) {
     dib_put_u16(p, value & 0xFFFF);
     dib_put_u16(p + 2, value >> 16);
 }

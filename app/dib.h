@@ -85,4 +85,9 @@ const unsigned char *dib_bits(const unsigned char *image);
    Returns the number of bytes written. */
 size_t dib_format(const unsigned char *image, unsigned char *format);
 
+/* Little-endian fields of a bitmap file, as the loader reads them (also
+   for tools that write one). */
+void dib_put_u16(unsigned char *p, uint32_t value);
+void dib_put_u32(unsigned char *p, uint32_t value);
+
 #endif

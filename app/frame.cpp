@@ -37,8 +37,9 @@ static LRESULT frame_on_create(HWND window) {
     client.hWindowMenu = app.gui.window_menu;
     client.idFirstChild = IDM_FIRST_CHILD;
     app.gui.frame_window = window;
-    app.gui.mdi_client = CreateWindowExA(0, "MDICLIENT", NULL, WS_CHILD | WS_CLIPCHILDREN | WS_VISIBLE,
-                                     0, 0, 0, 0, window, (HMENU)1, app.gui.instance, &client);
+    app.gui.mdi_client =
+        CreateWindowExA(0, "MDICLIENT", NULL, WS_CHILD | WS_CLIPCHILDREN | WS_VISIBLE, 0, 0, 0, 0,
+                        window, (HMENU)1, app.gui.instance, &client);
     app.gui.client_default_proc =
         (WNDPROC)SetWindowLongPtrA(app.gui.mdi_client, GWLP_WNDPROC, (LONG_PTR)mdi_client_proc);
     if (app.network_server_enabled)

@@ -135,7 +135,8 @@ void paint_logo(HWND client) {
         return;
     GetWindowRect(client, &area);
     if (app.gui.logo_bitmap)
-        draw_stretched(dc, app.gui.logo_bitmap, 0, 0, area.right - area.left, area.bottom - area.top);
+        draw_stretched(dc, app.gui.logo_bitmap, 0, 0, area.right - area.left,
+                       area.bottom - area.top);
     ReleaseDC(client, dc);
 }
 
@@ -150,7 +151,7 @@ static int logo_from_file(void) {
     HDC screen = GetDC(NULL);
     app.gui.logo_bitmap = CreateCompatibleBitmap(screen, app.gui.logo_width, app.gui.logo_height);
     if (app.gui.logo_bitmap && !dib_to_bitmap(app.gui.logo_file_image, screen, app.gui.logo_bitmap,
-                                          app.gui.logo_width, app.gui.logo_height)) {
+                                              app.gui.logo_width, app.gui.logo_height)) {
         DeleteObject(app.gui.logo_bitmap);
         app.gui.logo_bitmap = 0;
         converted = 0;

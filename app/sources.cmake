@@ -1,5 +1,5 @@
 list(APPEND VORLANE_PURE_SOURCES app/command_line.cpp)
-list(APPEND VORLANE_PURE_SOURCES app/dib.cpp app/text_form.cpp app/file_io.cpp)
+list(APPEND VORLANE_PURE_SOURCES app/dib.cpp app/text_form.cpp app/text_buffer.cpp app/file_io.cpp)
 list(APPEND VORLANE_PORTABLE_SOURCES app/app_state.cpp)
 list(APPEND VORLANE_WIN_SOURCES app/logo.cpp)
 list(APPEND VORLANE_WIN_SOURCES app/startup.cpp app/frame.cpp)

@@ -118,3 +118,21 @@ const char *decimal_scan(const char *text, int *value) {
     *value = number > INT_MAX ? INT_MAX : (int)number;
     return text;
 }
+
+int hex_pairs_read(const char *text, unsigned char *bytes, int capacity) {
+    int count = 0;
+
+    for (const char *at = text; *at;) {
+        if (*at == ' ' || *at == '\t') {
+            at++;
+            continue;
+        }
+        int high = hex_digit_value(at[0]);
+        int low = high < 0 ? -1 : hex_digit_value(at[1]);
+        if (low < 0 || count >= capacity)
+            return -1;
+        bytes[count++] = (unsigned char)(high << 4 | low);
+        at += 2;
+    }
+    return count;
+}

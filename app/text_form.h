@@ -29,6 +29,12 @@ size_t hex_text(char *text, size_t size, const unsigned char *bytes, int count,
 /* Value 0-15 of one hexadecimal digit (either case), or -1. */
 int hex_digit_value(char c);
 
+/* The one reader of hexadecimal pairs: text (NUL-terminated) as pairs,
+   blanks and tabs allowed between them, into bytes (capacity bytes).
+   Returns the count, or -1 for a stray character, an odd digit or more
+   than capacity bytes. */
+int hex_pairs_read(const char *text, unsigned char *bytes, int capacity);
+
 /* Reads an optional sign and then at least one decimal digit at text (no
    white space is skipped). The value is held within the range of int, so
    any run of digits is read whole. Returns the character after the digits

@@ -65,8 +65,8 @@ static double bench_raw(int count) {
     double start = bench_now_us();
     for (int i = 0; i < count; i++) {
         DWORD length = sizeof response;
-        if (SCardTransmit(gui_session()->card_handle, pci, bench_command, sizeof bench_command, NULL, response,
-                          &length) != SCARD_S_SUCCESS)
+        if (SCardTransmit(gui_session()->card_handle, pci, bench_command, sizeof bench_command,
+                          NULL, response, &length) != SCARD_S_SUCCESS)
             return -1;
     }
     return bench_now_us() - start;

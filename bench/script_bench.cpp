@@ -89,8 +89,8 @@ static DWORD WINAPI bench_loop_thread(LPVOID param) {
         memcpy(buffer, bench_bytes[k], (size_t)bench_lengths[k]);
         if (loop->raw) {
             DWORD length = sizeof buffer;
-            if (SCardTransmit(gui_session()->card_handle, pci, buffer, (DWORD)bench_lengths[k], NULL, buffer,
-                              &length) != SCARD_S_SUCCESS)
+            if (SCardTransmit(gui_session()->card_handle, pci, buffer, (DWORD)bench_lengths[k],
+                              NULL, buffer, &length) != SCARD_S_SUCCESS)
                 loop->failed = 1;
         } else if (card_transmit(buffer, bench_lengths[k], &error) < 0) {
             loop->failed = 1;
@@ -137,7 +137,8 @@ static void bench_console(int open) {
     if (open && !app.gui.panes[PANE_CONSOLE].window)
         SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_CONSOLE, 0);
     if (!open && app.gui.panes[PANE_CONSOLE].window)
-        SendMessageA(app.gui.mdi_client, WM_MDIDESTROY, (WPARAM)app.gui.panes[PANE_CONSOLE].window, 0);
+        SendMessageA(app.gui.mdi_client, WM_MDIDESTROY, (WPARAM)app.gui.panes[PANE_CONSOLE].window,
+                     0);
     SendMessageA(app.gui.mdi_client, WM_MDITILE, 0, 0);
     harness_pump(50);
 }

@@ -21,10 +21,10 @@
 #ifndef VORLANE_CARD_SESSION_H
 #define VORLANE_CARD_SESSION_H
 
-#include "app/platform.h"     /* PlatformLock and the PC/SC types */
+#include "app/platform.h"       /* PlatformLock and the PC/SC types */
 #include "card/reader_limits.h" /* a reader name's room */
 #include "card/xfer_limits.h"   /* the capacity contract of exchanges */
-#include "card/xfer_stat.h"   /* XferStat, a slot of the exchange statistics */
+#include "card/xfer_stat.h"     /* XferStat, a slot of the exchange statistics */
 
 enum {
     CARD_ATR_SIZE = 256,          /* the largest ATR a state query leaves */
@@ -47,7 +47,7 @@ enum {
 struct CardSession {
     /* --- The connection, guarded by card_lock: the reader window's tick
        or a runner reader's thread drives it, exchanges use it. --- */
-    PlatformLock card_lock;              /* the connection, every PC/SC call on it, xfer_counter */
+    PlatformLock card_lock;             /* the connection, every PC/SC call on it, xfer_counter */
     char reader_name[READER_NAME_SIZE]; /* the reader followed */
     SCARDCONTEXT sc_context;
     SCARDHANDLE card_handle;

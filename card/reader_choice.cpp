@@ -93,7 +93,8 @@ static INT_PTR reader_dialog_init(HWND dialog) {
     for (int i = 0; i < app.gui.offered_count; i++)
         SendDlgItemMessageA(dialog, IDC_READER_COMBO, CB_INSERTSTRING, (WPARAM)i,
                             (LPARAM)app.gui.offered_readers[i]);
-    SendDlgItemMessageA(dialog, IDC_READER_COMBO, CB_SETCURSEL, (WPARAM)app.gui.reader_last_pick, 0);
+    SendDlgItemMessageA(dialog, IDC_READER_COMBO, CB_SETCURSEL, (WPARAM)app.gui.reader_last_pick,
+                        0);
     return TRUE;
 }
 

@@ -5,7 +5,16 @@ find_package(Threads REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(PCSCLITE REQUIRED IMPORTED_TARGET libpcsclite)
 
-set(VORLANE_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+# VORLANE_TSAN (the tsan preset): the same core under ThreadSanitizer, for
+# its fake-PC/SC tests only, without the fuzzers' coverage counters (their
+# racy increments would drown every real report).
+option(VORLANE_TSAN "The portable core's tests under ThreadSanitizer" OFF)
+if(VORLANE_TSAN)
+  set(VORLANE_SANITIZE -fsanitize=thread -fno-omit-frame-pointer)
+else()
+  set(VORLANE_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer
+                       -fno-sanitize-recover=all)
+endif()
 target_compile_options(vorlane_pure PRIVATE ${VORLANE_SANITIZE})
 target_link_options(vorlane_pure INTERFACE ${VORLANE_SANITIZE})
 
@@ -13,7 +22,7 @@ target_link_options(vorlane_pure INTERFACE ${VORLANE_SANITIZE})
 # instrumentation: the sanitizer runtime answers its hooks in the host tests,
 # libFuzzer in the fuzzers.
 set(VORLANE_FUZZ OFF)
-if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND NOT VORLANE_TSAN)
   set(VORLANE_FUZZ ON)
   target_compile_options(vorlane_pure PRIVATE -fsanitize=fuzzer-no-link)
 endif()
@@ -42,6 +51,10 @@ if(VORLANE_FUZZ)
 endif()
 add_subdirectory(tests/fake)
 
+if(VORLANE_TSAN)
+  add_subdirectory(tests/tsan)
+  return()
+endif()
 add_subdirectory(tests/host)
 if(VORLANE_FUZZ)
   add_subdirectory(tests/fuzz)

@@ -255,7 +255,8 @@ void pane_flush(int pane) {
     EnterCriticalSection(&app.gui.pane_queue_lock[pane]);
     unsigned target = p->queued_count;
     while (p->edit && (int)(p->shown_count - target) < 0)
-        SleepConditionVariableCS(&app.gui.pane_queue_shown[pane], &app.gui.pane_queue_lock[pane], INFINITE);
+        SleepConditionVariableCS(&app.gui.pane_queue_shown[pane], &app.gui.pane_queue_lock[pane],
+                                 INFINITE);
     LeaveCriticalSection(&app.gui.pane_queue_lock[pane]);
 }
 

@@ -66,12 +66,16 @@ static SOCKET net_slot_socket(NetConnection *connection) {
     return *(volatile SOCKET *)&connection->socket;
 }
 
-int net_recv(int slot, char *buffer, int room) {
+/* The slot's socket, or INVALID_SOCKET for no slot or no connection. */
+static SOCKET net_slot_handle(int slot) {
     NetConnection *connection = net_slot(slot);
 
-    if (!connection || !buffer || room <= 0)
-        return 0;
-    SOCKET handle = net_slot_socket(connection);
+    return connection ? net_slot_socket(connection) : INVALID_SOCKET;
+}
+
+int net_recv(int slot, char *buffer, int room) {
+    SOCKET handle = buffer && room > 0 ? net_slot_handle(slot) : INVALID_SOCKET;
+
     if (handle == INVALID_SOCKET)
         return 0;
     int got = recv(handle, buffer, room, 0);
@@ -79,11 +83,8 @@ int net_recv(int slot, char *buffer, int room) {
 }
 
 int net_send_all(int slot, const char *text, int length) {
-    NetConnection *connection = net_slot(slot);
+    SOCKET handle = text && length > 0 ? net_slot_handle(slot) : INVALID_SOCKET;
 
-    if (!connection || !text || length <= 0)
-        return 0;
-    SOCKET handle = net_slot_socket(connection);
     if (handle == INVALID_SOCKET)
         return 0;
     while (length > 0) {

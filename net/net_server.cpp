@@ -89,7 +89,8 @@ int net_server_start(int initialise) {
         InitializeCriticalSection(&connection->lock);
         app.gui.net_lock_ready = 1;
     }
-    HANDLE thread = CreateThread(NULL, 0, net_server_thread, NULL, 0, &app.gui.net_daemon_thread_id);
+    HANDLE thread =
+        CreateThread(NULL, 0, net_server_thread, NULL, 0, &app.gui.net_daemon_thread_id);
     if (!thread) {
         InterlockedExchange(&app.gui.net_running, 0);
         return 0;

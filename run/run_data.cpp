@@ -4,6 +4,7 @@
  * card is touched; its rows are kept as bytes, ready to become each card's
  * values.
  */
+#include "app/text_form.h"
 #include "run/run_data.h"
 
 #include <stdio.h>
@@ -84,21 +85,21 @@ static int data_row(const char *text, size_t start, size_t end, int number, RunD
                  data->columns);
         return 0;
     }
-    run_text_add(&data->starts, (const char *)&data->cells.used, sizeof data->cells.used);
+    text_buffer_add(&data->starts, (const char *)&data->cells.used, sizeof data->cells.used);
     for (int i = 0; i < count; i++) {
         size_t length = to[i] - from[i];
         int n = length < sizeof cell ? 0 : -1;
         if (n == 0) {
             memcpy(cell, text + from[i], length);
             cell[length] = 0;
-            n = script_hex_pairs(cell, bytes, SCRIPT_VALUE_MAX);
+            n = hex_pairs_read(cell, bytes, SCRIPT_VALUE_MAX);
         }
         if (n < 0) {
             snprintf(message, size, "line %d: cell %d is not hexadecimal pairs", number, i + 1);
             return 0;
         }
-        run_text_add(&data->cells, (const char *)&n, sizeof n);
-        run_text_add(&data->cells, (const char *)bytes, (size_t)n);
+        text_buffer_add(&data->cells, (const char *)&n, sizeof n);
+        text_buffer_add(&data->cells, (const char *)bytes, (size_t)n);
     }
     data->rows++;
     return 1;
@@ -147,8 +148,8 @@ int run_data_apply(const RunData *data, int row, ScriptValues *values, char *mes
 }
 
 void run_data_free(RunData *data) {
-    run_text_free(&data->cells);
-    run_text_free(&data->starts);
+    text_buffer_free(&data->cells);
+    text_buffer_free(&data->starts);
     data->rows = 0;
     data->columns = 0;
 }
@@ -165,7 +166,7 @@ int run_set_apply(const char *word, ScriptValues *values, char *message, size_t 
     }
     char name[SCRIPT_VALUE_NAME_SIZE];
     snprintf(name, sizeof name, "%.*s", length, word);
-    int count = script_hex_pairs(equals + 1, bytes, SCRIPT_VALUE_MAX);
+    int count = hex_pairs_read(equals + 1, bytes, SCRIPT_VALUE_MAX);
     if (count < 0) {
         snprintf(message, size, "--set %s: not hexadecimal pairs", name);
         return 0;

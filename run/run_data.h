@@ -16,9 +16,9 @@
 struct RunData {
     char names[SCRIPT_VALUES_MAX][SCRIPT_VALUE_NAME_SIZE]; /* the header's names */
     int columns;                                           /* cells in every row */
-    RunText cells;  /* per row, per cell: an int length, then the bytes */
-    RunText starts; /* per row: a size_t offset into cells */
-    int rows;       /* data rows, counted from 1 in messages and reports */
+    TextBuffer cells;  /* per row, per cell: an int length, then the bytes */
+    TextBuffer starts; /* per row: a size_t offset into cells */
+    int rows;          /* data rows, counted from 1 in messages and reports */
 };
 
 /* Exports from run/run_data.cpp; the caller serialises calls on one RunData. */

@@ -4,8 +4,8 @@
  * other on a card, without a window: what the reader pane would show goes
  * to standard output (with -c the Console's exchange lines too), messages
  * and usage to standard error. With several readers each runs the scripts
- * on its own card at once (run_choose.cpp); --each-card runs them on every
- * card put into the chosen readers (run_line.cpp).
+ * on its own card at once (run_plain.cpp); --each-card runs them on every
+ * card put into the chosen readers (run_each_card.cpp).
  *
  * Exit status, the worst over all readers: 0 when every script was found
  * and ran to its end and every check held; 3 when all that holds but a
@@ -28,7 +28,7 @@ enum { RUN_STDIN_MAX = 64 * 1024 * 1024 }; /* a script read from standard input,
 
 /* "-" among the scripts while several readers may read it: standard input
    is read once and each run reads the text. 0 when it is too large. */
-static int run_stdin_keep(RunText *kept) {
+static int run_stdin_keep(TextBuffer *kept) {
     const RunArgs *args = runner.args;
     char piece[4096];
     size_t got;
@@ -39,7 +39,7 @@ static int run_stdin_keep(RunText *kept) {
     if (!wanted || (args->reader_count <= 1 && !args->all && !args->each_card))
         return 1;
     while ((got = fread(piece, 1, sizeof piece, runner.in)) > 0 && kept->used < RUN_STDIN_MAX)
-        run_text_add(kept, piece, got);
+        text_buffer_add(kept, piece, got);
     if (kept->used >= RUN_STDIN_MAX || kept->lost) {
         fprintf(runner.err, "vorlane-run: standard input too large\n");
         return 0;
@@ -53,25 +53,9 @@ static int run_stdin_keep(RunText *kept) {
    that is not hexadecimal pairs (blanks between them allowed). */
 static int run_atr_given(void) {
     unsigned char atr[CARD_ATR_SIZE];
-    int count = 0;
-    int high = -1;
+    int count = hex_pairs_read(runner.args->atr_hex, atr, CARD_ATR_SIZE);
 
-    for (const char *at = runner.args->atr_hex; *at; at++) {
-        int digit = hex_digit_value(*at);
-        if ((*at == ' ' || *at == '\t') && high < 0)
-            continue;
-        if (digit < 0 || (high < 0 && count == CARD_ATR_SIZE))
-            count = -1;
-        if (count < 0)
-            break;
-        if (high < 0) {
-            high = digit;
-        } else {
-            atr[count++] = (unsigned char)(high << 4 | digit);
-            high = -1;
-        }
-    }
-    if (count <= 0 || high >= 0) {
+    if (count <= 0) {
         fprintf(runner.err, "vorlane-run: not an ATR in hexadecimal: %.80s\n",
                 runner.args->atr_hex);
         return RUN_USAGE;
@@ -99,12 +83,12 @@ static int run_values_load(void) {
     }
     if (!args->data)
         return 1;
-    RunText text = {0, 0, 0, 0};
+    TextBuffer text = {0, 0, 0, 0};
     FILE *file = platform_file_open(args->data, "rb");
     char piece[4096];
     size_t got;
     while (file && (got = fread(piece, 1, sizeof piece, file)) > 0)
-        run_text_add(&text, piece, got);
+        text_buffer_add(&text, piece, got);
     int read = file && !ferror(file) && !text.lost;
     if (file)
         fclose(file);
@@ -113,7 +97,7 @@ static int run_values_load(void) {
     else if (run_data_read(text.text ? text.text : "", text.used, &runner.data, message,
                            sizeof message))
         message[0] = 0;
-    run_text_free(&text);
+    text_buffer_free(&text);
     if (!message[0])
         return 1;
     fprintf(runner.err, "vorlane-run: %s%s %s\n", args->data, read ? "" : ":", message);
@@ -121,7 +105,7 @@ static int run_values_load(void) {
 }
 
 static int run_everything(void) {
-    RunText kept = {0, 0, 0, 0};
+    TextBuffer kept = {0, 0, 0, 0};
     int status = RUN_FAILED;
 
     platform_host_name(runner.host, sizeof runner.host);
@@ -140,8 +124,8 @@ static int run_everything(void) {
         status = run_report_close(status);
     }
     fflush(runner.out);
-    run_text_free(&kept);
-    run_text_free(&runner.suites);
+    text_buffer_free(&kept);
+    text_buffer_free(&runner.suites);
     script_values_free(&runner.values);
     run_data_free(&runner.data);
     platform_interrupts_done();

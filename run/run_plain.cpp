@@ -160,8 +160,7 @@ static int run_choice_join(const RunChoice *choice) {
             break;
     }
     if (left_out[0])
-        run_error(0, "vorlane-run: more than %d readers; left out: %s", RUN_READERS_MAX,
-                  left_out);
+        run_error(0, "vorlane-run: more than %d readers; left out: %s", RUN_READERS_MAX, left_out);
     return joined;
 }
 

@@ -12,49 +12,25 @@
 #include <stdlib.h>
 #include <string.h>
 
-void run_text_add(RunText *text, const char *bytes, size_t length) {
-    if (text->lost)
-        return;
-    if (text->size - text->used < length) {
-        size_t size = text->size * 2 + length + 4096;
-        char *grown = (char *)realloc(text->text, size);
-        if (!grown) {
-            text->lost = 1;
-            return;
-        }
-        text->text = grown;
-        text->size = size;
-    }
-    memcpy(text->text + text->used, bytes, length);
-    text->used += length;
+static void run_text_put(TextBuffer *text, const char *bytes) {
+    text_buffer_add(text, bytes, strlen(bytes));
 }
 
-static void run_text_put(RunText *text, const char *bytes) {
-    run_text_add(text, bytes, strlen(bytes));
-}
-
-static void run_text_printf(RunText *text, const char *format, ...)
+static void run_text_printf(TextBuffer *text, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 
-static void run_text_printf(RunText *text, const char *format, ...) {
+static void run_text_printf(TextBuffer *text, const char *format, ...) {
     char piece[256];
     va_list args;
     va_start(args, format);
     int length = vsnprintf(piece, sizeof piece, format, args);
     va_end(args);
     if (length > 0)
-        run_text_add(text, piece,
-                     (size_t)length < sizeof piece ? (size_t)length : sizeof piece - 1);
+        text_buffer_add(text, piece,
+                        (size_t)length < sizeof piece ? (size_t)length : sizeof piece - 1);
 }
 
-void run_text_free(RunText *text) {
-    free(text->text);
-    text->text = 0;
-    text->used = text->size = 0;
-    text->lost = 0;
-}
-
-void run_report_escape(RunText *out, const char *text) {
+void run_report_escape(TextBuffer *out, const char *text) {
     const char *run = text;
 
     for (const unsigned char *c = (const unsigned char *)text; *c; c++) {
@@ -75,14 +51,14 @@ void run_report_escape(RunText *out, const char *text) {
         }
         if (!entity)
             continue;
-        run_text_add(out, run, (size_t)((const char *)c - run));
+        text_buffer_add(out, run, (size_t)((const char *)c - run));
         run_text_put(out, entity);
         run = (const char *)c + 1;
     }
     run_text_put(out, run);
 }
 
-static void run_report_seconds(RunText *out, int ms) {
+static void run_report_seconds(TextBuffer *out, int ms) {
     if (ms < 0)
         ms = 0;
     run_text_printf(out, "%d.%03d", ms / 1000, ms % 1000);
@@ -90,7 +66,7 @@ static void run_report_seconds(RunText *out, int ms) {
 
 /* <testcase name="..." classname="..." time="..."> with an optional
    failure or error element holding message. */
-static void run_report_case(RunText *out, const char *suite, const char *name, int ms,
+static void run_report_case(TextBuffer *out, const char *suite, const char *name, int ms,
                             const char *kind, const char *message) {
     run_text_put(out, "    <testcase name=\"");
     run_report_escape(out, name);
@@ -109,13 +85,13 @@ static void run_report_case(RunText *out, const char *suite, const char *name, i
     run_text_printf(out, "</%s>\n    </testcase>\n", kind);
 }
 
-static void run_report_property(RunText *out, const char *name, const char *value) {
+static void run_report_property(TextBuffer *out, const char *name, const char *value) {
     run_text_printf(out, "      <property name=\"%s\" value=\"", name);
     run_report_escape(out, value);
     run_text_put(out, "\"/>\n");
 }
 
-static void run_report_properties(RunText *out, const RunSuiteFacts *facts) {
+static void run_report_properties(TextBuffer *out, const RunSuiteFacts *facts) {
     char number[16];
 
     run_text_put(out, "    <properties>\n");
@@ -132,7 +108,7 @@ static void run_report_properties(RunText *out, const RunSuiteFacts *facts) {
     run_text_put(out, "    </properties>\n");
 }
 
-void run_report_suite(RunText *out, const char *name, const RunSuiteFacts *facts,
+void run_report_suite(TextBuffer *out, const char *name, const RunSuiteFacts *facts,
                       const ScriptTally *tally, const char *error) {
     int checks = tally->passed + tally->failed;
     int cases = checks > 0 && !error ? checks : checks + 1;
@@ -156,7 +132,7 @@ void run_report_suite(RunText *out, const char *name, const RunSuiteFacts *facts
     run_text_put(out, "  </testsuite>\n");
 }
 
-int run_report_write(FILE *out, const RunText *suites) {
+int run_report_write(FILE *out, const TextBuffer *suites) {
     fputs("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<testsuites>\n", out);
     if (suites->used > 0)
         fwrite(suites->text, 1, suites->used, out);

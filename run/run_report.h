@@ -4,7 +4,7 @@
  * testcase per check made, or one named "run" for a script without checks
  * or one that could not run to its end. Every suite names the host, the
  * reader and the card's ATR, so that reports from several hosts merge. No
- * Win32 here: suites are kept as text (RunText) and the runner writes the
+ * Win32 here: suites are kept as text (TextBuffer) and the runner writes the
  * whole report to a temporary name and renames it.
  */
 #ifndef VORLANE_RUN_REPORT_H
@@ -13,14 +13,8 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include "app/text_buffer.h"
 #include "script/script_check.h"
-
-/* Text that grows as it is written: a temporary buffer of the run. */
-struct RunText {
-    char *text;        /* the bytes, or 0 before the first */
-    size_t used, size; /* bytes written and allocated */
-    int lost;          /* 1 when memory ran out: some text is missing */
-};
 
 /* Where a suite comes from: its properties */
 struct RunSuiteFacts {
@@ -32,21 +26,18 @@ struct RunSuiteFacts {
 };
 
 /* Exports from run/run_report.cpp; the caller serialises the calls on one
-   RunText. */
-void run_text_add(RunText *text, const char *bytes, size_t length);
-void run_text_free(RunText *text);
-
+   buffer. */
 /* One script's testsuite into text: name as the run shows it, its checks
    from tally, and error (0 when the run reached the end of the script) as
    the "run" testcase's error. Texts are escaped; time in seconds. */
-void run_report_suite(RunText *text, const char *name, const RunSuiteFacts *facts,
+void run_report_suite(TextBuffer *text, const char *name, const RunSuiteFacts *facts,
                       const ScriptTally *tally, const char *error);
 /* The whole report with the suites of text: 0 when every write succeeded,
    -1 otherwise. */
-int run_report_write(FILE *out, const RunText *suites);
+int run_report_write(FILE *out, const TextBuffer *suites);
 /* Writes text as XML character data or attribute value: & < > " ' as
    entities, control bytes other than tab, LF and CR (not allowed in XML)
    as '?'. */
-void run_report_escape(RunText *out, const char *text);
+void run_report_escape(TextBuffer *out, const char *text);
 
 #endif

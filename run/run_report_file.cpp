@@ -54,17 +54,17 @@ void run_report_add(const char *name, const RunSuiteFacts *facts, const ScriptTa
 }
 
 /* The suites so far, copied under runner.lock; 0 when memory ran out. */
-static int run_report_snapshot(RunText *copy) {
+static int run_report_snapshot(TextBuffer *copy) {
     platform_lock_enter(&runner.lock);
     if (runner.suites.used > 0)
-        run_text_add(copy, runner.suites.text, runner.suites.used);
+        text_buffer_add(copy, runner.suites.text, runner.suites.used);
     platform_lock_leave(&runner.lock);
     return !copy->lost; /* a suite lost earlier is said at the end */
 }
 
 int run_report_flush(void) {
     char temp[RUN_REPORT_TEMP_SIZE];
-    RunText suites = {0, 0, 0, 0};
+    TextBuffer suites = {0, 0, 0, 0};
     int written = 0;
 
     if (!runner.args->junit)
@@ -81,7 +81,7 @@ int run_report_flush(void) {
             remove(temp);
     }
     platform_lock_leave(&runner.report_lock);
-    run_text_free(&suites);
+    text_buffer_free(&suites);
     return written ? 0 : -1;
 }
 

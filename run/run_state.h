@@ -22,7 +22,7 @@
 #include "card/card_session.h"
 #include "run/run_args.h"
 #include "run/run_data.h"   /* RunData, the rows of --data */
-#include "run/run_report.h" /* RunText, the report's suites */
+#include "run/run_report.h" /* TextBuffer, the report's suites */
 #include "script/script_values.h"
 
 enum { RUN_HOST_SIZE = 256 }; /* the host name of the report */
@@ -30,12 +30,12 @@ enum { RUN_HOST_SIZE = 256 }; /* the host name of the report */
 /* One reader taking part in the run */
 struct RunReader;
 struct RunReader {
-    CardSession session;   /* its connection; its thread's while it runs */
-    int used;              /* the slot holds a reader; main thread */
-    int number;            /* N: its place in the order readers joined, from 0; main thread
-                              before the thread starts */
-    int row;               /* plain run: its data row (from 0), -1 for none; main thread
-                              before the thread starts */
+    CardSession session; /* its connection; its thread's while it runs */
+    int used;            /* the slot holds a reader; main thread */
+    int number;          /* N: its place in the order readers joined, from 0; main thread
+                            before the thread starts */
+    int row;             /* plain run: its data row (from 0), -1 for none; main thread
+                            before the thread starts */
     void (*entry)(RunReader *reader); /* its thread's work in the run's mode; main
                                          thread before the start */
     int status;            /* its worst exit status; its thread, then the main thread once
@@ -48,32 +48,32 @@ struct RunReader {
 struct RunState {
     /* --- The command line and the standard streams. The main thread
        writes them before any reader's thread starts. --- */
-    FILE *in, *out, *err;      /* run_main's streams */
-    const RunArgs *args;       /* the command line */
-    char *const *argv;         /* its words (the scripts' names among them) */
-    char host[RUN_HOST_SIZE];  /* hostname attribute of the report */
-    const char *stdin_text;    /* "-" read once for several readers, or 0 */
+    FILE *in, *out, *err;     /* run_main's streams */
+    const RunArgs *args;      /* the command line */
+    char *const *argv;        /* its words (the scripts' names among them) */
+    char host[RUN_HOST_SIZE]; /* hostname attribute of the report */
+    const char *stdin_text;   /* "-" read once for several readers, or 0 */
     size_t stdin_length;
-    ScriptValues values;       /* --set's: every card starts with them */
-    RunData data;              /* --data's rows */
-    int prefixed;              /* 1: several readers, lines start "[N] " */
+    ScriptValues values; /* --set's: every card starts with them */
+    RunData data;        /* --data's rows */
+    int prefixed;        /* 1: several readers, lines start "[N] " */
 
     /* --- The readers. Slots are filled and started by the main thread. --- */
     RunReader readers[RUN_READERS_MAX];
-    int next_number;             /* N of the next reader to join; main thread */
-    PlatformCounter interrupts;  /* Ctrl-C and the like so far; atomic */
+    int next_number;            /* N of the next reader to join; main thread */
+    PlatformCounter interrupts; /* Ctrl-C and the like so far; atomic */
 
     /* --- What every reader adds to, guarded by lock. --- */
-    PlatformLock lock;           /* taken alone, or after report_lock */
-    PlatformLock report_lock;    /* one report file written at a time; before lock */
-    PlatformSignal reader_ended; /* a reader's thread has ended; with lock */
-    int cards_started;           /* card line: K of the last card */
+    PlatformLock lock;              /* taken alone, or after report_lock */
+    PlatformLock report_lock;       /* one report file written at a time; before lock */
+    PlatformSignal reader_ended;    /* a reader's thread has ended; with lock */
+    int cards_started;              /* card line: K of the last card */
     int cards_passed, cards_failed; /* card line: cards ended */
-    int status;                  /* worst exit status so far */
-    RunText suites;              /* the report's suites so far */
-    int rows_taken;              /* data rows given to cards so far */
-    int rows_out;                /* 1 once a card found no row left */
-    int locks_ready;             /* 1 once every lock exists; main thread */
+    int status;                     /* worst exit status so far */
+    TextBuffer suites;              /* the report's suites so far */
+    int rows_taken;                 /* data rows given to cards so far */
+    int rows_out;                   /* 1 once a card found no row left */
+    int locks_ready;                /* 1 once every lock exists; main thread */
 };
 
 extern RunState runner;

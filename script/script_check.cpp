@@ -212,41 +212,31 @@ int script_check_judge(const ScriptCheck *check, const unsigned char *response, 
 }
 
 int script_tally_add(ScriptTally *tally, int ms, const char *name, const char *message) {
-    size_t name_size = strlen(name) + 1, message_size = strlen(message) + 1;
-    size_t need = sizeof ms + name_size + message_size;
-
-    if (tally->size - tally->used < need) {
-        size_t size = tally->size * 2 + need + 4096;
-        char *grown = (char *)realloc(tally->records, size);
-        if (!grown) {
-            tally->lost = 1;
-            return 0;
-        }
-        tally->records = grown;
-        tally->size = size;
+    TextBuffer *records = &tally->records;
+    size_t before = records->used;
+    int kept = text_buffer_add(records, &ms, sizeof ms) &&
+               text_buffer_add(records, name, strlen(name) + 1) &&
+               text_buffer_add(records, message, strlen(message) + 1);
+    if (!kept) { /* the records end before the cut one; later ones may still fit */
+        tally->lost = 1;
+        records->used = before;
+        records->lost = 0;
     }
-    char *at = tally->records + tally->used;
-    memcpy(at, &ms, sizeof ms);
-    memcpy(at + sizeof ms, name, name_size);
-    memcpy(at + sizeof ms + name_size, message, message_size);
-    tally->used += need;
-    return 1;
+    return kept;
 }
 
 int script_tally_next(const ScriptTally *tally, size_t *at, int *ms, const char **name,
                       const char **message) {
-    if (*at >= tally->used)
+    if (*at >= tally->records.used)
         return 0;
-    const char *record = tally->records + *at;
+    const char *record = tally->records.text + *at;
     memcpy(ms, record, sizeof *ms);
     *name = record + sizeof *ms;
     *message = *name + strlen(*name) + 1;
-    *at = (size_t)(*message + strlen(*message) + 1 - tally->records);
+    *at = (size_t)(*message + strlen(*message) + 1 - tally->records.text);
     return 1;
 }
 
 void script_tally_free(ScriptTally *tally) {
-    free(tally->records);
-    tally->records = 0;
-    tally->used = tally->size = 0;
+    text_buffer_free(&tally->records);
 }

@@ -11,6 +11,7 @@
 #ifndef VORLANE_SCRIPT_CHECK_H
 #define VORLANE_SCRIPT_CHECK_H
 
+#include "app/text_buffer.h"
 #include <stddef.h>
 #include <stdio.h>
 
@@ -70,8 +71,7 @@ struct ScriptTally {
     char error_at[128];       /* where, as messages name it: "line N", "FILE line N round K" */
     unsigned long error_code; /* its PC/SC status code (0: the card was not ready) */
     int lost;                 /* 1 when a record could not be kept (no memory) */
-    char *records;            /* per check: int ms, name NUL, message NUL ("" when held) */
-    size_t used, size;        /* bytes used and allocated in records */
+    TextBuffer records;       /* per check: int ms, name NUL, message NUL ("" when held) */
 };
 
 /* Keeps one check: the exchange's ms, its name and its message. 0 when no

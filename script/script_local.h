@@ -12,6 +12,7 @@
 #ifndef VORLANE_SCRIPT_LOCAL_H
 #define VORLANE_SCRIPT_LOCAL_H
 
+#include "app/text_buffer.h"
 #include <stdio.h>
 
 #include "card/card_session.h"
@@ -42,8 +43,8 @@ struct ScriptSource {
     const char *text;                 /* a script in memory (the runner's standard input) */
     size_t text_length, text_at;      /* its length and the next byte to read */
     int line_number, mid_line;        /* the line read last, and whether it was cut */
-    char *block;                      /* a block: lines as an int number, the text, NUL */
-    size_t block_used, block_at;      /* bytes in block and the next line's place */
+    TextBuffer block;                 /* a block: lines as an int number, the text, NUL */
+    size_t block_at;                  /* the next line's place in block */
     int rounds, round;                /* COUNT and the round running, from 1 */
     char name[SCRIPT_FILE_NAME_SIZE]; /* the file as its "/INCLUDE" wrote it; "" for the script */
     char path[SCRIPT_FILE_NAME_SIZE]; /* the file opened: its includes are found beside it */

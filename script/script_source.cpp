@@ -26,11 +26,18 @@ static ScriptSource *source_push(ScriptRun *run, int kind) {
     if (run->depth >= SCRIPT_SOURCES_MAX)
         return 0;
     ScriptSource *source = &run->sources[run->depth++];
-    memset(source, 0, offsetof(ScriptSource, name));
+    source->kind = kind;
+    source->file = 0;
+    source->owned = 0;
+    source->text = 0;
+    source->text_length = source->text_at = 0;
+    source->line_number = source->mid_line = 0;
+    memset(&source->block, 0, sizeof source->block);
+    source->block_at = 0;
+    source->rounds = source->round = 0;
     source->name[0] = 0;
     source->path[0] = 0;
     source->round_name[0] = 0;
-    source->kind = kind;
     return source;
 }
 
@@ -41,7 +48,7 @@ static void source_pop(ScriptRun *run) {
         return;
     if (source->file && source->owned)
         fclose(source->file);
-    free(source->block);
+    text_buffer_free(&source->block);
     run->depth--;
 }
 
@@ -85,9 +92,9 @@ static int source_read_file(ScriptSource *source, char *line, int size, int *num
 
 /* The next line of a block's round into line; -1 at the round's end. */
 static int source_read_block(ScriptSource *source, char *line, int size, int *number) {
-    if (source->block_at >= source->block_used)
+    if (source->block_at >= source->block.used)
         return -1;
-    const char *at = source->block + source->block_at;
+    const char *at = source->block.text + source->block_at;
     memcpy(number, at, sizeof *number);
     size_t length = strlen(at + sizeof *number);
     if (length >= (size_t)size)
@@ -305,22 +312,9 @@ static int source_repeat_parse(ScriptRun *run, int *count, char *name, char *mes
 }
 
 /* Appends one line to a block being read; 0 when memory runs out. */
-static int source_block_add(ScriptSource *block, size_t *size, int number, const char *line) {
-    size_t length = strlen(line);
-    size_t need = sizeof number + length + 1;
-
-    if (*size - block->block_used < need) {
-        size_t grown_size = *size * 2 + need + 4096;
-        char *grown = (char *)realloc(block->block, grown_size);
-        if (!grown)
-            return 0;
-        block->block = grown;
-        *size = grown_size;
-    }
-    memcpy(block->block + block->block_used, &number, sizeof number);
-    memcpy(block->block + block->block_used + sizeof number, line, length + 1);
-    block->block_used += need;
-    return 1;
+static int source_block_add(ScriptSource *block, int number, const char *line) {
+    return text_buffer_add(&block->block, &number, sizeof number) &&
+           text_buffer_add(&block->block, line, strlen(line) + 1);
 }
 
 /* Reads the block up to the "/END" that closes it into block (when given).
@@ -328,7 +322,6 @@ static int source_block_add(ScriptSource *block, size_t *size, int number, const
    the lines read are consumed either way. */
 static int source_block_read(ScriptRun *run, ScriptSource *from, ScriptSource *block, char *message,
                              size_t size) {
-    size_t allocated = 0;
     int nested = 0, lines = 0, fits = 1, number = 0;
     char *line = run->ahead_line; /* free: the "/REPEAT" line was taken from it */
 
@@ -341,7 +334,7 @@ static int source_block_read(ScriptRun *run, ScriptSource *from, ScriptSource *b
         if (++lines > SCRIPT_BLOCK_LINES_MAX)
             fits = 0;
         else if (block && fits)
-            fits = source_block_add(block, &allocated, number, line);
+            fits = source_block_add(block, number, line);
     }
     if (nested >= 0)
         snprintf(message, size, "/REPEAT without /END");

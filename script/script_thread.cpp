@@ -26,6 +26,7 @@
  * run goes on changes neither which file is read nor the name the Console
  * shows for it.
  */
+#include "app/text_form.h"
 #include "script/script_run.h"
 
 #include <stdarg.h>
@@ -346,7 +347,7 @@ static void script_do_set(ScriptRun *run) {
     size_t word = (size_t)(at + length - run->line);
     const char *line = script_line_expanded(run, word, message, sizeof message);
     /* the value's bytes go into the command buffer, free between exchanges */
-    int count = line ? script_hex_pairs(line + word, run->command, SCRIPT_VALUE_MAX) : -1;
+    int count = line ? hex_pairs_read(line + word, run->command, SCRIPT_VALUE_MAX) : -1;
     if (line && count < 0)
         snprintf(message, sizeof message, "%s: not whole hexadecimal pairs", name);
     if (count < 0 ||

@@ -312,21 +312,3 @@ int script_text_expand(const ScriptValues *values, const char *text, int mode, i
     snprintf(message, message_size, "line too long once its values are in");
     return 0;
 }
-
-int script_hex_pairs(const char *text, unsigned char *bytes, int capacity) {
-    int count = 0;
-
-    for (const char *at = text; *at;) {
-        if (*at == ' ' || *at == '\t') {
-            at++;
-            continue;
-        }
-        int high = hex_digit_value(at[0]);
-        int low = high < 0 ? -1 : hex_digit_value(at[1]);
-        if (low < 0 || count >= capacity)
-            return -1;
-        bytes[count++] = (unsigned char)(high << 4 | low);
-        at += 2;
-    }
-    return count;
-}

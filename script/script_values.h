@@ -104,11 +104,4 @@ enum {
 int script_text_expand(const ScriptValues *values, const char *text, int mode, int open, char *out,
                        size_t size, char *message, size_t message_size);
 
-/*
- * Whole hexadecimal pairs, blanks allowed between them, into bytes
- * (capacity bytes). The count, or -1 when the text is something else or
- * too long.
- */
-int script_hex_pairs(const char *text, unsigned char *bytes, int capacity);
-
 #endif

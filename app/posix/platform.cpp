@@ -28,13 +28,17 @@ void platform_lock_leave(PlatformLock *lock) {
     pthread_mutex_unlock(lock);
 }
 
+/* Timed waits count on the monotonic clock, which a change of the wall
+   clock does not move. */
 void platform_signal_init(PlatformSignal *signal) {
-    pthread_condattr_t attributes;
+    pthread_condattr_t monotonic;
 
-    pthread_condattr_init(&attributes);
-    pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
-    pthread_cond_init(signal, &attributes);
-    pthread_condattr_destroy(&attributes);
+    if (pthread_condattr_init(&monotonic) == 0 &&
+        pthread_condattr_setclock(&monotonic, CLOCK_MONOTONIC) == 0)
+        pthread_cond_init(signal, &monotonic);
+    else
+        pthread_cond_init(signal, NULL);
+    pthread_condattr_destroy(&monotonic);
 }
 
 void platform_signal_wait(PlatformSignal *signal, PlatformLock *lock, unsigned ms) {

@@ -6,12 +6,11 @@
 
 #include <string.h>
 
+/* A pane with no window yet, its history empty and its queue open. */
 static void pane_state_init(PaneState *pane, COLORREF text_color, COLORREF back_color) {
-    pane->window = 0;
-    pane->edit = 0;
+    pane->window = pane->edit = 0;
     pane_lines_reset(&pane->lines);
-    pane->insert_start = 0;
-    pane->insert_end = 0;
+    pane->insert_start = pane->insert_end = 0;
     pane->format[0] = 0;
     pane_change_clear(&pane->change);
     pane->text_color = text_color;
@@ -19,14 +18,11 @@ static void pane_state_init(PaneState *pane, COLORREF text_color, COLORREF back_
     pane->back_brush = 0;
     pane->font = 0;
     pane->font_chosen = 0;
-    pane->queue_side = 0;
-    pane->queue_fill = 0;
+    pane->queue_side = pane->queue_fill = 0;
     pane->queue_limit = PANE_QUEUE_SIZE;
     pane->drain_posted = 0;
-    pane->queued_count = 0;
-    pane->shown_count = 0;
-    pane->shown_tick = 0;
-    pane->pace_ms = 0;
+    pane->queued_count = pane->shown_count = 0;
+    pane->shown_tick = pane->pace_ms = 0;
     pane->drain_timer = 0;
 }
 

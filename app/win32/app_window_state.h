@@ -58,8 +58,8 @@ struct PaneState {
    only the window needs beside it. Its state machine (card/card_state.cpp)
    runs on the GUI thread; exchanges on other threads reach the flags. */
 struct ReaderWindow {
-    CardSession session;     /* the reader window's connection; its own locks */
-    int quiet_retry;         /* 1: renewing a dead context, no prompt; card_lock */
+    CardSession session;        /* the reader window's connection; its own locks */
+    int quiet_retry;            /* 1: renewing a dead context, no prompt; card_lock */
     volatile LONG drop_pending; /* 1: a closed window's drop waits for card_lock;
                                    interlocked */
     volatile LONG tick_missed;  /* 1: a tick found card_lock taken; interlocked */

@@ -36,6 +36,7 @@ struct FakeReader {
     unsigned insertions = 0; /* cards put in so far; a connection belongs to one */
     std::vector<uint8_t> atr;
     DWORD protocol = SCARD_PROTOCOL_T1;
+    LONG state_status = SCARD_S_SUCCESS; /* the state query fails with it, when set */
     std::deque<FakeAnswer> queue;
     FakeAnswer fallback = fake_pattern(0);
     std::vector<std::vector<uint8_t>> commands;
@@ -178,6 +179,10 @@ void fake_card_insert(int reader, const std::vector<uint8_t> &atr, DWORD protoco
 
 void fake_card_remove(int reader) {
     fake_change([&](FakePcsc &f) { f.readers.at((size_t)reader).card = false; });
+}
+
+void fake_state_fail(int reader, LONG status) {
+    fake_change([&](FakePcsc &f) { f.readers.at((size_t)reader).state_status = status; });
 }
 
 void fake_answer_push(int reader, const FakeAnswer &answer) {
@@ -331,6 +336,12 @@ LONG pcsc_state(SCARDHANDLE handle, DWORD *state, DWORD *protocol, unsigned char
     LONG status = fake_handle_check(f, handle, &reader);
 
     *state = status == SCARD_W_REMOVED_CARD ? PCSC_STATE_ABSENT : 0;
+    if (status == SCARD_S_SUCCESS && reader->state_status != SCARD_S_SUCCESS) {
+        /* What a caller then finds in its buffer is not an ATR: scribble
+           on it, so a caller that keeps it shows. */
+        memset(atr, 0xA5, *atr_length);
+        return reader->state_status;
+    }
     if (status != SCARD_S_SUCCESS)
         return status;
     if (*atr_length < reader->atr.size())

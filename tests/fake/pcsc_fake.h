@@ -46,6 +46,9 @@ void fake_card_insert(int reader, const std::vector<uint8_t> &atr,
                       DWORD protocol = SCARD_PROTOCOL_T1);
 /* The card goes: its connections fail with SCARD_W_REMOVED_CARD. */
 void fake_card_remove(int reader);
+/* From now on the state query on reader's connections fails with status
+   (SCARD_S_SUCCESS: it answers again); the length stays at the room. */
+void fake_state_fail(int reader, LONG status);
 /* Queues an answer; the queue is answered in order. */
 void fake_answer_push(int reader, const FakeAnswer &answer);
 /* The answer when the queue is empty; initially 90 00. */

@@ -116,7 +116,8 @@ TEST_F(CardOffline, NoReadyCardRefusesTheExchangeButHeadsANewScript) {
     EXPECT_EQ(gui_session()->xfer_counter, 0);
     EXPECT_EQ(buffer[1], 0xA4);
     /* No script has run: the header names none. */
-    EXPECT_EQ(harness_lines(app.gui.panes[PANE_CONSOLE].edit), std::vector<std::string>({"", "Script: ", ""}));
+    EXPECT_EQ(harness_lines(app.gui.panes[PANE_CONSOLE].edit),
+              std::vector<std::string>({"", "Script: ", ""}));
 
     gui_session()->xfer_total_ms = 3;
     EXPECT_EQ(card_transmit(buffer, 4, &error), -1);

@@ -167,9 +167,8 @@ TEST_F(CommandDialogCard, ExtendedResponseIsShownInFull) {
     std::vector<unsigned char> tail = {0xC0, 0xFF, 0xEE};
     ASSERT_TRUE(testcard_memory_set(0, 4095, tail));
     std::vector<std::string> lines;
-    ASSERT_TRUE(command_drive([&](HWND dialog) {
-        lines = command_send(dialog, "00 B0 00 00 00 10 02");
-    }));
+    ASSERT_TRUE(
+        command_drive([&](HWND dialog) { lines = command_send(dialog, "00 B0 00 00 00 10 02"); }));
     /* 4,098 bytes: 256 full lines, then 2 bytes of memory and the SW */
     ASSERT_GE(lines.size(), 5u);
     std::vector<std::string> last(lines.end() - 5, lines.end());

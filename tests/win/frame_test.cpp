@@ -212,8 +212,8 @@ static void reopen_console_first(HWND) {
 static COLORREF console_brush_color() {
     HWND edit = app.gui.panes[PANE_CONSOLE].edit;
     HDC dc = GetDC(edit);
-    HBRUSH brush = (HBRUSH)SendMessageA(app.gui.panes[PANE_CONSOLE].window, WM_CTLCOLOREDIT, (WPARAM)dc,
-                                        (LPARAM)edit);
+    HBRUSH brush = (HBRUSH)SendMessageA(app.gui.panes[PANE_CONSOLE].window, WM_CTLCOLOREDIT,
+                                        (WPARAM)dc, (LPARAM)edit);
     ReleaseDC(edit, dc);
     LOGBRUSH shown = {};
     GetObjectA(brush, sizeof shown, &shown);

@@ -86,7 +86,8 @@ TEST_F(ReaderCard, NoCardOffersEveryReaderThenWaitsSilentlyForOne) {
     ASSERT_TRUE(seen.shown);
     EXPECT_EQ(seen.items,
               std::vector<std::string>({testcard_reader_names[0], testcard_reader_names[1]}));
-    EXPECT_STREQ(gui_session()->reader_name, "Virtual PCD 00 01"); /* the second name moved to the start */
+    EXPECT_STREQ(gui_session()->reader_name,
+                 "Virtual PCD 00 01"); /* the second name moved to the start */
     EXPECT_EQ(app.gui.reader_last_pick, 1);
 
     card_ticks(1);
@@ -224,7 +225,8 @@ void choose_color(int command, bool close_first) {
         if (!chooser)
             return;
         if (close_first)
-            SendMessageA(app.gui.mdi_client, WM_MDIDESTROY, (WPARAM)app.gui.panes[PANE_READER].window, 0);
+            SendMessageA(app.gui.mdi_client, WM_MDIDESTROY,
+                         (WPARAM)app.gui.panes[PANE_READER].window, 0);
         PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     });
     SendMessageA(app.gui.panes[PANE_READER].window, WM_COMMAND, (WPARAM)command, 0);

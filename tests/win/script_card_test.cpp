@@ -44,7 +44,9 @@ class ScriptCard : public CardFixture {
         card_open_reader();
         ASSERT_TRUE(card_tick_until(CARD_READY, 10000))
             << "state " << gui_session()->card_state << ", pane:\n"
-            << (app.gui.panes[PANE_READER].edit ? harness_window_text(app.gui.panes[PANE_READER].edit) : "(no pane)");
+            << (app.gui.panes[PANE_READER].edit
+                    ? harness_window_text(app.gui.panes[PANE_READER].edit)
+                    : "(no pane)");
         ASSERT_TRUE(harness_scripts_wait(10000));
         script_pane_clear();
         testcard_log_clear(0);
@@ -305,7 +307,8 @@ TEST_F(ScriptCard, TwoRunsAtOnceBothEnd) {
     EXPECT_EQ(script_count(text, "End of script"), 2);
     EXPECT_EQ(script_count(text, "Reader is busy"), 0);
     EXPECT_EQ(commands().size(), 80u);
-    EXPECT_TRUE(strcmp(gui_session()->script_name, first) == 0 || strcmp(gui_session()->script_name, second) == 0);
+    EXPECT_TRUE(strcmp(gui_session()->script_name, first) == 0 ||
+                strcmp(gui_session()->script_name, second) == 0);
 }
 
 /* A log on a full disk (/dev/full): the failed write is told once, in the
@@ -385,7 +388,8 @@ TEST_F(ScriptCard, ExtendedLengthTracedLoggedJudgedAndContinued) {
     EXPECT_EQ(log[299], '\x5A');
     EXPECT_EQ(log.find_first_not_of('\0', 300), std::string::npos);
     /* 65,535 bytes: 2,047 full lines, then 31 bytes ending in the SW */
-    EXPECT_NE(text.find("\r\n" + std::string(58, '0') + "6282\r\n!!! Check failed, line 8: "
+    EXPECT_NE(text.find("\r\n" + std::string(58, '0') +
+                        "6282\r\n!!! Check failed, line 8: "
                         "expected 9000, received A55A"),
               std::string::npos)
         << text.substr(text.size() - 800);

@@ -10,6 +10,7 @@
  *   clang++ -O2 -std=c++17 -o /tmp/logo_art tools/logo_art/logo_art.cpp
  *   /tmp/logo_art resources/logo.bmp
  */
+#include "app/dib.h"
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -339,15 +340,6 @@ static Scene scene(void) {
     return s;
 }
 
-static void put_u16(unsigned char *p, unsigned v) {
-    p[0] = (unsigned char)v;
-    p[1] = (unsigned char)(v >> 8);
-}
-static void put_u32(unsigned char *p, unsigned v) {
-    put_u16(p, v & 0xFFFF);
-    put_u16(p + 2, v >> 16);
-}
-
 int main(int argc, char **argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: logo_art OUTPUT.bmp\n");
@@ -359,16 +351,16 @@ int main(int argc, char **argv) {
     unsigned char *h = file.data();
     h[0] = 'B';
     h[1] = 'M';
-    put_u32(h + 2, (unsigned)file.size());
-    put_u32(h + 10, 54);
-    put_u32(h + 14, 40);
-    put_u32(h + 18, WIDTH);
-    put_u32(h + 22, HEIGHT);
-    put_u16(h + 26, 1);
-    put_u16(h + 28, 24);
-    put_u32(h + 34, row * HEIGHT);
-    put_u32(h + 38, 2835); /* 72 dpi */
-    put_u32(h + 42, 2835);
+    dib_put_u32(h + 2, (unsigned)file.size());
+    dib_put_u32(h + 10, 54);
+    dib_put_u32(h + 14, 40);
+    dib_put_u32(h + 18, WIDTH);
+    dib_put_u32(h + 22, HEIGHT);
+    dib_put_u16(h + 26, 1);
+    dib_put_u16(h + 28, 24);
+    dib_put_u32(h + 34, row * HEIGHT);
+    dib_put_u32(h + 38, 2835); /* 72 dpi */
+    dib_put_u32(h + 42, 2835);
     for (int y = 0; y < HEIGHT; y++) {
         unsigned char *out = h + 54 + (size_t)(HEIGHT - 1 - y) * row; /* bottom-up */
         for (int x = 0; x < WIDTH; x++) {

@@ -88,7 +88,8 @@ ReaderDialogSeen card_open_reader(int action, bool escape) {
 
 void card_close_reader(void) {
     if (app.gui.panes[PANE_READER].window)
-        SendMessageA(app.gui.mdi_client, WM_MDIDESTROY, (WPARAM)app.gui.panes[PANE_READER].window, 0);
+        SendMessageA(app.gui.mdi_client, WM_MDIDESTROY, (WPARAM)app.gui.panes[PANE_READER].window,
+                     0);
     harness_pump(5);
 }
 

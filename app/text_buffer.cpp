@@ -1,0 +1,34 @@
+/*
+ * text_buffer.cpp: the growable buffer. It doubles as it grows, so
+ * appending n bytes piece by piece costs O(n) copies in all.
+ */
+#include "app/text_buffer.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+int text_buffer_add(TextBuffer *buffer, const void *bytes, size_t length) {
+    if (buffer->lost)
+        return 0;
+    if (buffer->size - buffer->used < length) {
+        size_t size = buffer->size * 2 + length + 4096;
+        char *grown = (char *)realloc(buffer->text, size);
+        if (!grown) {
+            buffer->lost = 1;
+            return 0;
+        }
+        buffer->text = grown;
+        buffer->size = size;
+    }
+    if (length > 0)
+        memcpy(buffer->text + buffer->used, bytes, length);
+    buffer->used += length;
+    return 1;
+}
+
+void text_buffer_free(TextBuffer *buffer) {
+    free(buffer->text);
+    buffer->text = 0;
+    buffer->used = buffer->size = 0;
+    buffer->lost = 0;
+}
