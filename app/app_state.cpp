@@ -21,6 +21,8 @@ static void app_state_init_streams(void) {
     app.stream_writer_running = 0;
     app.stream_writer_busy = 0;
     app.stream_writer_stop = 0;
+    app.pane_stream_lines = 0;
+    app.stream_queue = 0;
 }
 
 /* Sets every field but the locks to its initial value. Runs before any

@@ -129,15 +129,15 @@ struct AppState {
     int stream_writer_busy;           /* it is writing a taken half */
     int stream_writer_stop;           /* it ends once the queue is empty */
 
-    /* --- Large buffers, never cleared: only the counts above say what in
-       them is text (a cleared page costs a new process time it need not
-       spend). --- */
-    char pane_stream_lines[PANE_STREAM_COUNT][PANE_STREAM_LINE_SIZE]; /* the unfinished lines
-                                                                       of prefixed streams;
-                                                                       pane_stream_lock */
-    char stream_queue[2][STREAM_QUEUE_SIZE]; /* the writer's halves: the one printers fill
-                                                (stream_queue_side), the one written;
-                                                stream_queue_lock */
+    /* --- The streams' large buffers, held by the runner's record
+       (RunState) and pointed to here by run_state_init; 0 in the GUI
+       program, whose panes need neither. --- */
+    char (*pane_stream_lines)[PANE_STREAM_LINE_SIZE]; /* PANE_STREAM_COUNT unfinished lines
+                                                         of prefixed streams;
+                                                         pane_stream_lock */
+    char (*stream_queue)[STREAM_QUEUE_SIZE];          /* the writer's two halves: the one printers
+                                                         fill (stream_queue_side), the one written;
+                                                         stream_queue_lock */
 
     /* --- The window part: the GUI program's windows, reader window,
        dialogs and network reader (empty in the native runner). --- */

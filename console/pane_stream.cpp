@@ -53,7 +53,9 @@ static void pane_stream_line(FILE *stream, PaneStreamOut *out, const char *text,
     int used = snprintf(prefix, sizeof prefix, "[%d] ", out->prefix);
 
     stream_write(stream, prefix, (size_t)used);
-    stream_write(stream, app.pane_stream_lines[out - app.pane_stream_out], (size_t)out->partial);
+    if (out->partial > 0)
+        stream_write(stream, app.pane_stream_lines[out - app.pane_stream_out],
+                     (size_t)out->partial);
     stream_write(stream, text, length);
     out->partial = 0;
 }
@@ -67,7 +69,7 @@ static void pane_stream_prefixed(FILE *stream, PaneStreamOut *out, const char *t
     while (length > 0) {
         const char *feed = (const char *)memchr(text, '\n', length);
         size_t run = feed ? (size_t)(feed - text) + 1 : length;
-        if (feed) {
+        if (feed || !app.pane_stream_lines) {
             pane_stream_line(stream, out, text, run);
         } else if (run > PANE_STREAM_LINE_SIZE - (size_t)out->partial) {
             pane_stream_line(stream, out, text, run);

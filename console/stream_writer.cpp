@@ -71,7 +71,7 @@ static PlatformThreadResult PLATFORM_THREAD_CALL stream_writer_thread(void *) {
 int stream_writer_start(void) {
     platform_lock_enter(&app.stream_queue_lock);
     int started = app.stream_writer_running;
-    if (!started) {
+    if (!started && app.stream_queue) { /* the runner's buffers */
         app.stream_queue_side = 0;
         app.stream_queue_fill = 0;
         app.stream_writer_busy = 0;

@@ -58,6 +58,8 @@ void run_state_init(FILE *in, FILE *out, FILE *err) {
     memset(&runner.suites, 0, sizeof runner.suites);
     runner.rows_taken = 0;
     runner.rows_out = 0;
+    app.pane_stream_lines = runner.stream_lines;
+    app.stream_queue = runner.stream_queue;
     run_state_locks_create();
 }
 

@@ -74,6 +74,12 @@ struct RunState {
     int rows_taken;                 /* data rows given to cards so far */
     int rows_out;                   /* 1 once a card found no row left */
     int locks_ready;                /* 1 once every lock exists; main thread */
+    /* --- The streams' large buffers (app.pane_stream_lines and
+       app.stream_queue point here), never cleared: only the streams'
+       counts say what in them is text, and a cleared page costs a new
+       process time it need not spend. --- */
+    char stream_lines[PANE_STREAM_COUNT][PANE_STREAM_LINE_SIZE];
+    char stream_queue[2][STREAM_QUEUE_SIZE];
 };
 
 extern RunState runner;
