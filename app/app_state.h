@@ -150,9 +150,13 @@ struct AppPortableState {
        stream_queue_lock. --- */
     int stream_queue_side;     /* the half printers fill */
     int stream_queue_fill;     /* bytes in it */
+    int stream_queue_last;     /* offset of its last record, -1 for none */
+    int stream_queue_wanted;   /* a printer waits: the writer takes the half now */
     int stream_writer_running; /* the writer's thread runs */
     int stream_writer_busy;    /* it is writing a taken half */
     int stream_writer_stop;    /* it ends once the queue is empty */
+
+    PlatformThread stream_writer; /* its thread: started and joined by the runner's main thread */
 
     /* --- A run of vorlane-run (run/). The main thread fills a reader's
        slot before its thread starts and reads it after it has ended; the

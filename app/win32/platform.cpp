@@ -57,6 +57,19 @@ int platform_thread_start(PlatformThreadEntry entry, void *arg) {
     return 1;
 }
 
+int platform_thread_run(PlatformThread *thread, PlatformThreadEntry entry, void *arg) {
+    *thread = CreateThread(NULL, 0, entry, arg, 0, NULL);
+    return *thread != NULL;
+}
+
+/* The handle is signalled once the thread has left the loader's exit
+   calls too: nothing of it runs while the process ends. */
+void platform_thread_join(PlatformThread *thread) {
+    WaitForSingleObject(*thread, INFINITE);
+    CloseHandle(*thread);
+    *thread = NULL;
+}
+
 long platform_counter_add(PlatformCounter *counter, long delta) {
     return InterlockedExchangeAdd(counter, (LONG)delta) + delta;
 }
