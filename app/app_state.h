@@ -75,6 +75,8 @@ struct RunReader {
     volatile LONG gone;    /* the reader left the list: its thread stops */
     int status;            /* its worst exit status so far */
     int row;               /* plain run: its data row (from 0), -1 for none */
+    PlatformThread thread; /* its thread, when joinable is 1 */
+    int joinable;          /* the main thread joins it once it has ended */
 };
 
 /* States of the network reader's connection slot */

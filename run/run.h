@@ -81,7 +81,7 @@ int run_reader_start(int slot, int card_line);
 /* The ATR as the reader window shows it ("Answer to Reset:" and its
    bytes), then explained, into pane. */
 void run_atr_print(int pane, const unsigned char *atr, int length);
-/* Waits until every started reader's thread has ended. */
+/* Waits until every started reader's thread has ended, and joins them. */
 void run_readers_wait(void);
 /* Writes the report file now, from the suites so far (run_lock held by
    no one): 0, or -1 when it could not be written whole. */

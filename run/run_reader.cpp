@@ -75,11 +75,19 @@ static int run_reader_output(int slot) {
     return 1;
 }
 
+/* The slot's last thread, ended already, is gone entirely. */
+static void run_reader_thread_join(RunReader *reader) {
+    if (reader->joinable)
+        platform_thread_join(&reader->thread);
+    reader->joinable = 0;
+}
+
 int run_reader_join(int slot, const char *name) {
     RunReader *reader = &app.run_readers[slot];
     CardSession *session = &app.run_sessions[slot];
     int pane = PANE_RUN_FIRST + slot;
 
+    run_reader_thread_join(reader); /* a card line's slot taken again */
     card_session_init(session, pane, app.run_args->console ? pane : PANE_NONE);
     session->explain = app.run_args->explain;
     snprintf(session->reader_names, sizeof session->reader_names, "%s", name);
@@ -304,7 +312,11 @@ static PlatformThreadResult PLATFORM_THREAD_CALL run_reader_thread(void *arg) {
 }
 
 int run_reader_start(int slot, int card_line) {
-    if (platform_thread_start(run_reader_thread, (void *)(intptr_t)(slot * 2 + (card_line != 0))))
+    RunReader *reader = &app.run_readers[slot];
+
+    reader->joinable = platform_thread_run(&reader->thread, run_reader_thread,
+                                           (void *)(intptr_t)(slot * 2 + (card_line != 0)));
+    if (reader->joinable)
         return 1;
     run_error(slot, "vorlane-run: cannot start a thread for reader %s",
               app.run_sessions[slot].reader_names);
@@ -322,11 +334,15 @@ static int run_readers_running(void) {
     return 0;
 }
 
+/* Joined as well: a thread still on its way out while the process ends can
+   hang or crash it on Windows. */
 void run_readers_wait(void) {
     platform_lock_enter(&app.run_lock);
     while (run_readers_running())
         platform_signal_wait(&app.run_reader_ended, &app.run_lock, RUN_SLICE_MS);
     platform_lock_leave(&app.run_lock);
+    for (int i = 0; i < RUN_SESSIONS_MAX; i++)
+        run_reader_thread_join(&app.run_readers[i]);
 }
 
 /* The whole report under a temporary name, renamed when complete; one

@@ -115,9 +115,13 @@ static PlatformCounter *interrupt_count;
 static int interrupt_exit_code;
 static volatile LONG interrupt_work_done;
 
+/* A second interrupt ends the process as _exit does on POSIX: ExitProcess
+   would run the libraries' detach code after ending the other threads
+   wherever they were, and hangs when one of them held the C library's
+   stream or heap lock. */
 static BOOL WINAPI platform_on_interrupt(DWORD type) {
     if (platform_counter_add(interrupt_count, 1) >= 2)
-        ExitProcess((UINT)interrupt_exit_code);
+        TerminateProcess(GetCurrentProcess(), (UINT)interrupt_exit_code);
     /* Closing the console ends the process once this returns: give the
        work in progress the few seconds Windows allows. */
     if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
