@@ -171,15 +171,19 @@ static int stream_queue_put(FILE *file, const void *bytes, size_t length) {
     return first;
 }
 
-void stream_write(FILE *file, const void *bytes, size_t length) {
-    const size_t need = sizeof(StreamRecord) + length;
+void stream_write_pieces(FILE *file, const StreamPiece *pieces, int count) {
+    size_t length = 0;
 
+    for (int i = 0; i < count; i++)
+        length += pieces[i].length;
     if (length == 0)
         return;
+    const size_t need = sizeof(StreamRecord) + length;
     platform_lock_enter(&app.stream_queue_lock);
     if (!app.stream_writer_running || need > STREAM_QUEUE_SIZE) {
         stream_queue_drained(); /* what came before goes out first */
-        fwrite(bytes, 1, length, file);
+        for (int i = 0; i < count; i++)
+            fwrite(pieces[i].bytes, 1, pieces[i].length, file);
         platform_lock_leave(&app.stream_queue_lock);
         return;
     }
@@ -190,14 +194,22 @@ void stream_write(FILE *file, const void *bytes, size_t length) {
         platform_signal_wait(&app.stream_queue_room, &app.stream_queue_lock, STREAM_WAIT_MS);
     }
     int first = 0;
-    if (!app.stream_writer_running) /* it ended meanwhile */
-        fwrite(bytes, 1, length, file);
-    else
-        first = stream_queue_put(file, bytes, length);
+    for (int i = 0; i < count; i++) {
+        if (!app.stream_writer_running) /* it ended meanwhile */
+            fwrite(pieces[i].bytes, 1, pieces[i].length, file);
+        else if (pieces[i].length > 0)
+            first |= stream_queue_put(file, pieces[i].bytes, pieces[i].length);
+    }
     platform_lock_leave(&app.stream_queue_lock);
     /* after leaving the lock, so that the writer does not wake into it */
     if (first)
         platform_signal_wake(&app.stream_queue_data);
+}
+
+void stream_write(FILE *file, const void *bytes, size_t length) {
+    StreamPiece piece = {bytes, length};
+
+    stream_write_pieces(file, &piece, 1);
 }
 
 void stream_flush(FILE *file) {
