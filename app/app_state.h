@@ -125,9 +125,13 @@ struct AppState {
     PlatformSignal stream_queue_room; /* a half was taken and written, or the writer ended */
     int stream_queue_side;            /* the half printers fill */
     int stream_queue_fill;            /* bytes in it */
+    int stream_queue_last;            /* offset of its last record, -1 for none */
+    int stream_queue_wanted;          /* a printer waits: the writer takes the half now */
     int stream_writer_running;        /* the writer's thread runs */
     int stream_writer_busy;           /* it is writing a taken half */
     int stream_writer_stop;           /* it ends once the queue is empty */
+    PlatformThread stream_writer;     /* its thread: started and joined by the runner's main
+                                         thread */
 
     /* --- The streams' large buffers, held by the runner's record
        (RunState) and pointed to here by run_state_init; 0 in the GUI

@@ -35,6 +35,12 @@ unsigned platform_tick_ms(void);
 void wall_clock_read(long long *seconds, int *milliseconds);
 /* Runs entry(arg) on a new, detached thread; 1 when it started. */
 int platform_thread_start(PlatformThreadEntry entry, void *arg);
+/* Runs entry(arg) on a new thread that platform_thread_join must end;
+   1 when it started (*thread then names it). */
+int platform_thread_run(PlatformThread *thread, PlatformThreadEntry entry, void *arg);
+/* Waits until the thread has ended entirely, its exit included, so that
+   the process may end after it; then lets its handle go. */
+void platform_thread_join(PlatformThread *thread);
 /* A PlatformCounter is changed and read only through these, atomically
    (sequentially consistent), so any thread may use one without a lock. */
 /* Adds delta to *counter; returns the new value. */

@@ -59,6 +59,14 @@ void stream_writer_stop(void);
 /* bytes[0..length) to file: queued while the writer runs, else written at
    once; either way in the order of the calls. */
 void stream_write(FILE *file, const void *bytes, size_t length);
+/* Pieces of text that reach a file one after the other, with nothing of
+   another call between them. */
+struct StreamPiece {
+    const void *bytes;
+    size_t length;
+};
+/* The pieces to file as one stream_write would write them joined. */
+void stream_write_pieces(FILE *file, const StreamPiece *pieces, int count);
 /* Everything written so far reaches file, which is then flushed. */
 void stream_flush(FILE *file);
 

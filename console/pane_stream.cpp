@@ -46,17 +46,37 @@ int pane_stream_text(const char *text, int length, char *out) {
     return used;
 }
 
+/* "[N] " for a reader's number N (0 or more) into prefix, which holds
+   PANE_PREFIX_SIZE bytes; returns its length. Written by hand: a line of a
+   long trace is 64 digits, and a call to snprintf would cost as much. */
+enum { PANE_PREFIX_SIZE = 16 };
+static size_t pane_stream_prefix(int number, char *prefix) {
+    char digits[12];
+    size_t count = 0, used = 0;
+
+    do {
+        digits[count++] = (char)('0' + number % 10);
+        number /= 10;
+    } while (number > 0 && count < sizeof digits);
+    prefix[used++] = '[';
+    while (count > 0)
+        prefix[used++] = digits[--count];
+    prefix[used++] = ']';
+    prefix[used++] = ' ';
+    return used;
+}
+
 /* Under pane_stream_lock: the held line and text up to its end, whole,
    after the pane's "[N] ". */
 static void pane_stream_line(FILE *stream, PaneStreamOut *out, const char *text, size_t length) {
-    char prefix[24];
-    int used = snprintf(prefix, sizeof prefix, "[%d] ", out->prefix);
+    char prefix[PANE_PREFIX_SIZE];
+    StreamPiece pieces[3] = {
+        {prefix, pane_stream_prefix(out->prefix, prefix)},
+        {out->partial > 0 ? app.pane_stream_lines[out - app.pane_stream_out] : "",
+         (size_t)out->partial},
+        {text, length}};
 
-    stream_write(stream, prefix, (size_t)used);
-    if (out->partial > 0)
-        stream_write(stream, app.pane_stream_lines[out - app.pane_stream_out],
-                     (size_t)out->partial);
-    stream_write(stream, text, length);
+    stream_write_pieces(stream, pieces, 3);
     out->partial = 0;
 }
 

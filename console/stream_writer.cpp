@@ -12,11 +12,22 @@
  * append records (the FILE, the length, the bytes) to one half under
  * stream_queue_lock, always in the order the pane streams produced them
  * (they hold pane_stream_lock while they call), so the files receive
- * exactly what direct writes would have given. The writer swaps the halves
- * under the lock and writes the taken one outside it. A printer that finds
- * its half full waits on stream_queue_room; text larger than a half is
- * written at once, once everything before it is out. Nothing here prints
- * or takes another lock: stream_queue_lock is taken last.
+ * exactly what direct writes would have given; text for the same FILE as
+ * the record before it joins that record. The writer swaps the halves
+ * under the lock and writes the taken one outside it.
+ *
+ * Batches: a hand-over costs both threads a wake-up, more than a short
+ * exchange's text costs to copy. So a printer wakes the writer only for
+ * the first record of an empty half; the writer then lets the half fill
+ * for STREAM_BATCH_MS and takes it, or sooner when a printer finds it full
+ * or asks for everything to be out (stream_flush, at the end of each
+ * script). What a reader prints reaches its file at most a few
+ * milliseconds later, however long its card then takes, and each taken
+ * half is flushed to its files: an interrupt or a crash loses no more than
+ * the batch in progress. A printer that finds its half full waits on
+ * stream_queue_room; text larger than a half is written at once, once
+ * everything before it is out. Nothing here prints or takes another lock:
+ * stream_queue_lock is taken last.
  */
 #include "console/pane_print.h"
 
@@ -25,7 +36,10 @@
 
 #include "app/app_state.h"
 
-enum { STREAM_WAIT_MS = 100 }; /* longest single wait; every wait is looked at again */
+enum {
+    STREAM_WAIT_MS = 100, /* longest single wait; every wait is looked at again */
+    STREAM_BATCH_MS = 5,  /* a half fills at most this long before it is written */
+};
 
 /* A record's head in the queue; the bytes follow. */
 struct StreamRecord {
@@ -33,15 +47,35 @@ struct StreamRecord {
     size_t length;
 };
 
+/* Writes a taken half, then flushes its files, so that the batch is in
+   the files, not in the C library's buffers, once it is written (a file
+   flushed already has nothing left to write). */
 static void stream_records_write(const char *records, int fill) {
-    int at = 0;
+    StreamRecord record;
 
-    while (at < fill) {
-        StreamRecord record;
+    for (int at = 0; at < fill; at += (int)(sizeof record + record.length)) {
         memcpy(&record, records + at, sizeof record);
         fwrite(records + at + sizeof record, 1, record.length, record.file);
-        at += (int)(sizeof record + record.length);
     }
+    for (int at = 0; at < fill; at += (int)(sizeof record + record.length)) {
+        memcpy(&record, records + at, sizeof record);
+        fflush(record.file);
+    }
+}
+
+/* Under stream_queue_lock, with text queued: lets the batch grow until a
+   printer wants it or STREAM_BATCH_MS have passed, then takes the half.
+   Returns the taken records; *fill their length. */
+static const char *stream_batch_take(int *fill) {
+    if (!app.stream_queue_wanted && !app.stream_writer_stop)
+        platform_signal_wait(&app.stream_queue_data, &app.stream_queue_lock, STREAM_BATCH_MS);
+    const char *records = app.stream_queue[app.stream_queue_side];
+    *fill = app.stream_queue_fill;
+    app.stream_queue_side ^= 1;
+    app.stream_queue_fill = 0;
+    app.stream_queue_last = -1;
+    app.stream_queue_wanted = 0;
+    return records;
 }
 
 static PlatformThreadResult PLATFORM_THREAD_CALL stream_writer_thread(void *) {
@@ -51,10 +85,8 @@ static PlatformThreadResult PLATFORM_THREAD_CALL stream_writer_thread(void *) {
             platform_signal_wait(&app.stream_queue_data, &app.stream_queue_lock, STREAM_WAIT_MS);
         if (app.stream_queue_fill == 0)
             break; /* asked to stop, and everything is out */
-        const char *records = app.stream_queue[app.stream_queue_side];
-        int fill = app.stream_queue_fill;
-        app.stream_queue_side ^= 1;
-        app.stream_queue_fill = 0;
+        int fill;
+        const char *records = stream_batch_take(&fill);
         app.stream_writer_busy = 1;
         platform_lock_leave(&app.stream_queue_lock);
         stream_records_write(records, fill);
@@ -74,61 +106,110 @@ int stream_writer_start(void) {
     if (!started && app.stream_queue) { /* the runner's buffers */
         app.stream_queue_side = 0;
         app.stream_queue_fill = 0;
+        app.stream_queue_last = -1;
+        app.stream_queue_wanted = 0;
         app.stream_writer_busy = 0;
         app.stream_writer_stop = 0;
-        started = app.stream_writer_running = platform_thread_start(stream_writer_thread, 0);
+        started = app.stream_writer_running =
+            platform_thread_run(&app.stream_writer, stream_writer_thread, 0);
     }
     platform_lock_leave(&app.stream_queue_lock);
     return started;
 }
 
-/* Under stream_queue_lock: waits until the queue is empty and nothing is
-   being written (at once when no writer runs). */
+/* Under stream_queue_lock: asks the writer for the half now and waits
+   until the queue is empty and nothing is being written (at once when no
+   writer runs). */
 static void stream_queue_drained(void) {
     while (app.stream_writer_running && (app.stream_queue_fill > 0 || app.stream_writer_busy)) {
+        app.stream_queue_wanted = 1;
         platform_signal_wake(&app.stream_queue_data);
         platform_signal_wait(&app.stream_queue_room, &app.stream_queue_lock, STREAM_WAIT_MS);
     }
 }
 
+/* The writer's thread is joined, not only told to end: a thread still on
+   its way out while the process ends can hang or crash it on Windows. */
 void stream_writer_stop(void) {
     platform_lock_enter(&app.stream_queue_lock);
+    int started = app.stream_writer_running;
     app.stream_writer_stop = 1;
     while (app.stream_writer_running) {
         platform_signal_wake(&app.stream_queue_data);
         platform_signal_wait(&app.stream_queue_room, &app.stream_queue_lock, STREAM_WAIT_MS);
     }
     platform_lock_leave(&app.stream_queue_lock);
+    if (started)
+        platform_thread_join(&app.stream_writer);
 }
 
-void stream_write(FILE *file, const void *bytes, size_t length) {
-    const size_t need = sizeof(StreamRecord) + length;
+/* Under stream_queue_lock: bytes into the filling half, joined to its last
+   record when that goes to the same file. Returns 1 for the first record
+   of the half, the only one the writer is woken for: the rest of the
+   batch waits for it. */
+static int stream_queue_put(FILE *file, const void *bytes, size_t length) {
+    char *half = app.stream_queue[app.stream_queue_side];
+    StreamRecord record = {file, length};
 
+    if (app.stream_queue_last >= 0) {
+        memcpy(&record, half + app.stream_queue_last, sizeof record);
+        if (record.file == file) {
+            record.length += length;
+            memcpy(half + app.stream_queue_last, &record, sizeof record);
+            memcpy(half + app.stream_queue_fill, bytes, length);
+            app.stream_queue_fill += (int)length;
+            return 0;
+        }
+        record.file = file;
+        record.length = length;
+    }
+    int first = app.stream_queue_fill == 0;
+    app.stream_queue_last = app.stream_queue_fill;
+    memcpy(half + app.stream_queue_fill, &record, sizeof record);
+    memcpy(half + app.stream_queue_fill + sizeof record, bytes, length);
+    app.stream_queue_fill += (int)(sizeof record + length);
+    return first;
+}
+
+void stream_write_pieces(FILE *file, const StreamPiece *pieces, int count) {
+    size_t length = 0;
+
+    for (int i = 0; i < count; i++)
+        length += pieces[i].length;
     if (length == 0)
         return;
+    const size_t need = sizeof(StreamRecord) + length;
     platform_lock_enter(&app.stream_queue_lock);
     if (!app.stream_writer_running || need > STREAM_QUEUE_SIZE) {
         stream_queue_drained(); /* what came before goes out first */
-        fwrite(bytes, 1, length, file);
+        for (int i = 0; i < count; i++)
+            fwrite(pieces[i].bytes, 1, pieces[i].length, file);
         platform_lock_leave(&app.stream_queue_lock);
         return;
     }
     while (app.stream_writer_running &&
            (size_t)app.stream_queue_fill + need > (size_t)STREAM_QUEUE_SIZE) {
+        app.stream_queue_wanted = 1;
         platform_signal_wake(&app.stream_queue_data);
         platform_signal_wait(&app.stream_queue_room, &app.stream_queue_lock, STREAM_WAIT_MS);
     }
-    if (!app.stream_writer_running) { /* it ended meanwhile */
-        fwrite(bytes, 1, length, file);
-    } else {
-        StreamRecord record = {file, length};
-        char *at = app.stream_queue[app.stream_queue_side] + app.stream_queue_fill;
-        memcpy(at, &record, sizeof record);
-        memcpy(at + sizeof record, bytes, length);
-        app.stream_queue_fill += (int)need;
-        platform_signal_wake(&app.stream_queue_data);
+    int first = 0;
+    for (int i = 0; i < count; i++) {
+        if (!app.stream_writer_running) /* it ended meanwhile */
+            fwrite(pieces[i].bytes, 1, pieces[i].length, file);
+        else if (pieces[i].length > 0)
+            first |= stream_queue_put(file, pieces[i].bytes, pieces[i].length);
     }
     platform_lock_leave(&app.stream_queue_lock);
+    /* after leaving the lock, so that the writer does not wake into it */
+    if (first)
+        platform_signal_wake(&app.stream_queue_data);
+}
+
+void stream_write(FILE *file, const void *bytes, size_t length) {
+    StreamPiece piece = {bytes, length};
+
+    stream_write_pieces(file, &piece, 1);
 }
 
 void stream_flush(FILE *file) {

@@ -97,7 +97,7 @@ void run_card_atr_failed(RunReader *reader, LONG status, char *why, size_t size)
 void run_atr_print(int pane, const unsigned char *atr, int length);
 /* 1 while the reader's thread runs. */
 int run_reader_running(const RunReader *reader);
-/* Waits until every started reader's thread has ended. */
+/* Waits until every started reader's thread has ended, and joins them. */
 void run_readers_wait(void);
 
 /* Exports from run/run_plain.cpp: a plain run */

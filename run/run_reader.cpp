@@ -54,9 +54,17 @@ static int run_reader_output(RunReader *reader) {
     return 1;
 }
 
+/* The slot's last thread, ended already, is gone entirely. */
+static void run_reader_thread_join(RunReader *reader) {
+    if (reader->joinable)
+        platform_thread_join(&reader->thread);
+    reader->joinable = 0;
+}
+
 int run_reader_join(RunReader *reader, const char *name) {
     int pane = run_reader_pane(reader);
 
+    run_reader_thread_join(reader); /* a card line's slot taken again */
     card_session_init(&reader->session, pane, runner.args->console ? pane : PANE_NONE);
     reader->session.explain = runner.args->explain;
     snprintf(reader->session.reader_name, sizeof reader->session.reader_name, "%s", name);
@@ -250,7 +258,8 @@ static PlatformThreadResult PLATFORM_THREAD_CALL run_reader_thread(void *arg) {
 
 int run_reader_start(RunReader *reader, RunReaderEntry entry) {
     reader->entry = entry;
-    if (platform_thread_start(run_reader_thread, reader))
+    reader->joinable = platform_thread_run(&reader->thread, run_reader_thread, reader);
+    if (reader->joinable)
         return 1;
     run_error(reader, "vorlane-run: cannot start a thread for reader %s",
               reader->session.reader_name);
@@ -273,9 +282,13 @@ static int run_readers_running(void) {
     return 0;
 }
 
+/* Joined as well: a thread still on its way out while the process ends can
+   hang or crash it on Windows. */
 void run_readers_wait(void) {
     platform_lock_enter(&runner.lock);
     while (run_readers_running())
         platform_signal_wait(&runner.reader_ended, &runner.lock, RUN_SLICE_MS);
     platform_lock_leave(&runner.lock);
+    for (int i = 0; i < RUN_READERS_MAX; i++)
+        run_reader_thread_join(&runner.readers[i]);
 }

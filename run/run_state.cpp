@@ -19,6 +19,7 @@ static void run_reader_init(RunReader *reader, int slot) {
     reader->number = 0;
     reader->row = -1;
     reader->entry = 0;
+    reader->joinable = 0;
     reader->status = RUN_OK;
     platform_counter_set(&reader->ended, 0);
     platform_counter_set(&reader->gone, 0);

@@ -43,6 +43,8 @@ struct RunReader {
     PlatformCounter ended; /* 1 once its thread has finished; atomic, woken under
                               runner.lock */
     PlatformCounter gone;  /* 1: the reader left the list, its thread stops; atomic */
+    PlatformThread thread; /* its thread, when joinable is 1 */
+    int joinable;          /* the main thread joins it once it has ended; main thread */
 };
 
 struct RunState {

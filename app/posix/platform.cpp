@@ -67,6 +67,14 @@ int platform_thread_start(PlatformThreadEntry entry, void *arg) {
     return 1;
 }
 
+int platform_thread_run(PlatformThread *thread, PlatformThreadEntry entry, void *arg) {
+    return pthread_create(thread, NULL, entry, arg) == 0;
+}
+
+void platform_thread_join(PlatformThread *thread) {
+    pthread_join(*thread, NULL);
+}
+
 long platform_counter_add(PlatformCounter *counter, long delta) {
     return __atomic_add_fetch(counter, delta, __ATOMIC_SEQ_CST);
 }

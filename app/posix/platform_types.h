@@ -26,5 +26,6 @@ typedef long PlatformCounter; /* changed only through platform_counter_add */
 typedef void *PlatformThreadResult;
 #define PLATFORM_THREAD_CALL
 typedef PlatformThreadResult (*PlatformThreadEntry)(void *arg);
+typedef pthread_t PlatformThread; /* a thread to join: platform_thread_run */
 
 #endif

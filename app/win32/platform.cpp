@@ -57,6 +57,19 @@ int platform_thread_start(PlatformThreadEntry entry, void *arg) {
     return 1;
 }
 
+int platform_thread_run(PlatformThread *thread, PlatformThreadEntry entry, void *arg) {
+    *thread = CreateThread(NULL, 0, entry, arg, 0, NULL);
+    return *thread != NULL;
+}
+
+/* The handle is signalled once the thread has left the loader's exit
+   calls too: nothing of it runs while the process ends. */
+void platform_thread_join(PlatformThread *thread) {
+    WaitForSingleObject(*thread, INFINITE);
+    CloseHandle(*thread);
+    *thread = NULL;
+}
+
 long platform_counter_add(PlatformCounter *counter, long delta) {
     return InterlockedExchangeAdd(counter, (LONG)delta) + delta;
 }
@@ -111,11 +124,15 @@ static PlatformCounter *interrupt_count;
 static int interrupt_exit_code;
 static volatile LONG interrupt_work_done;
 
+/* A second interrupt ends the process as _exit does on POSIX: ExitProcess
+   would run the libraries' detach code after ending the other threads
+   wherever they were, and hangs when one of them held the C library's
+   stream or heap lock. */
 static BOOL WINAPI platform_on_interrupt(DWORD type) {
     PlatformCounter *count = (PlatformCounter *)InterlockedCompareExchangePointer(
         (void *volatile *)&interrupt_count, 0, 0);
     if (count && platform_counter_add(count, 1) >= 2)
-        ExitProcess((UINT)interrupt_exit_code);
+        TerminateProcess(GetCurrentProcess(), (UINT)interrupt_exit_code);
     /* Closing the console ends the process once this returns: give the
        work in progress the few seconds Windows allows. */
     if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {

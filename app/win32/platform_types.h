@@ -14,5 +14,6 @@ typedef volatile LONG PlatformCounter; /* changed only through platform_counter_
 typedef DWORD PlatformThreadResult;
 #define PLATFORM_THREAD_CALL WINAPI
 typedef PlatformThreadResult(PLATFORM_THREAD_CALL *PlatformThreadEntry)(void *arg);
+typedef HANDLE PlatformThread; /* a thread to join: platform_thread_run */
 
 #endif
