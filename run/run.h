@@ -28,10 +28,11 @@ enum {
     RUN_FAILED = 1,
     RUN_USAGE = 2,
     RUN_CHECK_FAILED = 3,
-    RUN_SLICE_MS = 500,      /* longest single wait: stop requests and the list are looked at */
-    RUN_WATCH_MS = 100,      /* the card line's look at the reader list */
-    RUN_ERROR_PAUSE_MS = 50, /* after a PC/SC error that did not wait, so a loop cannot spin */
-    RUN_WHY_SIZE = 160,      /* why a card or a script failed, for the report */
+    RUN_SLICE_MS = 500,       /* longest single wait: stop requests and the list are looked at */
+    RUN_WATCH_MS = 100,       /* the card line's look at the reader list */
+    RUN_ERROR_PAUSE_MS = 50,  /* after a PC/SC error that did not wait, so a loop cannot spin */
+    RUN_WHY_SIZE = 160,       /* why a card or a script failed, for the report */
+    RUN_LEFT_OUT_SIZE = 1024, /* the names of readers beyond RUN_READERS_MAX, cut to fit */
 };
 
 /* What a wait for a card saw */

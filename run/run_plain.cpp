@@ -130,7 +130,7 @@ static void run_choice_none(const RunChoice *choice) {
    names those left out. Returns how many joined. */
 static int run_choice_join(const RunChoice *choice) {
     const RunArgs *args = runner.args;
-    char left_out[1024] = "";
+    char left_out[RUN_LEFT_OUT_SIZE] = "";
     int joined = 0;
 
     for (int i = 0; i < choice->selection.chosen_count; i++) {
