@@ -99,18 +99,11 @@ std::string wait_for_ready_pane(DWORD pid, int ms) {
 } // namespace
 
 TEST_F(Archive, HoldsTheProgramsTheDemoAndTheGuide) {
-    std::set<std::string> expected = {"vorlane.exe",
-                                      "vorlane-run.exe",
-                                      "atr.txt",
-                                      "demo.txt",
-                                      "README.txt",
-                                      "winscard.dll",
-                                      "LICENSE",
-                                      "SOURCES.txt",
-                                      "COPYING.LIB.txt",
-                                      "libgcrypt-LICENSES.txt",
-                                      "libgcrypt-copyright.txt",
-                                      "libgpg-error-copyright.txt"};
+    // clang-format off
+    std::set<std::string> expected = {"vorlane.exe", "vorlane-run.exe", "atr.txt", "demo.txt",
+        "README.txt", "winscard.dll", "LICENSE", "SOURCES.txt", "COPYING.LIB.txt",
+        "libgcrypt-LICENSES.txt", "libgcrypt-copyright.txt", "libgpg-error-copyright.txt"};
+    // clang-format on
     EXPECT_EQ(archive_files(), expected) << "winscard.dll is the rig's, added by the test";
 
     std::string guide = process_read_file(archive_dir() + "\\README.txt");
