@@ -13,8 +13,10 @@ add_executable(vorlane-run ${VORLANE_RUNNER_SOURCES} ${VORLANE_RUNNER_ENTRY} ${V
 target_compile_definitions(vorlane-run PRIVATE VORLANE_RUNNER)
 target_link_libraries(vorlane-run PRIVATE vorlane_core)
 
-# The archive: the two programs, the demo card's table and script, and a
-# plain-text guide with CR LF line ends for Windows users.
+# The archive: the two programs, the demo card's table and script, a
+# plain-text guide with CR LF line ends for Windows users, and the licences,
+# notices and offer of sources of what the programs contain (notices.cmake).
+include(cmake/notices.cmake)
 set(VORLANE_PACKAGE_NAME vorlane-${PROJECT_VERSION}-win64)
 set(VORLANE_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package/${VORLANE_PACKAGE_NAME})
 set(VORLANE_PACKAGE_ZIP ${CMAKE_BINARY_DIR}/${VORLANE_PACKAGE_NAME}.zip)
@@ -27,14 +29,15 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E make_directory ${VORLANE_PACKAGE_DIR}
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:vorlane> $<TARGET_FILE:vorlane-run>
           ${CMAKE_SOURCE_DIR}/atr.txt ${CMAKE_SOURCE_DIR}/demo.txt
-          ${CMAKE_BINARY_DIR}/generated/README.txt ${VORLANE_PACKAGE_DIR}
+          ${CMAKE_BINARY_DIR}/generated/README.txt ${VORLANE_NOTICE_FILES} ${VORLANE_PACKAGE_DIR}
   COMMAND ${CMAKE_COMMAND} -E rm -f ${VORLANE_PACKAGE_ZIP}
   COMMAND ${CMAKE_COMMAND} -E tar cf ${VORLANE_PACKAGE_ZIP} --format=zip ${VORLANE_PACKAGE_NAME}
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/package
   DEPENDS vorlane vorlane-run ${CMAKE_SOURCE_DIR}/atr.txt ${CMAKE_SOURCE_DIR}/demo.txt
-          ${CMAKE_BINARY_DIR}/generated/README.txt
+          ${CMAKE_BINARY_DIR}/generated/README.txt ${VORLANE_NOTICE_FILES}
   COMMENT "Packing ${VORLANE_PACKAGE_NAME}.zip")
 add_custom_target(package_zip ALL DEPENDS ${VORLANE_PACKAGE_ZIP})
+add_dependencies(package_zip sources_offer)
 
 # Card tests that start the programs need them built.
 foreach(target runner_card_test archive_card_test)

@@ -16,6 +16,7 @@
 #include <stdio.h>
 
 #include "card/card_session.h"
+#include "script/script_call.h"
 #include "script/script_check.h"
 #include "script/script_line.h"
 #include "script/script_values.h"
@@ -73,6 +74,8 @@ struct ScriptRun {
     int command_count;                /* bytes of the last command sent */
     ScriptTally *tally;               /* the runner's record of the run, or 0 */
     ScriptValues *values;             /* the values: the tally's, or own_values */
+    ScriptCallSpace *call;            /* room for a "/SET" function's arguments, allocated
+                                         at the run's first one, or 0 */
     int depth;                        /* sources on the stack */
     int response_count;               /* bytes of the last final response; -1 before any
                                          exchange, -2 after an APDU line that was not sent */
@@ -100,8 +103,19 @@ struct ScriptRun {
 void script_print(const ScriptRun *run, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 /* Counts a check and reports it: a failed one (message non-zero) prints
-   one line; the runner records both. */
+   one line; the runner records both, named by the line as written. */
 void script_check_done(ScriptRun *run, const char *message);
+/* The same, the runner's record named by title instead of the line (a
+   line whose arguments must not be shown). */
+void script_check_done_as(ScriptRun *run, const char *title, const char *message);
+
+/* Exports from script/script_set.cpp */
+/* "/SET NAME FUNCTION ARG...", name (length characters) the word after
+   "/SET": 1 when the line is a function line and was carried out (or
+   failed like a check), 0 when it is a "/SET NAME TEXT" line. */
+int script_set_call(ScriptRun *run, const char *name, size_t length);
+/* Frees what the run's functions allocated. */
+void script_set_free(ScriptRun *run);
 
 /* Exports from script/script_source.cpp */
 /* The script itself as the first source: the tally's input, or the file

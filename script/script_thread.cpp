@@ -172,16 +172,20 @@ static void script_note_error(ScriptRun *run, int error) {
 }
 
 /* The runner's record of one check: its name is its place and the line as
-   written. */
-static void script_tally_case(ScriptRun *run, const char *place) {
+   written (or the title given for it). */
+static void script_tally_case(ScriptRun *run, const char *place, const char *title) {
     char name[SCRIPT_LINE_SIZE + SCRIPT_LABEL_SIZE + 8];
 
-    snprintf(name, sizeof name, "%s: %s", place, run->line);
+    snprintf(name, sizeof name, "%s: %s", place, title);
     script_tally_add(run->tally, run->response_count < 0 ? 0 : run->response_ms, name,
                      run->check_text);
 }
 
 void script_check_done(ScriptRun *run, const char *message) {
+    script_check_done_as(run, run->line, message);
+}
+
+void script_check_done_as(ScriptRun *run, const char *title, const char *message) {
     char place[SCRIPT_LABEL_SIZE];
 
     script_place_text(&run->place, place, sizeof place);
@@ -194,7 +198,7 @@ void script_check_done(ScriptRun *run, const char *message) {
         script_print(run, "!!! %s\r\n", run->check_text);
     }
     if (run->tally)
-        script_tally_case(run, place);
+        script_tally_case(run, place, title);
 }
 
 /* The line with its values in, into run->expand, for a directive whose
@@ -329,7 +333,8 @@ static int script_do_apdu(ScriptRun *run, int from_source) {
 }
 
 /* "/SET NAME TEXT": NAME gets the bytes of TEXT once its references are
-   in; a line that cannot be carried out fails like a check. */
+   in; a line that cannot be carried out fails like a check. A line whose
+   text starts with a function's word is "/SET NAME FUNCTION ARG...". */
 static void script_do_set(ScriptRun *run) {
     char message[SCRIPT_VALUE_MESSAGE_SIZE];
     char name[SCRIPT_VALUE_NAME_SIZE];
@@ -338,6 +343,8 @@ static void script_do_set(ScriptRun *run) {
     while (*at == ' ' || *at == '\t')
         at++;
     size_t length = strcspn(at, " \t");
+    if (script_set_call(run, at, length))
+        return;
     if (!script_value_name_ok(at, (int)length)) {
         snprintf(message, sizeof message, "cannot set %.*s", (int)(length < 40 ? length : 40), at);
         script_check_done(run, message);
@@ -456,6 +463,7 @@ int script_run(CardSession *session, const char *path, ScriptTally *tally) {
                      ? script_run_file(run)
                      : script_run_no_memory(session, name);
     script_values_free(&run->own_values);
+    script_set_free(run);
     free(run);
     return result;
 }

@@ -61,6 +61,11 @@ inline const std::vector<std::pair<std::string, std::string>> runner_files = {
     {"c.txt", "/OFF\n00A4040000\n00A4040000\n00B0000010\n80F00001\n"},
     {"ext.txt", "00D60000000005010203\n\\0405\n00B0000000FFFF\n/EXPECT 9000\n"},
     {"long.txt", "/REPEAT 6\n00B0000000FFFF\n80F00004\n/END\n"},
+    {"crypto.txt", "/SET K 404142434445464748494A4B4C4D4E4F\n"
+                   "/SET C ENCRYPT 3DES-ECB $K 0000000000000000\n"
+                   "/SET M MAC CMAC-AES 2B7E151628AED2A6ABF7158809CF4F3C 6BC1BEE22E409F96E93D7E117393172A\n"
+                   "/SET H HASH SHA-1 616263\n/SET N RANDOM 16\n80CA0000 $C[0:3] $M $H $#N\n"
+                   "/SET F ENCRYPT AES-ECB $K 0102\n/SET G MAC RETAIL 00112233445566778899AABBCCDDEEFF 01\n"},
 };
 
 inline const std::string runner_timing = " +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ ";
@@ -181,6 +186,21 @@ inline const std::vector<RunnerCase> runner_cases = {
     {"--atr not hexadecimal", {"--atr=3B8"}, 0, 0, RUNNER_NO_EVENT, 2, {},
      "not an ATR in hexadecimal: 3B8", 0, 0},
     {"--atr with a script", {"--atr", "ok.txt"}, 0, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    // Functions in /SET: a key check value, a CMAC, a hash and random bytes
+    // reach the card; a function that fails is a failed check named without
+    // its arguments, and no key is ever shown.
+    {"cryptography", {"--junit", "k.xml", "crypto.txt"}, 1, 0, RUNNER_NO_EVENT, 3,
+     {{"Sending\r\n80CA00008BAF47070A16B46B4D4144F79BDD9DD04A287CA9993E364706816ABA\r\n"
+       "3E25717850C26C9CD0D89D10\r\n", 1},
+      {"!!! Check failed, line 7: data of 2 bytes is not a multiple of 16\r\n"
+       "!!! Check failed, line 8: data of 1 byte is not a multiple of 8\r\n"
+       "Checks: 0 passed, 2 failed\r\n", 1},
+      {"4041424344", 0}, {"0011223344", 0}},
+     "", 0, 0, "k.xml",
+     {{"<testcase name=\"line 7: /SET F ENCRYPT\" classname=\"crypto.txt\" ", 1},
+      {"<testcase name=\"line 8: /SET G MAC\" ", 1},
+      {"<failure message=\"Check failed, line 7: data of 2 bytes is not a multiple of 16\">", 1},
+      {"4041424344", 0}, {"0011223344", 0}}},
 };
 // clang-format on
 

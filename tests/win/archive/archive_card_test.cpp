@@ -99,8 +99,11 @@ std::string wait_for_ready_pane(DWORD pid, int ms) {
 } // namespace
 
 TEST_F(Archive, HoldsTheProgramsTheDemoAndTheGuide) {
-    std::set<std::string> expected = {"vorlane.exe", "vorlane-run.exe", "atr.txt",
-                                      "demo.txt",    "README.txt",      "winscard.dll"};
+    // clang-format off
+    std::set<std::string> expected = {"vorlane.exe", "vorlane-run.exe", "atr.txt", "demo.txt",
+        "README.txt", "winscard.dll", "LICENSE", "SOURCES.txt", "COPYING.LIB.txt",
+        "libgcrypt-LICENSES.txt", "libgcrypt-copyright.txt", "libgpg-error-copyright.txt"};
+    // clang-format on
     EXPECT_EQ(archive_files(), expected) << "winscard.dll is the rig's, added by the test";
 
     std::string guide = process_read_file(archive_dir() + "\\README.txt");
@@ -113,6 +116,25 @@ TEST_F(Archive, HoldsTheProgramsTheDemoAndTheGuide) {
     for (size_t i = 0; i < guide.size(); i++)
         bare_lf += guide[i] == '\n' && (i == 0 || guide[i - 1] != '\r');
     EXPECT_EQ(bare_lf, 0) << "the guide's lines end in CR LF";
+
+    /* The statically linked libraries' licences, notices and sources, and
+       where Vorlane's own source is. */
+    std::string offer = process_read_file(archive_dir() + "\\SOURCES.txt");
+    for (const char *piece :
+         {"Debian source package libgcrypt20 1.", "source package libgpg-error 1.",
+          "Written offer.", "at least three years", "commit\r\n  ",
+          "Vorlane's own source for this version"})
+        EXPECT_NE(offer.find(piece), std::string::npos) << piece;
+    EXPECT_NE(offer.find(std::string("version\r\n") + VORLANE_VERSION_TEXT + ", commit"),
+              std::string::npos);
+    EXPECT_NE(process_read_file(archive_dir() + "\\LICENSE").find("MIT License"),
+              std::string::npos);
+    EXPECT_NE(process_read_file(archive_dir() + "\\libgcrypt-LICENSES.txt")
+                  .find("Additional license notices for Libgcrypt."),
+              std::string::npos);
+    EXPECT_NE(process_read_file(archive_dir() + "\\COPYING.LIB.txt")
+                  .find("GNU LESSER GENERAL PUBLIC LICENSE\r\n"),
+              std::string::npos);
 
     std::string version = std::string(VORLANE_VERSION_TEXT) + "|" + VORLANE_VERSION_TEXT + ".0";
     EXPECT_EQ(file_version(archive_dir() + "\\vorlane.exe"), version);

@@ -1,0 +1,139 @@
+/*
+ * crypto.h: the cryptography of card work, our one door to the crypto
+ * library: DES, 3DES and AES in ECB and CBC, the MACs cards use (CMAC over
+ * AES and 3DES, ISO/IEC 9797-1 MAC algorithm 3 "retail" and algorithm 1
+ * "CBC MAC"), ISO/IEC 9797-1 padding method 2, the SHA family, strong
+ * random bytes and XOR. Nothing else in the program includes the library's
+ * header; no Win32 here.
+ *
+ * Every routine takes its input as pointer and length and writes into the
+ * caller's buffer of capacity bytes; it returns CRYPTO_OK, or a CRYPTO_*
+ * code with the reason as one line of text in message (message_size
+ * bytes; message may be 0 when the reason is not wanted). A reason never
+ * holds key bytes. Any routine may be called from any thread at any time:
+ * the library is started once, on first use, by whichever thread comes
+ * first. Output may be the input itself (same address), never a part of it.
+ *
+ * Keys: DES 8 bytes; 3DES 16 (K1 K2, used as K1 K2 K1) or 24 bytes; AES 16,
+ * 24 or 32 bytes. Keys the library calls weak (all zeros, the factory key
+ * of many cards) work like any other. Parity bits are ignored.
+ * An IV pointer of 0 stands for zeros; any other IV must be one block long.
+ */
+#ifndef VORLANE_CRYPTO_H
+#define VORLANE_CRYPTO_H
+
+#include <stddef.h>
+
+enum {
+    CRYPTO_MESSAGE_SIZE = 96, /* room for any reason a routine gives */
+    CRYPTO_DES_BLOCK = 8,     /* DES and 3DES block, bytes */
+    CRYPTO_AES_BLOCK = 16,    /* AES block, bytes */
+    CRYPTO_BLOCK_MAX = 16,    /* the largest block, and the largest MAC */
+    CRYPTO_DIGEST_MAX = 64,   /* the largest digest (SHA-512) */
+};
+
+/* What a routine returns */
+enum CryptoStatus {
+    CRYPTO_OK = 0,
+    CRYPTO_BAD_ALGORITHM, /* an algorithm number that is not one of ours */
+    CRYPTO_BAD_KEY,       /* a key of a length the algorithm does not take */
+    CRYPTO_BAD_IV,        /* an IV that is not one block, or one where none is taken */
+    CRYPTO_BAD_DATA,      /* data that is not whole blocks, or no block where one is needed */
+    CRYPTO_BAD_PADDING,   /* data that does not end in 80 00...; a block not 8 or 16 */
+    CRYPTO_BAD_LENGTHS,   /* XOR of values of different lengths */
+    CRYPTO_NO_ROOM,       /* the result does not fit in capacity */
+    CRYPTO_LIBRARY,       /* the library failed (it could not start, or refused) */
+};
+
+/* Block ciphers with their mode, for crypto_encrypt and crypto_decrypt */
+enum CryptoCipher {
+    CRYPTO_DES_ECB,
+    CRYPTO_DES_CBC,
+    CRYPTO_3DES_ECB,
+    CRYPTO_3DES_CBC,
+    CRYPTO_AES_ECB,
+    CRYPTO_AES_CBC,
+    CRYPTO_CIPHER_COUNT
+};
+
+/* MACs, for crypto_mac. The IV is the chaining value the first block is
+   XORed with (SCP02's ICV), zeros by default. */
+enum CryptoMac {
+    CRYPTO_MAC_CMAC_AES,  /* NIST SP 800-38B over AES, any data length, 16 bytes */
+    CRYPTO_MAC_CMAC_3DES, /* NIST SP 800-38B over 3DES, any data length, 8 bytes */
+    CRYPTO_MAC_RETAIL,    /* ISO/IEC 9797-1 algorithm 3: DES CBC, then 3DES on the
+                             last block; 16-byte key, whole blocks, 8 bytes */
+    CRYPTO_MAC_CBC_DES,   /* ISO/IEC 9797-1 algorithm 1: the last block of a CBC */
+    CRYPTO_MAC_CBC_3DES,  /* encryption of whole blocks, 8 or 16 bytes */
+    CRYPTO_MAC_CBC_AES,
+    CRYPTO_MAC_COUNT
+};
+
+enum CryptoHash {
+    CRYPTO_SHA1,
+    CRYPTO_SHA224,
+    CRYPTO_SHA256,
+    CRYPTO_SHA384,
+    CRYPTO_SHA512,
+    CRYPTO_HASH_COUNT
+};
+
+/* Exports from crypto/crypto.cpp */
+
+/* Starts the library if no call has yet (every routine does this itself);
+   CRYPTO_LIBRARY when it cannot be used. */
+int crypto_start(char *message, size_t message_size);
+
+/* Names as scripts write them ("3DES-CBC", "CMAC-AES", "SHA-256") and back:
+   the number for length characters at name (case counts), or -1. */
+const char *crypto_cipher_name(int cipher);
+const char *crypto_mac_name(int mac);
+const char *crypto_hash_name(int hash);
+int crypto_cipher_find(const char *name, size_t length);
+int crypto_mac_find(const char *name, size_t length);
+int crypto_hash_find(const char *name, size_t length);
+
+/* Block and MAC lengths of an algorithm, in bytes (0 for no such one). */
+size_t crypto_cipher_block(int cipher);
+size_t crypto_mac_length(int mac);
+size_t crypto_hash_length(int hash);
+
+/* length bytes of data, whole blocks, encrypted or decrypted into out
+   (length bytes). An ECB cipher takes no IV. */
+int crypto_encrypt(int cipher, const unsigned char *key, size_t key_length, const unsigned char *iv,
+                   size_t iv_length, const unsigned char *data, size_t length, unsigned char *out,
+                   size_t capacity, char *message, size_t message_size);
+int crypto_decrypt(int cipher, const unsigned char *key, size_t key_length, const unsigned char *iv,
+                   size_t iv_length, const unsigned char *data, size_t length, unsigned char *out,
+                   size_t capacity, char *message, size_t message_size);
+
+/* The MAC of data into out, its length (crypto_mac_length) in *out_length.
+   RETAIL and the CBC MACs take whole blocks, at least one, and pad nothing
+   (crypto_pad first); the CMACs take any length. */
+int crypto_mac(int mac, const unsigned char *key, size_t key_length, const unsigned char *iv,
+               size_t iv_length, const unsigned char *data, size_t length, unsigned char *out,
+               size_t capacity, size_t *out_length, char *message, size_t message_size);
+
+/* The digest of data into out, its length in *out_length. */
+int crypto_hash(int hash, const unsigned char *data, size_t length, unsigned char *out,
+                size_t capacity, size_t *out_length, char *message, size_t message_size);
+
+/* count bytes of the library's strong random generator into out. */
+int crypto_random(unsigned char *out, size_t count, char *message, size_t message_size);
+
+/* ISO/IEC 9797-1 padding method 2: data, 80, then 00 up to a multiple of
+   block (8 or 16) into out; *out_length the padded length (always more
+   than length). */
+int crypto_pad(size_t block, const unsigned char *data, size_t length, unsigned char *out,
+               size_t capacity, size_t *out_length, char *message, size_t message_size);
+
+/* Its removal: *out_length is length without the trailing 00 bytes and the
+   80 before them; CRYPTO_BAD_PADDING when data does not end that way. */
+int crypto_unpad(const unsigned char *data, size_t length, size_t *out_length, char *message,
+                 size_t message_size);
+
+/* a XOR b, both of length bytes, into out. */
+int crypto_xor(const unsigned char *a, size_t a_length, const unsigned char *b, size_t b_length,
+               unsigned char *out, size_t capacity, char *message, size_t message_size);
+
+#endif

@@ -1,0 +1,1 @@
+list(APPEND VORLANE_PURE_SOURCES crypto/crypto.cpp)
