@@ -28,10 +28,23 @@ vorlane_display() {
   export VORLANE_VIRTUAL_DISPLAY
 }
 
+# Runs a command with no descriptor but the standard three: Wine's daemon
+# outlives the command that starts it, and would otherwise keep a lock file
+# a caller holds (flock on the rig's locks) for as long as it lives.
+vorlane_detached() {
+  (
+    for fd in /proc/$BASHPID/fd/*; do
+      fd=${fd##*/}
+      [ "$fd" -gt 2 ] 2>/dev/null && eval "exec $fd>&-"
+    done
+    exec "$@"
+  )
+}
+
 vorlane_wine_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "setup: preparing the Wine prefix $WINEPREFIX (first time only)"
-    wineboot -i >/dev/null 2>&1 || true
+    vorlane_detached wineboot -i >/dev/null 2>&1 || true
   fi
   # Wine draws the window frames itself: a virtual display has no window
   # manager, and waiting for one costs seconds per window.
@@ -40,7 +53,7 @@ vorlane_wine_prefix() {
       touch "$WINEPREFIX/.vorlane-unmanaged"
   fi
   vorlane_wine_fonts
-  wineserver -p >/dev/null 2>&1 || true
+  vorlane_detached wineserver -p >/dev/null 2>&1 || true
 }
 
 # Caption buttons (minimise, maximise, close) are glyphs of the Marlett
