@@ -14,6 +14,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <string>
 #include <thread>
@@ -59,6 +60,7 @@ inline const std::vector<std::pair<std::string, std::string>> runner_files = {
                    "00A4ZZ\n/EXPECT *\n"},
     {"c.txt", "/OFF\n00A4040000\n00A4040000\n00B0000010\n80F00001\n"},
     {"ext.txt", "00D60000000005010203\n\\0405\n00B0000000FFFF\n/EXPECT 9000\n"},
+    {"long.txt", "/REPEAT 6\n00B0000000FFFF\n80F00004\n/END\n"},
 };
 
 inline const std::string runner_timing = " +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ ";
@@ -152,6 +154,11 @@ inline const std::vector<RunnerCase> runner_cases = {
      {{"\r\nLoading script checks.txt ...\r\n", 1}, {"Checks: 1 passed, 2 failed\r\n", 1},
       {"[", 0}},
      true},
+    // Long traces of both readers at once: their lines interleave whole and
+    // in order (each reader's are its log).
+    {"two readers' long traces", {"--all", "--output-dir", ".", "long.txt"}, 1, 1,
+     RUNNER_NO_EVENT, 0, {{"] Received\r\n", 24}, {"] Velmo:> Card is ready\r\n", 2}}, "", 0, 0,
+     nullptr, {}, true},
     // -x explains every answer and ends a failed check with its status word's meaning.
     {"explained", {"-x", "--junit", "e.xml", "checks.txt"}, 1, 0, RUNNER_NO_EVENT, 3,
      {{"Received\r\n6F0284009000\r\nSW 9000: normal processing\r\n6F 02 FCI template\r\n"
@@ -212,6 +219,24 @@ template <class R> void runner_expect(const RunnerCase &c, const R &r, const cha
         EXPECT_TRUE(*c.err ? r.err.find(c.err) != std::string::npos : r.err.empty()) << r.err;
 }
 
+/* With --output-dir, each reader's numbered lines, the number taken off,
+   are its log: nothing lost, reordered or mixed with the other's. */
+inline void runner_expect_logs(const std::string &out, const std::string &dir) {
+    std::map<std::string, std::string> lines; /* "N" -> that reader's lines */
+    for (size_t at = 0, end; (end = out.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        size_t close = out.find("] ", at);
+        if (out[at] == '[' && close < end)
+            lines[out.substr(at + 1, close - at - 1)] += out.substr(close + 2, end - close);
+    }
+    for (const auto &reader : lines) {
+        std::ifstream log(dir + "/reader-" + reader.first + ".log", std::ios::binary);
+        if (log) {
+            EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(log), {}) == reader.second)
+                << "reader " << reader.first;
+        }
+    }
+}
+
 /* The report is there whole under its own name, the temporary one gone. */
 inline void runner_report_expect(const RunnerCase &c, const std::string &path) {
     std::ifstream file(path, std::ios::binary);
@@ -265,6 +290,8 @@ void runner_case_check(const RunnerCase &c, Ops &ops, const char *inserted[2]) {
                       std::chrono::steady_clock::now() - begin)
                       .count();
     runner_expect(c, r, ops.newline);
+    if (c.numbered)
+        runner_expect_logs(r.out, ops.dir);
     if (c.report)
         runner_report_expect(c, ops.dir + "/" + c.report);
     if (c.max_ms) {

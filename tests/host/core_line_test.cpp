@@ -79,6 +79,14 @@ const std::vector<LineRow> line_rows = {
     {"an interrupt", 1, {"--each-card", "--junit", "r.xml", "ok.txt"},
      {{WAIT_OUT, 1, ready}, {INTERRUPT, 0, ""}},
      0, {{"Cards: 1 passed, 0 failed", 1}}, "", {{"<testsuite ", 1}}},
+    // ... also while the card's output is still being batched: all of it comes.
+    {"an interrupt mid-batch", 1, {"--each-card", "many.txt"},
+     {{WAIT_OUT, 1, "[0] Received\r\n"}, {INTERRUPT, 0, ""}},
+     0, {{"[0] Received\r\n[0] 9000\r\n", 2000}, {ready, 1}, {"Cards: 1 passed, 0 failed", 1}},
+     "", {}},
+    // A log on a full disk fails the run; standard output still gets all.
+    {"a log on a full disk", 1, {"--output-dir", "full", "ok.txt"}, {},
+     1, {{"Received\r\n9000\r\n", 1}, {ready, 1}}, "cannot write the log of reader 0", {}},
     // More readers than the runner drives: the first 16 run, the rest are named.
     {"seventeen readers", 17, {"--all", "ok.txt"}, {},
      0, {{"] Velmo", 16}, {"[16]", 0}}, "more than 16 readers; left out: Fake Reader 16", {}},
@@ -152,6 +160,8 @@ TEST(CoreLine, ReadersAndCardsComeAndGo) {
     ASSERT_EQ(chdir(dir.path.c_str()), 0);
     core_file_write("ok.txt", "00A4040000\n/EXPECT 9000\n");
     core_file_write("two.txt", "00A4040000\n00A4040000\n");
+    core_file_write("many.txt", "/REPEAT 2000\n00A4040000\n/END\n");
+    ASSERT_EQ(system("mkdir full && ln -s /dev/full full/reader-0.log"), 0);
     for (const LineRow &row : line_rows) {
         SCOPED_TRACE(row.name);
         fake_pcsc_reset();
