@@ -26,6 +26,7 @@ enum StepKind {
     STOP_SERVICE,  /* the service stops ... */
     START_SERVICE, /* ... and starts again */
     WAIT_OUT,      /* standard output holds text n times (at most 10 s) */
+    SOON_OUT,      /* ... within 1 s */
     INTERRUPT,     /* Ctrl-C */
 };
 
@@ -84,6 +85,10 @@ const std::vector<LineRow> line_rows = {
      {{WAIT_OUT, 1, "[0] Received\r\n"}, {INTERRUPT, 0, ""}},
      0, {{"[0] Received\r\n[0] 9000\r\n", 2000}, {ready, 1}, {"Cards: 1 passed, 0 failed", 1}},
      "", {}},
+    // What a reader printed is written while its card works on (here: a pause).
+    {"output during a pause", 1, {"--each-card", "pause.txt"},
+     {{SOON_OUT, 1, "[0] Waiting 3000 ms\r\n"}, {INTERRUPT, 0, ""}},
+     0, {{"Cards: 1 passed, 0 failed", 1}}, "", {}},
     // A log on a full disk fails the run; standard output still gets all.
     {"a log on a full disk", 1, {"--output-dir", "full", "ok.txt"}, {},
      1, {{"Received\r\n9000\r\n", 1}, {ready, 1}}, "cannot write the log of reader 0", {}},
@@ -115,8 +120,8 @@ int count_of(const std::string &text, const char *piece) {
 
 /* Waits until standard output (written unbuffered to path) holds text
    `times` times. */
-void wait_out(const std::string &path, const char *text, int times) {
-    for (int i = 0; i < 1000; i++) {
+void wait_out(const std::string &path, const char *text, int times, int tries = 1000) {
+    for (int i = 0; i < tries; i++) {
         if (count_of(core_file_text(path), text) >= times)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -147,6 +152,7 @@ void step_take(const Step &step, const std::string &out) {
             break;
         case START_SERVICE: fake_service_start(); break;
         case WAIT_OUT: wait_out(out, step.text, step.n); break;
+        case SOON_OUT: wait_out(out, step.text, step.n, 100); break;
         case INTERRUPT: raise(SIGINT); break;
     }
 }
@@ -160,6 +166,7 @@ TEST(CoreLine, ReadersAndCardsComeAndGo) {
     ASSERT_EQ(chdir(dir.path.c_str()), 0);
     core_file_write("ok.txt", "00A4040000\n/EXPECT 9000\n");
     core_file_write("two.txt", "00A4040000\n00A4040000\n");
+    core_file_write("pause.txt", "00A4040000\n/W 3000\n");
     core_file_write("many.txt", "/REPEAT 2000\n00A4040000\n/END\n");
     ASSERT_EQ(system("mkdir full && ln -s /dev/full full/reader-0.log"), 0);
     for (const LineRow &row : line_rows) {
