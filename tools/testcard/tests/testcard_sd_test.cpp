@@ -29,9 +29,16 @@ struct SdFixture : ::testing::Test {
     void SetUp() override {
         card.memory.assign(CARD_MEMORY_SIZE, 0);
     }
+    bool follow_61 = false; /* fetch 61xx answers with GET RESPONSE, as a T=0 reader does */
+    int get_responses = 0;
     Bytes send(const Bytes &command) {
         Bytes response;
         card_apdu_answer(card, command.data(), command.size(), response);
+        while (follow_61 && response.size() == 2 && response[0] == 0x61) {
+            Bytes get = {0x00, 0xC0, 0x00, 0x00, response[1]};
+            card_apdu_answer(card, get.data(), get.size(), response);
+            get_responses++;
+        }
         return response;
     }
     std::string answer(const std::string &command) {
@@ -207,6 +214,502 @@ TEST_F(SdFixture, PublishedExchanges) {
                 EXPECT_EQ(got, want) << c.what << ": " << step.command;
         }
     }
+}
+
+/* ---- the host's side, computed here ---- */
+
+Bytes run_mac(int mac, const Bytes &key, const Bytes &iv, const Bytes &data) {
+    Bytes out(CRYPTO_BLOCK_MAX);
+    size_t n = 0;
+    EXPECT_EQ(crypto_mac(mac, key.data(), key.size(), iv.empty() ? nullptr : iv.data(), iv.size(),
+                         data.data(), data.size(), out.data(), out.size(), &n, nullptr, 0),
+              CRYPTO_OK);
+    out.resize(n);
+    return out;
+}
+
+Bytes run_cipher(bool decrypt, int cipher, const Bytes &key, const Bytes &iv, const Bytes &data) {
+    Bytes out(data.size());
+    auto run = decrypt ? crypto_decrypt : crypto_encrypt;
+    EXPECT_EQ(run(cipher, key.data(), key.size(), iv.empty() ? nullptr : iv.data(), iv.size(),
+                  data.data(), data.size(), out.data(), out.size(), nullptr, 0),
+              CRYPTO_OK);
+    return out;
+}
+
+Bytes padded(size_t block, Bytes data) {
+    data.push_back(0x80);
+    while (data.size() % block)
+        data.push_back(0x00);
+    return data;
+}
+
+Bytes cat(Bytes a, const Bytes &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes slice(const Bytes &b, size_t from, size_t n) {
+    return Bytes(b.begin() + (long)from, b.begin() + (long)(from + n));
+}
+
+/* SP 800-108 counter mode over CMAC-AES, as SCP03 lays out its input. */
+Bytes kdf(const Bytes &key, uint8_t constant, size_t bits, const Bytes &context) {
+    Bytes out;
+    for (uint8_t i = 1; out.size() * 8 < bits; i++) {
+        Bytes input(12, 0);
+        input[11] = constant;
+        input = cat(input, {0x00, (uint8_t)(bits >> 8), (uint8_t)bits, i});
+        out = cat(out, run_mac(CRYPTO_MAC_CMAC_AES, key, {}, cat(input, context)));
+    }
+    out.resize(bits / 8);
+    return out;
+}
+
+struct Host {
+    int scp = 3, level = 0;
+    size_t size = 8;
+    Bytes enc, mac, dek, s_enc, s_mac, s_rmac, s_dek, chain;
+    uint32_t commands = 0; /* SCP03's encryption counter */
+
+    Bytes counter_block(uint8_t first) const {
+        Bytes block(16, 0);
+        block[0] = first;
+        for (int k = 0; k < 4; k++)
+            block[15 - k] = (uint8_t)(commands >> (8 * k));
+        return block;
+    }
+    Bytes scp02_key(const Bytes &key, uint16_t constant, const Bytes &sequence) const {
+        Bytes input = cat({(uint8_t)(constant >> 8), (uint8_t)constant}, sequence);
+        input.resize(16, 0);
+        return run_cipher(false, CRYPTO_3DES_CBC, key, {}, input);
+    }
+    /* INITIALIZE UPDATE and EXTERNAL AUTHENTICATE; the status word of the
+       latter, "card cryptogram" when the card's does not check out. */
+    std::string open(SdFixture &f, int lvl, const Bytes &host_challenge, uint8_t kvn = 0,
+                     bool spoil = false) {
+        size = scp == 2 ? 8 : host_challenge.size();
+        Bytes init = cat({0x80, 0x50, kvn, 0x00, (uint8_t)host_challenge.size()}, host_challenge);
+        Bytes answer = f.send(cat(init, {0x00}));
+        if (answer.size() < 28 || text(slice(answer, answer.size() - 2, 2)) != "9000")
+            return text(answer);
+        Bytes card_challenge, card_cryptogram, expected, host;
+        if (scp == 2) {
+            Bytes sequence = slice(answer, 12, 2);
+            card_challenge = slice(answer, 14, 6);
+            card_cryptogram = slice(answer, 20, 8);
+            s_enc = scp02_key(enc, 0x0182, sequence);
+            s_mac = scp02_key(mac, 0x0101, sequence);
+            s_dek = scp02_key(dek, 0x0181, sequence);
+            Bytes a = cat(cat(host_challenge, sequence), card_challenge);
+            Bytes b = cat(cat(sequence, card_challenge), host_challenge);
+            expected = run_mac(CRYPTO_MAC_CBC_3DES, s_enc, {}, padded(8, a));
+            host = run_mac(CRYPTO_MAC_CBC_3DES, s_enc, {}, padded(8, b));
+            chain.clear();
+        } else {
+            card_challenge = slice(answer, 13, size);
+            card_cryptogram = slice(answer, 13 + size, size);
+            Bytes context = cat(host_challenge, card_challenge);
+            s_enc = kdf(enc, 0x04, enc.size() * 8, context);
+            s_mac = kdf(mac, 0x06, mac.size() * 8, context);
+            s_rmac = kdf(mac, 0x07, mac.size() * 8, context);
+            s_dek = dek;
+            expected = kdf(s_mac, 0x00, size * 8, context);
+            host = kdf(s_mac, 0x01, size * 8, context);
+            chain.assign(16, 0);
+        }
+        if (card_cryptogram != expected)
+            return "card cryptogram";
+        if (spoil)
+            host[0] ^= 1;
+        level = 0;
+        commands = 0;
+        std::string sw = text(f.send(wrap({0x84, 0x82, (uint8_t)lvl, 0x00}, host, -1)));
+        level = lvl;
+        return sw;
+    }
+    /* The command as the channel sends it; le -1 for none. */
+    Bytes wrap(const Bytes &header, Bytes data, int le) {
+        uint8_t cla = header[0] | 0x04;
+        Bytes head = {cla, header[1], header[2], header[3]};
+        Bytes tag;
+        if (scp == 2) {
+            Bytes icv = chain.empty()
+                            ? Bytes(8, 0)
+                            : run_cipher(false, CRYPTO_DES_ECB, slice(s_mac, 0, 8), {}, chain);
+            Bytes input = cat(head, lc_field(data.size() + 8, false));
+            tag = chain = run_mac(CRYPTO_MAC_RETAIL, s_mac, icv, padded(8, cat(input, data)));
+            if ((level & 0x02) && !data.empty())
+                data = run_cipher(false, CRYPTO_3DES_CBC, s_enc, {}, padded(8, data));
+        } else {
+            if (level)
+                commands++;
+            if ((level & 0x02) && !data.empty())
+                data =
+                    run_cipher(false, CRYPTO_AES_CBC, s_enc, counter_icv(0x00), padded(16, data));
+            bool extended = data.size() + size > 255 || le > 256;
+            Bytes input = cat(cat(chain, head), lc_field(data.size() + size, extended));
+            chain = run_mac(CRYPTO_MAC_CMAC_AES, s_mac, {}, cat(input, data));
+            tag = slice(chain, 0, size);
+        }
+        bool extended = data.size() + tag.size() > 255 || le > 256;
+        Bytes out = cat(cat(head, lc_field(data.size() + tag.size(), extended)), cat(data, tag));
+        if (le >= 0 && extended)
+            out = cat(out, {(uint8_t)(le >> 8), (uint8_t)le});
+        else if (le >= 0)
+            out.push_back((uint8_t)le);
+        return out;
+    }
+    Bytes counter_icv(uint8_t first) const {
+        return run_cipher(false, CRYPTO_AES_ECB, s_enc, {}, counter_block(first));
+    }
+    static Bytes lc_field(size_t lc, bool extended) {
+        if (!extended && lc <= 255)
+            return {(uint8_t)lc};
+        return {0x00, (uint8_t)(lc >> 8), (uint8_t)lc};
+    }
+    /* The plain answer, or "R-MAC" when its MAC does not check out. */
+    std::string unwrap(const Bytes &answer) const {
+        if (scp == 2 || answer.size() < 2)
+            return card_hex(answer.data(), answer.size());
+        Bytes sw = slice(answer, answer.size() - 2, 2), data = slice(answer, 0, answer.size() - 2);
+        bool macked = (sw[0] == 0x90 && sw[1] == 0) || sw[0] == 0x62 || sw[0] == 0x63;
+        if ((level & 0x10) && macked) {
+            if (data.size() < size)
+                return "R-MAC";
+            Bytes tag = slice(data, data.size() - size, size);
+            data.resize(data.size() - size);
+            Bytes full = run_mac(CRYPTO_MAC_CMAC_AES, s_rmac, {}, cat(cat(chain, data), sw));
+            if (slice(full, 0, size) != tag)
+                return "R-MAC";
+        }
+        if ((level & 0x20) && !data.empty()) {
+            data = run_cipher(true, CRYPTO_AES_CBC, s_enc, counter_icv(0x80), data);
+            size_t n = data.size();
+            while (n > 0 && data[n - 1] == 0x00)
+                n--;
+            if (n == 0 || data[n - 1] != 0x80)
+                return "R-ENC padding";
+            data.resize(n - 1);
+        }
+        return card_hex(data.data(), data.size()) + card_hex(sw.data(), 2);
+    }
+};
+
+Bytes pattern(size_t n, uint8_t seed) {
+    Bytes data(n);
+    for (size_t i = 0; i < n; i++)
+        data[i] = (uint8_t)(i * 13 + seed);
+    return data;
+}
+
+std::string sw_hex(int sw) {
+    return text({(uint8_t)(sw >> 8), (uint8_t)sw});
+}
+
+/* One channel per row: open it, write `n` bytes, read them back, ask for
+   the 80 F0 pattern of n bytes, all through the channel. */
+struct ChannelCase {
+    const char *what, *setup;
+    int scp, level;
+    const char *key;          /* one key for all three */
+    size_t host_challenge, n; /* 16: S16 */
+};
+const ChannelCase channel_cases[] = {
+    {"SCP02 level 01", "scp 02 15", 2, 0x01, "404142434445464748494A4B4C4D4E4F", 8, 32},
+    {"SCP02 level 03", "scp 02 15", 2, 0x03, "404142434445464748494A4B4C4D4E4F", 8, 32},
+    {"SCP02 i=55 level 03, extended", "scp 02 55", 2, 0x03, "00112233445566778899AABBCCDDEEFF", 8,
+     300},
+    {"SCP03 level 01", "", 3, 0x01, "404142434445464748494A4B4C4D4E4F", 8, 32},
+    {"SCP03 level 03", "", 3, 0x03, "404142434445464748494A4B4C4D4E4F", 8, 32},
+    {"SCP03 level 11", "", 3, 0x11, "404142434445464748494A4B4C4D4E4F", 8, 32},
+    {"SCP03 level 13", "", 3, 0x13, "404142434445464748494A4B4C4D4E4F", 8, 32},
+    {"SCP03 level 33", "", 3, 0x33, "404142434445464748494A4B4C4D4E4F", 8, 32},
+    {"SCP03 level 33, extended both ways", "", 3, 0x33, "404142434445464748494A4B4C4D4E4F", 8, 300},
+    {"SCP03 random challenge, AES-192", "scp 03 60", 3, 0x33,
+     "000102030405060708090A0B0C0D0E0F1011121314151617", 8, 32},
+    {"SCP03 S16, AES-256, level 33", "scp 03 71", 3, 0x33,
+     "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F", 16, 32},
+    {"SCP03 S16, level 13, extended", "scp 03 31", 3, 0x13, "404142434445464748494A4B4C4D4E4F", 16,
+     400},
+};
+
+TEST_F(SdFixture, ChannelsAtEachLevel) {
+    for (const ChannelCase &c : channel_cases) {
+        control("reset");
+        setup(std::string("keys ") + c.key + (*c.setup ? ";" : "") + c.setup);
+        Host host;
+        host.scp = c.scp;
+        host.enc = host.mac = host.dek = hex(c.key);
+        answer(select_isd);
+        ASSERT_EQ(host.open(*this, c.level, pattern(c.host_challenge, 7)), "9000") << c.what;
+        EXPECT_EQ(control("scp").substr(control("scp").find("channel=")),
+                  "channel=" + sw_hex(c.level).substr(2) + "\n")
+            << c.what;
+        Bytes data = pattern(c.n, 1);
+        Bytes write = host.wrap({0x00, 0xD6, 0x01, 0x00}, data, -1);
+        EXPECT_EQ(write.size() > 260, c.n > 255) << c.what; /* extended when it must */
+        EXPECT_EQ(host.unwrap(send(write)), "9000") << c.what;
+        EXPECT_EQ(control("mem 256 " + std::to_string(c.n)), "ok " + text(data) + "\n") << c.what;
+        EXPECT_EQ(host.unwrap(send(host.wrap({0x00, 0xB0, 0x01, 0x00}, {}, (int)c.n))),
+                  text(data) + "9000")
+            << c.what;
+        Bytes counted;
+        for (size_t i = 0; i < c.n; i++)
+            counted.push_back((uint8_t)i);
+        uint8_t p1 = (uint8_t)((c.n + 2) >> 8), p2 = (uint8_t)(c.n + 2);
+        EXPECT_EQ(host.unwrap(send(host.wrap({0x80, 0xF0, p1, p2}, {}, -1))),
+                  text(counted) + "9000")
+            << c.what;
+    }
+}
+
+/* What ends a channel, and what the card refuses. Each row starts from a
+   channel at level 33 (SCP03) or 03 (SCP02) opened as `setup` says, unless
+   it opens its own; `act` returns what the row checks. */
+struct FailureCase {
+    const char *what, *setup;
+    bool open_first; /* open a channel before act */
+    std::string (*act)(SdFixture &f, Host &h);
+    const char *expected;
+};
+
+std::string read_two(SdFixture &f, Host &h) {
+    return h.unwrap(f.send(h.wrap({0x00, 0xB0, 0x00, 0x00}, {}, 2)));
+}
+
+const FailureCase failure_cases[] = {
+    {"wrong host cryptogram: 69 82, channel closed", "", false,
+     [](SdFixture &f, Host &h) {
+         std::string sw = h.open(f, 0x33, pattern(8, 3), 0, true);
+         return sw + " " + read_two(f, h) + " " +
+                f.control("scp").substr(f.control("scp").find("channel="));
+     },
+     "6982 6982 channel=closed\n"},
+    {"wrong C-MAC: 69 82, and the channel is gone", "", true,
+     [](SdFixture &f, Host &h) {
+         Bytes command = h.wrap({0x00, 0xB0, 0x00, 0x00}, {}, 2);
+         command[command.size() - 2] ^= 0x01;
+         return text(f.send(command)) + " " + read_two(f, h);
+     },
+     "6982 6982"},
+    {"SCP02 wrong C-MAC", "scp 02 15", true,
+     [](SdFixture &f, Host &h) {
+         Bytes command = h.wrap({0x00, 0xD6, 0x00, 0x00}, {0x55}, -1);
+         command[5] ^= 0x80; /* the encrypted data: the MAC over the plain data fails */
+         return text(f.send(command)) + " " + read_two(f, h);
+     },
+     "6982 6982"},
+    {"a command without secure messaging ends the channel", "", true,
+     [](SdFixture &f, Host &h) { return f.answer("80F00004") + " " + read_two(f, h); },
+     "00019000 6982"},
+    {"SELECT ends the channel", "", true,
+     [](SdFixture &f, Host &h) { return f.answer(select_isd).substr(0, 4) + " " + read_two(f, h); },
+     "6F11 6982"},
+    {"power off ends the channel", "", true,
+     [](SdFixture &f, Host &h) {
+         card_power_event(f.card);
+         return read_two(f, h) + " " + f.answer("80CA006600");
+     },
+     "6982 6D00"},
+    {"GET RESPONSE is transport: the channel stays", "", true,
+     [](SdFixture &f, Host &h) { return f.answer("00C0000000") + " " + read_two(f, h); },
+     "6985 00009000"},
+    {"error answers carry no R-MAC", "", true,
+     [](SdFixture &f, Host &h) {
+         return h.unwrap(f.send(h.wrap({0x00, 0xB0, 0xFF, 0xFF}, {}, 2))) + " " + read_two(f, h);
+     },
+     "6B00 00009000"},
+    {"GET STATUS pages: R-MAC over 63 10 and the next page", "", true,
+     [](SdFixture &f, Host &h) {
+         std::string first = h.unwrap(f.send(h.wrap({0x80, 0xF2, 0x40, 0x00}, {0x4F, 0x00}, 0)));
+         std::string next = h.unwrap(f.send(h.wrap({0x80, 0xF2, 0x40, 0x01}, {0x4F, 0x00}, 0)));
+         return first + " " + next;
+     },
+     "09F0564F524C414E45010700 09F0564F524C414E450207006310 09F0564F524C414E4503830 09000"},
+    {"SCP02 refuses level 11", "scp 02 15", false,
+     [](SdFixture &f, Host &h) { return h.open(f, 0x11, pattern(8, 3)); }, "6A86"},
+    {"i without R-ENC refuses level 33", "scp 03 30", false,
+     [](SdFixture &f, Host &h) { return h.open(f, 0x33, pattern(8, 3)); }, "6A86"},
+    {"i without R-MAC refuses level 11", "scp 03 10", false,
+     [](SdFixture &f, Host &h) { return h.open(f, 0x11, pattern(8, 3)); }, "6A86"},
+    {"i without S16 refuses a 16-byte host challenge", "scp 03 70", false,
+     [](SdFixture &f, Host &h) { return h.open(f, 0x33, pattern(16, 3)); }, "6700"},
+    {"an unknown key version", "", false,
+     [](SdFixture &f, Host &h) { return h.open(f, 0x33, pattern(8, 3), 0x31); }, "6A88"},
+    {"EXTERNAL AUTHENTICATE without INITIALIZE UPDATE", "", false,
+     [](SdFixture &f, Host &) { return f.answer("8482330010 0000000000000000 0000000000000000"); },
+     "6985"},
+    {"secure messaging without a channel, PUT KEY and GET STATUS in the clear", "", false,
+     [](SdFixture &f, Host &) {
+         return f.answer("84B00000080000000000000000") + " " + f.answer("80F24000024F00") + " " +
+                f.answer("80D8000001") + " " + f.answer("80CA00C100");
+     },
+     "6982 6982 6982 C103000001 9000"},
+    {"not selected: the card answers as before", "", false,
+     [](SdFixture &f, Host &h) {
+         f.answer("00A4040002A0B1");
+         return h.open(f, 0x33, pattern(8, 3)) + " " + f.answer("80CA006600");
+     },
+     "6D00 6D00"},
+};
+
+TEST_F(SdFixture, ChannelFailures) {
+    for (const FailureCase &c : failure_cases) {
+        control("reset");
+        if (*c.setup)
+            setup(c.setup);
+        Host host;
+        host.scp = control("scp").find("scp=02") != std::string::npos ? 2 : 3;
+        host.enc = host.mac = host.dek = hex("404142434445464748494A4B4C4D4E4F");
+        answer(select_isd);
+        std::string expected = c.expected;
+        expected.erase(std::remove(expected.begin(), expected.end(), ' '), expected.end());
+        if (c.open_first)
+            ASSERT_EQ(host.open(*this, host.scp == 2 ? 0x03 : 0x33, pattern(8, 9)), "9000")
+                << c.what;
+        std::string got = c.act(*this, host);
+        got.erase(std::remove(got.begin(), got.end(), ' '), got.end());
+        EXPECT_EQ(got, expected) << c.what;
+    }
+}
+
+/* PUT KEY through the channel: key blocks encrypted here (SCP02: 3DES-ECB
+   under the session DEK; SCP03: AES-CBC under the static DEK), the KCVs the
+   card answers checked, then a channel opened with the new keys. */
+struct PutKeyCase {
+    const char *what, *setup;
+    uint8_t p1, p2, kvn;
+    const char *keys[3]; /* the new ENC, MAC, DEK (null: left as they were) */
+    bool length_first;   /* the block carries the plain length before the encrypted key */
+    bool spoil_check;
+    const char *sw;
+};
+const PutKeyCase put_key_cases[] = {
+    {"SCP03 new AES-128 set",
+     "",
+     0x00,
+     0x81,
+     0x31,
+     {"11111111111111111111111111111111", "22222222222222222222222222222222",
+      "33333333333333333333333333333333"},
+     true,
+     false,
+     "9000"},
+    {"SCP03 new AES-256 set, blocks without the length byte",
+     "",
+     0x00,
+     0x81,
+     0x32,
+     {"000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F",
+      "202122232425262728292A2B2C2D2E2F303132333435363738393A3B3C3D3E3F",
+      "404142434445464748494A4B4C4D4E4F505152535455565758595A5B5C5D5E5F"},
+     false,
+     false,
+     "9000"},
+    {"SCP03 the set's MAC key replaced, new version",
+     "",
+     0x30,
+     0x02,
+     0x33,
+     {nullptr, "55555555555555555555555555555555", nullptr},
+     true,
+     false,
+     "9000"},
+    {"SCP03 wrong KCV",
+     "",
+     0x00,
+     0x81,
+     0x31,
+     {"11111111111111111111111111111111", "22222222222222222222222222222222",
+      "33333333333333333333333333333333"},
+     true,
+     true,
+     "6A80"},
+    {"SCP03 a set to replace that is not there",
+     "",
+     0x2F,
+     0x81,
+     0x31,
+     {"11111111111111111111111111111111", "22222222222222222222222222222222",
+      "33333333333333333333333333333333"},
+     true,
+     false,
+     "6A88"},
+    {"SCP02 new DES set",
+     "scp 02 15",
+     0x00,
+     0x81,
+     0x02,
+     {"0123456789ABCDEFFEDCBA9876543210", "00112233445566778899AABBCCDDEEFF",
+      "8899AABBCCDDEEFF0011223344556677"},
+     false,
+     false,
+     "9000"},
+};
+
+Bytes key_check(int scp, const Bytes &key) {
+    if (scp == 2)
+        return slice(run_cipher(false, CRYPTO_3DES_ECB, key, {}, Bytes(8, 0)), 0, 3);
+    return slice(run_cipher(false, CRYPTO_AES_ECB, key, {}, Bytes(16, 1)), 0, 3);
+}
+
+TEST_F(SdFixture, PutKey) {
+    const Bytes old_key = hex("404142434445464748494A4B4C4D4E4F");
+    for (const PutKeyCase &c : put_key_cases) {
+        control("reset");
+        if (*c.setup)
+            setup(c.setup);
+        Host host;
+        host.scp = *c.setup ? 2 : 3;
+        host.enc = host.mac = host.dek = old_key;
+        answer(select_isd);
+        ASSERT_EQ(host.open(*this, host.scp == 2 ? 0x03 : 0x33, pattern(8, 5)), "9000") << c.what;
+        Bytes data = {c.kvn}, checks = {c.kvn};
+        Bytes *slots[] = {&host.enc, &host.mac, &host.dek};
+        for (int k = 0; k < 3; k++) {
+            if (!c.keys[k])
+                continue;
+            Bytes key = hex(c.keys[k]);
+            Bytes sealed = host.scp == 2 ? run_cipher(false, CRYPTO_3DES_ECB, host.s_dek, {}, key)
+                                         : run_cipher(false, CRYPTO_AES_CBC, host.s_dek, {}, key);
+            if (c.length_first)
+                sealed.insert(sealed.begin(), (uint8_t)key.size());
+            Bytes check = key_check(host.scp, key);
+            checks = cat(checks, check);
+            check[0] ^= c.spoil_check ? 1 : 0;
+            data = cat(data, {(uint8_t)(host.scp == 2 ? 0x80 : 0x88), (uint8_t)sealed.size()});
+            data = cat(cat(data, sealed), cat({0x03}, check));
+            *slots[k] = key;
+        }
+        std::string got = host.unwrap(send(host.wrap({0x80, 0xD8, c.p1, c.p2}, data, 0)));
+        if (std::string(c.sw) != "9000") {
+            EXPECT_EQ(got, c.sw) << c.what;
+            continue;
+        }
+        EXPECT_EQ(got, text(checks) + "9000") << c.what;
+        EXPECT_EQ(host.open(*this, 0x01, pattern(8, 6), c.kvn), "9000") << c.what;
+        EXPECT_EQ(host.unwrap(send(host.wrap({0x00, 0xB0, 0x00, 0x00}, {}, 2))), "00009000")
+            << c.what;
+    }
+}
+
+/* A T=0 card: an answer with data waits for GET RESPONSE, which is no part
+   of the channel; the channel goes on after it. */
+TEST_F(SdFixture, T0AnswersWaitForGetResponse) {
+    card.t0_mode = true;
+    Host host;
+    host.enc = host.mac = host.dek = hex("404142434445464748494A4B4C4D4E4F");
+    EXPECT_EQ(answer(select_isd), "6113");
+    EXPECT_EQ(answer("00C0000013"), text(hex(fci)));
+    follow_61 = true;
+    ASSERT_EQ(host.open(*this, 0x33, pattern(8, 4)), "9000");
+    EXPECT_EQ(get_responses, 1); /* the INITIALIZE UPDATE answer */
+    Bytes data = pattern(32, 2);
+    EXPECT_EQ(host.unwrap(send(host.wrap({0x00, 0xD6, 0x00, 0x00}, data, -1))), "9000");
+    EXPECT_EQ(host.unwrap(send(host.wrap({0x00, 0xB0, 0x00, 0x00}, {}, 32))), text(data) + "9000");
+    EXPECT_EQ(get_responses, 3); /* the R-MAC makes the write's answer data too */
+    EXPECT_EQ(host.unwrap(send(host.wrap({0x00, 0xB0, 0x00, 0x00}, {}, 2))), "020F9000");
 }
 
 } // namespace
