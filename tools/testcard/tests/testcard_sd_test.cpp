@@ -712,4 +712,43 @@ TEST_F(SdFixture, T0AnswersWaitForGetResponse) {
     EXPECT_EQ(host.unwrap(send(host.wrap({0x00, 0xB0, 0x00, 0x00}, {}, 2))), "020F9000");
 }
 
+/* Control lines in order, each with the start of its reply. */
+struct ControlCase {
+    const char *line, *reply;
+};
+const ControlCase control_cases[] = {
+    {"scp", "ok scp=03 i=70 kvn=30 keylen=16 seq=000001 channel=closed"},
+    {"scp 03 80", "error SCP03's i"},
+    {"scp 03 40", "error SCP03's i"}, /* R-ENC without R-MAC */
+    {"scp 02 33", "error usage"},
+    {"scp 04 15", "error usage"},
+    {"scp 03", "error usage"},
+    {"keys 0102", "error keys are 16, 24 or 32 bytes"},
+    {"keys 000102030405060708090A0B0C0D0E0F1011121314151617 7F", "ok"},
+    {"scp 02 15", "error SCP02 takes 16-byte keys"},
+    {"scp", "ok scp=03 i=70 kvn=7F keylen=24 seq=000001"},
+    {"keys 404142434445464748494A4B4C4D4E4F 404142434445464748494A4B4C4D4E4F", "error the key "},
+    {"keys 00112233445566778899AABBCCDDEEFF 404142434445464748494A4B4C4D4E4F "
+     "0F0E0D0C0B0A09080706050403020100",
+     "ok"},
+    {"keys A B C D E", "error usage: keys"},
+    {"scp 02 55", "ok"},
+    {"seq 65536", "error usage: seq N (0 to 65535"},
+    {"seq 0x1234", "ok"},
+    {"scp", "ok scp=02 i=55 kvn=7F keylen=16 seq=1234 channel=closed"},
+    {"kdd 0102", "error usage: kdd"},
+    {"kdd 01 02 03 04 05 06 07 08 09 0A", "ok"},
+    {"challenge 0102", "error usage: challenge"},
+    {"challenge 010203040506", "ok"},
+    {"challenge off", "ok"},
+    {"reset", "ok"},
+    {"scp", "ok scp=03 i=70 kvn=30 keylen=16 seq=000001 channel=closed"},
+};
+
+TEST_F(SdFixture, ControlLines) {
+    for (const ControlCase &c : control_cases)
+        EXPECT_EQ(control(c.line).rfind(c.reply, 0), 0u) << c.line << " -> " << control("scp");
+    EXPECT_NE(control("help").find("scp [02 15|55 or 03 HH]"), std::string::npos);
+}
+
 } // namespace
