@@ -128,12 +128,25 @@ static int crypto_library_failed(char *message, size_t size, const char *what, g
 
 /* ---- start ---- */
 
+/* The library writes notes of its own to standard error: on Windows, at
+   the first random bytes, that a disk statistics counter is off. The
+   runner's standard error carries its own messages only, and every failure
+   here is told by a routine's status, so only what comes right before the
+   library ends the process is let through. (A callback beside the window
+   procedures: the library has no other way to be quiet.) */
+static void crypto_library_log(void *opaque, int level, const char *format, va_list args) {
+    (void)opaque;
+    if (level == GCRY_LOG_FATAL || level == GCRY_LOG_BUG)
+        vfprintf(stderr, format, args);
+}
+
 /* The library's one start: the version check it asks for before any use,
-   then no secure memory (it would need privileges a desktop tool lacks and
-   print warnings; keys here live on the stack and are wiped). */
+   its notes kept off standard error, then no secure memory (it would need privileges a desktop tool
+   lacks and print warnings; keys here live on the stack and are wiped). */
 static const char *crypto_library_start(void) {
     if (!gcry_check_version(crypto_library_minimum))
         return "libgcrypt is older than 1.8.0";
+    gcry_set_log_handler(crypto_library_log, 0);
     gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
     gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
     return 0;
