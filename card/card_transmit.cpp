@@ -101,8 +101,8 @@ static void xfer_exchange(CardSession *session, XferCall *call, const unsigned c
     DWORD received = (DWORD)capacity;
 
     call->start = xfer_clock_read();
-    call->status = pcsc_transmit(session->card_handle, session->active_protocol, command,
-                                 (DWORD)length, call->response, &received);
+    call->status = card_pcsc(session)->transmit(session->card_handle, session->active_protocol,
+                                                command, (DWORD)length, call->response, &received);
     call->end = xfer_clock_read();
     if (call->status == SCARD_S_SUCCESS && received > (DWORD)capacity)
         call->status = SCARD_E_INSUFFICIENT_BUFFER;

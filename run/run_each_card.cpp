@@ -210,7 +210,7 @@ static void run_line_watch(void) {
         platform_sleep_ms(RUN_WATCH_MS);
     }
     if (context)
-        pcsc_release(context);
+        runner.pcsc->release(context);
 }
 
 int run_card_line(void) {

@@ -45,6 +45,7 @@ void run_state_init(FILE *in, FILE *out, FILE *err) {
     runner.host[0] = 0;
     runner.stdin_text = 0;
     runner.stdin_length = 0;
+    runner.pcsc = &pcsc_platform;
     memset(&runner.values, 0, sizeof runner.values);
     memset(&runner.data, 0, sizeof runner.data);
     runner.prefixed = 0;

@@ -56,9 +56,11 @@ struct RunState {
     char host[RUN_HOST_SIZE]; /* hostname attribute of the report */
     const char *stdin_text;   /* "-" read once for several readers, or 0 */
     size_t stdin_length;
-    ScriptValues values; /* --set's: every card starts with them */
-    RunData data;        /* --data's rows */
-    int prefixed;        /* 1: several readers, lines start "[N] " */
+    const PcscCalls *pcsc; /* the service every reader and the reader list use: the
+                              platform's, or the replay readers' with --replay */
+    ScriptValues values;   /* --set's: every card starts with them */
+    RunData data;          /* --data's rows */
+    int prefixed;          /* 1: several readers, lines start "[N] " */
 
     /* --- The readers. Slots are filled and started by the main thread. --- */
     RunReader readers[RUN_READERS_MAX];
