@@ -22,6 +22,7 @@ void card_session_init(CardSession *session, int reader_pane, int console_pane) 
     session->reader_pane = reader_pane;
     session->console_pane = console_pane;
     session->explain = 0;
+    session->record = 0;
 }
 
 void card_session_locks_create(CardSession *session) {

@@ -72,11 +72,13 @@ struct CardSession {
 
     /* --- Where its lines go: pane numbers (console/pane_print.h), or
        PANE_NONE. Written by the owner before any exchange or run. --- */
-    int reader_pane;       /* script traces and messages */
-    int console_pane;      /* the Console's exchange lines */
-    volatile LONG explain; /* 1: traces explained (-x, the GUI's "Explain");
-                              any thread, interlocked */
-    int locks_ready;       /* 1 once both locks exist; the owner, before any thread */
+    int reader_pane;           /* script traces and messages */
+    int console_pane;          /* the Console's exchange lines */
+    volatile LONG explain;     /* 1: traces explained (-x, the GUI's "Explain");
+                                  any thread, interlocked */
+    int locks_ready;           /* 1 once both locks exist; the owner, before any thread */
+    struct CardRecord *record; /* its exchanges are recorded here (card/card_record.h), or
+                                  0; set and cleared by the thread that drives it */
 };
 
 /* The service session's calls go to. */
