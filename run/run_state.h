@@ -19,9 +19,11 @@
 #include <stdio.h>
 
 #include "app/app_state.h" /* RUN_READERS_MAX, the panes of the readers */
+#include "card/card_record.h"
 #include "card/card_session.h"
 #include "run/run_args.h"
 #include "run/run_data.h"   /* RunData, the rows of --data */
+#include "run/run_replay.h" /* RunReplay, the replay readers */
 #include "run/run_report.h" /* TextBuffer, the report's suites */
 #include "script/script_values.h"
 
@@ -38,13 +40,16 @@ struct RunReader {
                             before the thread starts */
     void (*entry)(RunReader *reader); /* its thread's work in the run's mode; main
                                          thread before the start */
-    int status;            /* its worst exit status; its thread, then the main thread once
-                              ended is 1 */
-    PlatformCounter ended; /* 1 once its thread has finished; atomic, woken under
-                              runner.lock */
-    PlatformCounter gone;  /* 1: the reader left the list, its thread stops; atomic */
-    PlatformThread thread; /* its thread, when joinable is 1 */
-    int joinable;          /* the main thread joins it once it has ended; main thread */
+    int status;                  /* its worst exit status; its thread, then the main thread once
+                                    ended is 1 */
+    PlatformCounter ended;       /* 1 once its thread has finished; atomic, woken under
+                                    runner.lock */
+    PlatformCounter gone;        /* 1: the reader left the list, its thread stops; atomic */
+    PlatformThread thread;       /* its thread, when joinable is 1 */
+    int joinable;                /* the main thread joins it once it has ended; main thread */
+    CardRecord record;           /* --record: its card's recording, while session.record points
+                                    here; its thread */
+    char record_name[1024 + 32]; /* that recording's file; its thread */
 };
 
 struct RunState {
@@ -65,6 +70,7 @@ struct RunState {
     /* --- The readers. Slots are filled and started by the main thread. --- */
     RunReader readers[RUN_READERS_MAX];
     int next_number;            /* N of the next reader to join; main thread */
+    RunReplay replay;           /* --replay: the replay readers, with their own lock */
     PlatformCounter interrupts; /* Ctrl-C and the like so far; atomic */
 
     /* --- What every reader adds to, guarded by lock. --- */

@@ -50,7 +50,7 @@ inline constexpr char runner_usage[] =
     "usage: vorlane-run [--list] [-r READER]... [--all] [--ignore FRAGMENT]... [-w SECONDS] [-c] "
     "[-x] "
     "[--atr[=HEX]] [--each-card[=COUNT]] [--output-dir DIR] [--junit FILE] [--set NAME=HEX]... "
-    "[--data FILE] SCRIPT...";
+    "[--data FILE] [--record FILE] [--replay FILE]... SCRIPT...";
 
 /* The scripts every case finds in the runner's folder */
 inline const std::vector<std::pair<std::string, std::string>> runner_files = {
