@@ -268,7 +268,7 @@ static int replay_file_read(const char *path, TextBuffer *text) {
 static int replay_reader_load(int i, const char *file) {
     ReplayReader *reader = &runner.replay.readers[i];
     TextBuffer text = {0, 0, 0, 0};
-    char message[REPLAY_MESSAGE_SIZE];
+    char message[REPLAY_MESSAGE_SIZE + 4], reason[REPLAY_MESSAGE_SIZE];
 
     memset(&reader->recording, 0, sizeof reader->recording);
     reader->file = file;
@@ -283,11 +283,11 @@ static int replay_reader_load(int i, const char *file) {
         snprintf(message, sizeof message, ": given twice");
     else if (!replay_file_read(file, &text))
         snprintf(message, sizeof message, ": cannot be read");
-    else if (replay_read(text.text ? text.text : "", text.used, &reader->recording, message + 1,
-                         sizeof message - 1))
+    else if (replay_read(text.text ? text.text : "", text.used, &reader->recording, reason,
+                         sizeof reason))
         message[0] = 0;
-    else
-        message[0] = ' ';
+    else /* "FILE line N: why", "FILE: why" */
+        snprintf(message, sizeof message, "%s%s", strncmp(reason, "line ", 5) ? ": " : " ", reason);
     text_buffer_free(&text);
     if (message[0])
         run_error(0, "vorlane-run: replay %.200s%s", file, message);
