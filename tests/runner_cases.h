@@ -61,6 +61,7 @@ inline const std::vector<std::pair<std::string, std::string>> runner_files = {
     {"c.txt", "/OFF\n00A4040000\n00A4040000\n00B0000010\n80F00001\n"},
     {"ext.txt", "00D60000000005010203\n\\0405\n00B0000000FFFF\n/EXPECT 9000\n"},
     {"long.txt", "/REPEAT 6\n00B0000000FFFF\n80F00004\n/END\n"},
+    {"golden.txt", "// ATR 3B021450\r\n00A4040000\r\n/EXPECT 6F0284009000\r\n"},
 };
 
 inline const std::string runner_timing = " +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ ";
@@ -181,6 +182,17 @@ inline const std::vector<RunnerCase> runner_cases = {
     {"--atr not hexadecimal", {"--atr=3B8"}, 0, 0, RUNNER_NO_EVENT, 2, {},
      "not an ATR in hexadecimal: 3B8", 0, 0},
     {"--atr with a script", {"--atr", "ok.txt"}, 0, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    // A recording of the card's exchanges, CR LF lines on either platform;
+    // replayed (and recorded again) with no card in any reader.
+    {"recorded", {"--record", "rec.txt", "ok.txt"}, 1, 0, RUNNER_NO_EVENT, 0,
+     {{"Received\r\n6F0284009000\r\n", 1}}, "", 0, 0, "rec.txt",
+     {{"^// Recorded by vorlane-run [0-9.]+\r\n// Host: [^\r\n]+\r\n// Reader: Virtual PCD 00 00\r\n"
+       "// Date: [-0-9]{10} [:0-9]{8} UTC\r\n// ATR " + std::string(runner_demo_atr) +
+       "\r\n00A4040000\r\n/EXPECT 6F0284009000\r\n$", -1}}},
+    {"replayed", {"--replay", "golden.txt", "--record", "again.txt", "ok.txt"}, 0, 0,
+     RUNNER_NO_EVENT, 0, {{"Received\r\n6F0284009000\r\n", 1}}, "", 0, 0, "again.txt",
+     {{"\r\n// Reader: Replay: golden.txt\r\n", 1},
+      {"\r\n// ATR 3B021450\r\n00A4040000\r\n/EXPECT 6F0284009000\r\n", 1}}},
 };
 // clang-format on
 
