@@ -108,12 +108,24 @@ int read_atr(ReplayReading *reading, const char *hex, int line) {
     return 1;
 }
 
+/* Eight hexadecimal digits and then the line's end or a blank: 1 and
+ *status, else 0. */
+int read_status(const char *text, unsigned long *status) {
+    *status = 0;
+    for (int i = 0; i < 8; i++) {
+        int digit = hex_digit_value(text[i]);
+        if (digit < 0)
+            return 0;
+        *status = *status << 4 | (unsigned long)digit;
+    }
+    return text[8] == 0 || text[8] == ' ' || text[8] == '\t';
+}
+
 /* The comments that answer the command before them: a failed status, or
    no bytes at all; every other comment is passed over. */
 int read_comment(ReplayReading *reading, const char *line, int number) {
     size_t status_length = sizeof record_status_line - 1;
     unsigned long status = 0;
-    char *end = 0;
 
     if (strncmp(line, record_atr_line, sizeof record_atr_line - 1) == 0)
         return read_atr(reading, line + sizeof record_atr_line - 1, number);
@@ -121,11 +133,8 @@ int read_comment(ReplayReading *reading, const char *line, int number) {
     int empty = strcmp(line, record_empty_line) == 0;
     if (!failed && !empty)
         return 1;
-    if (failed) {
-        status = strtoul(line + status_length, &end, 16);
-        if (end != line + status_length + 8 || status == 0)
-            return refuse(reading, number, "cannot read the status");
-    }
+    if (failed && (!read_status(line + status_length, &status) || status == 0))
+        return refuse(reading, number, "cannot read the status");
     if (!reading->pending)
         return refuse(reading, number, "an answer without its command");
     ReplayExchange *exchange = last_exchange(reading);
