@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -281,6 +282,8 @@ void runner_case_check(const RunnerCase &c, Ops &ops, const char *inserted[2]) {
     SCOPED_TRACE(c.name);
     for (const auto &file : runner_files)
         std::ofstream(ops.dir + "/" + file.first, std::ios::binary) << file.second;
+    for (const char *log : {"/reader-0.log", "/reader-1.log"}) /* an earlier case's */
+        std::remove((ops.dir + log).c_str());
     runner_card(ops, inserted, 0, c.card0 ? runner_demo_atr : nullptr);
     runner_card(ops, inserted, 1, c.card1 ? runner_demo_atr : nullptr);
     ASSERT_EQ(ops.control(0, "delay 5"), "ok"); // a 0 ms exchange restarts the Console's numbers
