@@ -14,8 +14,6 @@
 
 #include "card/card_record.h"
 
-enum { RUN_RECORD_NAME_SIZE = 1024 + 32 };
-
 /* file with tag put in before the last dot of its file name (not of a
    folder's), or appended; file itself for an empty tag. 0 when it does
    not fit. */

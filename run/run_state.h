@@ -27,7 +27,10 @@
 #include "run/run_report.h" /* TextBuffer, the report's suites */
 #include "script/script_values.h"
 
-enum { RUN_HOST_SIZE = 256 }; /* the host name of the report */
+enum {
+    RUN_HOST_SIZE = 256,              /* the host name of the report */
+    RUN_RECORD_NAME_SIZE = 1024 + 32, /* a recording's file: --record's name and its tag */
+};
 
 /* One reader taking part in the run */
 struct RunReader;
@@ -40,16 +43,16 @@ struct RunReader {
                             before the thread starts */
     void (*entry)(RunReader *reader); /* its thread's work in the run's mode; main
                                          thread before the start */
-    int status;                  /* its worst exit status; its thread, then the main thread once
-                                    ended is 1 */
-    PlatformCounter ended;       /* 1 once its thread has finished; atomic, woken under
-                                    runner.lock */
-    PlatformCounter gone;        /* 1: the reader left the list, its thread stops; atomic */
-    PlatformThread thread;       /* its thread, when joinable is 1 */
-    int joinable;                /* the main thread joins it once it has ended; main thread */
-    CardRecord record;           /* --record: its card's recording, while session.record points
-                                    here; its thread */
-    char record_name[1024 + 32]; /* that recording's file; its thread */
+    int status;            /* its worst exit status; its thread, then the main thread once
+                              ended is 1 */
+    PlatformCounter ended; /* 1 once its thread has finished; atomic, woken under
+                              runner.lock */
+    PlatformCounter gone;  /* 1: the reader left the list, its thread stops; atomic */
+    PlatformThread thread; /* its thread, when joinable is 1 */
+    int joinable;          /* the main thread joins it once it has ended; main thread */
+    CardRecord record;     /* --record: its card's recording, while session.record points
+                              here; its thread */
+    char record_name[RUN_RECORD_NAME_SIZE]; /* that recording's file; its thread */
 };
 
 struct RunState {

@@ -6,13 +6,15 @@
  * every APDU line through card_exchange and traces what went out and came
  * back in its session's reader pane. A line that starts with a backslash
  * continues the APDU line before it, so a long command can be written over
- * many lines, and so does an "/EXPECT" pattern. With "/T=0" it answers 61xx and 6Cxx itself by
- * queueing a follow-up line that runs before the next file line; with "/OPEN" it copies response
- * data into a log file of raw bytes. The run ends at the end of the file or at the first exchange
- * that fails, and closes with the run time and the "Card is ready" prompt, which the reader window
- * relies on to tell the user that a fresh card can be used. "/EXPECT" lines judge the final
- * response of the last exchange (after its T=0 follow-ups) and its time; a run that made checks
- * counts them at its end.
+ * many lines. With "/T=0" it answers 61xx and 6Cxx itself by queueing a
+ * follow-up line that runs before the next file line; with "/OPEN" it
+ * copies response data into a log file of raw bytes. The run ends at the
+ * end of the file or at the first exchange that fails, and closes with the
+ * run time and the "Card is ready" prompt, which the reader window relies
+ * on to tell the user that a fresh card can be used. "/EXPECT" lines judge
+ * the final response of the last exchange (after its T=0 follow-ups) and
+ * its time; a run that made checks counts them at its end. Backslash lines
+ * continue an "/EXPECT" pattern as they continue a command.
  *
  * Design: every per-run item lives in one ScriptRun, allocated when the run
  * starts (its command and response buffers take the largest APDUs) and
