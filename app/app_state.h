@@ -19,7 +19,9 @@
  * lock, then a session's card_lock, then that session's xfer_lock; no
  * thread holds the locks of two sessions at once. The runner's locks
  * (run/run_state.h) are never taken with a session's lock held: its
- * report_lock comes before its lock, and each is left before any print. A pane's queue lock
+ * report_lock comes before its lock, and each is left before any print;
+ * the replay readers' lock (run/run_replay.h) is taken inside a session's
+ * card_lock or alone, and no other lock inside it. A pane's queue lock
  * (pane_queue_lock) and pane_stream_lock come after all of these, and
  * stream_queue_lock last: a print takes them only to copy its text (the
  * network thread prints while it holds its connection lock). Only the GUI

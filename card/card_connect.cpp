@@ -2,7 +2,8 @@
  * card_connect.cpp: the connection layer of both front ends (see
  * card_connect.h). Only bytes the service reports are ever kept as an ATR:
  * a failed query leaves the length it was given, which is the buffer's
- * size, not a count of received bytes.
+ * size, not a count of received bytes. Every call goes to the session's
+ * service (card_pcsc).
  */
 #include "card/card_connect.h"
 
@@ -17,7 +18,7 @@ int card_service_dead(LONG status) {
 
 LONG card_context_open(CardSession *session, DWORD scope) {
     session->sc_context = 0;
-    LONG status = pcsc_establish(scope, &session->sc_context);
+    LONG status = card_pcsc(session)->establish(scope, &session->sc_context);
     if (status != SCARD_S_SUCCESS)
         session->sc_context = 0;
     else
@@ -27,8 +28,8 @@ LONG card_context_open(CardSession *session, DWORD scope) {
 
 LONG card_connect(CardSession *session, DWORD protocols) {
     session->card_handle = 0;
-    LONG status = pcsc_connect(session->sc_context, session->reader_name, protocols,
-                               &session->card_handle, &session->active_protocol);
+    LONG status = card_pcsc(session)->connect(session->sc_context, session->reader_name, protocols,
+                                              &session->card_handle, &session->active_protocol);
     if (status != SCARD_S_SUCCESS)
         session->card_handle = 0;
     return status;
@@ -39,7 +40,8 @@ LONG card_read_atr(CardSession *session, DWORD *state) {
     DWORD length = sizeof atr;
 
     *state = 0;
-    LONG status = pcsc_state(session->card_handle, state, &session->active_protocol, atr, &length);
+    LONG status = card_pcsc(session)->state(session->card_handle, state, &session->active_protocol,
+                                            atr, &length);
     if (status != SCARD_S_SUCCESS || length > CARD_ATR_SIZE)
         length = 0;
     memset(session->card_atr, 0, sizeof session->card_atr);
@@ -53,12 +55,13 @@ LONG card_read_state(CardSession *session, DWORD *state) {
     DWORD length = sizeof atr;
 
     *state = 0;
-    return pcsc_state(session->card_handle, state, &session->active_protocol, atr, &length);
+    return card_pcsc(session)->state(session->card_handle, state, &session->active_protocol, atr,
+                                     &length);
 }
 
 void card_disconnect(CardSession *session) {
     if (session->card_handle)
-        pcsc_disconnect(session->card_handle);
+        card_pcsc(session)->disconnect(session->card_handle);
     session->card_handle = 0;
     if (session->card_state != CARD_NO_CONTEXT)
         session->card_state = CARD_CONTEXT;
@@ -66,9 +69,9 @@ void card_disconnect(CardSession *session) {
 
 void card_context_close(CardSession *session) {
     if (session->card_handle)
-        pcsc_disconnect(session->card_handle);
+        card_pcsc(session)->disconnect(session->card_handle);
     if (session->sc_context)
-        pcsc_release(session->sc_context);
+        card_pcsc(session)->release(session->sc_context);
     session->card_handle = 0;
     session->sc_context = 0;
     session->card_state = CARD_NO_CONTEXT;

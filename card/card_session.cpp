@@ -6,6 +6,7 @@
 #include <string.h>
 
 void card_session_init(CardSession *session, int reader_pane, int console_pane) {
+    session->pcsc = 0;
     session->reader_name[0] = 0;
     session->sc_context = 0;
     session->card_handle = 0;
@@ -21,6 +22,7 @@ void card_session_init(CardSession *session, int reader_pane, int console_pane) 
     session->reader_pane = reader_pane;
     session->console_pane = console_pane;
     session->explain = 0;
+    session->record = 0;
 }
 
 void card_session_locks_create(CardSession *session) {

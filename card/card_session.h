@@ -22,6 +22,7 @@
 #define VORLANE_CARD_SESSION_H
 
 #include "app/platform.h"       /* PlatformLock and the PC/SC types */
+#include "card/pcsc.h"          /* PcscCalls, the service a session reaches */
 #include "card/reader_limits.h" /* a reader name's room */
 #include "card/xfer_limits.h"   /* the capacity contract of exchanges */
 #include "card/xfer_stat.h"     /* XferStat, a slot of the exchange statistics */
@@ -48,6 +49,9 @@ struct CardSession {
     /* --- The connection, guarded by card_lock: the reader window's tick
        or a runner reader's thread drives it, exchanges use it. --- */
     PlatformLock card_lock;             /* the connection, every PC/SC call on it, xfer_counter */
+    const PcscCalls *pcsc;              /* its service: 0 for the platform's (card_pcsc), or
+                                           one the owner sets before the first call (the
+                                           runner's replay readers) */
     char reader_name[READER_NAME_SIZE]; /* the reader followed */
     SCARDCONTEXT sc_context;
     SCARDHANDLE card_handle;
@@ -68,12 +72,19 @@ struct CardSession {
 
     /* --- Where its lines go: pane numbers (console/pane_print.h), or
        PANE_NONE. Written by the owner before any exchange or run. --- */
-    int reader_pane;       /* script traces and messages */
-    int console_pane;      /* the Console's exchange lines */
-    volatile LONG explain; /* 1: traces explained (-x, the GUI's "Explain");
-                              any thread, interlocked */
-    int locks_ready;       /* 1 once both locks exist; the owner, before any thread */
+    int reader_pane;           /* script traces and messages */
+    int console_pane;          /* the Console's exchange lines */
+    volatile LONG explain;     /* 1: traces explained (-x, the GUI's "Explain");
+                                  any thread, interlocked */
+    int locks_ready;           /* 1 once both locks exist; the owner, before any thread */
+    struct CardRecord *record; /* its exchanges are recorded here (card/card_record.h), or
+                                  0; set and cleared by the thread that drives it */
 };
+
+/* The service session's calls go to. */
+inline const PcscCalls *card_pcsc(const CardSession *session) {
+    return session->pcsc ? session->pcsc : &pcsc_platform;
+}
 
 /* Exports from card/card_session.cpp */
 /* Every field but the locks to its initial value; lines to the two panes. */

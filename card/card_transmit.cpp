@@ -16,12 +16,15 @@
  * updated under xfer_lock, taken inside card_lock (the lock order), so
  * exchanges from several threads never lose an update. Nothing is printed
  * while either lock is held: a worker's print waits for the GUI thread.
+ * A session that records (card/card_record.h) gets each exchange that
+ * reached the service after the locks are left, on its own thread.
  */
 #include "card/card_transmit.h"
 
 #include <string.h>
 
 #include "app/app_state.h" /* the GUI's session, the test clock */
+#include "card/card_record.h"
 #include "card/pcsc.h"
 #include "card/xfer_line.h"
 #include "console/pane_print.h"
@@ -101,8 +104,8 @@ static void xfer_exchange(CardSession *session, XferCall *call, const unsigned c
     DWORD received = (DWORD)capacity;
 
     call->start = xfer_clock_read();
-    call->status = pcsc_transmit(session->card_handle, session->active_protocol, command,
-                                 (DWORD)length, call->response, &received);
+    call->status = card_pcsc(session)->transmit(session->card_handle, session->active_protocol,
+                                                command, (DWORD)length, call->response, &received);
     call->end = xfer_clock_read();
     if (call->status == SCARD_S_SUCCESS && received > (DWORD)capacity)
         call->status = SCARD_E_INSUFFICIENT_BUFFER;
@@ -162,6 +165,9 @@ static int xfer_call(CardSession *session, XferCall *call, const unsigned char *
     }
     if (!call->sent)
         return -1;
+    if (session->record) /* the session's own thread, no lock held */
+        card_record_exchange(session->record, command, length, call->response, call->received,
+                             call->status);
     xfer_print_line(session, call);
     if (call->status != SCARD_S_SUCCESS) {
         if (error)

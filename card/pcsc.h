@@ -9,6 +9,11 @@
  * The host build's tests link a fake of these calls instead of pcsc.cpp
  * (tests/fake/), so the exchange, the interpreter and the runner run
  * natively against answers a test scripts.
+ *
+ * The connection layer, the exchange and the runner reach a service
+ * through a table of its calls (PcscCalls), chosen per session at run
+ * time: the platform's (pcsc_platform: these functions) or another behind
+ * the same calls (the runner's replay readers, run/run_replay.h).
  */
 #ifndef VORLANE_PCSC_H
 #define VORLANE_PCSC_H
@@ -40,5 +45,23 @@ LONG pcsc_state(SCARDHANDLE handle, DWORD *state, DWORD *protocol, unsigned char
 LONG pcsc_transmit(SCARDHANDLE handle, DWORD protocol, const unsigned char *command, DWORD length,
                    unsigned char *response, DWORD *response_length);
 LONG pcsc_get_attrib(SCARDHANDLE handle, DWORD attribute, unsigned char *value, DWORD *length);
+
+/* A PC/SC service as the calls above (without the attribute query, which
+   only the reader window makes, on the platform's service). */
+struct PcscCalls {
+    decltype(&pcsc_establish) establish;
+    decltype(&pcsc_release) release;
+    decltype(&pcsc_list_readers) list_readers;
+    decltype(&pcsc_get_status_change) get_status_change;
+    decltype(&pcsc_connect) connect;
+    decltype(&pcsc_disconnect) disconnect;
+    decltype(&pcsc_state) state;
+    decltype(&pcsc_transmit) transmit;
+};
+
+/* Exports from card/pcsc_calls.cpp */
+/* The platform's service: the functions above (the fake's in the host
+   build's tests). */
+extern const PcscCalls pcsc_platform;
 
 #endif

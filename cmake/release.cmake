@@ -1,7 +1,5 @@
 # vorlane-run.exe, the VERSIONINFO of both programs and the release archive
 # vorlane-<version>-win64.zip (target "package_zip", built with everything).
-configure_file(${CMAKE_SOURCE_DIR}/resources/version.h.in
-               ${CMAKE_BINARY_DIR}/generated/vorlane_version.h @ONLY)
 set(VORLANE_VERSION_RC ${CMAKE_SOURCE_DIR}/resources/version.rc)
 set_property(SOURCE ${VORLANE_VERSION_RC} APPEND PROPERTY OBJECT_DEPENDS
              ${CMAKE_BINARY_DIR}/generated/vorlane_version.h)

@@ -11,7 +11,12 @@
  *                  the entry of its mode (run_reader_once for a plain run,
  *                  run_each_card for the card line); a card's scripts
  *   cards          run/run_card.cpp: the waits on the PC/SC service, over
- *                  the connection layer both front ends share
+ *                  the connection layer both front ends share; with
+ *                  --replay the service is the replay readers'
+ *                  (run/run_replay.cpp, reading recordings with
+ *                  run/replay_read.cpp)
+ *   recording      run/run_record.cpp: --record, a card's exchanges as a
+ *                  script (card/card_record.h)
  *   report         run/run_report_file.cpp, written by run/run_report.cpp
  *
  * Each reader's thread holds only its own session's locks; what all
@@ -100,6 +105,15 @@ void run_atr_print(int pane, const unsigned char *atr, int length);
 int run_reader_running(const RunReader *reader);
 /* Waits until every started reader's thread has ended, and joins them. */
 void run_readers_wait(void);
+
+/* Exports from run/run_record.cpp: --record, on the reader's thread */
+/* Starts recording the reader's card (card: K in the card line, 0
+   otherwise) into its file, header first. 0 when it cannot be written:
+   said on standard error, and why written into why for the report. */
+int run_record_start(RunReader *reader, int card, char *why, size_t size);
+/* Ends the card's recording, if one runs: RUN_OK, or RUN_FAILED (said on
+   standard error) when it could not be written whole. */
+int run_record_end(RunReader *reader);
 
 /* Exports from run/run_plain.cpp: a plain run */
 /* Chooses the readers (waiting with -w), runs the scripts on each chosen

@@ -14,7 +14,7 @@ const char run_usage[] =
     "usage: vorlane-run [--list] [-r READER]... [--all] [--ignore FRAGMENT]... "
     "[-w SECONDS] [-c] [-x] [--atr[=HEX]] [--each-card[=COUNT]] "
     "[--output-dir DIR] [--junit FILE] [--set NAME=HEX]... [--data FILE] "
-    "SCRIPT...";
+    "[--record FILE] [--replay FILE]... SCRIPT...";
 
 /* Decimal digits only (no sign, nothing after them), at most max: 1, and
    the number in *value, when they fit. max is below INT_MAX, so a capped
@@ -84,6 +84,8 @@ static int run_parse_option(int argc, const char *const *argv, int *at, RunArgs 
         return run_keep_word(args->ignores, &args->ignore_count, value);
     if (strcmp(word, "--set") == 0)
         return run_keep_word(args->sets, &args->set_count, value);
+    if (strcmp(word, "--replay") == 0)
+        return run_keep_word(args->replays, &args->replay_count, value);
     if (strcmp(word, "-w") == 0)
         return run_parse_count(value, RUN_WAIT_MAX_SECONDS, &args->wait_seconds);
     if (strcmp(word, "--junit") == 0)
@@ -92,6 +94,8 @@ static int run_parse_option(int argc, const char *const *argv, int *at, RunArgs 
         args->output_dir = value;
     else if (strcmp(word, "--data") == 0)
         args->data = value;
+    else if (strcmp(word, "--record") == 0)
+        args->record = value;
     else
         return 0;
     return *value != 0;
@@ -117,9 +121,9 @@ int run_args_parse(int argc, const char *const *argv, RunArgs *args) {
     }
     args->first_script = at;
     args->script_count = argc - at;
-    if (args->list) /* the readers are listed, nothing is run */
-        return args->script_count == 0 && !args->each_card && !args->atr;
-    if (args->atr) /* the ATR is explained, nothing is run */
-        return args->script_count == 0 && !args->each_card;
+    if (args->list) /* the readers are listed, nothing is run or recorded */
+        return args->script_count == 0 && !args->each_card && !args->atr && !args->record;
+    if (args->atr) /* the ATR is explained, nothing is run or recorded */
+        return args->script_count == 0 && !args->each_card && !args->record;
     return args->script_count > 0;
 }

@@ -35,7 +35,10 @@ struct RunArgs {
     const char *junit;      /* --junit: the report file to write, or 0 */
     const char *sets[RUN_WORDS_MAX]; /* --set NAME=HEX: values every card starts with */
     int set_count;
-    const char *data; /* --data: one row of values per card, or 0 */
+    const char *data;   /* --data: one row of values per card, or 0 */
+    const char *record; /* --record: each card's exchanges written to this script, or 0 */
+    const char *replays[RUN_WORDS_MAX]; /* --replay: a replay reader for each recording */
+    int replay_count;
     int first_script; /* argv index of the first script */
     int script_count; /* scripts to run, at least 1 (none with --atr or --list) */
 };

@@ -10,6 +10,9 @@
  * the next call makes a new one. A service that has not started yet is the
  * same as no reader yet.
  *
+ * Every call goes to the run's service (runner.pcsc) or the session's: the
+ * platform's, or the replay readers' with --replay.
+ *
  * Messages go to standard error only (never to a pane); standard output is
  * the readers' panes'.
  */
@@ -63,13 +66,13 @@ int run_card_wait(CardSession *session, int want, unsigned ms) {
         return RUN_NO_SERVICE;
     memset(&state, 0, sizeof state);
     state.szReader = session->reader_name;
-    LONG status = pcsc_get_status_change(session->sc_context, 0, &state, 1);
+    LONG status = card_pcsc(session)->get_status_change(session->sc_context, 0, &state, 1);
     if (status == SCARD_S_SUCCESS) {
         int seen = run_card_seen(&state, want);
         if (seen != RUN_NOT_YET)
             return seen;
         state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
-        status = pcsc_get_status_change(session->sc_context, ms, &state, 1);
+        status = card_pcsc(session)->get_status_change(session->sc_context, ms, &state, 1);
         if (status == SCARD_S_SUCCESS) {
             seen = run_card_seen(&state, want);
             return seen == RUN_NOT_YET ? (want ? RUN_CARD_ABSENT : RUN_CARD_PRESENT) : seen;
@@ -133,19 +136,19 @@ int run_list_readers(SCARDCONTEXT *context, char *buffer, const char **names, LO
     DWORD length = READER_NAMES_SIZE;
     LONG status = SCARD_S_SUCCESS;
 
-    if (!*context && (status = pcsc_establish(app.sc_scope, context)) != SCARD_S_SUCCESS) {
+    if (!*context && (status = runner.pcsc->establish(app.sc_scope, context)) != SCARD_S_SUCCESS) {
         *context = 0;
         *service = status;
         return -1;
     }
     buffer[0] = 0;
-    status = pcsc_list_readers(*context, buffer, &length);
+    status = runner.pcsc->list_readers(*context, buffer, &length);
     if (status == SCARD_S_SUCCESS)
         return reader_names_split(buffer, READER_NAMES_SIZE, names, READER_LIST_MAX);
     if (status == SCARD_E_NO_READERS_AVAILABLE)
         return 0;
     if (card_service_dead(status)) {
-        pcsc_release(*context);
+        runner.pcsc->release(*context);
         *context = 0;
         *service = status;
         return -1;
@@ -162,7 +165,7 @@ void run_cards_present(SCARDCONTEXT context, const char *const *names, int count
         memset(states, 0, sizeof states);
         for (int i = 0; i < n; i++)
             states[i].szReader = names[first + i];
-        LONG status = pcsc_get_status_change(context, 0, states, (DWORD)n);
+        LONG status = runner.pcsc->get_status_change(context, 0, states, (DWORD)n);
         for (int i = 0; i < n; i++)
             present[first + i] =
                 status == SCARD_S_SUCCESS && (states[i].dwEventState & SCARD_STATE_PRESENT) != 0;
@@ -178,13 +181,14 @@ void run_wait_change(SCARDCONTEXT context, const char *const *names, int count, 
     for (int i = 0; i < n; i++)
         states[i].szReader = names[i];
     states[n].szReader = run_pnp_name; /* readers plugged in or out */
-    if (!context || pcsc_get_status_change(context, 0, states, (DWORD)n + 1) != SCARD_S_SUCCESS) {
+    if (!context ||
+        runner.pcsc->get_status_change(context, 0, states, (DWORD)n + 1) != SCARD_S_SUCCESS) {
         platform_sleep_ms(ms);
         return;
     }
     for (int i = 0; i <= n; i++)
         states[i].dwCurrentState = states[i].dwEventState & ~SCARD_STATE_CHANGED;
-    LONG status = pcsc_get_status_change(context, ms, states, (DWORD)n + 1);
+    LONG status = runner.pcsc->get_status_change(context, ms, states, (DWORD)n + 1);
     if (status != SCARD_S_SUCCESS && status != SCARD_E_TIMEOUT)
         platform_sleep_ms(ms < RUN_ERROR_PAUSE_MS ? ms : (unsigned)RUN_ERROR_PAUSE_MS);
 }
@@ -197,7 +201,7 @@ int run_list(void) {
 
     int count = run_list_readers(&context, list, names, &service);
     if (context)
-        pcsc_release(context);
+        runner.pcsc->release(context);
     if (count < 0)
         run_error(0, "vorlane-run: no PC/SC service (error %8.8X)", (unsigned)service);
     else if (count == 0)

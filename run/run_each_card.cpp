@@ -33,10 +33,12 @@ static int run_interrupted(void) {
     return platform_counter_read(&runner.interrupts) > 0;
 }
 
-/* 1 once no new card may start: an interrupt, COUNT cards started, or
-   the data rows run out. */
+/* 1 once no new card may start: an interrupt, COUNT cards started, the
+   data rows run out, or every replay reader's one card taken out. */
 static int run_line_stopping(void) {
     if (run_interrupted())
+        return 1;
+    if (runner.args->replay_count > 0 && !run_replay_cards_left())
         return 1;
     platform_lock_enter(&runner.lock);
     int full = (runner.args->card_limit > 0 && runner.cards_started >= runner.args->card_limit) ||
@@ -210,7 +212,7 @@ static void run_line_watch(void) {
         platform_sleep_ms(RUN_WATCH_MS);
     }
     if (context)
-        pcsc_release(context);
+        runner.pcsc->release(context);
 }
 
 int run_card_line(void) {

@@ -5,7 +5,9 @@
  * to standard output (with -c the Console's exchange lines too), messages
  * and usage to standard error. With several readers each runs the scripts
  * on its own card at once (run_plain.cpp); --each-card runs them on every
- * card put into the chosen readers (run_each_card.cpp).
+ * card put into the chosen readers (run_each_card.cpp). --record writes
+ * each card's exchanges as a script (run_record.cpp); --replay answers
+ * from recordings instead of cards (run_replay.cpp).
  *
  * Exit status, the worst over all readers: 0 when every script was found
  * and ran to its end and every check held; 3 when all that holds but a
@@ -111,7 +113,9 @@ static int run_everything(void) {
     platform_host_name(runner.host, sizeof runner.host);
     platform_stream_text(runner.in); /* a script read from it as from a file opened "rt" */
     platform_stream_binary(runner.out);
-    if (runner.args->list) {
+    if (!run_replay_load()) {
+        status = RUN_USAGE;
+    } else if (runner.args->list) {
         status = run_list();
     } else if (runner.args->atr_hex) {
         status = run_atr_given();
@@ -128,6 +132,7 @@ static int run_everything(void) {
     text_buffer_free(&runner.suites);
     script_values_free(&runner.values);
     run_data_free(&runner.data);
+    run_replay_free();
     platform_interrupts_done();
     return status;
 }

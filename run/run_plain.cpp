@@ -213,7 +213,7 @@ int run_plain(void) {
     }
     run_readers_wait();
     if (choice.context)
-        pcsc_release(choice.context);
+        runner.pcsc->release(choice.context);
     platform_lock_enter(&runner.lock);
     status = run_worse(status, runner.status);
     platform_lock_leave(&runner.lock);

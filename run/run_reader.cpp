@@ -67,6 +67,7 @@ int run_reader_join(RunReader *reader, const char *name) {
     run_reader_thread_join(reader); /* a card line's slot taken again */
     card_session_init(&reader->session, pane, runner.args->console ? pane : PANE_NONE);
     reader->session.explain = runner.args->explain;
+    reader->session.pcsc = runner.pcsc;
     snprintf(reader->session.reader_name, sizeof reader->session.reader_name, "%s", name);
     reader->used = 1;
     reader->number = runner.next_number++;
@@ -137,6 +138,21 @@ static void run_script_input(const char *path, ScriptTally *tally) {
     }
 }
 
+/* The exchange that ended a script, on standard error; a replay card's
+   reason on a line of its own, and for the report after the status. The
+   report's text. */
+static const char *run_exchange_failed(const RunReader *reader, const char *path, const char *text,
+                                       char *detail, size_t size) {
+    char replay[RUN_REPLAY_MESSAGE_SIZE];
+
+    run_error(reader, "%s %s", path, text);
+    if (!run_replay_message(&reader->session, replay, sizeof replay))
+        return text;
+    run_error(reader, "%s", replay);
+    snprintf(detail, size, "%s (%s)", text, replay);
+    return detail;
+}
+
 /* Runs one script ("-": standard input) and reports it. Returns RUN_OK,
    RUN_CHECK_FAILED, or RUN_FAILED when it was not found or an exchange
    failed. */
@@ -144,6 +160,7 @@ static int run_one_script(RunReader *reader, int card, int row, ScriptValues *va
                           const char *path) {
     ScriptTally tally;
     char text[RUN_WHY_SIZE];
+    char detail[RUN_WHY_SIZE + RUN_REPLAY_MESSAGE_SIZE + 8]; /* "TEXT (REPLAY)" */
     const char *error = "script name too long";
     int result = SCRIPT_RUN_FAILED;
 
@@ -165,7 +182,7 @@ static int run_one_script(RunReader *reader, int card, int row, ScriptValues *va
     else if (error && result != SCRIPT_RUN_FAILED) /* checks lost, no memory */
         run_error(reader, "vorlane-run: %s: %s", path, error);
     else if (result == SCRIPT_RUN_FAILED && error == text)
-        run_error(reader, "%s %s", path, text);
+        error = run_exchange_failed(reader, path, text, detail, sizeof detail);
     run_suite_add(reader, card, row, path, &tally, error);
     script_tally_free(&tally);
     /* Each script's lines reach the file as it ends: a long card line can
@@ -192,15 +209,22 @@ static int run_card_values(RunReader *reader, int row, ScriptValues *values) {
 int run_reader_scripts(RunReader *reader, int card, int row) {
     const RunArgs *args = runner.args;
     ScriptValues values;
+    char why[RUN_WHY_SIZE];
     int status = RUN_OK;
 
     memset(&values, 0, sizeof values);
     int ready = run_card_values(reader, row, &values);
     if (!ready)
         status = RUN_FAILED;
+    if (ready && args->record && !run_record_start(reader, card, why, sizeof why)) {
+        run_reader_card_failed(reader, card, row, why);
+        ready = 0;
+        status = RUN_FAILED;
+    }
     for (int i = 0; ready && i < args->script_count; i++)
         status = run_worse(status, run_one_script(reader, card, row, &values,
                                                   runner.argv[args->first_script + i]));
+    status = run_worse(status, run_record_end(reader));
     script_values_free(&values);
     return status;
 }

@@ -31,6 +31,8 @@ static void run_state_locks_create(void) {
     platform_lock_init(&runner.lock);
     platform_lock_init(&runner.report_lock);
     platform_signal_init(&runner.reader_ended);
+    platform_lock_init(&runner.replay.lock);
+    platform_signal_init(&runner.replay.changed);
     for (int i = 0; i < RUN_READERS_MAX; i++)
         card_session_locks_create(&runner.readers[i].session);
     runner.locks_ready = 1;
@@ -45,12 +47,14 @@ void run_state_init(FILE *in, FILE *out, FILE *err) {
     runner.host[0] = 0;
     runner.stdin_text = 0;
     runner.stdin_length = 0;
+    runner.pcsc = &pcsc_platform;
     memset(&runner.values, 0, sizeof runner.values);
     memset(&runner.data, 0, sizeof runner.data);
     runner.prefixed = 0;
     for (int i = 0; i < RUN_READERS_MAX; i++)
         run_reader_init(&runner.readers[i], i);
     runner.next_number = 0;
+    runner.replay.count = 0;
     platform_counter_set(&runner.interrupts, 0);
     runner.cards_started = 0;
     runner.cards_passed = 0;

@@ -19,13 +19,18 @@
 #include <stdio.h>
 
 #include "app/app_state.h" /* RUN_READERS_MAX, the panes of the readers */
+#include "card/card_record.h"
 #include "card/card_session.h"
 #include "run/run_args.h"
 #include "run/run_data.h"   /* RunData, the rows of --data */
+#include "run/run_replay.h" /* RunReplay, the replay readers */
 #include "run/run_report.h" /* TextBuffer, the report's suites */
 #include "script/script_values.h"
 
-enum { RUN_HOST_SIZE = 256 }; /* the host name of the report */
+enum {
+    RUN_HOST_SIZE = 256,              /* the host name of the report */
+    RUN_RECORD_NAME_SIZE = 1024 + 32, /* a recording's file: --record's name and its tag */
+};
 
 /* One reader taking part in the run */
 struct RunReader;
@@ -45,6 +50,9 @@ struct RunReader {
     PlatformCounter gone;  /* 1: the reader left the list, its thread stops; atomic */
     PlatformThread thread; /* its thread, when joinable is 1 */
     int joinable;          /* the main thread joins it once it has ended; main thread */
+    CardRecord record;     /* --record: its card's recording, while session.record points
+                              here; its thread */
+    char record_name[RUN_RECORD_NAME_SIZE]; /* that recording's file; its thread */
 };
 
 struct RunState {
@@ -56,13 +64,16 @@ struct RunState {
     char host[RUN_HOST_SIZE]; /* hostname attribute of the report */
     const char *stdin_text;   /* "-" read once for several readers, or 0 */
     size_t stdin_length;
-    ScriptValues values; /* --set's: every card starts with them */
-    RunData data;        /* --data's rows */
-    int prefixed;        /* 1: several readers, lines start "[N] " */
+    const PcscCalls *pcsc; /* the service every reader and the reader list use: the
+                              platform's, or the replay readers' with --replay */
+    ScriptValues values;   /* --set's: every card starts with them */
+    RunData data;          /* --data's rows */
+    int prefixed;          /* 1: several readers, lines start "[N] " */
 
     /* --- The readers. Slots are filled and started by the main thread. --- */
     RunReader readers[RUN_READERS_MAX];
     int next_number;            /* N of the next reader to join; main thread */
+    RunReplay replay;           /* --replay: the replay readers, with their own lock */
     PlatformCounter interrupts; /* Ctrl-C and the like so far; atomic */
 
     /* --- What every reader adds to, guarded by lock. --- */

@@ -81,6 +81,7 @@ struct ScriptRun {
                                          exchange, -2 after an APDU line that was not sent */
     int response_ms;                  /* its exchange's ms, summed over the follow-ups */
     int checks_passed, checks_failed; /* lines that held and that did not */
+    TextBuffer joined;                /* an "/EXPECT" line with the lines that continue it */
     char path[SCRIPT_FILE_NAME_SIZE]; /* the caller's path, copied */
     ScriptPlace place;                /* the executed line's place (kept by follow-ups) */
     ScriptPlace ahead_place;          /* ahead_line's */

@@ -13,7 +13,8 @@
  * run time and the "Card is ready" prompt, which the reader window relies
  * on to tell the user that a fresh card can be used. "/EXPECT" lines judge
  * the final response of the last exchange (after its T=0 follow-ups) and
- * its time; a run that made checks counts them at its end.
+ * its time; a run that made checks counts them at its end. Backslash lines
+ * continue an "/EXPECT" pattern as they continue a command.
  *
  * Design: every per-run item lives in one ScriptRun, allocated when the run
  * starts (its command and response buffers take the largest APDUs) and
@@ -201,17 +202,41 @@ void script_check_done_as(ScriptRun *run, const char *title, const char *message
         script_tally_case(run, place, title);
 }
 
-/* The line with its values in, into run->expand, for a directive whose
-   text after its word of length word may hold references; the line itself
-   when it holds none. 0 with the reason in message. */
-static const char *script_line_expanded(ScriptRun *run, size_t word, char *message, size_t size) {
-    if (!strchr(run->line + word, '$'))
-        return run->line;
-    memcpy(run->expand, run->line, word);
-    if (!script_text_expand(run->values, run->line + word, SCRIPT_EXPAND_PATTERN, 0,
-                            run->expand + word, sizeof run->expand - word, message, size))
+/* text with its values in, into run->expand, for a directive whose text
+   after its word of length word may hold references; text itself when it
+   holds none. 0 with the reason in message. */
+static const char *script_text_expanded(ScriptRun *run, const char *text, size_t word,
+                                        char *message, size_t size) {
+    if (!strchr(text + word, '$'))
+        return text;
+    memcpy(run->expand, text, word);
+    if (!script_text_expand(run->values, text + word, SCRIPT_EXPAND_PATTERN, 0, run->expand + word,
+                            sizeof run->expand - word, message, size))
         return 0;
     return run->expand;
+}
+
+static const char *script_line_expanded(ScriptRun *run, size_t word, char *message, size_t size) {
+    return script_text_expanded(run, run->line, word, message, size);
+}
+
+/* The "/EXPECT" line joined with the lines that continue it (each starts
+   with a backslash, which is dropped, as for a command), so that a
+   response longer than one line can be written whole; the line itself
+   when none follows. 0 when memory ran out. */
+static const char *script_expect_text(ScriptRun *run) {
+    TextBuffer *joined = &run->joined;
+
+    if (!script_read_ahead(run) || run->ahead_line[0] != '\\')
+        return run->line;
+    joined->used = 0;
+    joined->lost = 0;
+    text_buffer_add(joined, run->line, strlen(run->line));
+    while (script_read_ahead(run) && run->ahead_line[0] == '\\') {
+        text_buffer_add(joined, run->ahead_line + 1, strlen(run->ahead_line + 1));
+        run->ahead = 0;
+    }
+    return text_buffer_add(joined, "", 1) ? joined->text : 0;
 }
 
 /* "/EXPECT": a check that holds prints nothing; one that fails, or cannot
@@ -220,9 +245,13 @@ static void script_do_expect(ScriptRun *run) {
     char message[SCRIPT_CHECK_MESSAGE_SIZE];
     ScriptCheck check;
     int held = 0;
-    const char *line = script_line_expanded(run, strlen("/EXPECT"), message, sizeof message);
+    const char *text = script_expect_text(run);
+    const char *line =
+        text ? script_text_expanded(run, text, strlen("/EXPECT"), message, sizeof message) : 0;
 
-    if (!line)
+    if (!text)
+        strcpy(message, "out of memory");
+    else if (!line)
         ; /* a reference that cannot be made: message says which */
     else if (!script_check_parse(line, &check))
         strcpy(message, "cannot read the check");
@@ -464,6 +493,7 @@ int script_run(CardSession *session, const char *path, ScriptTally *tally) {
                      : script_run_no_memory(session, name);
     script_values_free(&run->own_values);
     script_set_free(run);
+    text_buffer_free(&run->joined);
     free(run);
     return result;
 }

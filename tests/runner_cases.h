@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -51,7 +52,7 @@ inline constexpr char runner_usage[] =
     "usage: vorlane-run [--list] [-r READER]... [--all] [--ignore FRAGMENT]... [-w SECONDS] [-c] "
     "[-x] "
     "[--atr[=HEX]] [--each-card[=COUNT]] [--output-dir DIR] [--junit FILE] [--set NAME=HEX]... "
-    "[--data FILE] SCRIPT...";
+    "[--data FILE] [--record FILE] [--replay FILE]... SCRIPT...";
 
 /* The scripts every case finds in the runner's folder */
 inline const std::vector<std::pair<std::string, std::string>> runner_files = {
@@ -67,6 +68,7 @@ inline const std::vector<std::pair<std::string, std::string>> runner_files = {
                    "/SET M MAC CMAC-AES 2B7E151628AED2A6ABF7158809CF4F3C 6BC1BEE22E409F96E93D7E117393172A\n"
                    "/SET H HASH SHA-1 616263\n/SET N RANDOM 16\n80CA0000 $C[0:3] $M $H $#N\n"
                    "/SET F ENCRYPT AES-ECB $K 0102\n/SET G MAC RETAIL 00112233445566778899AABBCCDDEEFF 01\n"},
+    {"golden.txt", "// ATR 3B021450\r\n00A4040000\r\n/EXPECT 6F0284009000\r\n"},
 };
 
 inline const std::string runner_timing = " +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ ";
@@ -202,6 +204,17 @@ inline const std::vector<RunnerCase> runner_cases = {
       {"<testcase name=\"line 8: /SET G MAC\" ", 1},
       {"<failure message=\"Check failed, line 7: data of 2 bytes is not a multiple of 16\">", 1},
       {"4041424344", 0}, {"0011223344", 0}}},
+    // A recording of the card's exchanges, CR LF lines on either platform;
+    // replayed (and recorded again) with no card in any reader.
+    {"recorded", {"--record", "rec.txt", "ok.txt"}, 1, 0, RUNNER_NO_EVENT, 0,
+     {{"Received\r\n6F0284009000\r\n", 1}}, "", 0, 0, "rec.txt",
+     {{"^// Recorded by vorlane-run [0-9.]+\r\n// Host: [^\r\n]+\r\n// Reader: Virtual PCD 00 00\r\n"
+       "// Date: [-0-9]{10} [:0-9]{8} UTC\r\n// ATR " + std::string(runner_demo_atr) +
+       "\r\n00A4040000\r\n/EXPECT 6F0284009000\r\n$", -1}}},
+    {"replayed", {"--replay", "golden.txt", "--record", "again.txt", "ok.txt"}, 0, 0,
+     RUNNER_NO_EVENT, 0, {{"Received\r\n6F0284009000\r\n", 1}}, "", 0, 0, "again.txt",
+     {{"\r\n// Reader: Replay: golden.txt\r\n", 1},
+      {"\r\n// ATR 3B021450\r\n00A4040000\r\n/EXPECT 6F0284009000\r\n", 1}}},
 };
 // clang-format on
 
@@ -290,6 +303,8 @@ void runner_case_check(const RunnerCase &c, Ops &ops, const char *inserted[2]) {
     SCOPED_TRACE(c.name);
     for (const auto &file : runner_files)
         std::ofstream(ops.dir + "/" + file.first, std::ios::binary) << file.second;
+    for (const char *log : {"/reader-0.log", "/reader-1.log"}) /* an earlier case's */
+        std::remove((ops.dir + log).c_str());
     runner_card(ops, inserted, 0, c.card0 ? runner_demo_atr : nullptr);
     runner_card(ops, inserted, 1, c.card1 ? runner_demo_atr : nullptr);
     ASSERT_EQ(ops.control(0, "delay 5"), "ok"); // a 0 ms exchange restarts the Console's numbers

@@ -1,9 +1,10 @@
 /*
  * core_script_test.cpp: the interpreter's long commands and T=0 follow-ups
  * against the fake PC/SC. A line that starts with a backslash continues the
- * APDU line before it, up to the largest command; 61xx and 6Cxx are
- * answered by follow-ups that run before the next file line. Each row
- * says which commands the card must receive, in order.
+ * APDU line before it, up to the largest command, and an "/EXPECT" pattern
+ * likewise; 61xx and 6Cxx are answered by follow-ups that run before the
+ * next file line. Each row says which commands the card must receive, in
+ * order.
  */
 #include "tests/host/core_harness.h"
 
@@ -63,6 +64,14 @@ std::vector<std::string> long_lines(const Bytes &bytes) {
     return lines;
 }
 
+/* "/EXPECT" with the bytes, 1,024 digits a line, as a recording writes it */
+std::vector<std::string> check_lines(const Bytes &bytes) {
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < bytes.size(); i += 512)
+        lines.push_back((i ? "\\" : "/EXPECT ") + core_hex(bytes, i, 512));
+    return lines;
+}
+
 std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string> &b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -96,6 +105,16 @@ std::vector<ScriptRow> script_rows(void) {
          {}, {bytes_of("00B0000000")},
          {{"!!! Check failed, line 2: command longer than 65544 bytes\r\n", 1}, {not_sent, 1},
           {"Sending\r\n", 1}}, 0, 2},
+        // A check continues as a command does; the lines after it are no
+        // commands, and its message names its first line.
+        {"check continued", {"00B0000004", "/EXPECT 0001", "\\02 0", "\\", "\\3 9000", "80"}, {},
+         {bytes_of("00B0000004"), bytes_of("80")}, {}, 1, 0, fake_pattern(4)},
+        {"continued check fails", {"00B0000001", "/EXPECT 01", "\\ 6A82", "/EXPECT 00 9000"}, {},
+         {bytes_of("00B0000001")}, {{"!!! Check failed, line 2: expected 01 6A82, received 009000"
+                                     "\r\n", 1}}, 1, 1, fake_pattern(1)},
+        {"largest answer checked whole", joined({"00B0000000FFFF"},
+                                                check_lines(core_answer(XFER_RESPONSE_MAX).bytes)),
+         {}, {bytes_of("00B0000000FFFF")}, {}, 1, 0, core_answer(XFER_RESPONSE_MAX)},
         // T=0: the follow-up runs before the file line read ahead; only a
         // two-byte answer is followed up.
         {"61xx", {"/T=0", "00A4040002", "\\3F00", "/EXPECT 0001 * 9000", "00B0000000"},

@@ -277,3 +277,41 @@ TEST_F(RunnerNative, CardLineWithDataRows) {
           "<property name=\"row\" value=\"2\"/>", "<property name=\"row\" value=\"3\"/>"})
         EXPECT_EQ(runner_count(xml, piece), 1) << piece << xml;
 }
+
+/* A session on the test card recorded (T=0 follow-ups, a write, a long
+   answer, directives), run as a script against the card, then replayed
+   with pcscd stopped: the same output, the same recording again, and no
+   PC/SC service needed. */
+TEST_F(RunnerNative, RecordThenReplayWithoutService) {
+    std::ofstream(ops_.dir + "/perso.txt")
+        << "/T=0\n00A4040005A000000003\n/SET S 0102030405060708\n00D6 0010 $#S $S\n/W 1\n"
+           "00B0 0010 08\n/EXPECT $S 9000\n00B0000000\n00B0 0000 00 0400\n/OFF\n80F00001\n";
+    ASSERT_EQ(ops_.control(0, "reset"), "ok");
+    ops_.seen(0, std::string("insert ") + runner_demo_atr + " t0", true);
+    RunnerResult recorded =
+        ops_.finish(ops_.start({"-r", "0", "--record", "golden.txt", "perso.txt"}));
+    ASSERT_EQ(recorded.status, 0u) << recorded.err;
+    std::string golden = read_file(ops_.dir + "/golden.txt");
+    for (const char *piece : {"\r\n// Reader: Virtual PCD 00 00\r\n",
+                              "\r\n00A4040005A000000003\r\n/EXPECT 6109\r\n00C0000009\r\n",
+                              "\r\n00D60010080102030405060708\r\n/EXPECT 9000\r\n",
+                              "\r\n00B0000000\r\n/EXPECT 6C08\r\n00B0000008\r\n/EXPECT ",
+                              "\r\n80F00001\r\n/EXPECT 90\r\n"})
+        EXPECT_EQ(runner_count(golden, piece), 1) << piece << golden.substr(0, 600);
+    EXPECT_EQ(runner_count(golden, "\r\n\\"), 2); /* 1,026 bytes in three lines */
+    RunnerResult checked = ops_.finish(ops_.start({"-r", "0", "golden.txt"}));
+    EXPECT_EQ(checked.status, 0u) << checked.out.substr(0, 2000);
+    EXPECT_EQ(runner_count(checked.out, "Checks: 8 passed, 0 failed\r\n"), 1);
+    ops_.remove(0);
+    ASSERT_EQ(system(VORLANE_SOURCE_DIR "/scripts/rig pcscd-stop >/dev/null"), 0);
+    RunnerResult replayed =
+        ops_.finish(ops_.start({"--replay", "golden.txt", "--record", "again.txt", "perso.txt"}));
+    RunnerResult without = ops_.finish(ops_.start({"perso.txt"}));
+    ASSERT_EQ(system(VORLANE_SOURCE_DIR "/scripts/rig pcscd-start >/dev/null"), 0);
+    EXPECT_EQ(replayed.status, 0u) << replayed.err;
+    EXPECT_EQ(timings_masked(replayed.out), timings_masked(recorded.out));
+    std::string again = read_file(ops_.dir + "/again.txt");
+    EXPECT_EQ(again.substr(again.find("// ATR ")), golden.substr(golden.find("// ATR ")));
+    EXPECT_EQ(without.status, 1u); /* the service was really gone */
+    EXPECT_NE(without.err.find("no PC/SC service"), std::string::npos) << without.err;
+}
