@@ -385,7 +385,7 @@ int script_do_scp(ScriptRun *run) {
     }
     script_channel_end(run->channel);
     snprintf(title, sizeof title, "/SCP%s%.*s", length ? " " : "",
-             (int)(length < SCP_WORD_SHOWN ? length : SCP_WORD_SHOWN), word);
+             (int)(length < (size_t)SCP_WORD_SHOWN ? length : (size_t)SCP_WORD_SHOWN), word);
     int opened = 0;
     if (!script_scp_room(run))
         snprintf(message, sizeof message, "secure channel: no memory");
