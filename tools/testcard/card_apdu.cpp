@@ -32,14 +32,6 @@ namespace {
 /* The most bytes an extended Le asks for: Le 0000. */
 const int apdu_extended_le_max = 65536;
 
-struct Apdu {
-    uint8_t cla, ins, p1, p2;
-    const uint8_t *data;
-    size_t lc;     /* 0..65,535 */
-    int le;        /* -1: no Le; otherwise 1..65,536 */
-    bool extended; /* the length fields were two bytes each */
-};
-
 void sw_append(std::vector<uint8_t> &response, int sw) {
     response.push_back((uint8_t)(sw >> 8));
     response.push_back((uint8_t)sw);
@@ -93,18 +85,6 @@ bool apdu_parse_extended(const uint8_t *command, size_t length, Apdu &apdu) {
         return true;
     }
     return false;
-}
-
-/* Splits an APDU of at least 4 bytes into its fields; false when the length
-   bytes do not match the APDU's length. A short Lc is never 00, so 00 there
-   starts extended length fields, taken only by commands that allow them. */
-bool apdu_parse(const uint8_t *command, size_t length, bool extended_allowed, Apdu &apdu) {
-    apdu = Apdu{command[0], command[1], command[2], command[3], nullptr, 0, -1, false};
-    if (length == 4)
-        return true;
-    if (extended_allowed && length >= 7 && command[4] == 0)
-        return apdu_parse_extended(command, length, apdu);
-    return apdu_parse_short(command, length, apdu);
 }
 
 bool apdu_known(uint8_t cla, uint8_t ins) {
@@ -204,13 +184,13 @@ void card_pattern(const Apdu &apdu, std::vector<uint8_t> &response) {
         sw_append(response, 0x9000);
 }
 
-void card_dispatch(TestCard &card, const Apdu &apdu, std::vector<uint8_t> &response) {
+void card_dispatch(TestCard &card, const Apdu &apdu, bool t0, std::vector<uint8_t> &response) {
     unsigned address = (unsigned)apdu.p1 << 8 | apdu.p2;
     switch (apdu.cla << 8 | apdu.ins) {
         case 0x00A4: card_select(card, apdu, response); break;
         case 0x00C0: card_get_response(card, apdu, response); break;
         case 0x00B0:
-            if (card.t0_mode && !apdu.extended && (apdu.le < 0 || apdu.le == 256))
+            if (t0 && !apdu.extended && (apdu.le < 0 || apdu.le == 256))
                 sw_append(response, 0x6C08);
             else
                 card_read(card, address, apdu.le, response);
@@ -225,6 +205,17 @@ void card_dispatch(TestCard &card, const Apdu &apdu, std::vector<uint8_t> &respo
 }
 
 } // namespace
+
+/* A short Lc is never 00, so 00 there starts extended length fields, taken
+   only by commands that allow them. */
+bool card_apdu_parse(const uint8_t *command, size_t length, bool extended_allowed, Apdu &apdu) {
+    apdu = Apdu{command[0], command[1], command[2], command[3], nullptr, 0, -1, false};
+    if (length == 4)
+        return true;
+    if (extended_allowed && length >= 7 && command[4] == 0)
+        return apdu_parse_extended(command, length, apdu);
+    return apdu_parse_short(command, length, apdu);
+}
 
 void card_apdu_answer(TestCard &card, const uint8_t *command, size_t length,
                       std::vector<uint8_t> &response) {
@@ -241,6 +232,14 @@ void card_apdu_answer(TestCard &card, const uint8_t *command, size_t length,
     }
     if (!(command[0] == 0x00 && command[1] == 0xC0))
         card.pending.clear();
+    if (card_sd_answer(card, command, length, response))
+        return;
+    card_apdu_plain(card, command, length, card.t0_mode, response);
+}
+
+void card_apdu_plain(TestCard &card, const uint8_t *command, size_t length, bool t0,
+                     std::vector<uint8_t> &response) {
+    response.clear();
     if (command[0] != 0x00 && command[0] != 0x80 && command[0] != 0xFF) {
         sw_append(response, 0x6E00);
         return;
@@ -250,11 +249,16 @@ void card_apdu_answer(TestCard &card, const uint8_t *command, size_t length,
         return;
     }
     Apdu apdu;
-    if (!apdu_parse(command, length, apdu_takes_extended(command[0], command[1]), apdu)) {
+    if (!card_apdu_parse(command, length, apdu_takes_extended(command[0], command[1]), apdu)) {
         sw_append(response, 0x6700);
         return;
     }
-    card_dispatch(card, apdu, response);
+    card_dispatch(card, apdu, t0, response);
+}
+
+void card_power_event(TestCard &card) {
+    card.pending.clear();
+    card_sd_power(card.sd);
 }
 
 void card_apdu_log(TestCard &card, char direction, const uint8_t *bytes, size_t length) {
@@ -289,4 +293,5 @@ void card_state_reset(TestCard &card) {
     card.delay_ms = 0;
     card.forced_sw = 0;
     card.forced_count = 0;
+    card_sd_reset(card.sd);
 }

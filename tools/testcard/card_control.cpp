@@ -174,6 +174,10 @@ std::string card_control_line(TestCard &card, const std::string &line, bool &clo
         return control_force(card, words);
     if (command == "delay")
         return control_delay(card, words);
+    if (card_sd_control_known(command)) {
+        std::lock_guard<std::mutex> hold(card.lock);
+        return card_sd_control(card.sd, words);
+    }
     if (words.size() != 1)
         return "error " + command + " takes no argument\n";
     if (command == "log")
@@ -182,7 +186,9 @@ std::string card_control_line(TestCard &card, const std::string &line, bool &clo
         return control_status(card);
     if (command == "help")
         return "ok insert [ATR] [t0|t1], remove, reset, log, clearlog, mem ADDR LEN, "
-               "memset ADDR HEX, delay MS, force SW1SW2 COUNT, status, quit, shutdown\n";
+               "memset ADDR HEX, delay MS, force SW1SW2 COUNT, status, quit, shutdown, "
+               "scp [02 15|55 or 03 HH], keys KEY|ENC MAC DEK [KVN], kdd HEX, seq N, "
+               "challenge HEX|off\n";
     if (command == "remove" || command == "reset" || command == "clearlog" || command == "quit" ||
         command == "shutdown")
         return control_simple(card, command, close);

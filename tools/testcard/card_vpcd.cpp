@@ -70,9 +70,9 @@ bool vpcd_control(TestCard &card, int fd, uint8_t control, bool &power_on_seen) 
     std::unique_lock<std::mutex> hold(card.lock);
     switch (control) {
         case 0x00:
-        case 0x02: card.pending.clear(); return true;
+        case 0x02: card_power_event(card); return true;
         case 0x01:
-            card.pending.clear();
+            card_power_event(card);
             power_on_seen = true;
             return true;
         case 0x04: {
@@ -151,7 +151,7 @@ void card_vpcd_run(TestCard &card) {
         card.vpcd_fd = fd;
         card.connects++;
         card.atr_asked = card.powered = card.reconnect = false;
-        card.pending.clear();
+        card_power_event(card);
         card.changed.notify_all();
         hold.unlock();
         vpcd_serve(card, fd);

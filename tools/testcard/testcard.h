@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/testcard/card_sd.h"
+
 enum { CARD_MEMORY_SIZE = 65536, CARD_LOG_LINES = 10000, CARD_ATR_MAX = 33 };
 
 /* The reader driver frames every message with a 16-bit length: no command or
@@ -50,11 +52,31 @@ struct TestCard {
     bool powered = false;            /* the reader powered the card on this connection */
     bool reconnect = false;          /* drop the connection and make a new one */
     bool quit = false;               /* the process is ending */
+    CardSd sd;                       /* the security domain and its secure channel */
+};
+
+/* A command APDU's fields. */
+struct Apdu {
+    uint8_t cla, ins, p1, p2;
+    const uint8_t *data;
+    size_t lc;     /* 0..65,535 */
+    int le;        /* -1: no Le; otherwise 1..65,536 */
+    bool extended; /* the length fields were two bytes each */
 };
 
 /* card_apdu.cpp: the card's answers. Call with card.lock held. */
 void card_apdu_answer(TestCard &card, const uint8_t *command, size_t length,
                       std::vector<uint8_t> &response);
+/* The answer of the card's own command set (not the security domain's), as a
+   T=1 card or, with t0, a T=0 card gives it. */
+void card_apdu_plain(TestCard &card, const uint8_t *command, size_t length, bool t0,
+                     std::vector<uint8_t> &response);
+/* Splits an APDU of at least 4 bytes into its fields; false when the length
+   bytes do not match the APDU's length. */
+bool card_apdu_parse(const uint8_t *command, size_t length, bool extended_allowed, Apdu &apdu);
+/* Power off, power on or reset from the reader: kept data and the secure
+   channel are dropped. */
+void card_power_event(TestCard &card);
 void card_apdu_log(TestCard &card, char direction, const uint8_t *bytes, size_t length);
 void card_state_reset(TestCard &card);
 bool card_memory_write(TestCard &card, unsigned address, const uint8_t *bytes, size_t length);

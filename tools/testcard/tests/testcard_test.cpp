@@ -428,6 +428,30 @@ TEST_F(ProgramFixture, LongestMessagesBothWays) {
     close(fd);
 }
 
+/* The security domain's defaults, through the real program: one SCP03
+   opening at level 33 and two secured exchanges, the exact bytes computed
+   apart from the card (they are the example of the card's README). */
+TEST_F(ProgramFixture, DefaultSecureChannel) {
+    int fd = insert("insert");
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(control("scp"), "ok scp=03 i=70 kvn=30 keylen=16 seq=000001 channel=closed\n");
+    EXPECT_EQ(exchange(fd, "00A4040008A000000151000000"),
+              "6F118408A000000151000000A5059F6502FFF09000");
+    EXPECT_EQ(exchange(fd, "80500000081122334455667788 00"),
+              "0001020304050607080930037086C8BD65FA1044EEE68C7601B9B974C20000019000");
+    EXPECT_EQ(exchange(fd, "84823300107D2C92E2FFCF201389D760437A6A2F11"), "9000");
+    EXPECT_EQ(control("scp"), "ok scp=03 i=70 kvn=30 keylen=16 seq=000002 channel=33\n");
+    EXPECT_EQ(exchange(fd, "84F00022082FC7EDCA41850DC6"),
+              "7070DC2241519350C404172B22F581A778143A42347BFC5775691DE4ADCFB9DFA7A01370003C73BB"
+              "F367DDC9288453C780E7F3FFF70B8B129000");
+    EXPECT_EQ(exchange(fd, "04D600001857CE6561F62DAC2EFC8B72157B54FB2335E66F127500D711"),
+              "67F9A071AE0AA6399000");
+    EXPECT_EQ(control("mem 0 4"), "ok DEADBEEF\n");
+    EXPECT_EQ(exchange(fd, "80F00004"), "00019000"); /* plain: the channel ends */
+    EXPECT_EQ(exchange(fd, "04D600001857CE6561F62DAC2EFC8B72157B54FB2335E66F127500D711"), "6982");
+    close(fd);
+}
+
 /* A card started inserted with a memory image and a log file, before the
    reader driver listens: it keeps trying until the driver is up. */
 struct ImageFixture : ProgramFixture {

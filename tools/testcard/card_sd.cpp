@@ -1,0 +1,328 @@
+/*
+ * card_sd.cpp: the security domain's commands and its secure channel.
+ *
+ * SELECT 00 A4 04 00 with the issuer security domain's AID (A000000151000000
+ * or A000000003000000) selects it and answers its FCI; any other SELECT
+ * leaves it and goes to the card as before. Once selected it takes
+ * INITIALIZE UPDATE (80 50), EXTERNAL AUTHENTICATE (84 82), GET DATA (80 CA
+ * or 00 CA), GET STATUS (80 F2) and PUT KEY (80 D8); any other command goes
+ * to the card's own command set.
+ *
+ * The channel: INITIALIZE UPDATE starts it, EXTERNAL AUTHENTICATE opens it
+ * at a security level. From then on every command with CLA 84 or 04 is
+ * checked and decrypted here and its plain form answered (by the security
+ * domain or by the card), and the answer is MACed and encrypted as the level
+ * asks. A command without secure messaging, a SELECT, a wrong MAC or
+ * cryptogram, power off, power on and reset end the channel; GET RESPONSE
+ * (00 C0) is transport and leaves it alone. Secure messaging without an
+ * open channel answers 69 82.
+ */
+#include "tools/testcard/testcard.h"
+
+#include <cstring>
+
+namespace {
+
+const uint8_t isd_aid[] = {0xA0, 0x00, 0x00, 0x01, 0x51, 0x00, 0x00, 0x00};
+const uint8_t op_isd_aid[] = {0xA0, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00};
+const uint8_t default_key[] = {0x40, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47,
+                               0x48, 0x49, 0x4A, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F};
+const uint8_t default_kdd[SD_KDD_SIZE] = {0x00, 0x01, 0x02, 0x03, 0x04,
+                                          0x05, 0x06, 0x07, 0x08, 0x09};
+const uint8_t default_kvn = 0x30;
+
+void sw_put(Bytes &response, int sw) {
+    response.push_back((uint8_t)(sw >> 8));
+    response.push_back((uint8_t)sw);
+}
+
+int sw_of(const Bytes &response) {
+    size_t n = response.size();
+    return n < 2 ? -1 : response[n - 2] << 8 | response[n - 1];
+}
+
+void sd_channel_end(CardSd &sd) {
+    sd.session = SdSession();
+}
+
+/* T=0: an answer with data and 90 00 is kept for GET RESPONSE, and 61 xx
+   says how much there is (00: 256 or more). */
+void sd_deliver(TestCard &card, Bytes &response) {
+    if (!card.t0_mode || response.size() <= 2 || sw_of(response) != 0x9000)
+        return;
+    card.pending.assign(response.begin(), response.end() - 2);
+    size_t n = card.pending.size();
+    response.clear();
+    sw_put(response, 0x6100 | (n >= 256 ? 0 : (int)n));
+}
+
+bool sd_aid_is_ours(const Apdu &apdu) {
+    return (apdu.lc == sizeof isd_aid && memcmp(apdu.data, isd_aid, sizeof isd_aid) == 0) ||
+           (apdu.lc == sizeof op_isd_aid && memcmp(apdu.data, op_isd_aid, sizeof op_isd_aid) == 0);
+}
+
+/* FCI: the AID, and in the proprietary template the most data a command
+   may carry (what fits in one reader message with an extended header). */
+Bytes sd_fci(const Bytes &aid) {
+    Bytes fci = {0x6F, 0x00, 0x84, (uint8_t)aid.size()};
+    fci.insert(fci.end(), aid.begin(), aid.end());
+    const uint8_t proprietary[] = {0xA5, 0x05, 0x9F, 0x65, 0x02, 0xFF, 0xF0};
+    fci.insert(fci.end(), proprietary, proprietary + sizeof proprietary);
+    fci[1] = (uint8_t)(fci.size() - 2);
+    return fci;
+}
+
+/* Every SELECT ends the channel; the security domain answers its own AIDs. */
+bool sd_select(TestCard &card, const uint8_t *command, size_t length, Bytes &response) {
+    CardSd &sd = card.sd;
+    sd_channel_end(sd);
+    sd.selected = false;
+    Apdu apdu;
+    if (command[0] != 0x00 || !card_apdu_parse(command, length, false, apdu) || apdu.p1 != 0x04 ||
+        (apdu.p2 != 0x00 && apdu.p2 != 0x0C) || !sd_aid_is_ours(apdu))
+        return false;
+    sd.selected = true;
+    sd.selected_aid.assign(apdu.data, apdu.data + apdu.lc);
+    sd.status_next = 0;
+    if (apdu.p2 == 0x0C) {
+        sw_put(response, 0x9000);
+        return true;
+    }
+    response = sd_fci(sd.selected_aid);
+    sw_put(response, 0x9000);
+    sd_deliver(card, response);
+    return true;
+}
+
+const SdKeySet *sd_key_set_find(const CardSd &sd, uint8_t kvn) {
+    for (const SdKeySet &set : sd.key_sets)
+        if (kvn == 0 || set.kvn == kvn)
+            return &set;
+    return nullptr;
+}
+
+bool sd_key_set_fits(const SdKeySet &set, int scp) {
+    size_t n = set.enc.size();
+    if (set.mac.size() != n || set.dek.size() != n)
+        return false;
+    return scp == 2 ? n == 16 : (n == 16 || n == 24 || n == 32);
+}
+
+Bytes sd_counter_bytes(uint32_t value, size_t size) {
+    Bytes out(size);
+    for (size_t i = 0; i < size; i++)
+        out[i] = (uint8_t)(value >> (8 * (size - 1 - i)));
+    return out;
+}
+
+/* The answer: KDD, key information, (SCP02: sequence counter), card
+   challenge, card cryptogram, (SCP03 pseudo-random: sequence counter). */
+Bytes sd_initialize_answer(const CardSd &sd, const Bytes &cryptogram) {
+    const SdSession &s = sd.session;
+    Bytes out = sd.kdd;
+    out.push_back(s.keys.kvn);
+    out.push_back((uint8_t)s.scp);
+    if (s.scp == 3)
+        out.push_back((uint8_t)sd.i);
+    else
+        out.insert(out.end(), s.sequence.begin(), s.sequence.end());
+    out.insert(out.end(), s.card_challenge.begin(), s.card_challenge.end());
+    out.insert(out.end(), cryptogram.begin(), cryptogram.end());
+    if (s.scp == 3 && (sd.i & SD_I03_PSEUDO_RANDOM))
+        out.insert(out.end(), s.sequence.begin(), s.sequence.end());
+    sw_put(out, 0x9000);
+    return out;
+}
+
+/* INITIALIZE UPDATE: P1 the key version (00: the first key set), data the
+   host challenge (16 bytes asks for SCP03's S16). */
+void sd_initialize_update(CardSd &sd, const Apdu &apdu, Bytes &response) {
+    sd_channel_end(sd);
+    size_t size = apdu.lc;
+    bool s16 = sd.scp == 3 && (sd.i & SD_I03_S16) && size == 16;
+    if (size != 8 && !s16) {
+        sw_put(response, 0x6700);
+        return;
+    }
+    if (apdu.p2 != 0x00) {
+        sw_put(response, 0x6A86);
+        return;
+    }
+    const SdKeySet *keys = sd_key_set_find(sd, apdu.p1);
+    if (!keys || !sd_key_set_fits(*keys, sd.scp)) {
+        sw_put(response, 0x6A88);
+        return;
+    }
+    SdSession &s = sd.session;
+    s.scp = sd.scp;
+    s.size = size;
+    s.keys = *keys;
+    s.host_challenge.assign(apdu.data, apdu.data + size);
+    s.sequence = sd_counter_bytes(sd.sequence, sd.scp == 2 ? 2 : 3);
+    size_t challenge = sd.scp == 2 ? 6 : size;
+    if (sd.fixed_challenge.size() == challenge)
+        s.card_challenge = sd.fixed_challenge;
+    Bytes cryptogram;
+    if (!sd_session_start(s, sd.i, sd.selected_aid) || !sd_card_cryptogram(s, cryptogram)) {
+        sd_channel_end(sd);
+        sw_put(response, 0x6F00);
+        return;
+    }
+    s.state = SD_INITIALIZED;
+    if (sd.scp == 3) /* each pseudo-random challenge is used once */
+        sd.sequence = (sd.sequence + 1) & 0xFFFFFF;
+    response = sd_initialize_answer(sd, cryptogram);
+}
+
+bool sd_level_allowed(const CardSd &sd, int level) {
+    if (level == 0x01 || level == 0x03)
+        return true;
+    if (sd.session.scp != 3)
+        return false;
+    if (level == 0x11 || level == 0x13)
+        return (sd.i & SD_I03_RMAC) != 0;
+    return level == 0x33 && (sd.i & SD_I03_RENC) && (sd.i & SD_I03_RMAC);
+}
+
+/* EXTERNAL AUTHENTICATE: P1 the security level, data the host cryptogram
+   and the C-MAC. Any failure ends the channel. */
+int sd_external_authenticate(CardSd &sd, const uint8_t *command, size_t length) {
+    SdSession &s = sd.session;
+    Apdu apdu;
+    if (s.state != SD_INITIALIZED) {
+        sd_channel_end(sd);
+        return 0x6985;
+    }
+    if (!card_apdu_parse(command, length, false, apdu) || apdu.lc != 2 * s.size) {
+        sd_channel_end(sd);
+        return 0x6700;
+    }
+    if (apdu.p2 != 0x00 || !sd_level_allowed(sd, apdu.p1)) {
+        sd_channel_end(sd);
+        return 0x6A86;
+    }
+    Bytes plain, cryptogram;
+    if (!sd_command_unwrap(s, command, length, plain) || !sd_host_cryptogram(s, cryptogram) ||
+        plain.size() < 5 + s.size || memcmp(plain.data() + 5, cryptogram.data(), s.size) != 0) {
+        sd_channel_end(sd);
+        return 0x6982;
+    }
+    s.state = SD_OPEN;
+    s.level = apdu.p1;
+    if (s.scp == 2)
+        sd.sequence = (sd.sequence + 1) & 0xFFFF;
+    return 0x9000;
+}
+
+/* The security domain's own commands, plain (from the reader or unwrapped
+   from the channel); false for a command that is not its. */
+bool sd_command(TestCard &card, const Bytes &command, bool secured, Bytes &response) {
+    CardSd &sd = card.sd;
+    uint8_t cla = command[0], ins = command[1];
+    if (!sd.selected || command.size() < 4)
+        return false;
+    if (ins == 0xCA && (cla == 0x80 || cla == 0x00)) {
+        sd_get_data(sd, command.data(), command.size(), response);
+        return true;
+    }
+    if (cla != 0x80 || (ins != 0xF2 && ins != 0xD8 && ins != 0x50))
+        return false;
+    if (ins == 0x50 && secured) {
+        sw_put(response, 0x6985); /* INITIALIZE UPDATE is never secured */
+    } else if (ins == 0x50) {
+        Apdu apdu;
+        if (!card_apdu_parse(command.data(), command.size(), false, apdu))
+            sw_put(response, 0x6700);
+        else
+            sd_initialize_update(sd, apdu, response);
+    } else if (!secured) {
+        sw_put(response, 0x6982); /* GET STATUS and PUT KEY need the channel */
+    } else if (ins == 0xF2) {
+        sd_get_status(sd, command.data(), command.size(), response);
+    } else {
+        sd_put_key(sd, command.data(), command.size(), response);
+    }
+    return true;
+}
+
+/* A command with secure messaging: checked against the open channel, then
+   answered in its plain form, the answer wrapped for the channel. */
+void sd_secured(TestCard &card, const uint8_t *command, size_t length, Bytes &response) {
+    CardSd &sd = card.sd;
+    if (command[0] == 0x84 && command[1] == 0x82) {
+        sw_put(response, sd_external_authenticate(sd, command, length));
+        return;
+    }
+    Bytes plain, answer;
+    if (sd.session.state != SD_OPEN || !sd_command_unwrap(sd.session, command, length, plain)) {
+        sd_channel_end(sd);
+        sw_put(response, 0x6982);
+        return;
+    }
+    if (plain[1] == 0xA4) {
+        /* SELECT ends the channel: its answer goes out plain. */
+        if (!sd_select(card, plain.data(), plain.size(), response))
+            card_apdu_plain(card, plain.data(), plain.size(), card.t0_mode, response);
+        return;
+    }
+    if (!sd_command(card, plain, true, answer))
+        card_apdu_plain(card, plain.data(), plain.size(), false, answer);
+    if (sd.session.state != SD_OPEN) {
+        response = answer;
+        return;
+    }
+    if (!sd_response_wrap(sd.session, answer, response)) {
+        sd_channel_end(sd);
+        response.clear();
+        sw_put(response, 0x6F00);
+        return;
+    }
+    sd_deliver(card, response);
+}
+
+} // namespace
+
+CardSd::CardSd() {
+    card_sd_reset(*this);
+}
+
+bool card_sd_answer(TestCard &card, const uint8_t *command, size_t length, Bytes &response) {
+    CardSd &sd = card.sd;
+    uint8_t cla = command[0], ins = command[1];
+    if (cla == 0x00 && ins == 0xC0)
+        return false; /* GET RESPONSE is transport */
+    if (cla == 0x04 || cla == 0x84) {
+        sd_secured(card, command, length, response);
+        return true;
+    }
+    if (ins == 0xA4)
+        return sd_select(card, command, length, response);
+    if (sd.session.state != SD_CLOSED)
+        sd_channel_end(sd); /* a command without secure messaging */
+    Bytes plain(command, command + length);
+    if (!sd_command(card, plain, false, response))
+        return false;
+    sd_deliver(card, response);
+    return true;
+}
+
+void card_sd_power(CardSd &sd) {
+    sd_channel_end(sd);
+    sd.selected = false;
+    sd.selected_aid.clear();
+    sd.status_next = 0;
+}
+
+void card_sd_reset(CardSd &sd) {
+    card_sd_power(sd);
+    sd.scp = 3;
+    sd.i = 0x70;
+    SdKeySet keys;
+    keys.kvn = default_kvn;
+    keys.enc.assign(default_key, default_key + sizeof default_key);
+    keys.mac = keys.dek = keys.enc;
+    sd.key_sets.assign(1, keys);
+    sd.kdd.assign(default_kdd, default_kdd + SD_KDD_SIZE);
+    sd.sequence = 1;
+    sd.fixed_challenge.clear();
+}

@@ -1,0 +1,139 @@
+/*
+ * card_sd.h: the test card's security domain. Selected by its AID, it opens
+ * secure channels of the two symmetric GlobalPlatform protocols, SCP02 (3DES,
+ * i = 15 or 55) and SCP03 (AES-128/192/256, S8 and S16), answers GET DATA,
+ * GET STATUS and PUT KEY, and runs the card's other commands under the
+ * channel: it checks each command's MAC, decrypts its data, hands the plain
+ * command to the card, then MACs and encrypts the answer as the security
+ * level asks.
+ *
+ * Design: the record lives in TestCard and is guarded by the card's lock
+ * like every other field. card_sd.cpp runs the commands, card_sd_crypto.cpp
+ * holds the protocols' cryptography (all primitives come from crypto/crypto.h),
+ * card_sd_content.cpp the commands that show or change the card's content,
+ * card_sd_control.cpp the control lines.
+ */
+#ifndef VORLANE_CARD_SD_H
+#define VORLANE_CARD_SD_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TestCard;
+typedef std::vector<uint8_t> Bytes;
+
+enum {
+    SD_KDD_SIZE = 10,    /* key diversification data in INITIALIZE UPDATE's answer */
+    SD_KEY_SETS_MAX = 8, /* key sets PUT KEY may add up to */
+    SD_KEY_TYPE_DES = 0x80,
+    SD_KEY_TYPE_AES = 0x88,
+    SD_STATUS_PAGE = 2, /* GET STATUS entries per answer; more: 63 10 */
+};
+
+/* Security levels of EXTERNAL AUTHENTICATE, as bits. */
+enum {
+    SD_LEVEL_CMAC = 0x01,
+    SD_LEVEL_CDEC = 0x02,
+    SD_LEVEL_RMAC = 0x10,
+    SD_LEVEL_RENC = 0x20,
+};
+
+/* SCP03's i: what the card offers, as bits. */
+enum {
+    SD_I03_S16 = 0x01,
+    SD_I03_PSEUDO_RANDOM = 0x10,
+    SD_I03_RMAC = 0x20,
+    SD_I03_RENC = 0x40,
+};
+
+/* Keys of 16 bytes serve SCP02 as 3DES keys and SCP03 as AES-128 keys. */
+struct SdKeySet {
+    uint8_t kvn = 0;     /* key version number, 01..7F */
+    Bytes enc, mac, dek; /* static keys, all of one length: 16, 24 or 32 bytes */
+};
+
+enum SdState { SD_CLOSED, SD_INITIALIZED, SD_OPEN };
+
+/* One secure channel, from INITIALIZE UPDATE to its end. */
+struct SdSession {
+    SdState state = SD_CLOSED;
+    int scp = 0;     /* 2 or 3 */
+    int level = 0;   /* SD_LEVEL_* bits, once open */
+    size_t size = 8; /* challenge, cryptogram and MAC bytes: 8 (S8, SCP02) or 16 (S16) */
+    SdKeySet keys;   /* the static keys INITIALIZE UPDATE chose */
+    Bytes s_enc, s_mac, s_rmac, s_dek; /* session keys (SCP03 uses the static DEK) */
+    Bytes host_challenge, card_challenge;
+    Bytes sequence; /* the counter INITIALIZE UPDATE answered (2 or 3 bytes) */
+    Bytes chain;    /* SCP03: the MAC chaining value (16); SCP02: the last C-MAC (8) */
+    Bytes counter;  /* SCP03: the encryption counter of the current command (16) */
+};
+
+struct CardSd {
+    CardSd(); /* with the defaults of card_sd_reset */
+    /* Configuration, set by control lines; reset restores the defaults. */
+    int scp = 3;                    /* protocol of INITIALIZE UPDATE */
+    int i = 0x70;                   /* its i parameter */
+    std::vector<SdKeySet> key_sets; /* the first one answers KVN 00 */
+    Bytes kdd;                      /* SD_KDD_SIZE bytes */
+    uint32_t sequence = 1;          /* the counter the next channel uses */
+    Bytes fixed_challenge;          /* card challenge to use, or empty: generated */
+    /* State */
+    bool selected = false; /* SELECT chose the security domain */
+    Bytes selected_aid;    /* the AID it was selected with */
+    SdSession session;
+    int status_p1 = 0;      /* GET STATUS: the listing "next occurrence" goes on with */
+    size_t status_next = 0; /* and its next entry; 0: nothing to go on with */
+};
+
+/* Exports from card_sd.cpp */
+
+/* Answers the command when it is the security domain's or goes through its
+   channel; false for a command the card answers as before. Call with the
+   card's lock held. */
+bool card_sd_answer(TestCard &card, const uint8_t *command, size_t length, Bytes &response);
+/* Power off, power on, reset of the card: the channel ends, nothing is selected. */
+void card_sd_power(CardSd &sd);
+/* The defaults: SCP03, i=70, the AES-128 key 40..4F for all three, KVN 30. */
+void card_sd_reset(CardSd &sd);
+
+/* Exports from card_sd_crypto.cpp: each returns false when a primitive fails. */
+
+/* The key derivation of SCP03 (NIST SP 800-108 counter mode, CMAC-AES):
+   bits of output for the derivation constant over context. */
+bool sd_kdf(const Bytes &key, uint8_t constant, size_t bits, const Bytes &context, Bytes &out);
+/* An SCP02 session key: 3DES-CBC of constant, sequence counter and zeros. */
+bool sd_scp02_session_key(const Bytes &key, uint16_t constant, const Bytes &sequence, Bytes &out);
+/* Session keys and card challenge from the session's static keys, challenges
+   and sequence; `aid` is the selected security domain's (pseudo-random
+   challenges). The card challenge is made only when it is empty. */
+bool sd_session_start(SdSession &s, int i, const Bytes &aid);
+/* The card's and the host's cryptograms for the session. */
+bool sd_card_cryptogram(const SdSession &s, Bytes &out);
+bool sd_host_cryptogram(const SdSession &s, Bytes &out);
+/* Checks a secured command (CLA with bit 04) and turns it into the plain
+   command: MAC verified and chained, data decrypted; false on any mismatch.
+   EXTERNAL AUTHENTICATE goes through it too, with the session not yet open. */
+bool sd_command_unwrap(SdSession &s, const uint8_t *command, size_t length, Bytes &plain);
+/* The answer as the session's level sends it: data encrypted (R-ENC) and an
+   R-MAC appended for status 9000, 62xx and 63xx (R-MAC). */
+bool sd_response_wrap(const SdSession &s, const Bytes &plain, Bytes &out);
+/* Key check value: 3DES of eight zeros, or AES of sixteen 01 bytes; 3 bytes. */
+bool sd_key_check(uint8_t type, const Bytes &key, Bytes &out);
+/* A key of PUT KEY's key data decrypted: SCP02 3DES-ECB under the session
+   DEK, SCP03 AES-CBC under the static DEK. */
+bool sd_key_decrypt(const SdSession &s, const Bytes &encrypted, Bytes &key);
+
+/* Exports from card_sd_content.cpp: answers of a selected security domain
+   (plain commands; `secured` when they came through an open channel). */
+void sd_get_data(const CardSd &sd, const uint8_t *command, size_t length, Bytes &response);
+void sd_get_status(CardSd &sd, const uint8_t *command, size_t length, Bytes &response);
+void sd_put_key(CardSd &sd, const uint8_t *command, size_t length, Bytes &response);
+
+/* Exports from card_sd_control.cpp: the control lines scp, keys, kdd, seq
+   and challenge (words[0] names it); the reply line. Call with the lock held. */
+bool card_sd_control_known(const std::string &command);
+std::string card_sd_control(CardSd &sd, const std::vector<std::string> &words);
+
+#endif
