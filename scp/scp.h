@@ -24,6 +24,7 @@
 #include <stddef.h>
 
 #include "card/xfer_limits.h"
+#include "crypto/crypto.h"
 
 enum {
     SCP_KEY_MAX = 32,           /* an AES-256 key */
@@ -92,7 +93,9 @@ struct ScpSession {
     unsigned char kdd[SCP_KDD_SIZE]; /* the card's key diversification data */
     unsigned char host[SCP_CHALLENGE_MAX], card[SCP_CHALLENGE_MAX];
     size_t challenge_length;
-    unsigned char sequence[3]; /* SCP02: 2 bytes; SCP03: 3 bytes when sent */
+    unsigned char sequence[3];               /* SCP02: 2 bytes; SCP03: 3 bytes when sent */
+    CryptoAesKey aes_enc, aes_mac, aes_rmac; /* SCP03's session keys held ready: every
+                                                command uses them */
 };
 
 /* Room a wrap or an unwrap works in; the caller's, for any command */
@@ -122,7 +125,8 @@ int scp_diversify(int method, const unsigned char *master, const unsigned char *
 int scp03_derive(const unsigned char *key, size_t key_length, int constant,
                  const unsigned char *context, size_t context_length, size_t length,
                  unsigned char *out);
-/* Clears every key and value of the session. */
+/* Clears every key and value of the session (zero it before its first
+   use: its AES keys' handles are released here). */
 void scp_session_wipe(ScpSession *session);
 
 /* Exports from scp/scp_wrap.cpp */

@@ -44,6 +44,9 @@ static int scp_crypto_failed(char *message, size_t size) {
 }
 
 void scp_session_wipe(ScpSession *session) {
+    crypto_aes_close(&session->aes_enc);
+    crypto_aes_close(&session->aes_mac);
+    crypto_aes_close(&session->aes_rmac);
     volatile unsigned char *bytes = (volatile unsigned char *)session;
     for (size_t i = 0; i < sizeof *session; i++)
         bytes[i] = 0;
@@ -245,6 +248,11 @@ static int scp03_check(const ScpSession *session, const ScpRequest *request, con
     return SCP_OK;
 }
 
+static void scp03_hold(CryptoAesKey *held, const unsigned char *key, size_t length) {
+    memcpy(held->bytes, key, length);
+    held->length = length;
+}
+
 static int scp03_open(ScpSession *session, const ScpRequest *request, const ScpKeys *keys,
                       const unsigned char *answer, size_t answer_length, char *message,
                       size_t size) {
@@ -272,6 +280,9 @@ static int scp03_open(ScpSession *session, const ScpRequest *request, const ScpK
             SCP_OK)
         return scp_crypto_failed(message, size);
     memcpy(session->dek, keys->dek, k);
+    scp03_hold(&session->aes_enc, session->enc, k);
+    scp03_hold(&session->aes_mac, session->mac, k);
+    scp03_hold(&session->aes_rmac, session->rmac, k);
     if (memcmp(cryptogram, answer + 13 + n, n) != 0)
         return scp_say(message, size, SCP_BAD_CRYPTOGRAM,
                        "card cryptogram does not match (wrong keys?)");

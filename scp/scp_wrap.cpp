@@ -115,25 +115,31 @@ static int scp_fail(char *message, size_t size, int status, const char *text) {
     return status;
 }
 
+/* SCP03's counter as a block, first byte first (00 for commands, 80 for
+   answers); its encryption is the ICV. */
+static void scp03_counter_block(const ScpSession *session, unsigned char first,
+                                unsigned char *block) {
+    memset(block, 0, 16);
+    block[0] = first;
+    for (int i = 0; i < 8; i++)
+        block[15 - i] = (unsigned char)(session->counter >> (8 * i));
+}
+
 /* data padded and encrypted into out (room for it and a block more);
    its length into *length. */
-static int scp_encrypt_data(const ScpSession *session, const unsigned char *data, size_t n,
+static int scp_encrypt_data(ScpSession *session, const unsigned char *data, size_t n,
                             unsigned char *out, size_t capacity, size_t *length) {
-    unsigned char icv[16];
+    unsigned char block[16], icv[16];
 
     if (session->protocol == 2)
         return crypto_pad(8, data, n, out, capacity, length, 0, 0) == CRYPTO_OK &&
                crypto_encrypt(CRYPTO_3DES_CBC, session->enc, 16, 0, 0, out, *length, out, capacity,
                               0, 0) == CRYPTO_OK;
-    unsigned char block[16];
-    memset(block, 0, sizeof block);
-    for (int i = 0; i < 8; i++)
-        block[15 - i] = (unsigned char)(session->counter >> (8 * i));
-    return crypto_encrypt(CRYPTO_AES_ECB, session->enc, session->key_length, 0, 0, block, 16, icv,
-                          16, 0, 0) == CRYPTO_OK &&
+    scp03_counter_block(session, 0x00, block);
+    return crypto_aes_cbc(&session->aes_enc, 0, 0, block, 16, icv, 16, 0, 0) == CRYPTO_OK &&
            crypto_pad(16, data, n, out, capacity, length, 0, 0) == CRYPTO_OK &&
-           crypto_encrypt(CRYPTO_AES_CBC, session->enc, session->key_length, icv, 16, out, *length,
-                          out, capacity, 0, 0) == CRYPTO_OK;
+           crypto_aes_cbc(&session->aes_enc, 0, icv, out, *length, out, capacity, 0, 0) ==
+               CRYPTO_OK;
 }
 
 /* SCP02's retail MAC of input (padded here) with the chained ICV. */
@@ -207,7 +213,6 @@ static int scp03_wrap(ScpSession *session, const ScpApdu *apdu, int keep_le, uns
                       int capacity, int *out_length, ScpWork *work) {
     unsigned char mac[16];
     size_t data_length = apdu->lc;
-    size_t made;
     int encrypt = (session->level & SCP_LEVEL_ENC) && apdu->lc > 0;
     size_t lc = (encrypt ? (apdu->lc / 16 + 1) * 16 : apdu->lc) + session->mac_length;
     int extended = apdu->extended || lc > 255;
@@ -226,8 +231,7 @@ static int scp03_wrap(ScpSession *session, const ScpApdu *apdu, int keep_le, uns
     used += data_length;
     memcpy(work->bytes, session->chain, 16);
     memcpy(work->bytes + 16, out, used);
-    if (crypto_mac(CRYPTO_MAC_CMAC_AES, session->mac, session->key_length, 0, 0, work->bytes,
-                   16 + used, mac, sizeof mac, &made, 0, 0) != CRYPTO_OK)
+    if (crypto_aes_cmac(&session->aes_mac, work->bytes, 16 + used, mac, 0, 0) != CRYPTO_OK)
         return SCP_CRYPTO;
     memcpy(session->chain, mac, 16);
     memcpy(out + used, mac, session->mac_length);
@@ -260,29 +264,24 @@ static int scp_answer_macs(const unsigned char *sw) {
 }
 
 /* SCP03: the answer's data decrypted in place, its padding removed. */
-static int scp03_decrypt(const ScpSession *session, unsigned char *data, size_t n, size_t *plain) {
+static int scp03_decrypt(ScpSession *session, unsigned char *data, size_t n, size_t *plain) {
     unsigned char block[16], icv[16];
 
     if (n == 0) {
         *plain = 0;
         return 1;
     }
-    memset(block, 0, sizeof block);
-    block[0] = 0x80;
-    for (int i = 0; i < 8; i++)
-        block[15 - i] = (unsigned char)(session->counter >> (8 * i));
+    scp03_counter_block(session, 0x80, block);
     return n % 16 == 0 &&
-           crypto_encrypt(CRYPTO_AES_ECB, session->enc, session->key_length, 0, 0, block, 16, icv,
-                          16, 0, 0) == CRYPTO_OK &&
-           crypto_decrypt(CRYPTO_AES_CBC, session->enc, session->key_length, icv, 16, data, n, data,
-                          n, 0, 0) == CRYPTO_OK &&
+           crypto_aes_cbc(&session->aes_enc, 0, 0, block, 16, icv, 16, 0, 0) == CRYPTO_OK &&
+           crypto_aes_cbc(&session->aes_enc, 1, icv, data, n, data, n, 0, 0) == CRYPTO_OK &&
            crypto_unpad(data, n, plain, 0, 0) == CRYPTO_OK;
 }
 
 int scp_unwrap(ScpSession *session, unsigned char *answer, int length, int *plain_length,
                ScpWork *work, char *message, size_t size) {
     unsigned char mac[16];
-    size_t made, plain;
+    size_t plain;
 
     *plain_length = length;
     if (session->protocol != 3 || !(session->level & SCP_LEVEL_RMAC) || length < 2 ||
@@ -294,8 +293,7 @@ int scp_unwrap(ScpSession *session, unsigned char *answer, int length, int *plai
     memcpy(work->bytes, session->chain, 16);
     memcpy(work->bytes + 16, answer, n);
     memcpy(work->bytes + 16 + n, answer + length - 2, 2);
-    if (crypto_mac(CRYPTO_MAC_CMAC_AES, session->rmac, session->key_length, 0, 0, work->bytes,
-                   16 + n + 2, mac, sizeof mac, &made, 0, 0) != CRYPTO_OK)
+    if (crypto_aes_cmac(&session->aes_rmac, work->bytes, 16 + n + 2, mac, 0, 0) != CRYPTO_OK)
         return scp_fail(message, size, SCP_CRYPTO, "the cryptography failed");
     if (memcmp(mac, answer + n, session->mac_length) != 0)
         return scp_fail(message, size, SCP_BAD_MAC, "response MAC does not match");

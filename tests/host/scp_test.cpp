@@ -216,6 +216,7 @@ TEST(Scp, PublishedSessions) {
         ScpKeys keys;
         keys_from(row, &keys);
         ScpSession session;
+        memset(&session, 0, sizeof session);
         char message[SCP_MESSAGE_SIZE] = "";
         std::vector<uint8_t> answer = hex(row.card_answer);
         ASSERT_EQ(scp_authenticate(&session, &request, &keys, answer.data(), answer.size(), command,
