@@ -20,6 +20,9 @@
  * 6D 00; unknown CLA 6E 00; a length that does not match the APDU, or an
  * extended length on another command, 67 00; P1 P2 other than 00 00 on GET
  * RESPONSE 6A 86.
+ *
+ * The security domain (card_sd.cpp) sees every command first: its own, and
+ * those with secure messaging, which it hands back here in their plain form.
  */
 #include "tools/testcard/testcard.h"
 

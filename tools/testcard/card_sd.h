@@ -126,7 +126,8 @@ bool sd_key_check(uint8_t type, const Bytes &key, Bytes &out);
 bool sd_key_decrypt(const SdSession &s, const Bytes &encrypted, Bytes &key);
 
 /* Exports from card_sd_content.cpp: answers of a selected security domain
-   (plain commands; `secured` when they came through an open channel). */
+   to plain commands (under a channel: already unwrapped). GET STATUS and PUT
+   KEY are called only inside an open channel; PUT KEY decrypts with its keys. */
 void sd_get_data(const CardSd &sd, const uint8_t *command, size_t length, Bytes &response);
 void sd_get_status(CardSd &sd, const uint8_t *command, size_t length, Bytes &response);
 void sd_put_key(CardSd &sd, const uint8_t *command, size_t length, Bytes &response);
