@@ -461,7 +461,7 @@ int script_scp_exchange(ScriptRun *run, int count, int *error, int *ms) {
     int received =
         card_exchange_into(run->session, command, length, answer, XFER_RESPONSE_MAX, error, ms);
     if (received < 0) {
-        script_channel_break(run); /* the card's side is unknown now */
+        script_channel_end(run->channel); /* a card removed or reset ended its side */
         return -1;
     }
     if (run->trace)

@@ -9,6 +9,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -24,18 +25,14 @@ std::vector<uint8_t> hex(const std::string &text) {
 }
 
 std::string text(const uint8_t *bytes, size_t n) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (size_t i = 0; i < n; i++) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
-    }
-    return out;
+    std::string hex;
+    for (size_t i = 0; i < n; i++)
+        hex += "0123456789ABCDEF"[bytes[i] >> 4], hex += "0123456789ABCDEF"[bytes[i] & 15];
+    return hex;
 }
 
 std::string upper(std::string s) {
-    for (char &c : s)
-        c = (char)toupper((unsigned char)c);
+    std::transform(s.begin(), s.end(), s.begin(), ::toupper);
     return s;
 }
 
@@ -110,10 +107,6 @@ const std::vector<ScpRow> scp_rows = {
      "848203001059D54D932423D29F6313C970875F8C2F",
      {{"80E400800A4F08A00100015141434C", "84E400801829F06AEC3180B3EFE91FF662310B945DE0D5FE66AD67A5B6", "009000", "009000"}},
      "9B841BB63D1087484FF7F16802017243", "8117FE5ADED74AC0DAABE9FB81DBDB67", "4521D75E4D6F60DBFB8AB4EE254EF6F1"},
-    {"SCP03 MAC+ENC, keys", sd_enc, sd_mac, sd_dek, 0x03, "9BD6BF878FB8E991", "80500000089BD6BF878FB8E99100",
-     "000000000000000000003003703C80C2CC87EB3A35E4EDBA35E629C33600001E",
-     "848203001023EBFEDC579D22CDCDB6A25A5FF7891F", {},
-     "D83EE38C9954C8078987A5E9EE6AB13C", "6FF37716E0413065E8DFD08BF1E9EC5E", "0254C786E57ACA8982670C1C1A05FF12"},
     // pySim: SCP03 with AES-128, -192 and -256 keys at levels 11, 03 and 33.
     {"SCP03 AES-128 MAC+RMAC", a128[0], a128[1], a128[2], 0x11, "b13e5f938fc108c4", "8050300008b13e5f938fc108c400",
      "000000000000000000003003703eb51047495b249f66c484c1d2ef1948000002",
