@@ -176,11 +176,14 @@ static int scp02_static_keys(const ScpSession *session, const ScpRequest *reques
     }
     if (request->diversify == SCP_DIVERSIFY_NONE)
         return SCP_OK;
-    if (scp_diversify(request->diversify, keys->enc, session->kdd, 1, out->enc) != SCP_OK ||
-        scp_diversify(request->diversify, keys->mac, session->kdd, 2, out->mac) != SCP_OK ||
-        scp_diversify(request->diversify, keys->dek, session->kdd, 3, out->dek) != SCP_OK)
-        return SCP_CRYPTO;
-    return SCP_OK;
+    ScpKeys masters = *out;
+    int status = SCP_OK;
+    if (scp_diversify(request->diversify, masters.enc, session->kdd, 1, out->enc) != SCP_OK ||
+        scp_diversify(request->diversify, masters.mac, session->kdd, 2, out->mac) != SCP_OK ||
+        scp_diversify(request->diversify, masters.dek, session->kdd, 3, out->dek) != SCP_OK)
+        status = SCP_CRYPTO;
+    memset(&masters, 0, sizeof masters);
+    return status;
 }
 
 static int scp02_open(ScpSession *session, const ScpRequest *request, const ScpKeys *keys,

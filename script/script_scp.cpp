@@ -179,7 +179,7 @@ static int scp_read_key(ScriptRun *run, const char *name, size_t name_length, co
         return 0;
     }
     if (*given && (size_t)count != line->keys.length) {
-        snprintf(message, size, "secure channel: keys of %zu and %d bytes", line->keys.length,
+        snprintf(message, size, "secure channel: keys of %d and %d bytes", (int)line->keys.length,
                  count);
         return 0;
     }
@@ -249,11 +249,13 @@ static int scp_read_line(ScriptRun *run, const char *at, ScpLine *line, char *me
     for (size_t i = 0; i < sizeof scp_levels / sizeof scp_levels[0]; i++)
         if (scp_word_is(word, length, scp_levels[i].name))
             line->request.level = scp_levels[i].level;
-    if (line->request.level == 0) {
+    if (line->request.level == 0 && length == 0)
+        snprintf(message, size, "%s", scp_usage);
+    else if (line->request.level == 0)
         snprintf(message, size, "secure channel: unknown level %.*s",
                  (int)(length < 40 ? length : 40), word);
+    if (line->request.level == 0)
         return 0;
-    }
     while ((length = scp_word(&at, &word)) > 0)
         if (!scp_read_option(run, word, length, &at, line, &keys, message, size))
             return 0;
@@ -263,8 +265,8 @@ static int scp_read_line(ScriptRun *run, const char *at, ScpLine *line, char *me
     }
     size_t host = line->request.s16 ? 16 : 8;
     if (line->host_given && line->request.host_length != host) {
-        snprintf(message, size, "secure channel: HOST of %zu bytes, %zu wanted",
-                 line->request.host_length, host);
+        snprintf(message, size, "secure channel: HOST of %d bytes, %d wanted",
+                 (int)line->request.host_length, (int)host);
         return 0;
     }
     line->request.host_length = host;

@@ -137,7 +137,8 @@ const std::vector<ScpLineRow> scp_line_rows = {
       "!!! Check failed, line 3: secure channel: keys of 2 and 3 bytes",
       "!!! Check failed, line 4: secure channel: HOST of 2 bytes, 8 wanted",
       "!!! Check failed, line 5: secure channel: DIVERSIFY takes VISA2 or EMV",
-      "!!! Check failed, line 7: secure channel: unknown level "},
+      "!!! Check failed, line 7: secure channel: /SCP takes LEVEL KEY K | ENC K MAC K DEK K [KVN HH] "
+      "[DIVERSIFY VISA2|EMV] [HOST HEX] [S16] [I HH]"},
      {"line 1: /SCP FAST", "line 2: /SCP MAC", "line 3: /SCP MAC", "line 4: /SCP MAC",
       "line 5: /SCP MAC", "line 7: /SCP"}},
 };

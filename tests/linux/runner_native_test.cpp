@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "app/platform.h"
+#include "crypto/crypto.h"
 #include "tests/runner_cases.h"
 
 namespace {
@@ -280,21 +281,35 @@ TEST_F(RunnerNative, CardLineWithDataRows) {
 
 /* One secure channel per protocol with the test card's security domain,
    whose side is written apart from the runner's: SCP02 with its data
-   encrypted (no published vector holds that), and SCP03 in S16 with an
+   encrypted (no published vector holds that) and EMV-diversified keys, and SCP03 in S16 with an
    extended command and an answer whose wrapped data pass 255 bytes (Le
    goes out as 00: the card answers all it has). */
+/* Key n of an SCP02 card diversified from master as EMV CPS 1.1 says,
+   over the test card's KDD 00010203040506070809: 3DES-ECB of KDD[4..9] F0
+   0n and KDD[4..9] 0F 0n. */
+std::string emv_key(unsigned char first, int n) {
+    unsigned char master[16], key[16], data[16] = {4, 5, 6, 7, 8, 9, 0xF0, (unsigned char)n,
+                                                   4, 5, 6, 7, 8, 9, 0x0F, (unsigned char)n};
+    char hex[33];
+    for (int i = 0; i < 16; i++)
+        master[i] = (unsigned char)(first + i);
+    EXPECT_EQ(crypto_encrypt(CRYPTO_3DES_ECB, master, 16, 0, 0, data, 16, key, 16, 0, 0), 0);
+    for (int i = 0; i < 16; i++)
+        snprintf(hex + 2 * i, 3, "%02X", key[i]);
+    return hex;
+}
+
 TEST_F(RunnerNative, SecureChannelScp02) {
     ASSERT_EQ(ops_.control(0, "reset"), "ok");
     ASSERT_EQ(ops_.control(0, "scp 02 15"), "ok");
-    ASSERT_EQ(ops_.control(0,
-                           "keys 404142434445464748494A4B4C4D4E4F 505152535455565758595A5B5C5D5E5F "
-                           "606162636465666768696A6B6C6D6E6F 20"),
+    ASSERT_EQ(ops_.control(0, "keys " + emv_key(0x40, 1) + " " + emv_key(0x50, 2) + " " +
+                                  emv_key(0x60, 3) + " 20"),
               "ok");
     ops_.insert(0, runner_demo_atr);
     std::ofstream(ops_.dir + "/scp02.txt")
         << "00A4040008A000000151000000\n"
            "/SCP MAC+ENC ENC 404142434445464748494A4B4C4D4E4F MAC 505152535455565758595A5B5C5D5E5F "
-           "DEK 606162636465666768696A6B6C6D6E6F KVN 20\n"
+           "DEK 606162636465666768696A6B6C6D6E6F KVN 20 DIVERSIFY EMV\n"
            "00D6 0010 0B 48656C6C6F20776F726C64\n/EXPECT 9000\n00B0 0010 0B\n"
            "/EXPECT 48656C6C6F20776F726C64 * 9000\n/SET K ENCRYPT 3DES-ECB $SCP_DEK 00\n"
            "/SCP MAC+RMAC KEY 404142434445464748494A4B4C4D4E4F KVN 20\n/SCP END\n00B0 0010 01\n";
