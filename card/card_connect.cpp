@@ -32,6 +32,8 @@ LONG card_connect(CardSession *session, DWORD protocols) {
                                               &session->card_handle, &session->active_protocol);
     if (status != SCARD_S_SUCCESS)
         session->card_handle = 0;
+    else
+        session->card_connections++;
     return status;
 }
 

@@ -61,6 +61,8 @@ struct CardSession {
     int card_atr_len;                      /* its length (the front end's rule after a
                                               failed query: card/card_connect.h) */
     int xfer_counter;                      /* number of the last exchange, 0..999 */
+    unsigned long card_connections;        /* connects so far: a secure channel opened on
+                                              one connection ends with it (reset, new card) */
 
     /* --- The exchanges' accounting, guarded by xfer_lock (taken inside
        card_lock). --- */

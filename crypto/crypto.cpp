@@ -626,3 +626,78 @@ int crypto_xor(const unsigned char *a, size_t a_length, const unsigned char *b, 
         out[i] = (unsigned char)(a[i] ^ b[i]);
     return CRYPTO_OK;
 }
+
+/* ---- AES keys held ready ---- */
+
+static int crypto_aes_made(const CryptoAesKey *key, CryptoKey *made, char *message, size_t size) {
+    int status = crypto_start(message, size);
+    if (status != CRYPTO_OK)
+        return status;
+    return crypto_key_make(KIND_AES, key->bytes, key->length, "AES", made, message, size);
+}
+
+int crypto_aes_cbc(CryptoAesKey *key, int decrypt, const unsigned char *iv,
+                   const unsigned char *data, size_t length, unsigned char *out, size_t capacity,
+                   char *message, size_t message_size) {
+    static const unsigned char zeros[CRYPTO_AES_BLOCK] = {0};
+    CryptoKey made;
+
+    if (length % CRYPTO_AES_BLOCK != 0)
+        return crypto_not_blocks(message, message_size, length, CRYPTO_AES_BLOCK);
+    if (capacity < length)
+        return crypto_no_room(message, message_size, length, capacity);
+    if (!key->cipher) {
+        gcry_cipher_hd_t handle;
+        int status = crypto_aes_made(key, &made, message, message_size);
+        if (status == CRYPTO_OK)
+            status = crypto_open(&made, GCRY_CIPHER_MODE_CBC, 0, &handle, message, message_size);
+        crypto_wipe(&made, sizeof made);
+        if (status != CRYPTO_OK)
+            return status;
+        key->cipher = handle;
+    }
+    gcry_cipher_hd_t handle = (gcry_cipher_hd_t)key->cipher;
+    gcry_error_t err = gcry_cipher_setiv(handle, iv ? iv : zeros, CRYPTO_AES_BLOCK);
+    const void *source = data == out ? NULL : data;
+    size_t source_length = data == out ? 0 : length;
+    if (!err && length > 0)
+        err = decrypt ? gcry_cipher_decrypt(handle, out, length, source, source_length)
+                      : gcry_cipher_encrypt(handle, out, length, source, source_length);
+    return err ? crypto_library_failed(message, message_size, "AES-CBC", err) : CRYPTO_OK;
+}
+
+int crypto_aes_cmac(CryptoAesKey *key, const unsigned char *data, size_t length, unsigned char *out,
+                    char *message, size_t message_size) {
+    size_t tag_length = CRYPTO_AES_BLOCK;
+    gcry_error_t err = 0;
+
+    if (!key->mac) {
+        CryptoKey made;
+        gcry_mac_hd_t handle;
+        int status = crypto_aes_made(key, &made, message, message_size);
+        if (status != CRYPTO_OK)
+            return status;
+        err = gcry_mac_open(&handle, GCRY_MAC_CMAC_AES, 0, NULL);
+        if (!err && (err = gcry_mac_setkey(handle, made.bytes, made.length)) != 0)
+            gcry_mac_close(handle);
+        crypto_wipe(&made, sizeof made);
+        if (err)
+            return crypto_library_failed(message, message_size, "CMAC open", err);
+        key->mac = handle;
+    }
+    gcry_mac_hd_t handle = (gcry_mac_hd_t)key->mac;
+    err = gcry_mac_ctl(handle, GCRYCTL_RESET, NULL, 0);
+    if (!err && length > 0)
+        err = gcry_mac_write(handle, data, length);
+    if (!err)
+        err = gcry_mac_read(handle, out, &tag_length);
+    return err ? crypto_library_failed(message, message_size, "CMAC-AES", err) : CRYPTO_OK;
+}
+
+void crypto_aes_close(CryptoAesKey *key) {
+    if (key->cipher)
+        gcry_cipher_close((gcry_cipher_hd_t)key->cipher);
+    if (key->mac)
+        gcry_mac_close((gcry_mac_hd_t)key->mac);
+    crypto_wipe(key, sizeof *key);
+}

@@ -132,6 +132,27 @@ int crypto_pad(size_t block, const unsigned char *data, size_t length, unsigned 
 int crypto_unpad(const unsigned char *data, size_t length, size_t *out_length, char *message,
                  size_t message_size);
 
+/* An AES key held ready for many operations, as a secure channel uses
+   its session keys on every command: the library's handles are made at
+   the first operation and kept, so no operation pays for a handle of its
+   own. Zero it, set bytes and length, and release it with
+   crypto_aes_close (which also wipes the key). One thread at a time. */
+struct CryptoAesKey {
+    unsigned char bytes[32];
+    size_t length; /* 16, 24 or 32 */
+    void *cipher;  /* the library's CBC handle, or 0 before the first use */
+    void *mac;     /* its CMAC handle, or 0 */
+};
+/* AES-CBC of whole blocks with iv (0 for zeros) into out; ECB of one
+   block is this with a zero IV. */
+int crypto_aes_cbc(CryptoAesKey *key, int decrypt, const unsigned char *iv,
+                   const unsigned char *data, size_t length, unsigned char *out, size_t capacity,
+                   char *message, size_t message_size);
+/* CMAC-AES of data into out (16 bytes). */
+int crypto_aes_cmac(CryptoAesKey *key, const unsigned char *data, size_t length, unsigned char *out,
+                    char *message, size_t message_size);
+void crypto_aes_close(CryptoAesKey *key);
+
 /* a XOR b, both of length bytes, into out. */
 int crypto_xor(const unsigned char *a, size_t a_length, const unsigned char *b, size_t b_length,
                unsigned char *out, size_t capacity, char *message, size_t message_size);

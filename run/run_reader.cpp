@@ -22,6 +22,7 @@
 #include "run/run_report_file.h"
 #include "script/script_check.h"
 #include "script/script_run.h"
+#include "script/script_scp.h"
 
 enum {
     /* DIR/reader-N.log: the directory's name as a report's may be long */
@@ -157,7 +158,7 @@ static const char *run_exchange_failed(const RunReader *reader, const char *path
    RUN_CHECK_FAILED, or RUN_FAILED when it was not found or an exchange
    failed. */
 static int run_one_script(RunReader *reader, int card, int row, ScriptValues *values,
-                          const char *path) {
+                          ScriptChannel *channel, const char *path) {
     ScriptTally tally;
     char text[RUN_WHY_SIZE];
     char detail[RUN_WHY_SIZE + RUN_REPLAY_MESSAGE_SIZE + 8]; /* "TEXT (REPLAY)" */
@@ -166,6 +167,7 @@ static int run_one_script(RunReader *reader, int card, int row, ScriptValues *va
 
     memset(&tally, 0, sizeof tally);
     tally.values = values;
+    tally.channel = channel;
     run_script_input(path, &tally);
     /* The interpreter keeps at most 1023 characters of a path: a longer one
        would open another file than the one named. */
@@ -206,13 +208,18 @@ static int run_card_values(RunReader *reader, int row, ScriptValues *values) {
     return 0;
 }
 
+/* The card's values and its secure channel live from its first script to
+   its last: a channel opened in one script wraps the next one's lines, and
+   one broken in one keeps the next from going out in the clear. */
 int run_reader_scripts(RunReader *reader, int card, int row) {
     const RunArgs *args = runner.args;
     ScriptValues values;
     char why[RUN_WHY_SIZE];
+    ScriptChannel channel;
     int status = RUN_OK;
 
     memset(&values, 0, sizeof values);
+    memset(&channel, 0, sizeof channel);
     int ready = run_card_values(reader, row, &values);
     if (!ready)
         status = RUN_FAILED;
@@ -222,9 +229,10 @@ int run_reader_scripts(RunReader *reader, int card, int row) {
         status = RUN_FAILED;
     }
     for (int i = 0; ready && i < args->script_count; i++)
-        status = run_worse(status, run_one_script(reader, card, row, &values,
+        status = run_worse(status, run_one_script(reader, card, row, &values, &channel,
                                                   runner.argv[args->first_script + i]));
     status = run_worse(status, run_record_end(reader));
+    script_channel_end(&channel);
     script_values_free(&values);
     return status;
 }

@@ -60,10 +60,13 @@ int script_check_judge(const ScriptCheck *check, const unsigned char *response, 
    Zero it, set input if wanted, pass it to script_run; free the records
    with script_tally_free. Owned by the one thread that runs the script. */
 struct ScriptValues;
+struct ScriptChannel;
 struct ScriptTally {
     FILE *input;                 /* read the script from here (not closed), or 0: open the path */
     struct ScriptValues *values; /* the card's values, kept between its scripts; 0: the run's own */
-    const char *input_text;      /* or from this text in memory (input_length bytes), when set */
+    struct ScriptChannel *channel; /* the card's secure channel, kept between its scripts;
+                                      0: the run's own */
+    const char *input_text;        /* or from this text in memory (input_length bytes), when set */
     size_t input_length;
     int passed, failed;       /* checks made in the run */
     int elapsed_ms;           /* the run's time, as its "Time" line shows it */

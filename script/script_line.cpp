@@ -91,6 +91,8 @@ static ScriptLineKind script_line_classify_word(const char *line) {
         return SCRIPT_LINE_REPEAT;
     if (script_line_word(line, "/END"))
         return SCRIPT_LINE_END;
+    if (script_line_word(line, "/SCP"))
+        return SCRIPT_LINE_SCP;
     return SCRIPT_LINE_APDU;
 }
 

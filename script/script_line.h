@@ -41,6 +41,7 @@ enum ScriptLineKind {
     SCRIPT_LINE_INCLUDE,   /* "/INCLUDE FILE": run another script's lines here */
     SCRIPT_LINE_REPEAT,    /* "/REPEAT COUNT [NAME]": run the block up to "/END" */
     SCRIPT_LINE_END,       /* "/END": a block's end */
+    SCRIPT_LINE_SCP,       /* "/SCP LEVEL KEYS ..." or "/SCP END": a secure channel */
     SCRIPT_LINE_APDU,      /* anything else: hexadecimal command bytes */
 };
 
@@ -61,7 +62,7 @@ int script_text_read(const char *text, size_t length, size_t *at, char *line, in
 int script_line_chomp(char *line, int length);
 
 /* Sorts a line whose ending is already removed. "/SET", "/INCLUDE",
-   "/REPEAT" and "/END" are directives only when a blank or the line's end
+   "/REPEAT", "/END" and "/SCP" are directives only when a blank or the line's end
    follows the word. */
 ScriptLineKind script_line_classify(const char *line);
 

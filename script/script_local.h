@@ -19,6 +19,7 @@
 #include "script/script_call.h"
 #include "script/script_check.h"
 #include "script/script_line.h"
+#include "script/script_scp.h"
 #include "script/script_values.h"
 
 enum {
@@ -82,6 +83,12 @@ struct ScriptRun {
     int response_ms;                  /* its exchange's ms, summed over the follow-ups */
     int checks_passed, checks_failed; /* lines that held and that did not */
     TextBuffer joined;                /* an "/EXPECT" line with the lines that continue it */
+    ScriptChannel *channel;           /* the secure channel: the tally's, or own_channel */
+    struct ScriptScpSpace *scp_space; /* room for wrapping, allocated at the first
+                                         secured exchange, or 0 */
+    int resend;                       /* 1 while the line is a 6Cxx re-send: its Le
+                                         goes out as the card asked */
+    ScriptChannel own_channel;        /* the channel of a run that keeps its own */
     char path[SCRIPT_FILE_NAME_SIZE]; /* the caller's path, copied */
     ScriptPlace place;                /* the executed line's place (kept by follow-ups) */
     ScriptPlace ahead_place;          /* ahead_line's */
@@ -109,6 +116,10 @@ void script_check_done(ScriptRun *run, const char *message);
 /* The same, the runner's record named by title instead of the line (a
    line whose arguments must not be shown). */
 void script_check_done_as(ScriptRun *run, const char *title, const char *message);
+/* A "Sending", "Received" (or other) trace of any number of bytes. */
+void script_print_trace(ScriptRun *run, const char *title, const unsigned char *bytes, int count);
+/* The runner's record of a failed exchange's place and status. */
+void script_note_error(ScriptRun *run, int error);
 
 /* Exports from script/script_set.cpp */
 /* "/SET NAME FUNCTION ARG...", name (length characters) the word after
@@ -117,6 +128,26 @@ void script_check_done_as(ScriptRun *run, const char *title, const char *message
 int script_set_call(ScriptRun *run, const char *name, size_t length);
 /* Frees what the run's functions allocated. */
 void script_set_free(ScriptRun *run);
+
+/* Exports from script/script_scp.cpp */
+enum {
+    SCRIPT_SCP_PLAIN = -3,    /* no channel: the caller exchanges in the clear */
+    SCRIPT_SCP_NOT_SENT = -2, /* the line failed like a check and was not sent */
+};
+/* "/SCP LEVEL KEYS ..." and "/SCP END". 0 when an exchange failed and the
+   run ends. */
+int script_do_scp(ScriptRun *run);
+/* 1 when the channel is broken: the APDU line fails like a check and is
+   not sent. A channel whose card was reset or replaced ends here. */
+int script_scp_refuses(ScriptRun *run);
+/* The command of count bytes (run->command) through the open channel:
+   wrapped, exchanged and its answer unwrapped into the values' response,
+   with the "Secured", "Received" and "Plain" traces. The plain answer's
+   length, -1 when the exchange failed (*error), SCRIPT_SCP_NOT_SENT or
+   SCRIPT_SCP_PLAIN. */
+int script_scp_exchange(ScriptRun *run, int count, int *error, int *ms);
+/* At the run's end: its own channel ends, its room is freed. */
+void script_scp_free(ScriptRun *run);
 
 /* Exports from script/script_source.cpp */
 /* The script itself as the first source: the tally's input, or the file

@@ -126,8 +126,7 @@ static void script_log_write(ScriptRun *run, const unsigned char *bytes, size_t 
 
 /* The trace of any number of bytes, in pieces that the pane joins into
    the one text a short trace has always been. */
-static void script_print_trace(ScriptRun *run, const char *title, const unsigned char *bytes,
-                               int count) {
+void script_print_trace(ScriptRun *run, const char *title, const unsigned char *bytes, int count) {
     int done = 0;
 
     for (;;) {
@@ -153,6 +152,7 @@ static void script_follow_up(ScriptRun *run, int received) {
     }
     run->chain++;
     run->pending = 1;
+    run->resend = run->values->response[0] == 0x6C;
 }
 
 /* Keeps the response for "/EXPECT" (its bytes are already where R and SW
@@ -164,7 +164,7 @@ static void script_keep_response(ScriptRun *run, int received, int ms) {
     run->response_ms = run->chain == 0 ? ms : run->response_ms + ms;
 }
 
-static void script_note_error(ScriptRun *run, int error) {
+void script_note_error(ScriptRun *run, int error) {
     if (!run->tally)
         return;
     run->tally->error_line = run->place.number;
@@ -321,8 +321,17 @@ static int script_exchange(ScriptRun *run, int count) {
         script_print_trace(run, "Sending", run->command, count);
     run->command_count = count;
     /* The response is written where R and SW read it; the command stays
-       for a 6Cxx follow-up. */
-    int received = card_exchange_into(run->session, run->command, count, run->values->response,
+       for a 6Cxx follow-up. Through an open secure channel it is wrapped
+       and its answer unwrapped there, with their own traces. */
+    int received = script_scp_exchange(run, count, &error, &ms);
+    int secured = received != SCRIPT_SCP_PLAIN;
+    run->resend = 0;
+    if (received == SCRIPT_SCP_NOT_SENT) {
+        run->response_count = -2;
+        return 1;
+    }
+    if (!secured)
+        received = card_exchange_into(run->session, run->command, count, run->values->response,
                                       XFER_RESPONSE_MAX, &error, &ms);
     if (received < 0) {
         run->values->response_length = 0; /* no final response: R and SW are empty */
@@ -337,7 +346,7 @@ static int script_exchange(ScriptRun *run, int count) {
         script_follow_up(run, received);
     if (run->log && !run->pending && received >= 2)
         script_log_write(run, response, (size_t)received - 2);
-    if (run->trace)
+    if (run->trace && !secured)
         script_print_trace(run, "Received", response, received);
     if (run->trace && run->session->explain)
         explain_print_response(run->session->reader_pane, response, received);
@@ -354,7 +363,7 @@ static int script_do_apdu(ScriptRun *run, int from_source) {
 
     if (count == -2)
         script_check_done(run, message);
-    if (count < 0) {
+    if (count < 0 || script_scp_refuses(run)) {
         run->response_count = -2;
         return 1;
     }
@@ -403,6 +412,10 @@ static int script_run_lines(ScriptRun *run) {
             case SCRIPT_LINE_INCLUDE: script_do_include(run); break;
             case SCRIPT_LINE_REPEAT: script_do_repeat(run); break;
             case SCRIPT_LINE_END: script_do_end(run); break;
+            case SCRIPT_LINE_SCP:
+                if (!script_do_scp(run))
+                    return 0;
+                break;
             case SCRIPT_LINE_SKIP: break;
             case SCRIPT_LINE_COMMENT: script_print(run, "%s\r\n", run->line); break;
             case SCRIPT_LINE_WAIT: script_do_wait(run); break;
@@ -486,11 +499,13 @@ int script_run(CardSession *session, const char *path, ScriptTally *tally) {
     run->trace = 1;
     run->tally = tally;
     run->values = tally && tally->values ? tally->values : &run->own_values;
+    run->channel = tally && tally->channel ? tally->channel : &run->own_channel;
     run->response_count = -1;
     strcpy(run->log_name, "null");
     int result = script_values_room(run->values, XFER_RESPONSE_MAX)
                      ? script_run_file(run)
                      : script_run_no_memory(session, name);
+    script_scp_free(run);
     script_values_free(&run->own_values);
     script_set_free(run);
     text_buffer_free(&run->joined);

@@ -69,6 +69,14 @@ inline const std::vector<std::pair<std::string, std::string>> runner_files = {
                    "/SET H HASH SHA-1 616263\n/SET N RANDOM 16\n80CA0000 $C[0:3] $M $H $#N\n"
                    "/SET F ENCRYPT AES-ECB $K 0102\n/SET G MAC RETAIL 00112233445566778899AABBCCDDEEFF 01\n"},
     {"golden.txt", "// ATR 3B021450\r\n00A4040000\r\n/EXPECT 6F0284009000\r\n"},
+    {"scp.txt",
+     "00A4040008A000000151000000\n/EXPECT * 9000\n"
+     "/SCP MAC+ENC+RMAC+RENC KEY 404142434445464748494A4B4C4D4E4F\n"
+     "80F0 0022 20 000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F 00\n/EXPECT "
+     "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F 9000\n"},
+    {"scp-use.txt", "80F00004\n/EXPECT 0001 9000\n/SCP END\n00A4040000\n"},
+    {"scp-bad.txt", "00A4040008A000000151000000\n/SCP MAC KEY 00112233445566778899AABBCCDDEEFF\n"
+                    "80F00004\n"},
 };
 
 inline const std::string runner_timing = " +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ ";
@@ -189,6 +197,26 @@ inline const std::vector<RunnerCase> runner_cases = {
     {"--atr not hexadecimal", {"--atr=3B8"}, 0, 0, RUNNER_NO_EVENT, 2, {},
      "not an ATR in hexadecimal: 3B8", 0, 0},
     {"--atr with a script", {"--atr", "ok.txt"}, 0, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    // A secure channel with the test card's security domain (SCP03, its
+    // default keys): the command wrapped, the answer unwrapped, and the
+    // channel still open in the card's next script until /SCP END.
+    {"secure channel", {"--junit", "s.xml", "scp.txt", "scp-use.txt"}, 1, 0, RUNNER_NO_EVENT, 0,
+     {{"Sending\r\n80F0002220000102030405060708090A0B0C0D0E0F101112131415161718191A\r\n1B1C1D1E1F00\r\nSecured\r\n84F0002238", 1},
+      {"Plain\r\n000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F\r\n9000\r\n", 1},
+      {"Sending\r\n80F00004\r\nSecured\r\n84F000040", 1}, {"Plain\r\n00019000\r\n", 1},
+      {"Sending\r\n00A4040000\r\nReceived\r\n", 1}, {"4041424344", 0}},
+     "", 0, 0, "s.xml",
+     {{"<testcase name=\"line 3: /SCP MAC\\+ENC\\+RMAC\\+RENC\" classname=\"scp.txt\" ", -1},
+      {"<testcase name=\"line 2: /EXPECT 0001 9000\" classname=\"scp-use.txt\" ", 1}}},
+    // Wrong keys: EXTERNAL AUTHENTICATE is never sent, the next line is
+    // not sent, and the run ends with status 3.
+    {"secure channel broken", {"--junit", "b.xml", "scp-bad.txt"}, 1, 0, RUNNER_NO_EVENT, 3,
+     {{"!!! Check failed, line 2: secure channel: card cryptogram does not match (wrong keys?)\r\n"
+       "!!! Check failed, line 3: not sent: the secure channel failed at line 2\r\n", 1},
+      {"Sending\r\n8482", 0}, {"0011223344", 0}},
+     "", 0, 0, "b.xml",
+     {{"<testcase name=\"line 2: /SCP MAC\" classname=\"scp-bad.txt\" ", 1},
+      {"<testcase name=\"line 3: 80F00004\" ", 1}}},
     // Functions in /SET: a key check value, a CMAC, a hash and random bytes
     // reach the card; a function that fails is a failed check named without
     // its arguments, and no key is ever shown.

@@ -95,10 +95,11 @@ TEST(ScriptLineClassify, EveryRowAndThePrefixReachOfEach) {
         {SCRIPT_LINE_T0, {"/T=0", "/T=01"}},
         {SCRIPT_LINE_CLOSE, {"/CLOSE", "/CLOSED"}},
         {SCRIPT_LINE_EXPECT, {"/EXPECT 9000", "/EXPECTED"}},
+        {SCRIPT_LINE_SCP, {"/SCP MAC KEY $K", "/SCP END", "/SCP", "/SCP\tEND"}},
         {SCRIPT_LINE_SKIP, {"", "/", "0"}},
         {SCRIPT_LINE_APDU,
          {"/OFX", "/OF", "/OX", "/O", "/CLOS", "/C", "/T=1", "/T", "/w 10", "/on", " /ON", "/ ",
-          "/EXPEC 9000", "/expect 9000", "00", "   ", "00 A4 04 00"}},
+          "/EXPEC 9000", "/expect 9000", "/SCPX", "/scp END", "00", "   ", "00 A4 04 00"}},
     };
     for (const auto &row : rows)
         for (const char *line : row.lines)
