@@ -315,6 +315,8 @@ TEST_F(RunnerNative, RecordThenReplayWithoutService) {
     EXPECT_EQ(again.substr(again.find("// ATR ")), golden.substr(golden.find("// ATR ")));
     EXPECT_EQ(without.status, 1u); /* the service was really gone */
     EXPECT_NE(without.err.find("no PC/SC service"), std::string::npos) << without.err;
+}
+
 /* One secure channel per protocol with the test card's security domain,
    whose side is written apart from the runner's: SCP02 with its data
    encrypted (no published vector holds that) and EMV-diversified keys, and SCP03 in S16 with an
