@@ -88,8 +88,8 @@ struct ScpSession {
     unsigned char rmac[SCP_KEY_MAX];
     unsigned char dek[SCP_KEY_MAX];  /* SCP02's session DEK, SCP03's static DEK */
     unsigned char chain[16];         /* SCP03: the MAC chaining value; SCP02: the last C-MAC */
-    unsigned long counter;           /* commands wrapped: SCP03 from after EXTERNAL
-                                        AUTHENTICATE, SCP02 from it on */
+    unsigned long long counter;      /* commands wrapped: SCP03 from after EXTERNAL
+                                   AUTHENTICATE, SCP02 from it on */
     unsigned char kdd[SCP_KDD_SIZE]; /* the card's key diversification data */
     unsigned char host[SCP_CHALLENGE_MAX], card[SCP_CHALLENGE_MAX];
     size_t challenge_length;
