@@ -95,6 +95,15 @@ const std::vector<ScpLineRow> scp_line_rows = {
      {"8050300008B13E5F938FC108C400", "84821100107D5F5826A993EBC89EEA24957FA0B3CE", eid_wrapped11,
       "00C0000028", "84CA006608*00", "84CA006608*10"},
      {}, {"line 2: /SCP MAC+RMAC", "line 4: /EXPECT " + eid_plain + " 9000", "line 7: /EXPECT 6A88"}},
+    // Logical channels: bit 3 of a first interindustry or proprietary CLA
+    // (channels 0 to 3), bit 6 of a further one (channels 4 to 19).
+    {"the secure-messaging indication on logical channels",
+     {"/SCP MAC+RMAC " + k128 + " KVN 30 HOST B13E5F938FC108C4", "81CA006600", "/EXPECT 6A88",
+      "C1CA006600", "/EXPECT 6A88", "4FCA006600", "/EXPECT 6A88"},
+     {iu11, "9000", "6A88", "6A88", "6A88"},
+     {"8050300008B13E5F938FC108C400", "84821100107D5F5826A993EBC89EEA24957FA0B3CE",
+      "85CA006608*00", "E1CA006608*00", "6FCA006608*00"},
+     {}, {"line 1: /SCP MAC+RMAC", "line 3: /EXPECT 6A88", "line 5: /EXPECT 6A88", "line 7: /EXPECT 6A88"}},
     {"wrong keys: EXTERNAL AUTHENTICATE never sent, the channel broken until /SCP END",
      {"/SET K 404142434445464748494A4B4C4D4E4F", "/SCP MAC KEY $K KVN 20 HOST 40A62C37FA6304F8",
       "80F22002", "/SCP END", "00A4040000"},
