@@ -19,7 +19,8 @@ static void app_state_init_streams(void) {
     app.stream_queue_side = 0;
     app.stream_queue_fill = 0;
     app.stream_writer_running = 0;
-    app.stream_writer_busy = 0;
+    app.stream_queue_handed = 0;
+    app.stream_writer_idle = 0;
     app.stream_writer_stop = 0;
     app.pane_stream_lines = 0;
     app.stream_queue = 0;

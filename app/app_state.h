@@ -129,8 +129,11 @@ struct AppState {
     int stream_queue_fill;            /* bytes in it */
     int stream_queue_last;            /* offset of its last record, -1 for none */
     int stream_queue_wanted;          /* a printer waits: the writer takes the half now */
+    int stream_queue_handed;          /* bytes in the other half, handed to the writer and
+                                         not yet written (0: that half is free) */
     int stream_writer_running;        /* the writer's thread runs */
-    int stream_writer_busy;           /* it is writing a taken half */
+    int stream_writer_idle;           /* it waits for text to come (not for a batch to grow):
+                                         only then does a printer wake it for its first */
     int stream_writer_stop;           /* it ends once the queue is empty */
     PlatformThread stream_writer;     /* its thread: started and joined by the runner's main
                                          thread */

@@ -17,17 +17,23 @@
  * under the lock and writes the taken one outside it.
  *
  * Batches: a hand-over costs both threads a wake-up, more than a short
- * exchange's text costs to copy. So a printer wakes the writer only for
- * the first record of an empty half; the writer then lets the half fill
- * for STREAM_BATCH_MS and takes it, or sooner when a printer finds it full
- * or asks for everything to be out (stream_flush, at the end of each
- * script). What a reader prints reaches its file at most a few
- * milliseconds later, however long its card then takes, and each taken
- * half is flushed to its files: an interrupt or a crash loses no more than
- * the batch in progress. A printer that finds its half full waits on
- * stream_queue_room; text larger than a half is written at once, once
- * everything before it is out. Nothing here prints or takes another lock:
- * stream_queue_lock is taken last.
+ * exchange's text costs to copy. So a printer wakes the writer only when
+ * it is idle and the first record comes; the writer then lets the half
+ * fill for STREAM_BATCH_MS and takes it, or sooner when a printer asks for
+ * everything to be out (stream_flush, at the end of each script). While
+ * text keeps coming the writer takes a batch every STREAM_BATCH_MS by its
+ * own clock, and nobody wakes it. A
+ * printer that finds its half full while the other one is free hands the
+ * full one over itself and goes on in the other: long answers fill a half
+ * in a few exchanges, and waiting each time for the writer to wake and
+ * take it would put two wake-ups into the reader's exchanges. Only when
+ * both halves are full does a printer wait, on stream_queue_room. What a
+ * reader prints reaches its file at most a few milliseconds later, however
+ * long its card then takes, and each taken half is flushed to its files:
+ * an interrupt or a crash loses no more than the batch in progress. Text
+ * larger than a half is written at once, once everything before it is
+ * out. Nothing here prints or takes another lock: stream_queue_lock is
+ * taken last.
  */
 #include "console/pane_print.h"
 
@@ -63,36 +69,56 @@ static void stream_records_write(const char *records, int fill) {
     }
 }
 
-/* Under stream_queue_lock, with text queued: lets the batch grow until a
-   printer wants it or STREAM_BATCH_MS have passed, then takes the half.
-   Returns the taken records; *fill their length. */
-static const char *stream_batch_take(int *fill) {
-    if (!app.stream_queue_wanted && !app.stream_writer_stop)
-        platform_signal_wait(&app.stream_queue_data, &app.stream_queue_lock, STREAM_BATCH_MS);
-    const char *records = app.stream_queue[app.stream_queue_side];
-    *fill = app.stream_queue_fill;
+/* Under stream_queue_lock: the filling half handed to the writer, and
+   printers go on in the other (which must be free). */
+static void stream_half_hand(void) {
+    app.stream_queue_handed = app.stream_queue_fill;
     app.stream_queue_side ^= 1;
     app.stream_queue_fill = 0;
     app.stream_queue_last = -1;
     app.stream_queue_wanted = 0;
-    return records;
 }
 
+/* Under stream_queue_lock: waits until text comes, a half is handed or
+   the writer is asked to stop. Only this wait is woken by printers. */
+static void stream_writer_idle_wait(void) {
+    while (app.stream_queue_handed == 0 && app.stream_queue_fill == 0 && !app.stream_writer_stop) {
+        app.stream_writer_idle = 1;
+        platform_signal_wait(&app.stream_queue_data, &app.stream_queue_lock, STREAM_WAIT_MS);
+        app.stream_writer_idle = 0;
+    }
+}
+
+/* Takes a batch every STREAM_BATCH_MS while text keeps coming (nobody
+   wakes it for that), sooner when a printer hands a half over or wants
+   everything out; idle once a batch time has brought nothing. */
 static PlatformThreadResult PLATFORM_THREAD_CALL stream_writer_thread(void *) {
+    int flowing = 0; /* the last batch had text: more is likely on its way */
+
     platform_lock_enter(&app.stream_queue_lock);
     for (;;) {
-        while (app.stream_queue_fill == 0 && !app.stream_writer_stop)
-            platform_signal_wait(&app.stream_queue_data, &app.stream_queue_lock, STREAM_WAIT_MS);
-        if (app.stream_queue_fill == 0)
-            break; /* asked to stop, and everything is out */
-        int fill;
-        const char *records = stream_batch_take(&fill);
-        app.stream_writer_busy = 1;
+        if (app.stream_queue_handed == 0 && app.stream_queue_fill == 0 && !flowing)
+            stream_writer_idle_wait();
+        else if (app.stream_queue_handed == 0 && !app.stream_queue_wanted &&
+                 !app.stream_writer_stop)
+            platform_signal_wait(&app.stream_queue_data, &app.stream_queue_lock, STREAM_BATCH_MS);
+        if (app.stream_queue_handed == 0 && app.stream_queue_fill == 0) {
+            if (app.stream_writer_stop)
+                break; /* asked to stop, and everything is out */
+            flowing = 0;
+            continue;
+        }
+        if (app.stream_queue_handed == 0)
+            stream_half_hand();
+        /* printers never touch a handed half: it is written outside the lock */
+        const char *records = app.stream_queue[app.stream_queue_side ^ 1];
+        int fill = app.stream_queue_handed;
         platform_lock_leave(&app.stream_queue_lock);
         stream_records_write(records, fill);
         platform_lock_enter(&app.stream_queue_lock);
-        app.stream_writer_busy = 0;
+        app.stream_queue_handed = 0;
         platform_signal_wake(&app.stream_queue_room);
+        flowing = 1;
     }
     app.stream_writer_running = 0;
     platform_signal_wake(&app.stream_queue_room);
@@ -108,7 +134,7 @@ int stream_writer_start(void) {
         app.stream_queue_fill = 0;
         app.stream_queue_last = -1;
         app.stream_queue_wanted = 0;
-        app.stream_writer_busy = 0;
+        app.stream_queue_handed = 0;
         app.stream_writer_stop = 0;
         started = app.stream_writer_running =
             platform_thread_run(&app.stream_writer, stream_writer_thread, 0);
@@ -121,7 +147,8 @@ int stream_writer_start(void) {
    until the queue is empty and nothing is being written (at once when no
    writer runs). */
 static void stream_queue_drained(void) {
-    while (app.stream_writer_running && (app.stream_queue_fill > 0 || app.stream_writer_busy)) {
+    while (app.stream_writer_running &&
+           (app.stream_queue_fill > 0 || app.stream_queue_handed > 0)) {
         app.stream_queue_wanted = 1;
         platform_signal_wake(&app.stream_queue_data);
         platform_signal_wait(&app.stream_queue_room, &app.stream_queue_lock, STREAM_WAIT_MS);
@@ -145,7 +172,7 @@ void stream_writer_stop(void) {
 
 /* Under stream_queue_lock: bytes into the filling half, joined to its last
    record when that goes to the same file. Returns 1 for the first record
-   of the half, the only one the writer is woken for: the rest of the
+   of the half, the only one an idle writer is woken for: the rest of the
    batch waits for it. */
 static int stream_queue_put(FILE *file, const void *bytes, size_t length) {
     char *half = app.stream_queue[app.stream_queue_side];
@@ -187,22 +214,28 @@ void stream_write_pieces(FILE *file, const StreamPiece *pieces, int count) {
         platform_lock_leave(&app.stream_queue_lock);
         return;
     }
+    int wake = 0, first = 0;
     while (app.stream_writer_running &&
            (size_t)app.stream_queue_fill + need > (size_t)STREAM_QUEUE_SIZE) {
-        app.stream_queue_wanted = 1;
-        platform_signal_wake(&app.stream_queue_data);
+        if (app.stream_queue_handed == 0) { /* the other half is free: go on there */
+            stream_half_hand();
+            wake = 1;
+            continue;
+        }
         platform_signal_wait(&app.stream_queue_room, &app.stream_queue_lock, STREAM_WAIT_MS);
     }
-    int first = 0;
     for (int i = 0; i < count; i++) {
         if (!app.stream_writer_running) /* it ended meanwhile */
             fwrite(pieces[i].bytes, 1, pieces[i].length, file);
         else if (pieces[i].length > 0)
             first |= stream_queue_put(file, pieces[i].bytes, pieces[i].length);
     }
+    /* A writer letting its batch grow takes it in time without a wake-up:
+       only an idle one, or a handed half, is worth one. */
+    wake |= first && app.stream_writer_idle;
     platform_lock_leave(&app.stream_queue_lock);
     /* after leaving the lock, so that the writer does not wake into it */
-    if (first)
+    if (wake)
         platform_signal_wake(&app.stream_queue_data);
 }
 

@@ -199,3 +199,53 @@ TEST(CoreLine, ReadersAndCardsComeAndGo) {
     signal(SIGINT, SIG_DFL);
     EXPECT_EQ(chdir(here), 0);
 }
+
+/* Long answers fill the writer's halves faster than it writes them out
+   (into a pipe read slowly here): the reader hands each full half over
+   and goes on in the other, and waits when both are full. Every answer
+   (a byte of its own, 60,000 times) still comes out whole and in order. */
+TEST(CoreLine, LongTracesWholeAndInOrder) {
+    const int answers = 40;
+    CoreDir dir;
+    fake_pcsc_reset();
+    int reader = fake_reader_add(reader_name(0).c_str());
+    fake_card_insert(reader, core_atr);
+    for (int i = 0; i < answers; i++) {
+        FakeAnswer answer;
+        answer.bytes.assign(60000, (uint8_t)i);
+        answer.bytes.push_back(0x90);
+        answer.bytes.push_back(0x00);
+        fake_answer_push(reader, answer);
+    }
+    core_file_write(dir / "long.txt", "/REPEAT 40\n00B0000000EA60\n/END\n");
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    std::string text;
+    std::thread slow_reader([&] {
+        char chunk[65536];
+        ssize_t n;
+        while ((n = read(pipe_ends[0], chunk, sizeof chunk)) > 0) {
+            text.append(chunk, (size_t)n);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    FILE *out = fdopen(pipe_ends[1], "wb"), *err = tmpfile();
+    ASSERT_TRUE(out && err);
+    EXPECT_EQ(core_runner({(dir / "long.txt")}, out, err), 0);
+    fclose(out);
+    fclose(err);
+    slow_reader.join();
+    close(pipe_ends[0]);
+    size_t at = 0;
+    for (int i = 0; i < answers && at != std::string::npos; i++) {
+        char digits[3];
+        snprintf(digits, sizeof digits, "%02X", i);
+        std::string line, block = "Received\r\n";
+        for (int k = 0; k < 32; k++)
+            line += digits;
+        for (int k = 0; k < 60000 / 32; k++)
+            block += line + "\r\n";
+        at = text.find(block + "9000\r\n", at);
+        EXPECT_NE(at, std::string::npos) << "answer " << i;
+    }
+}
