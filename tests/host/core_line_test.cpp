@@ -206,31 +206,28 @@ TEST(CoreLine, ReadersAndCardsComeAndGo) {
    (a byte of its own, 60,000 times) still comes out whole and in order. */
 TEST(CoreLine, LongTracesWholeAndInOrder) {
     const int answers = 40;
-    CoreDir dir;
+    const auto byte = [](int i) { return (uint8_t)(i % 16 * 0x11); }; /* 00 11 .. FF 00 */
     fake_pcsc_reset();
     int reader = fake_reader_add(reader_name(0).c_str());
     fake_card_insert(reader, core_atr);
     for (int i = 0; i < answers; i++) {
         FakeAnswer answer;
-        answer.bytes.assign(60000, (uint8_t)i);
-        answer.bytes.push_back(0x90);
-        answer.bytes.push_back(0x00);
+        answer.bytes.assign(60000, byte(i));
+        answer.bytes.insert(answer.bytes.end(), {0x90, 0x00});
         fake_answer_push(reader, answer);
     }
+    CoreDir dir;
     core_file_write(dir / "long.txt", "/REPEAT 40\n00B0000000EA60\n/END\n");
     int pipe_ends[2];
     ASSERT_EQ(pipe(pipe_ends), 0);
     std::string text;
     std::thread slow_reader([&] {
         char chunk[65536];
-        ssize_t n;
-        while ((n = read(pipe_ends[0], chunk, sizeof chunk)) > 0) {
+        for (ssize_t n; (n = read(pipe_ends[0], chunk, sizeof chunk)) > 0;
+             std::this_thread::sleep_for(std::chrono::milliseconds(2)))
             text.append(chunk, (size_t)n);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
     });
     FILE *out = fdopen(pipe_ends[1], "wb"), *err = tmpfile();
-    ASSERT_TRUE(out && err);
     EXPECT_EQ(core_runner({(dir / "long.txt")}, out, err), 0);
     fclose(out);
     fclose(err);
@@ -238,14 +235,10 @@ TEST(CoreLine, LongTracesWholeAndInOrder) {
     close(pipe_ends[0]);
     size_t at = 0;
     for (int i = 0; i < answers && at != std::string::npos; i++) {
-        char digits[3];
-        snprintf(digits, sizeof digits, "%02X", i);
-        std::string line, block = "Received\r\n";
-        for (int k = 0; k < 32; k++)
-            line += digits;
+        std::string line = std::string(64, "0123456789ABCDEF"[byte(i) & 15]) + "\r\n", block;
         for (int k = 0; k < 60000 / 32; k++)
-            block += line + "\r\n";
-        at = text.find(block + "9000\r\n", at);
+            block += line;
+        at = text.find("Received\r\n" + block + "9000\r\n", at);
         EXPECT_NE(at, std::string::npos) << "answer " << i;
     }
 }
