@@ -95,8 +95,7 @@ const std::vector<ScpLineRow> scp_line_rows = {
      {"8050300008B13E5F938FC108C400", "84821100107D5F5826A993EBC89EEA24957FA0B3CE", eid_wrapped11,
       "00C0000028", "84CA006608*00", "84CA006608*10"},
      {}, {"line 2: /SCP MAC+RMAC", "line 4: /EXPECT " + eid_plain + " 9000", "line 7: /EXPECT 6A88"}},
-    // Logical channels: bit 3 of a first interindustry or proprietary CLA
-    // (channels 0 to 3), bit 6 of a further one (channels 4 to 19).
+    // Logical channels: bit 3 of a first interindustry CLA, bit 6 of a further one.
     {"the secure-messaging indication on logical channels",
      {"/SCP MAC+RMAC " + k128 + " KVN 30 HOST B13E5F938FC108C4", "81CA006600", "/EXPECT 6A88",
       "C1CA006600", "/EXPECT 6A88", "4FCA006600", "/EXPECT 6A88"},
