@@ -14,13 +14,26 @@
 
 #include "app/text_form.h"
 
+/* A line is read a character at a time: the stream's lock is taken once
+   for it, not by every getc (which, in a process with threads, takes it). */
+#if defined(_WIN32)
+#define script_file_lock _lock_file
+#define script_file_unlock _unlock_file
+#define script_file_getc _getc_nolock
+#else
+#define script_file_lock flockfile
+#define script_file_unlock funlockfile
+#define script_file_getc getc_unlocked
+#endif
+
 int script_line_read(FILE *file, char *line, int size) {
     int length = 0;
     int c;
 
     if (size < 1)
         return -1;
-    while (length < size - 1 && (c = getc(file)) != EOF) {
+    script_file_lock(file);
+    while (length < size - 1 && (c = script_file_getc(file)) != EOF) {
         if (c == 0x1A) {
             /* The end of a text file, as Windows' text mode reads it: the
                byte stays unread, so every later call ends here too. */
@@ -31,6 +44,7 @@ int script_line_read(FILE *file, char *line, int size) {
         if (c == '\n')
             break;
     }
+    script_file_unlock(file);
     line[length] = 0;
     return length > 0 ? length : -1;
 }
