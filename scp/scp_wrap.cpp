@@ -142,6 +142,18 @@ static int scp_encrypt_data(ScpSession *session, const unsigned char *data, size
                CRYPTO_OK;
 }
 
+/* The command's data at out (capacity bytes): encrypted at ENC levels
+   when there is any, else as it is; its length into *length. 0 when the
+   cryptography failed. */
+static int scp_put_data(ScpSession *session, const ScpApdu *apdu, unsigned char *out,
+                        size_t capacity, size_t *length) {
+    *length = apdu->lc;
+    if ((session->level & SCP_LEVEL_ENC) && apdu->lc > 0)
+        return scp_encrypt_data(session, apdu->data, apdu->lc, out, capacity, length);
+    memcpy(out, apdu->data, apdu->lc);
+    return 1;
+}
+
 /* SCP02's retail MAC of input (padded here) with the chained ICV. */
 static int scp02_mac(ScpSession *session, unsigned char *input, size_t n, size_t capacity,
                      unsigned char *mac) {
@@ -183,7 +195,7 @@ static size_t scp02_mac_input(const ScpSession *session, const ScpApdu *apdu, in
 static int scp02_wrap(ScpSession *session, const ScpApdu *apdu, int keep_le, unsigned char *out,
                       int capacity, int *out_length, ScpWork *work) {
     unsigned char mac[8];
-    size_t data_length = apdu->lc;
+    size_t data_length;
     size_t padded = (apdu->lc / 8 + 1) * 8;
     size_t lc = ((session->level & SCP_LEVEL_ENC) && apdu->lc > 0 ? padded : apdu->lc) + 8;
     int extended = apdu->extended || lc > 255;
@@ -194,13 +206,8 @@ static int scp02_wrap(ScpSession *session, const ScpApdu *apdu, int keep_le, uns
     if (!scp02_mac(session, work->bytes, n, sizeof work->bytes, mac))
         return SCP_CRYPTO;
     size_t used = scp_put_head(out, scp_cla(apdu->header[0]), apdu->header, lc, extended);
-    if ((session->level & SCP_LEVEL_ENC) && apdu->lc > 0) {
-        if (!scp_encrypt_data(session, apdu->data, apdu->lc, out + used, (size_t)capacity - used,
-                              &data_length))
-            return SCP_CRYPTO;
-    } else {
-        memcpy(out + used, apdu->data, apdu->lc);
-    }
+    if (!scp_put_data(session, apdu, out + used, (size_t)capacity - used, &data_length))
+        return SCP_CRYPTO;
     used += data_length;
     memcpy(out + used, mac, 8);
     used += 8;
@@ -212,7 +219,7 @@ static int scp02_wrap(ScpSession *session, const ScpApdu *apdu, int keep_le, uns
 static int scp03_wrap(ScpSession *session, const ScpApdu *apdu, int keep_le, unsigned char *out,
                       int capacity, int *out_length, ScpWork *work) {
     unsigned char mac[16];
-    size_t data_length = apdu->lc;
+    size_t data_length;
     int encrypt = (session->level & SCP_LEVEL_ENC) && apdu->lc > 0;
     size_t lc = (encrypt ? (apdu->lc / 16 + 1) * 16 : apdu->lc) + session->mac_length;
     int extended = apdu->extended || lc > 255;
@@ -221,13 +228,8 @@ static int scp03_wrap(ScpSession *session, const ScpApdu *apdu, int keep_le, uns
         return SCP_BAD_COMMAND;
     session->counter++; /* every command, with data or without */
     size_t used = scp_put_head(out, scp_cla(apdu->header[0]), apdu->header, lc, extended);
-    if (encrypt) {
-        if (!scp_encrypt_data(session, apdu->data, apdu->lc, out + used, (size_t)capacity - used,
-                              &data_length))
-            return SCP_CRYPTO;
-    } else {
-        memcpy(out + used, apdu->data, apdu->lc);
-    }
+    if (!scp_put_data(session, apdu, out + used, (size_t)capacity - used, &data_length))
+        return SCP_CRYPTO;
     used += data_length;
     memcpy(work->bytes, session->chain, 16);
     memcpy(work->bytes + 16, out, used);

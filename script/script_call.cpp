@@ -234,6 +234,12 @@ static int call_done(int status) {
     return status == CRYPTO_OK;
 }
 
+/* KEY DATA [IV] after an algorithm's name; 0 with the reason given. */
+static int call_key_data_iv(Call *call, CallArg *key, CallArg *data, CallArg *iv) {
+    return call_bytes(call, 1, "key", 0, key) && call_bytes(call, 2, "data", 1, data) &&
+           (call->tokens <= 3 || call_bytes(call, 3, "IV", 2, iv));
+}
+
 /* ENCRYPT and DECRYPT: ALG KEY DATA [IV]. */
 static int call_cipher(Call *call, int decrypt) {
     CallArg key, data, iv = {0, 0};
@@ -241,8 +247,7 @@ static int call_cipher(Call *call, int decrypt) {
 
     if (cipher < 0)
         return call_unknown_algorithm(call);
-    if (!call_bytes(call, 1, "key", 0, &key) || !call_bytes(call, 2, "data", 1, &data) ||
-        (call->tokens > 3 && !call_bytes(call, 3, "IV", 2, &iv)))
+    if (!call_key_data_iv(call, &key, &data, &iv))
         return 0;
     call->made = data.count;
     if (decrypt)
@@ -261,8 +266,7 @@ static int call_mac(Call *call) {
 
     if (mac < 0)
         return call_unknown_algorithm(call);
-    if (!call_bytes(call, 1, "key", 0, &key) || !call_bytes(call, 2, "data", 1, &data) ||
-        (call->tokens > 3 && !call_bytes(call, 3, "IV", 2, &iv)))
+    if (!call_key_data_iv(call, &key, &data, &iv))
         return 0;
     return call_done(crypto_mac(mac, key.bytes, key.count, iv.bytes, iv.count, data.bytes,
                                 data.count, call->out, call->capacity, &call->made, call->message,
