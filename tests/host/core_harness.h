@@ -19,6 +19,7 @@
 #include "app/app_state.h"
 #include "run/run_main.h"
 #include "run/run_state.h"
+#include "script/script_check.h"
 #include "card/xfer_limits.h"
 #include "tests/fake/pcsc_fake.h"
 
@@ -162,6 +163,54 @@ inline FILE *core_pane_capture(int pane) {
     app.pane_stream[pane] = stream;
     platform_lock_leave(&app.pane_stream_lock);
     return stream;
+}
+
+/* Reader 0's session connected and its pane captured, as the script
+   tables start; returns the fake reader. */
+inline int core_script_ready(CardSession **session, FILE **pane) {
+    int reader = core_start();
+    *session = &runner.readers[0].session;
+    core_session_ready(*session);
+    *pane = core_pane_capture((*session)->reader_pane);
+    return reader;
+}
+
+/* A card's answer written in hexadecimal. */
+inline FakeAnswer core_answer_hex(const std::string &hex) {
+    FakeAnswer answer;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        answer.bytes.push_back((uint8_t)strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
+    return answer;
+}
+
+/* lines as the script at path, each ended by a line feed. */
+inline void core_script_write(const std::string &path, const std::vector<std::string> &lines) {
+    std::string script;
+    for (const std::string &line : lines)
+        script += line + "\n";
+    core_file_write(path, script);
+}
+
+/* The pane's failed checks ("!!! " to the end of its line), in order. */
+inline std::vector<std::string> core_failures(const std::string &text) {
+    std::vector<std::string> failures;
+    for (size_t at = text.find("!!! "); at != std::string::npos; at = text.find("!!! ", at + 1))
+        failures.push_back(text.substr(at, text.find("\r\n", at) - at));
+    return failures;
+}
+
+/* The names of the tally's checks in order; *shown gains each name and
+   message (what a report would show). */
+inline std::vector<std::string> core_tally_names(ScriptTally *tally, std::string *shown) {
+    std::vector<std::string> names;
+    size_t at = 0;
+    int ms;
+    const char *name, *message;
+    while (script_tally_next(tally, &at, &ms, &name, &message)) {
+        names.push_back(name);
+        *shown += std::string(name) + "\n" + message + "\n";
+    }
+    return names;
 }
 
 #endif

@@ -160,29 +160,18 @@ bool sent_matches(const std::string &want, const std::string &got) {
                      got.compare(got.size() - tail, tail, want, star + 1, tail) == 0;
 }
 
-FakeAnswer answer_of(const std::string &text) {
-    FakeAnswer answer;
-    for (size_t i = 0; i + 1 < text.size(); i += 2)
-        answer.bytes.push_back((uint8_t)strtoul(text.substr(i, 2).c_str(), nullptr, 16));
-    return answer;
-}
-
 } // namespace
 
 TEST(CoreScp, LevelsAndFailures) {
     for (const ScpLineRow &row : scp_line_rows) {
         SCOPED_TRACE(row.name);
         CoreDir dir;
-        int reader = core_start();
-        CardSession *session = &runner.readers[0].session;
-        core_session_ready(session);
-        FILE *pane = core_pane_capture(session->reader_pane);
+        CardSession *session;
+        FILE *pane;
+        int reader = core_script_ready(&session, &pane);
         for (const std::string &answer : row.answers)
-            fake_answer_push(reader, answer_of(answer));
-        std::string script;
-        for (const std::string &line : row.lines)
-            script += line + "\n";
-        core_file_write(dir / "row.txt", script);
+            fake_answer_push(reader, core_answer_hex(answer));
+        core_script_write(dir / "row.txt", row.lines);
         ScriptTally tally;
         memset(&tally, 0, sizeof tally);
 
@@ -193,21 +182,10 @@ TEST(CoreScp, LevelsAndFailures) {
         for (size_t i = 0; i < commands.size(); i++)
             EXPECT_TRUE(sent_matches(row.sent[i], core_hex(commands[i])))
                 << i << ": " << core_hex(commands[i]);
-        std::vector<std::string> failures;
-        for (size_t at = text.find("!!! "); at != std::string::npos; at = text.find("!!! ", at + 1))
-            failures.push_back(text.substr(at, text.find("\r\n", at) - at));
-        EXPECT_EQ(failures, row.failures) << text;
+        EXPECT_EQ(core_failures(text), row.failures) << text;
         EXPECT_EQ(tally.failed, (int)row.failures.size());
-        std::vector<std::string> records;
         std::string shown = text;
-        size_t at = 0;
-        int ms;
-        const char *name, *message;
-        while (script_tally_next(&tally, &at, &ms, &name, &message)) {
-            records.push_back(name);
-            shown += std::string(name) + "\n" + message + "\n";
-        }
-        EXPECT_EQ(records, row.records);
+        EXPECT_EQ(core_tally_names(&tally, &shown), row.records);
         for (const std::string &piece : row.shown)
             EXPECT_NE(text.find(piece), std::string::npos) << piece << "\n" << text;
         for (const char *key : {"000102030405060708090A0B0C0D0E0F",

@@ -192,17 +192,13 @@ TEST(CoreScript, LongCommandsAndFollowUps) {
     for (const ScriptRow &row : script_rows()) {
         SCOPED_TRACE(row.name);
         CoreDir dir;
-        int reader = core_start();
-        CardSession *session = &runner.readers[0].session;
-        core_session_ready(session);
-        FILE *pane = core_pane_capture(session->reader_pane);
+        CardSession *session;
+        FILE *pane;
+        int reader = core_script_ready(&session, &pane);
         for (const FakeAnswer &answer : row.answers)
             fake_answer_push(reader, answer);
         fake_answer_default(reader, row.fallback);
-        std::string script;
-        for (std::string line : row.lines)
-            script += line + "\n";
-        core_file_write(dir / "row.txt", script);
+        core_script_write(dir / "row.txt", row.lines);
         if (!row.files.empty())
             EXPECT_EQ(system(("mkdir -p " + (dir / "sub")).c_str()), 0);
         for (const auto &file : row.files)

@@ -137,18 +137,11 @@ TEST(CoreSet, FunctionsAndTheirFailures) {
     for (const SetRow &row : set_rows) {
         SCOPED_TRACE(row.name);
         CoreDir dir;
-        int reader = core_start();
-        CardSession *session = &runner.readers[0].session;
-        core_session_ready(session);
-        FILE *pane = core_pane_capture(session->reader_pane);
-        FakeAnswer answer;
-        for (size_t i = 0; i + 1 < row.answer.size(); i += 2)
-            answer.bytes.push_back((uint8_t)strtoul(row.answer.substr(i, 2).c_str(), nullptr, 16));
-        fake_answer_default(reader, answer);
-        std::string script;
-        for (const std::string &line : row.lines)
-            script += line + "\n";
-        core_file_write(dir / "row.txt", script);
+        CardSession *session;
+        FILE *pane;
+        int reader = core_script_ready(&session, &pane);
+        fake_answer_default(reader, core_answer_hex(row.answer));
+        core_script_write(dir / "row.txt", row.lines);
         ScriptTally tally;
         memset(&tally, 0, sizeof tally);
 
@@ -158,22 +151,11 @@ TEST(CoreSet, FunctionsAndTheirFailures) {
         for (const std::vector<uint8_t> &command : fake_commands(reader))
             sent.push_back(core_hex(command));
         EXPECT_EQ(sent, row.sent);
-        std::vector<std::string> failures;
-        for (size_t at = text.find("!!! "); at != std::string::npos; at = text.find("!!! ", at + 1))
-            failures.push_back(text.substr(at, text.find("\r\n", at) - at));
-        EXPECT_EQ(failures, row.failures) << text;
+        EXPECT_EQ(core_failures(text), row.failures) << text;
         EXPECT_EQ(tally.passed, 0) << "a function that succeeds is no check";
         EXPECT_EQ(tally.failed, (int)row.failures.size());
-        std::vector<std::string> records;
         std::string shown = text; /* the pane and the report */
-        size_t at = 0;
-        int ms;
-        const char *name, *message;
-        while (script_tally_next(&tally, &at, &ms, &name, &message)) {
-            records.push_back(name);
-            shown += std::string(name) + "\n" + message + "\n";
-        }
-        EXPECT_EQ(records, row.records);
+        EXPECT_EQ(core_tally_names(&tally, &shown), row.records);
         for (const std::string &hidden : row.hidden)
             EXPECT_EQ(shown.find(hidden), std::string::npos) << hidden << "\n" << shown;
         script_tally_free(&tally);
