@@ -124,6 +124,14 @@ static void source_rounds(const ScriptRun *run, char *text, size_t size) {
     }
 }
 
+/* from into to (size bytes, terminated), by the text's length: a line
+   copies a line and a place once each, not their buffers' 3 KB. */
+static void source_text_copy(char *to, const char *from, size_t size) {
+    size_t length = strnlen(from, size - 1);
+    memcpy(to, from, length);
+    to[length] = 0;
+}
+
 int script_read_ahead(ScriptRun *run) {
     ScriptSource *source = source_top(run);
 
@@ -132,7 +140,7 @@ int script_read_ahead(ScriptRun *run) {
     if (!source ||
         source_read(source, run->ahead_line, sizeof run->ahead_line, &run->ahead_place.number) < 0)
         return 0;
-    snprintf(run->ahead_place.name, sizeof run->ahead_place.name, "%s", source->name);
+    source_text_copy(run->ahead_place.name, source->name, sizeof run->ahead_place.name);
     source_rounds(run, run->ahead_place.round, sizeof run->ahead_place.round);
     run->ahead = 1;
     return 1;
@@ -176,8 +184,10 @@ int script_next_line(ScriptRun *run) {
         if (run->depth == 0 || !source_next(run))
             return 0;
     }
-    memcpy(run->line, run->ahead_line, sizeof run->line);
-    run->place = run->ahead_place;
+    source_text_copy(run->line, run->ahead_line, sizeof run->line);
+    source_text_copy(run->place.name, run->ahead_place.name, sizeof run->place.name);
+    source_text_copy(run->place.round, run->ahead_place.round, sizeof run->place.round);
+    run->place.number = run->ahead_place.number;
     run->ahead = 0;
     run->chain = 0;
     return 1;
