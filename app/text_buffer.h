@@ -13,6 +13,8 @@ struct TextBuffer {
     char *text;        /* the bytes, or 0 before the first */
     size_t used, size; /* bytes written and allocated */
     int lost;          /* 1 when memory ran out: some bytes are missing */
+    int secret;        /* 1: it may hold keys (data rows): every block it leaves is
+                          wiped, when it grows and when it is freed */
 };
 
 /* Exports from app/text_buffer.cpp; the caller serialises the calls on one

@@ -37,6 +37,17 @@ LONG card_connect(CardSession *session, DWORD protocols) {
     return status;
 }
 
+LONG card_reconnect(CardSession *session, DWORD protocols) {
+    int state = session->card_state;
+
+    card_disconnect(session);
+    session->card_state = state;
+    LONG status = card_connect(session, protocols);
+    if (status == SCARD_S_SUCCESS)
+        session->card_reset_connection = session->card_connections;
+    return status;
+}
+
 LONG card_read_atr(CardSession *session, DWORD *state) {
     unsigned char atr[CARD_ATR_SIZE];
     DWORD length = sizeof atr;

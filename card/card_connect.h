@@ -25,6 +25,10 @@ LONG card_context_open(CardSession *session, DWORD scope);
 /* Under card_lock: connects to the session's reader (its handle and
    protocol; the handle is 0 after a failure). The status. */
 LONG card_connect(CardSession *session, DWORD protocols);
+/* Under card_lock: the card there reset: the connection let go and made
+   again (its state kept), remembered as a reset, so that a secure channel
+   opened before can say why it broke. The status. */
+LONG card_reconnect(CardSession *session, DWORD protocols);
 /* Under card_lock: the state query. On success the ATR received is kept
    (card_atr, card_atr_len; the rest of card_atr zero) and *state holds the
    card's state; after a failure no byte is kept (card_atr zero,

@@ -16,6 +16,7 @@ void card_session_init(CardSession *session, int reader_pane, int console_pane) 
     session->card_atr_len = 0;
     session->xfer_counter = 0;
     session->card_connections = 0;
+    session->card_reset_connection = 0;
     session->xfer_total_ms = 0;
     memset(session->xfer_stats, 0, sizeof session->xfer_stats);
     session->xfer_stats_next = 0;

@@ -62,7 +62,9 @@ struct CardSession {
                                               failed query: card/card_connect.h) */
     int xfer_counter;                      /* number of the last exchange, 0..999 */
     unsigned long card_connections;        /* connects so far: a secure channel opened on
-                                              one connection ends with it (reset, new card) */
+                                              one connection breaks with it (reset, new card) */
+    unsigned long card_reset_connection;   /* the connection the last reset made
+                                              (card_reconnect), 0 before any */
 
     /* --- The exchanges' accounting, guarded by xfer_lock (taken inside
        card_lock). --- */

@@ -291,9 +291,7 @@ void card_tick(ReaderWindow *reader) {
    text. Returns the report's length. */
 static int card_reset_locked(CardSession *session, char *text, CardLines *lines) {
     session->card_state = CARD_WAITING;
-    card_disconnect(session);
-    session->card_state = CARD_WAITING;
-    if (card_connect(session, app.sc_protocols) != SCARD_S_SUCCESS)
+    if (card_reconnect(session, app.sc_protocols) != SCARD_S_SUCCESS)
         return snprintf(text, CARD_RESET_TEXT, "No Card in reader\r\n");
     session->card_state = CARD_READING_ATR;
     LONG status = card_read_atr_shown(session);

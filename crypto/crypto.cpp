@@ -20,6 +20,7 @@
  * material on the stack are wiped before a routine returns.
  */
 #include "crypto/crypto.h"
+#include "crypto/crypto_wipe.h"
 
 #include <gcrypt.h>
 #include <stdarg.h>
@@ -73,12 +74,6 @@ struct CryptoKey {
     size_t length;           /* its bytes */
     size_t block;            /* the cipher's block */
 };
-
-static void crypto_wipe(void *bytes, size_t count) {
-    volatile unsigned char *at = (volatile unsigned char *)bytes;
-    while (count--)
-        *at++ = 0;
-}
 
 /* Data of no bytes may come as a null pointer; the routines read it as
    an empty buffer. */
@@ -422,36 +417,45 @@ static void crypto_cmac_double(const unsigned char *in, size_t block, unsigned c
         out[block - 1] ^= block == CRYPTO_DES_BLOCK ? 0x1B : 0x87;
 }
 
-/* CMAC (NIST SP 800-38B) composed from the block cipher: the subkeys from
-   the encryption of a zero block, then the CBC MAC of the data whose last
-   block is XORed with the first subkey when whole, padded (80 00...) and
-   XORed with the second when not. The chaining value starts at iv. */
+/* CMAC's last block into last: the data's last part, whole, XORed with
+   the first subkey, or padded (80 00...) and XORed with the second; the
+   length of the data before it into *head. subkey is the encryption of a
+   zero block. */
+static void crypto_cmac_last(const unsigned char *subkey, size_t block, const unsigned char *data,
+                             size_t length, unsigned char *last, size_t *head) {
+    unsigned char k1[CRYPTO_BLOCK_MAX], k2[CRYPTO_BLOCK_MAX];
+    size_t tail = length % block;
+
+    if (length > 0 && tail == 0)
+        tail = block;
+    *head = length - tail;
+    crypto_cmac_double(subkey, block, k1);
+    crypto_cmac_double(k1, block, k2);
+    memcpy(last, data + *head, tail);
+    if (tail < block)
+        last[tail] = 0x80;
+    for (size_t i = 0; i < block; i++)
+        last[i] ^= tail < block ? k2[i] : k1[i];
+    crypto_wipe(k1, sizeof k1);
+    crypto_wipe(k2, sizeof k2);
+}
+
+/* CMAC (NIST SP 800-38B) composed from the block cipher: the CBC MAC of
+   the data with its last block made by crypto_cmac_last. The chaining
+   value starts at iv. Every path out wipes the subkeys. */
 static int crypto_cmac_composed(const CryptoKey *key, const unsigned char *iv,
                                 const unsigned char *data, size_t length, unsigned char *tag,
                                 char *message, size_t size) {
-    unsigned char subkey[CRYPTO_BLOCK_MAX] = {0}, doubled[CRYPTO_BLOCK_MAX];
-    unsigned char last[CRYPTO_BLOCK_MAX] = {0};
-    size_t block = key->block;
+    unsigned char subkey[CRYPTO_BLOCK_MAX] = {0}, last[CRYPTO_BLOCK_MAX] = {0};
+    size_t block = key->block, head = 0;
+    gcry_cipher_hd_t handle;
     int status =
         crypto_block_run(key, GCRY_CIPHER_MODE_ECB, 0, 0, subkey, block, subkey, message, size);
-    if (status != CRYPTO_OK)
-        return status;
-    crypto_cmac_double(subkey, block, doubled); /* K1 */
-    size_t tail = length % block;
-    if (length > 0 && tail == 0)
-        tail = block;
-    size_t head = length - tail;
-    memcpy(last, data + head, tail);
-    if (tail < block) {
-        last[tail] = 0x80;
-        crypto_cmac_double(doubled, block, subkey); /* K2 */
-        memcpy(doubled, subkey, block);
-    }
-    for (size_t i = 0; i < block; i++)
-        last[i] ^= doubled[i];
 
-    gcry_cipher_hd_t handle;
-    status = crypto_open(key, GCRY_CIPHER_MODE_CBC, iv, &handle, message, size);
+    if (status == CRYPTO_OK) {
+        crypto_cmac_last(subkey, block, data, length, last, &head);
+        status = crypto_open(key, GCRY_CIPHER_MODE_CBC, iv, &handle, message, size);
+    }
     if (status == CRYPTO_OK) {
         gcry_error_t err = crypto_cbc_last(handle, data, head, block, tag);
         if (!err)
@@ -461,7 +465,6 @@ static int crypto_cmac_composed(const CryptoKey *key, const unsigned char *iv,
             status = crypto_library_failed(message, size, "encryption", err);
     }
     crypto_wipe(subkey, sizeof subkey);
-    crypto_wipe(doubled, sizeof doubled);
     crypto_wipe(last, sizeof last);
     return status;
 }

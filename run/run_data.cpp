@@ -5,6 +5,7 @@
  * values.
  */
 #include "app/text_form.h"
+#include "crypto/crypto_wipe.h"
 #include "run/run_data.h"
 
 #include <stdio.h>
@@ -61,8 +62,8 @@ static int data_header(const char *text, size_t start, size_t end, RunData *data
             to[i]--;
         int length = (int)(to[i] - from[i]);
         if (!script_value_name_ok(text + from[i], length)) {
-            snprintf(message, size, "line 1: \"%.*s\" is not a value's name",
-                     length < 40 ? length : 40, text + from[i]);
+            /* named by its place: a first line of keys is no header */
+            snprintf(message, size, "line 1: cell %d is not a value's name", i + 1);
             return 0;
         }
         snprintf(data->names[i], sizeof data->names[i], "%.*s", length, text + from[i]);
@@ -71,14 +72,28 @@ static int data_header(const char *text, size_t start, size_t end, RunData *data
     return 1;
 }
 
+/* One cell's text (length bytes at text) as bytes into bytes: their
+   count, or -1. The cell's copy is wiped: a cell may be a key. */
+static int data_cell(const char *text, size_t length, unsigned char *bytes) {
+    char cell[RUN_CELL_TEXT_SIZE];
+
+    if (length >= sizeof cell)
+        return -1;
+    memcpy(cell, text, length);
+    cell[length] = 0;
+    int n = hex_pairs_read(cell, bytes, SCRIPT_VALUE_MAX);
+    crypto_wipe(cell, length);
+    return n;
+}
+
 /* One data row's cells as bytes. */
 static int data_row(const char *text, size_t start, size_t end, int number, RunData *data,
                     char *message, size_t size) {
     static_assert(sizeof(size_t) >= sizeof(int), "row offsets");
     size_t from[SCRIPT_VALUES_MAX], to[SCRIPT_VALUES_MAX];
-    char cell[RUN_CELL_TEXT_SIZE];
     unsigned char bytes[SCRIPT_VALUE_MAX];
     int count = data_cells(text, start, end, from, to, SCRIPT_VALUES_MAX);
+    int n = 0, held = 0;
 
     if (count != data->columns) {
         snprintf(message, size, "line %d: %d cells, the header names %d", number, count,
@@ -86,21 +101,19 @@ static int data_row(const char *text, size_t start, size_t end, int number, RunD
         return 0;
     }
     text_buffer_add(&data->starts, (const char *)&data->cells.used, sizeof data->cells.used);
-    for (int i = 0; i < count; i++) {
-        size_t length = to[i] - from[i];
-        int n = length < sizeof cell ? 0 : -1;
-        if (n == 0) {
-            memcpy(cell, text + from[i], length);
-            cell[length] = 0;
-            n = hex_pairs_read(cell, bytes, SCRIPT_VALUE_MAX);
-        }
+    for (int i = 0; i < count && n >= 0; i++) {
+        n = data_cell(text + from[i], to[i] - from[i], bytes);
         if (n < 0) {
             snprintf(message, size, "line %d: cell %d is not hexadecimal pairs", number, i + 1);
-            return 0;
+            break;
         }
+        held = n > held ? n : held;
         text_buffer_add(&data->cells, (const char *)&n, sizeof n);
         text_buffer_add(&data->cells, (const char *)bytes, (size_t)n);
     }
+    crypto_wipe(bytes, (size_t)held);
+    if (n < 0)
+        return 0;
     data->rows++;
     return 1;
 }
@@ -108,6 +121,8 @@ static int data_row(const char *text, size_t start, size_t end, int number, RunD
 int run_data_read(const char *text, size_t length, RunData *data, char *message, size_t size) {
     size_t at = 0, start, end;
     int number = 0;
+
+    data->cells.secret = 1;
 
     while (data_line(text, length, &at, &start, &end)) {
         number++;
@@ -155,13 +170,14 @@ void run_data_free(RunData *data) {
 }
 
 /* On the main thread at start-up, whose stack takes the value's bytes. */
-int run_set_apply(const char *word, ScriptValues *values, char *message, size_t size) {
+int run_set_apply(const char *word, int number, ScriptValues *values, char *message, size_t size) {
     unsigned char bytes[SCRIPT_VALUE_MAX];
     const char *equals = strchr(word, '=');
     int length = equals ? (int)(equals - word) : 0;
 
     if (!equals || !script_value_name_ok(word, length)) {
-        snprintf(message, size, "--set %.40s: not NAME=HEX", word);
+        /* named by its place: a word without a name may be a key */
+        snprintf(message, size, "--set number %d: not NAME=HEX", number);
         return 0;
     }
     char name[SCRIPT_VALUE_NAME_SIZE];
@@ -171,5 +187,7 @@ int run_set_apply(const char *word, ScriptValues *values, char *message, size_t 
         snprintf(message, size, "--set %s: not hexadecimal pairs", name);
         return 0;
     }
-    return script_value_set(values, name, bytes, count, message, size);
+    int set = script_value_set(values, name, bytes, count, message, size);
+    crypto_wipe(bytes, (size_t)count);
+    return set;
 }

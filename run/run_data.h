@@ -29,7 +29,8 @@ int run_data_read(const char *text, size_t length, RunData *data, char *message,
 /* Gives values the cells of row (from 0): 1, or 0 with message. */
 int run_data_apply(const RunData *data, int row, ScriptValues *values, char *message, size_t size);
 void run_data_free(RunData *data);
-/* "NAME=HEX" (--set) into values: 1, or 0 with message. */
-int run_set_apply(const char *word, ScriptValues *values, char *message, size_t size);
+/* "NAME=HEX", the number-th --set (from 1), into values: 1, or 0 with
+   message, which names the option by its number, never by its text. */
+int run_set_apply(const char *word, int number, ScriptValues *values, char *message, size_t size);
 
 #endif

@@ -23,6 +23,7 @@
 
 #include "console/pane_print.h"
 #include "app/text_form.h"
+#include "crypto/crypto_wipe.h"
 #include "run/run.h"
 #include "run/run_report_file.h"
 
@@ -78,19 +79,21 @@ static int run_values_load(void) {
     char message[SCRIPT_VALUE_MESSAGE_SIZE + 64];
 
     for (int i = 0; i < args->set_count; i++) {
-        if (!run_set_apply(args->sets[i], &runner.values, message, sizeof message)) {
+        if (!run_set_apply(args->sets[i], i + 1, &runner.values, message, sizeof message)) {
             fprintf(runner.err, "vorlane-run: %s\n", message);
             return 0;
         }
     }
     if (!args->data)
         return 1;
-    TextBuffer text = {0, 0, 0, 0};
+    TextBuffer text = {};
+    text.secret = 1; /* a data file may hold keys */
     FILE *file = platform_file_open(args->data, "rb");
     char piece[4096];
     size_t got;
     while (file && (got = fread(piece, 1, sizeof piece, file)) > 0)
         text_buffer_add(&text, piece, got);
+    crypto_wipe(piece, sizeof piece);
     int read = file && !ferror(file) && !text.lost;
     if (file)
         fclose(file);
@@ -107,7 +110,7 @@ static int run_values_load(void) {
 }
 
 static int run_everything(void) {
-    TextBuffer kept = {0, 0, 0, 0};
+    TextBuffer kept = {};
     int status = RUN_FAILED;
 
     platform_host_name(runner.host, sizeof runner.host);

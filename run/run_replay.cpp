@@ -267,7 +267,7 @@ static int replay_file_read(const char *path, TextBuffer *text) {
 /* Reader i from the recording file; 0 with the reason on standard error. */
 static int replay_reader_load(int i, const char *file) {
     ReplayReader *reader = &runner.replay.readers[i];
-    TextBuffer text = {0, 0, 0, 0};
+    TextBuffer text = {};
     char message[REPLAY_MESSAGE_SIZE + 4], reason[REPLAY_MESSAGE_SIZE];
 
     memset(&reader->recording, 0, sizeof reader->recording);

@@ -64,7 +64,7 @@ static int run_report_snapshot(TextBuffer *copy) {
 
 int run_report_flush(void) {
     char temp[RUN_REPORT_TEMP_SIZE];
-    TextBuffer suites = {0, 0, 0, 0};
+    TextBuffer suites = {};
     int written = 0;
 
     if (!runner.args->junit)

@@ -45,6 +45,19 @@ enum {
     SCP_LEVEL_RENC = 0x20,
 };
 
+/* An SCP02 card's i, as the GlobalPlatform table gives its bits */
+enum {
+    SCP02_I_THREE_KEYS = 0x01,    /* three static keys, else one base key */
+    SCP02_I_UNMODIFIED = 0x02,    /* C-MAC on the unmodified command, else the modified one */
+    SCP02_I_EXPLICIT = 0x04,      /* explicit initiation (INITIALIZE UPDATE); else implicit */
+    SCP02_I_ICV_AID = 0x08,       /* ICV from a MAC over the AID, else zeros: not offered */
+    SCP02_I_ICV_ENCRYPTED = 0x10, /* ICV encrypted for every C-MAC after the first */
+};
+
+/* Logical channels (ISO/IEC 7816-4): 0 to 3 in the first interindustry
+   class coding, 4 to 19 in the further one. */
+enum { SCP_CHANNEL_MAX = 19 };
+
 /* How master keys are turned into a card's static keys (SCP02) */
 enum { SCP_DIVERSIFY_NONE, SCP_DIVERSIFY_VISA2, SCP_DIVERSIFY_EMV };
 
@@ -74,11 +87,13 @@ struct ScpRequest {
     int scp02_i;                           /* an SCP02 card's i, or -1 for 15 */
     unsigned char host[SCP_CHALLENGE_MAX]; /* the host challenge */
     size_t host_length;                    /* 8, or 16 for S16 */
+    int channel;                           /* the logical channel, 0 to SCP_CHANNEL_MAX */
 };
 
 /* One channel's cryptographic state */
 struct ScpSession {
     int protocol;                   /* 2 or 3 */
+    int channel;                    /* the logical channel its commands name */
     int i;                          /* the protocol's options */
     int level;                      /* SCP_LEVEL_* combined */
     size_t mac_length;              /* bytes of a MAC sent: 8, or 16 in S16 */
@@ -146,5 +161,16 @@ int scp_unwrap(ScpSession *session, unsigned char *answer, int length, int *plai
 /* The CLA byte with the secure-messaging indication: bit 3 for the first
    interindustry and proprietary classes, bit 6 for the further ones. */
 unsigned char scp_cla(unsigned char cla);
+/* The logical channel a class byte names (0 to SCP_CHANNEL_MAX), or -1
+   for FF, which is no class. */
+int scp_cla_channel(unsigned char cla);
+/* The class byte of a command on channel: proprietary (80 on channel 0)
+   or interindustry (00), without secure messaging. */
+unsigned char scp_channel_cla(int proprietary, int channel);
+/* 1 when the command (length bytes, at least a header) names the
+   session's logical channel: only those are wrapped. */
+int scp_session_owns(const ScpSession *session, const unsigned char *command, int length);
+/* 1 when the command has an Le (cases 2 and 4, short or extended). */
+int scp_apdu_has_le(const unsigned char *command, int length);
 
 #endif

@@ -15,13 +15,12 @@
 #include <string.h>
 
 #include "crypto/crypto.h"
+#include "crypto/crypto_wipe.h"
 
 enum {
     SCP02_ANSWER = 28, /* KDD, key information, counter, challenge, cryptogram */
     SCP03_CHALLENGE_S8 = 8,
     SCP03_SEQUENCE = 3, /* the counter a pseudo-random challenge comes with */
-    SCP02_I_THREE_KEYS = 0x01,
-    SCP02_I_IMPLICIT = 0x02,
     SCP03_I_S16 = 0x01,
 };
 
@@ -47,15 +46,13 @@ void scp_session_wipe(ScpSession *session) {
     crypto_aes_close(&session->aes_enc);
     crypto_aes_close(&session->aes_mac);
     crypto_aes_close(&session->aes_rmac);
-    volatile unsigned char *bytes = (volatile unsigned char *)session;
-    for (size_t i = 0; i < sizeof *session; i++)
-        bytes[i] = 0;
+    crypto_wipe(session, sizeof *session);
 }
 
 int scp_initialize_update(const ScpRequest *request, unsigned char *command) {
     size_t n = request->host_length;
 
-    command[0] = 0x80;
+    command[0] = scp_channel_cla(1, request->channel);
     command[1] = 0x50;
     command[2] = (unsigned char)request->kvn;
     command[3] = 0x00;
@@ -94,20 +91,23 @@ int scp03_derive(const unsigned char *key, size_t key_length, int constant,
 
     if (context_length > 2 * SCP_CHALLENGE_MAX)
         return SCP_CRYPTO;
-    memset(data, 0, 11); /* the label */
+    crypto_wipe(data, 11); /* the label */
     data[11] = (unsigned char)constant;
     data[12] = 0x00;
     data[13] = (unsigned char)(bits >> 8);
     data[14] = (unsigned char)bits;
     memcpy(data + 16, context, context_length);
-    for (size_t done = 0, i = 1; done < length; i++, done += 16) {
+    int status = SCP_OK;
+    for (size_t done = 0, i = 1; status == SCP_OK && done < length; i++, done += 16) {
         data[15] = (unsigned char)i;
         if (crypto_mac(CRYPTO_MAC_CMAC_AES, key, key_length, 0, 0, data, 16 + context_length, block,
                        sizeof block, &made, 0, 0) != CRYPTO_OK)
-            return SCP_CRYPTO;
-        memcpy(out + done, block, length - done < 16 ? length - done : 16);
+            status = SCP_CRYPTO;
+        else
+            memcpy(out + done, block, length - done < 16 ? length - done : 16);
     }
-    return SCP_OK;
+    crypto_wipe(block, sizeof block);
+    return status;
 }
 
 /* The plain EXTERNAL AUTHENTICATE with the host cryptogram, wrapped with
@@ -119,7 +119,7 @@ static int scp_external_authenticate(ScpSession *session, const unsigned char *c
     unsigned char plain[5 + SCP_CHALLENGE_MAX];
     int level = session->level;
 
-    plain[0] = 0x80;
+    plain[0] = scp_channel_cla(1, session->channel);
     plain[1] = 0x82;
     plain[2] = (unsigned char)level;
     plain[3] = 0x00;
@@ -139,7 +139,7 @@ static int scp02_session_key(const ScpSession *session, const unsigned char *key
                              unsigned char *out) {
     unsigned char data[16];
 
-    memset(data, 0, sizeof data);
+    crypto_wipe(data, sizeof data);
     data[0] = (unsigned char)(constant >> 8);
     data[1] = (unsigned char)constant;
     memcpy(data + 2, session->sequence, 2);
@@ -182,7 +182,7 @@ static int scp02_static_keys(const ScpSession *session, const ScpRequest *reques
         scp_diversify(request->diversify, masters.mac, session->kdd, 2, out->mac) != SCP_OK ||
         scp_diversify(request->diversify, masters.dek, session->kdd, 3, out->dek) != SCP_OK)
         status = SCP_CRYPTO;
-    memset(&masters, 0, sizeof masters);
+    crypto_wipe(&masters, sizeof masters);
     return status;
 }
 
@@ -201,8 +201,16 @@ static int scp02_open(ScpSession *session, const ScpRequest *request, const ScpK
     if (request->s16)
         return scp_say(message, size, SCP_BAD_REQUEST, "S16 is for SCP03 only");
     session->i = request->scp02_i >= 0 ? request->scp02_i : 0x15;
-    if (session->i & SCP02_I_IMPLICIT)
-        return scp_say(message, size, SCP_BAD_REQUEST, "implicit SCP02 is not offered");
+    if (!(session->i & SCP02_I_EXPLICIT)) {
+        snprintf(message, size, "SCP02 i=%02X asks for implicit initiation, which is not offered",
+                 session->i);
+        return SCP_BAD_REQUEST;
+    }
+    if (session->i & SCP02_I_ICV_AID) {
+        snprintf(message, size, "SCP02 i=%02X asks for an ICV from the AID, which is not offered",
+                 session->i);
+        return SCP_BAD_REQUEST;
+    }
     session->mac_length = 8;
     session->key_length = 16;
     memcpy(session->sequence, answer + 12, 2);
@@ -223,10 +231,10 @@ static int scp02_open(ScpSession *session, const ScpRequest *request, const ScpK
     if (status == SCP_OK)
         status = scp02_cryptogram(session, session->sequence, 2, session->card, 6, session->host, 8,
                                   host_cryptogram);
-    memset(&statics, 0, sizeof statics);
+    crypto_wipe(&statics, sizeof statics);
     if (status != SCP_OK)
         return scp_crypto_failed(message, size);
-    if (memcmp(card_cryptogram, answer + 20, 8) != 0)
+    if (!crypto_equal(card_cryptogram, answer + 20, 8))
         return scp_say(message, size, SCP_BAD_CRYPTOGRAM,
                        "card cryptogram does not match (wrong keys?)");
     memcpy(session->chain, host_cryptogram, 8); /* passed on to the EXTERNAL AUTHENTICATE */
@@ -286,7 +294,7 @@ static int scp03_open(ScpSession *session, const ScpRequest *request, const ScpK
     scp03_hold(&session->aes_enc, session->enc, k);
     scp03_hold(&session->aes_mac, session->mac, k);
     scp03_hold(&session->aes_rmac, session->rmac, k);
-    if (memcmp(cryptogram, answer + 13 + n, n) != 0)
+    if (!crypto_equal(cryptogram, answer + 13 + n, n))
         return scp_say(message, size, SCP_BAD_CRYPTOGRAM,
                        "card cryptogram does not match (wrong keys?)");
     if (scp03_derive(session->mac, k, SCP03_HOST_CRYPTOGRAM, context, 2 * n, n, session->chain) !=
@@ -303,6 +311,7 @@ int scp_authenticate(ScpSession *session, const ScpRequest *request, const ScpKe
 
     scp_session_wipe(session);
     session->level = request->level;
+    session->channel = request->channel;
     memcpy(session->host, request->host, request->host_length);
     if (answer_length < 12)
         return scp_say(message, size, SCP_BAD_ANSWER, "INITIALIZE UPDATE answer too short");
@@ -320,7 +329,7 @@ int scp_authenticate(ScpSession *session, const ScpRequest *request, const ScpKe
         return status;
     size_t n = session->mac_length;
     memcpy(host_cryptogram, session->chain, n);
-    memset(session->chain, 0, sizeof session->chain);
+    crypto_wipe(session->chain, sizeof session->chain);
     return scp_external_authenticate(session, host_cryptogram, n, command, length, work, message,
                                      size);
 }

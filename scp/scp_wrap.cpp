@@ -14,6 +14,13 @@
  *   half when the card's i says so, and zero for the first MAC.
  *   SCP03 encrypts first, then MACs the chaining value and the command as
  *   sent; the chaining value is the whole CMAC, whatever goes out.
+ *
+ * On a logical channel the MAC never covers the channel number: the class
+ * byte it covers is the one of channel 0 (b8 and the chaining bit b5 kept,
+ * the SM indication of the first coding set: 84 for a proprietary
+ * command, 04 for an interindustry one; SCP02's unmodified command
+ * without it), and the command then goes out with its own channel's class
+ * byte and secure-messaging indication.
  */
 #include "scp/scp.h"
 
@@ -21,11 +28,14 @@
 #include <string.h>
 
 #include "crypto/crypto.h"
+#include "crypto/crypto_wipe.h"
 
 enum {
-    SCP02_I_MODIFIED = 0x04,      /* C-MAC on the modified command */
-    SCP02_I_ICV_ENCRYPTED = 0x10, /* ICV encrypted for every C-MAC after the first */
-    SCP_LC_MAX = 65535,           /* data bytes of an extended command */
+    SCP_LC_MAX = 65535, /* data bytes of an extended command */
+    SCP_CLA_PROPRIETARY = 0x80,
+    SCP_CLA_FURTHER = 0x40,  /* the further interindustry coding: channels 4 to 19 */
+    SCP_CLA_CHAINING = 0x10, /* command chaining, b5 in both codings */
+    SCP_CLA_SM = 0x04,       /* the SM indication of the first coding */
 };
 
 /* A command APDU, read */
@@ -39,12 +49,37 @@ struct ScpApdu {
 };
 
 unsigned char scp_cla(unsigned char cla) {
-    return (unsigned char)((cla & 0x40) ? cla | 0x20 : cla | 0x04);
+    return (unsigned char)((cla & SCP_CLA_FURTHER) ? cla | 0x20 : cla | SCP_CLA_SM);
+}
+
+int scp_cla_channel(unsigned char cla) {
+    if (cla == 0xFF)
+        return -1;
+    return (cla & SCP_CLA_FURTHER) ? 4 + (cla & 0x0F) : cla & 0x03;
+}
+
+unsigned char scp_channel_cla(int proprietary, int channel) {
+    unsigned char cla = proprietary ? SCP_CLA_PROPRIETARY : 0x00;
+
+    if (channel < 4)
+        return (unsigned char)(cla | channel);
+    return (unsigned char)(cla | SCP_CLA_FURTHER | (channel - 4));
+}
+
+/* The class byte a C-MAC covers: channel 0's, with the SM indication when
+   sm (SCP03, and SCP02's modified command). */
+static unsigned char scp_mac_cla(unsigned char cla, int sm) {
+    return (unsigned char)((cla & (SCP_CLA_PROPRIETARY | SCP_CLA_CHAINING)) |
+                           (sm ? SCP_CLA_SM : 0));
+}
+
+int scp_session_owns(const ScpSession *session, const unsigned char *command, int length) {
+    return length >= 4 && scp_cla_channel(command[0]) == session->channel;
 }
 
 /* Reads the cases of ISO/IEC 7816-3: 1, 2, 3 and 4, short or extended. */
 static int scp_apdu_read(const unsigned char *c, int n, ScpApdu *apdu) {
-    memset(apdu, 0, sizeof *apdu);
+    crypto_wipe(apdu, sizeof *apdu);
     if (n < 4)
         return 0;
     memcpy(apdu->header, c, 4);
@@ -78,6 +113,12 @@ static int scp_apdu_read(const unsigned char *c, int n, ScpApdu *apdu) {
     apdu->has_le = 1;
     apdu->le = c[n - 1];
     return apdu->lc > 0 && (size_t)n == 6 + apdu->lc;
+}
+
+int scp_apdu_has_le(const unsigned char *command, int length) {
+    ScpApdu apdu;
+
+    return scp_apdu_read(command, length, &apdu) && apdu.has_le;
 }
 
 /* Header and Lc (one byte, or three) at out; the bytes written. */
@@ -119,7 +160,7 @@ static int scp_fail(char *message, size_t size, int status, const char *text) {
    answers); its encryption is the ICV. */
 static void scp03_counter_block(const ScpSession *session, unsigned char first,
                                 unsigned char *block) {
-    memset(block, 0, 16);
+    crypto_wipe(block, 16);
     block[0] = first;
     for (int i = 0; i < 8; i++)
         block[15 - i] = (unsigned char)(session->counter >> (8 * i));
@@ -160,7 +201,7 @@ static int scp02_mac(ScpSession *session, unsigned char *input, size_t n, size_t
     unsigned char icv[8];
     size_t padded, made;
 
-    memset(icv, 0, sizeof icv);
+    crypto_wipe(icv, sizeof icv);
     if (session->counter > 0 && (session->i & SCP02_I_ICV_ENCRYPTED)) {
         if (crypto_encrypt(CRYPTO_DES_ECB, session->mac, 8, 0, 0, session->chain, 8, icv, 8, 0,
                            0) != CRYPTO_OK)
@@ -177,17 +218,24 @@ static int scp02_mac(ScpSession *session, unsigned char *input, size_t n, size_t
     return 1;
 }
 
-/* The bytes an SCP02 C-MAC covers, at input: the command with its SM CLA
-   and the Lc the MAC adds (modified), or as the card would see it plain
-   (unmodified); their count. */
+/* The bytes an SCP02 C-MAC covers, at input: the command with channel
+   0's SM CLA and the Lc the MAC adds (modified), or as the card would see
+   it plain on channel 0 (unmodified: its header, and Lc only when it has
+   data); their count. */
 static size_t scp02_mac_input(const ScpSession *session, const ScpApdu *apdu, int extended,
                               unsigned char *input) {
+    unsigned char cla = apdu->header[0];
     size_t used;
 
-    if (session->i & SCP02_I_MODIFIED)
-        used = scp_put_head(input, scp_cla(apdu->header[0]), apdu->header, apdu->lc + 8, extended);
-    else
-        used = scp_put_head(input, apdu->header[0], apdu->header, apdu->lc, apdu->extended);
+    if (!(session->i & SCP02_I_UNMODIFIED)) {
+        used = scp_put_head(input, scp_mac_cla(cla, 1), apdu->header, apdu->lc + 8, extended);
+    } else if (apdu->lc == 0) {
+        memcpy(input, apdu->header, 4);
+        input[0] = scp_mac_cla(cla, 0);
+        used = 4;
+    } else {
+        used = scp_put_head(input, scp_mac_cla(cla, 0), apdu->header, apdu->lc, apdu->extended);
+    }
     memcpy(input + used, apdu->data, apdu->lc);
     return used + apdu->lc;
 }
@@ -233,6 +281,7 @@ static int scp03_wrap(ScpSession *session, const ScpApdu *apdu, int keep_le, uns
     used += data_length;
     memcpy(work->bytes, session->chain, 16);
     memcpy(work->bytes + 16, out, used);
+    work->bytes[16] = scp_mac_cla(out[0], 1);
     if (crypto_aes_cmac(&session->aes_mac, work->bytes, 16 + used, mac, 0, 0) != CRYPTO_OK)
         return SCP_CRYPTO;
     memcpy(session->chain, mac, 16);
@@ -297,7 +346,7 @@ int scp_unwrap(ScpSession *session, unsigned char *answer, int length, int *plai
     memcpy(work->bytes + 16 + n, answer + length - 2, 2);
     if (crypto_aes_cmac(&session->aes_rmac, work->bytes, 16 + n + 2, mac, 0, 0) != CRYPTO_OK)
         return scp_fail(message, size, SCP_CRYPTO, "the cryptography failed");
-    if (memcmp(mac, answer + n, session->mac_length) != 0)
+    if (!crypto_equal(mac, answer + n, session->mac_length))
         return scp_fail(message, size, SCP_BAD_MAC, "response MAC does not match");
     plain = n;
     if ((session->level & SCP_LEVEL_RENC) && !scp03_decrypt(session, answer, n, &plain))

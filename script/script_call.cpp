@@ -19,6 +19,7 @@
 
 #include "app/text_form.h"
 #include "crypto/crypto.h"
+#include "crypto/crypto_wipe.h"
 
 enum CallFunction {
     CALL_ENCRYPT,
@@ -63,7 +64,8 @@ struct Call {
     ScriptCallSpace *space;
     const char *token[CALL_TOKENS_MAX]; /* the arguments, each up to a blank */
     int length[CALL_TOKENS_MAX];
-    int tokens; /* arguments given (may exceed CALL_TOKENS_MAX) */
+    int tokens;                            /* arguments given (may exceed CALL_TOKENS_MAX) */
+    size_t written[SCRIPT_CALL_BYTE_ARGS]; /* bytes written into each slot: wiped at the end */
     unsigned char *out;
     size_t capacity, made; /* out's room and the bytes of the result */
     char *message;
@@ -138,14 +140,16 @@ static void call_split(Call *call, const char *text) {
     }
 }
 
-/* Appends a reference's bytes to an argument written out. */
-static int call_append(Call *call, const char *role, unsigned char *to, size_t *used,
+/* Appends bytes to the argument written out in slot. */
+static int call_append(Call *call, const char *role, int slot, size_t *used,
                        const unsigned char *bytes, int count) {
     if ((size_t)count > SCRIPT_VALUE_MAX - *used)
         return call_fail(call, "%s longer than %d bytes", role, SCRIPT_VALUE_MAX);
     if (count > 0)
-        memcpy(to + *used, bytes, (size_t)count);
+        memcpy(call->space->bytes[slot] + *used, bytes, (size_t)count);
     *used += (size_t)count;
+    if (*used > call->written[slot])
+        call->written[slot] = *used;
     return 1;
 }
 
@@ -172,7 +176,7 @@ static int call_bytes(Call *call, int index, const char *role, int slot, CallArg
                 arg->count = (size_t)count;
                 return 1;
             }
-            if (!call_append(call, role, to, &used, bytes, count))
+            if (!call_append(call, role, slot, &used, bytes, count))
                 return 0;
             at += taken;
             continue;
@@ -182,7 +186,7 @@ static int call_bytes(Call *call, int index, const char *role, int slot, CallArg
         if (high < 0 || low < 0)
             return call_fail(call, "%s is not whole hexadecimal pairs", role);
         unsigned char pair = (unsigned char)(high << 4 | low);
-        if (!call_append(call, role, to, &used, &pair, 1))
+        if (!call_append(call, role, slot, &used, &pair, 1))
             return 0;
         at += 2;
     }
@@ -219,14 +223,11 @@ static int call_number(Call *call, int index, long *value) {
     return length > 0;
 }
 
-/* An algorithm no function knows; its name is quoted only when it cannot
-   be key bytes written in the wrong place. */
+/* An algorithm no function knows, named by its length: a word that is
+   not a name may be key bytes written in the wrong place. */
 static int call_unknown_algorithm(Call *call) {
-    int length = call->length[0];
-
-    if (call_word_length(call->token[0], length) == length && length <= SCRIPT_CALL_WORD_MAX)
-        return call_fail(call, "unknown algorithm %.*s", length, call->token[0]);
-    return call_fail(call, "unknown algorithm");
+    return call_fail(call, "unknown algorithm (%d character%s)", call->length[0],
+                     call->length[0] == 1 ? "" : "s");
 }
 
 /* The library's answer: 1 for done, else its reason is already in message. */
@@ -356,6 +357,11 @@ static int call_dispatch(Call *call, int function) {
     }
 }
 
+static int call_is(int function, const char *word, int length) {
+    return strlen(call_table[function].name) == (size_t)length &&
+           memcmp(call_table[function].name, word, (size_t)length) == 0;
+}
+
 int script_call_run(const ScriptValues *values, const char *text, ScriptCallSpace *space,
                     unsigned char *out, int capacity, int *count, char *message, size_t size) {
     Call call;
@@ -371,19 +377,26 @@ int script_call_run(const ScriptValues *values, const char *text, ScriptCallSpac
     call.capacity = capacity > 0 ? (size_t)capacity : 0;
     call.message = message;
     call.size = size;
-    while (function < CALL_COUNT && !(strlen(call_table[function].name) == (size_t)length &&
-                                      memcmp(call_table[function].name, word, (size_t)length) == 0))
+    while (function < CALL_COUNT && !call_is(function, word, length))
         function++;
     if (length == 0 || function == CALL_COUNT)
-        return call_fail(&call, "unknown function %.*s",
-                         length < (int)SCRIPT_CALL_WORD_MAX ? length : (int)SCRIPT_CALL_WORD_MAX,
-                         word);
+        return call_fail(&call, "unknown function (%d character%s)", length,
+                         length == 1 ? "" : "s");
     const CallInfo *info = &call_table[function];
     call_split(&call, word + length);
     if (call.tokens < info->least || call.tokens > info->most)
         return call_fail(&call, "%s takes %s", info->name, info->usage);
-    if (!call_dispatch(&call, function))
-        return 0;
-    *count = (int)call.made;
-    return 1;
+    int done = call_dispatch(&call, function);
+    for (int slot = 0; slot < SCRIPT_CALL_BYTE_ARGS; slot++)
+        crypto_wipe(space->bytes[slot], call.written[slot]);
+    if (done)
+        *count = (int)call.made;
+    return done;
+}
+
+int script_call_known(const char *word, int length) {
+    for (int function = 0; function < CALL_COUNT; function++)
+        if (call_is(function, word, length))
+            return 1;
+    return 0;
 }

@@ -45,10 +45,14 @@ struct ScriptCallSpace {
    letter, and not hexadecimal pairs alone ("DEAD" is two bytes). */
 int script_call_word(const char *text, int *skipped);
 
+/* 1 when word (length characters) names one of the functions. */
+int script_call_known(const char *word, int length);
+
 /* Carries out the function line text (after NAME) into out, at most
    capacity bytes, and their count into *count. 1 when done; 0 with the
    reason in message ("key of 15 bytes for AES-ECB", "unknown function
-   ENCRYPTT", "XOR of 4 and 5 bytes", ...). */
+   (8 characters)", "XOR of 4 and 5 bytes", ...). The arguments written out
+   into space are wiped before it returns. */
 int script_call_run(const ScriptValues *values, const char *text, ScriptCallSpace *space,
                     unsigned char *out, int capacity, int *count, char *message, size_t size);
 

@@ -122,6 +122,15 @@ void script_print_trace(ScriptRun *run, const char *title, const unsigned char *
 void script_note_error(ScriptRun *run, int error);
 
 /* Exports from script/script_set.cpp */
+enum { SCRIPT_SET_TITLE_SIZE = 16 + SCRIPT_VALUE_NAME_SIZE + 16 }; /* "/SET NAME FUNCTION" */
+/* The report's name of a "/SET" line: "/SET NAME FUNCTION" for a known
+   function, "/SET NAME" otherwise, "/SET" when name (length characters)
+   is no value name; never a word that may be key bytes. */
+void script_set_title(char *title, size_t size, const char *name, size_t length,
+                      const char *function, int function_length);
+/* The reason for a NAME that is no value name: "cannot set R" (or SW),
+   else its length, not its text. */
+void script_set_bad_name(char *message, size_t size, const char *name, size_t length);
 /* "/SET NAME FUNCTION ARG...", name (length characters) the word after
    "/SET": 1 when the line is a function line and was carried out (or
    failed like a check), 0 when it is a "/SET NAME TEXT" line. */
@@ -138,13 +147,24 @@ enum {
    run ends. */
 int script_do_scp(ScriptRun *run);
 /* 1 when the channel is broken: the APDU line fails like a check and is
-   not sent. A channel whose card was reset or replaced ends here. */
+   not sent. A channel whose card was reset, removed or replaced since it
+   opened breaks here. */
 int script_scp_refuses(ScriptRun *run);
+/* The T=0 follow-up of the last command's answer (received bytes) when
+   it went through the open channel, into pending_line: GET RESPONSE on
+   the channel's logical channel after 61xx (after a part with data too,
+   while an answer is joined), the command again after 6Cxx only when it
+   had an Le (a second MAC over a command counts towards locking the
+   card). 1 when a line was written, 0 for none, -1 when the command did
+   not go through the channel (the script language's rule applies). */
+int script_scp_follow_up(ScriptRun *run, int received);
 /* The command of count bytes (run->command) through the open channel:
    wrapped, exchanged and its answer unwrapped into the values' response,
    with the "Secured", "Received" and "Plain" traces. The plain answer's
-   length, -1 when the exchange failed (*error), SCRIPT_SCP_NOT_SENT or
-   SCRIPT_SCP_PLAIN. */
+   length (a part's as received, while an answer in T=0 parts is joined),
+   -1 when the exchange failed (*error; the channel is broken),
+   SCRIPT_SCP_NOT_SENT, or SCRIPT_SCP_PLAIN when no channel is open or the
+   command names another logical channel. */
 int script_scp_exchange(ScriptRun *run, int count, int *error, int *ms);
 /* At the run's end: its own channel ends, its room is freed. */
 void script_scp_free(ScriptRun *run);

@@ -15,14 +15,15 @@ enum {
     SCRIPT_CHANNEL_BROKEN,   /* a channel failed: no APDU line goes out */
 };
 
-enum { SCRIPT_CHANNEL_PLACE_SIZE = 128 };
+enum { SCRIPT_CHANNEL_PLACE_SIZE = 224 }; /* "FILE line N round K (why)" */
 
 /* One secure channel. Zero it to start; script_channel_end ends it. Owned
    by the thread that runs the scripts. */
 struct ScriptChannel {
     int state;                                 /* SCRIPT_CHANNEL_* */
     unsigned long connection;                  /* the session's connection it was opened on */
-    char broken_at[SCRIPT_CHANNEL_PLACE_SIZE]; /* the line that broke it, as messages name it */
+    char broken_at[SCRIPT_CHANNEL_PLACE_SIZE]; /* the line that broke it, as messages name it,
+                                                  and why when not its own failure */
     ScpSession scp;                            /* its keys and chain */
 };
 

@@ -42,6 +42,7 @@
 #include "card/card_transmit.h"
 #include "card/explain_print.h"
 #include "console/pane_print.h"
+#include "crypto/crypto_wipe.h"
 #include "dialogs/apdu_text.h"
 #include "script/script_local.h"
 
@@ -143,8 +144,11 @@ void script_print_trace(ScriptRun *run, const char *title, const unsigned char *
    a card that answers every follow-up with 61xx or 6Cxx must not keep the
    run going for ever. */
 static void script_follow_up(ScriptRun *run, int received) {
-    if (!script_followup_line(run->pending_line, run->command, run->command_count,
-                              run->values->response, received))
+    int secured = script_scp_follow_up(run, received);
+
+    if (secured == 0 ||
+        (secured < 0 && !script_followup_line(run->pending_line, run->command, run->command_count,
+                                              run->values->response, received)))
         return;
     if (run->chain >= SCRIPT_CHAIN_MAX) {
         script_print(run, "No further follow-up after %d in a row\r\n", SCRIPT_CHAIN_MAX);
@@ -152,7 +156,7 @@ static void script_follow_up(ScriptRun *run, int received) {
     }
     run->chain++;
     run->pending = 1;
-    run->resend = run->values->response[0] == 0x6C;
+    run->resend = run->values->response[received - 2] == 0x6C;
 }
 
 /* Keeps the response for "/EXPECT" (its bytes are already where R and SW
@@ -371,10 +375,12 @@ static int script_do_apdu(ScriptRun *run, int from_source) {
 }
 
 /* "/SET NAME TEXT": NAME gets the bytes of TEXT once its references are
-   in; a line that cannot be carried out fails like a check. A line whose
-   text starts with a function's word is "/SET NAME FUNCTION ARG...". */
+   in; a line that cannot be carried out fails like a check, named
+   "/SET NAME" (its text may be a key). A line whose text starts with a
+   function's word is "/SET NAME FUNCTION ARG...". */
 static void script_do_set(ScriptRun *run) {
     char message[SCRIPT_VALUE_MESSAGE_SIZE];
+    char title[SCRIPT_SET_TITLE_SIZE];
     char name[SCRIPT_VALUE_NAME_SIZE];
     const char *at = run->line + strlen("/SET");
 
@@ -383,9 +389,10 @@ static void script_do_set(ScriptRun *run) {
     size_t length = strcspn(at, " \t");
     if (script_set_call(run, at, length))
         return;
+    script_set_title(title, sizeof title, at, length, 0, 0);
     if (!script_value_name_ok(at, (int)length)) {
-        snprintf(message, sizeof message, "cannot set %.*s", (int)(length < 40 ? length : 40), at);
-        script_check_done(run, message);
+        script_set_bad_name(message, sizeof message, at, length);
+        script_check_done_as(run, title, message);
         return;
     }
     snprintf(name, sizeof name, "%.*s", (int)length, at);
@@ -395,9 +402,18 @@ static void script_do_set(ScriptRun *run) {
     int count = line ? hex_pairs_read(line + word, run->command, SCRIPT_VALUE_MAX) : -1;
     if (line && count < 0)
         snprintf(message, sizeof message, "%s: not whole hexadecimal pairs", name);
-    if (count < 0 ||
-        !script_value_set(run->values, name, run->command, count, message, sizeof message))
-        script_check_done(run, message);
+    int set = count >= 0 &&
+              script_value_set(run->values, name, run->command, count, message, sizeof message);
+    if (line == run->expand)
+        crypto_wipe(run->expand, strlen(run->expand));
+    crypto_wipe(run->command, count > 0 ? (size_t)count : 0);
+    if (!set)
+        script_check_done_as(run, title, message);
+}
+
+/* A "/SET" or "/SCP" line may name keys: it is wiped once carried out. */
+static void script_line_wipe(ScriptRun *run) {
+    crypto_wipe(run->line, strlen(run->line));
 }
 
 /* Executes lines until the end of the script or a failed exchange.
@@ -408,13 +424,19 @@ static int script_run_lines(ScriptRun *run) {
 
     while ((source = script_next_line(run)) != 0) {
         switch (script_line_classify(run->line)) {
-            case SCRIPT_LINE_SET: script_do_set(run); break;
+            case SCRIPT_LINE_SET:
+                script_do_set(run);
+                script_line_wipe(run);
+                break;
             case SCRIPT_LINE_INCLUDE: script_do_include(run); break;
             case SCRIPT_LINE_REPEAT: script_do_repeat(run); break;
             case SCRIPT_LINE_END: script_do_end(run); break;
             case SCRIPT_LINE_SCP:
-                if (!script_do_scp(run))
+                if (!script_do_scp(run)) {
+                    script_line_wipe(run);
                     return 0;
+                }
+                script_line_wipe(run);
                 break;
             case SCRIPT_LINE_SKIP: break;
             case SCRIPT_LINE_COMMENT: script_print(run, "%s\r\n", run->line); break;

@@ -15,6 +15,7 @@
 #include <string.h>
 
 #include "app/text_form.h"
+#include "crypto/crypto_wipe.h"
 
 static int value_name_char(char c, int first) {
     return isalpha((unsigned char)c) || (!first && (isdigit((unsigned char)c) || c == '_'));
@@ -196,6 +197,23 @@ static ScriptValue *value_slot(ScriptValues *values, const char *name) {
     return value;
 }
 
+/* A value's room grown to count bytes: the old bytes copied into a new
+   block, then wiped and freed, so no copy of a key stays behind in freed
+   memory (realloc would leave one). 0 when memory runs out. */
+static int value_grow(ScriptValue *value, int count) {
+    unsigned char *grown = (unsigned char *)malloc((size_t)count);
+
+    if (!grown)
+        return 0;
+    if (value->length > 0)
+        memcpy(grown, value->bytes, (size_t)value->length);
+    crypto_wipe(value->bytes, (size_t)value->size);
+    free(value->bytes);
+    value->bytes = grown;
+    value->size = count;
+    return 1;
+}
+
 int script_value_set(ScriptValues *values, const char *name, const unsigned char *bytes, int count,
                      char *message, size_t size) {
     ScriptValue *value = value_slot(values, name);
@@ -204,19 +222,31 @@ int script_value_set(ScriptValues *values, const char *name, const unsigned char
         snprintf(message, size, "more than %d values", SCRIPT_VALUES_MAX);
         return 0;
     }
-    if (count > value->size) {
-        unsigned char *grown = (unsigned char *)realloc(value->bytes, (size_t)count);
-        if (!grown) {
-            snprintf(message, size, "no memory for %s", name);
-            return 0;
-        }
-        value->bytes = grown;
-        value->size = count;
+    /* a slice of the value itself is never longer than its room, so the
+       block it points into is not the one replaced here */
+    if (count > value->size && !value_grow(value, count)) {
+        snprintf(message, size, "no memory for %s", name);
+        return 0;
     }
     if (count > 0)
         memmove(value->bytes, bytes, (size_t)count); /* may be a slice of itself */
+    if (value->length > count)
+        crypto_wipe(value->bytes + count, (size_t)(value->length - count));
     value->length = count;
     return 1;
+}
+
+void script_value_remove(ScriptValues *values, const char *name) {
+    for (int i = 0; i < values->count; i++) {
+        ScriptValue *value = &values->values[i];
+        if (strcmp(value->name, name) != 0)
+            continue;
+        crypto_wipe(value->bytes, (size_t)value->size);
+        free(value->bytes);
+        values->count--;
+        memmove(value, value + 1, (size_t)(values->count - i) * sizeof *value);
+        return;
+    }
 }
 
 int script_values_copy(ScriptValues *to, const ScriptValues *from) {
@@ -254,8 +284,11 @@ int script_values_response(ScriptValues *values, const unsigned char *bytes, int
 }
 
 void script_values_free(ScriptValues *values) {
-    for (int i = 0; i < values->count; i++)
+    for (int i = 0; i < values->count; i++) {
+        crypto_wipe(values->values[i].bytes, (size_t)values->values[i].size);
         free(values->values[i].bytes);
+    }
+    crypto_wipe(values->response, (size_t)values->response_size);
     free(values->response);
     memset(values, 0, sizeof *values);
 }

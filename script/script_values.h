@@ -77,6 +77,9 @@ int script_reference_bytes(const ScriptValues *values, const ScriptReference *re
    already or memory runs out. */
 int script_value_set(ScriptValues *values, const char *name, const unsigned char *bytes, int count,
                      char *message, size_t size);
+/* The value named name goes, its bytes wiped (nothing when there is
+   none). */
+void script_value_remove(ScriptValues *values, const char *name);
 /* Keeps a final response for R and SW; 0 when memory runs out (R and SW
    are then empty). */
 int script_values_response(ScriptValues *values, const unsigned char *bytes, int count);

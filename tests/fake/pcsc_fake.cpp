@@ -385,5 +385,7 @@ LONG pcsc_transmit(SCARDHANDLE handle, DWORD protocol, const unsigned char *comm
         return SCARD_E_INSUFFICIENT_BUFFER;
     if (!answer.bytes.empty())
         memcpy(response, answer.bytes.data(), answer.bytes.size());
+    if (answer.then)
+        answer.then(answer.then_context);
     return SCARD_S_SUCCESS;
 }

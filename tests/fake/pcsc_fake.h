@@ -24,9 +24,13 @@
 
 /* One answer of a card to one command */
 struct FakeAnswer {
-    LONG status = SCARD_S_SUCCESS; /* what pcsc_transmit returns */
-    std::vector<uint8_t> bytes;    /* the response (data, SW1 SW2), up to 65,538+ bytes */
-    unsigned delay_ms = 0;         /* slept (platform_sleep_ms) before answering */
+    LONG status = SCARD_S_SUCCESS;  /* what pcsc_transmit returns */
+    std::vector<uint8_t> bytes;     /* the response (data, SW1 SW2), up to 65,538+ bytes */
+    unsigned delay_ms = 0;          /* slept (platform_sleep_ms) before answering */
+    void (*then)(void *) = nullptr; /* called after answering (outside the fake's lock,
+                                       on the transmitting thread): a card reset or
+                                       removed right after this exchange */
+    void *then_context = nullptr;
 };
 
 /* The state query's value for a card that is there and ready, as Windows

@@ -18,7 +18,7 @@ static ScpSession *channel_open(ScpWork *work) {
                                              0,    0,    0x30, 0x03, 0x70, 0x3B, 0x1A, 0xCA,
                                              0x81, 0xE8, 0x21, 0xF2, 0x19, 0x08, 0x1C, 0xDC,
                                              0x01, 0xC2, 0x6B, 0x37, 0x2D, 0,    0,    0x03};
-    ScpRequest request = {0x33, 0, 0, 0, -1, {0}, sizeof host};
+    ScpRequest request = {0x33, 0, 0, 0, -1, {0}, sizeof host, 0};
     ScpKeys keys;
     unsigned char command[SCP_AUTHENTICATE_SIZE];
     char message[SCP_MESSAGE_SIZE];

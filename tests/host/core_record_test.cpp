@@ -88,6 +88,7 @@ const std::vector<std::pair<std::string, std::string>> record_files = {
     {"o.txt", "00A4040000\n00B0000004\n80\n"},
     {"line.txt", "00A4040000\n/EXPECT 9000\n00B0000004\n"},
     {"x.txt", "// ATR 3B00\n00A4040000\n/EXPECT 6FXX9000\n"},
+    {"odd.txt", "// ATR 3B00\n00A4040000\n/EXPECT 01\n\\90001\n"},
     {"star.txt", "// ATR 3B00\n00A4040000\n/EXPECT * 9000\n"},
     {"alt.txt", "// ATR 3B00\n00A4040000\n/EXPECT 9000 | 6A82\n"},
     {"ref.txt", "// ATR 3B00\n00A4040000\n/EXPECT $R 9000\n"},
@@ -119,6 +120,8 @@ const std::vector<RecordRow> record_rows = {
     // Recordings that cannot be replayed stop the run before any script.
     {"a digit left out", 0, false, {"--replay", "x.txt", "t.txt"}, 2, {},
      "vorlane-run: replay x.txt line 3: a pattern cannot be replayed\n", {}},
+    {"an odd digit", 0, false, {"--replay", "odd.txt", "t.txt"}, 2, {},
+     "vorlane-run: replay odd.txt line 3: cannot read the check\n", {}},
     {"any bytes", 0, false, {"--replay", "g.txt", "--replay", "star.txt", "t.txt"}, 2, {},
      "replay star.txt line 3: a pattern cannot be replayed", {}},
     {"alternatives", 0, false, {"--replay", "alt.txt", "t.txt"}, 2, {}, "alt.txt line 3: a pattern", {}},
