@@ -1,9 +1,9 @@
 /*
  * card_sd_content.cpp: what the security domain tells about the card and
  * the keys it takes: GET DATA (card recognition data, key information, the
- * sequence counter), GET STATUS (a fixed list of the card's security domain,
- * applications and load file) and PUT KEY (a new key set, or new keys of a
- * set). Commands arrive plain: under a channel they were unwrapped first.
+ * sequence counter, the card production life cycle data), GET STATUS (a fixed list of the card's
+ * security domain, applications and load file) and PUT KEY (a new key set, or new keys of a set).
+ * Commands arrive plain: under a channel they were unwrapped first.
  */
 #include "tools/testcard/testcard.h"
 
@@ -71,6 +71,31 @@ Bytes get_data_keys(const CardSd &sd) {
     tlv_put(out, 0xE0, inner);
     return out;
 }
+
+/* Card production life cycle data: fixed, made-up values, so that tools
+   that show it have every field to show. Dates are YDDD (the year's last
+   digit, then the day of that year); 0000 marks a field that is not set. */
+const uint8_t cplc[] = {
+    0xF0, 0x56,             /* IC fabricator */
+    0x00, 0x01,             /* IC type */
+    0xF0, 0x56,             /* operating system identifier */
+    0x32, 0x75,             /* operating system release date: day 275 of a year ending in 3 */
+    0x01, 0x00,             /* operating system release level */
+    0x41, 0x23,             /* IC fabrication date: day 123 of a year ending in 4 */
+    0x00, 0x00, 0x12, 0x34, /* IC serial number */
+    0x00, 0x07,             /* IC batch identifier */
+    0x00, 0x00,             /* IC module fabricator: not set */
+    0x00, 0x00,             /* IC module packaging date: not set */
+    0xF0, 0x56,             /* ICC manufacturer */
+    0x42, 0x01,             /* IC embedding date: day 201 of a year ending in 4 */
+    0x00, 0x00,             /* IC pre-personalizer: not set */
+    0x00, 0x00,             /* IC pre-personalization equipment date: not set */
+    0x00, 0x00, 0x00, 0x00, /* IC pre-personalization equipment identifier: not set */
+    0xF0, 0x56,             /* IC personalizer */
+    0x50, 0x12,             /* IC personalization date: day 12 of a year ending in 5 */
+    0x00, 0x00, 0x00, 0x01, /* IC personalization equipment identifier */
+};
+static_assert(sizeof cplc == 42, "CPLC data is 42 bytes");
 
 Bytes get_data_sequence(const CardSd &sd) {
     Bytes value;
@@ -252,7 +277,7 @@ int put_key_target(CardSd &sd, const Apdu &apdu, size_t count, SdKeySet *&target
 } // namespace
 
 /* GET DATA: 0066 card recognition data, 00E0 key information, 00C1 the
-   sequence counter the next channel uses. */
+   sequence counter the next channel uses, 9F7F the CPLC data. */
 void sd_get_data(const CardSd &sd, const uint8_t *command, size_t length, Bytes &response) {
     Apdu apdu;
     if (!card_apdu_parse(command, length, false, apdu)) {
@@ -263,6 +288,7 @@ void sd_get_data(const CardSd &sd, const uint8_t *command, size_t length, Bytes 
         case 0x0066: response = get_data_recognition(sd); break;
         case 0x00E0: response = get_data_keys(sd); break;
         case 0x00C1: response = get_data_sequence(sd); break;
+        case 0x9F7F: tlv_put(response, 0x9F7F, Bytes(cplc, cplc + sizeof cplc)); break;
         default: sw_put(response, 0x6A88); return;
     }
     sw_put(response, 0x9000);
