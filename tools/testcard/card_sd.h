@@ -1,14 +1,16 @@
 /*
  * card_sd.h: the test card's security domain. Selected by its AID, it opens
  * secure channels of the two symmetric GlobalPlatform protocols, SCP02 (3DES,
- * i = 15 or 55) and SCP03 (AES-128/192/256, S8 and S16), answers GET DATA,
- * GET STATUS and PUT KEY, and runs the card's other commands under the
- * channel: it checks each command's MAC, decrypts its data, hands the plain
- * command to the card, then MACs and encrypts the answer as the security
- * level asks.
+ * explicit initiation with three keys) and SCP03 (AES-128/192/256, S8 and
+ * S16), answers GET DATA, GET STATUS and PUT KEY, and runs the card's other
+ * commands under the channel: it checks each command's MAC, decrypts its
+ * data, hands the plain command to the card, then MACs and encrypts the
+ * answer as the security level asks.
  *
  * Design: the record lives in TestCard and is guarded by the card's lock
- * like every other field. card_sd.cpp runs the commands, card_sd_crypto.cpp
+ * like every other field. Each logical channel has its own selection and
+ * its own secure channel (SdChannel); the keys, the options and the sequence
+ * counter are the card's. card_sd.cpp runs the commands, card_sd_crypto.cpp
  * holds the protocols' cryptography (all primitives come from crypto/crypto.h),
  * card_sd_content.cpp the commands that show or change the card's content,
  * card_sd_control.cpp the control lines.
@@ -30,6 +32,7 @@ enum {
     SD_KEY_TYPE_DES = 0x80,
     SD_KEY_TYPE_AES = 0x88,
     SD_STATUS_PAGE = 2, /* GET STATUS entries per answer; more: 63 10 */
+    SD_CHANNELS = 20,   /* logical channels 0 to 19 */
 };
 
 /* Security levels of EXTERNAL AUTHENTICATE, as bits. */
@@ -48,6 +51,18 @@ enum {
     SD_I03_RENC = 0x40,
 };
 
+/* SCP02's i: its options, as bits. The card offers explicit initiation with
+   three keys, and the others but the ICV over the AID and R-MAC. */
+enum {
+    SD_I02_THREE_KEYS = 0x01,
+    SD_I02_UNMODIFIED = 0x02, /* C-MAC on the unmodified APDU */
+    SD_I02_EXPLICIT = 0x04,
+    SD_I02_ICV_AID = 0x08, /* the ICV a MAC over the AID: not offered */
+    SD_I02_ICV_ENCRYPT = 0x10,
+    SD_I02_RMAC = 0x20, /* not offered */
+    SD_I02_PSEUDO_RANDOM = 0x40,
+};
+
 /* Keys of 16 bytes serve SCP02 as 3DES keys and SCP03 as AES-128 keys. */
 struct SdKeySet {
     uint8_t kvn = 0;     /* key version number, 01..7F */
@@ -60,6 +75,7 @@ enum SdState { SD_CLOSED, SD_INITIALIZED, SD_OPEN };
 struct SdSession {
     SdState state = SD_CLOSED;
     int scp = 0;     /* 2 or 3 */
+    int i = 0;       /* the protocol's options when INITIALIZE UPDATE came */
     int level = 0;   /* SD_LEVEL_* bits, once open */
     size_t size = 8; /* challenge, cryptogram and MAC bytes: 8 (S8, SCP02) or 16 (S16) */
     SdKeySet keys;   /* the static keys INITIALIZE UPDATE chose */
@@ -68,6 +84,15 @@ struct SdSession {
     Bytes sequence; /* the counter INITIALIZE UPDATE answered (2 or 3 bytes) */
     Bytes chain;    /* SCP03: the MAC chaining value (16); SCP02: the last C-MAC (8) */
     Bytes counter;  /* SCP03: the encryption counter of the current command (16) */
+};
+
+/* What one logical channel holds of the security domain. */
+struct SdChannel {
+    bool selected = false; /* SELECT chose the security domain on this channel */
+    Bytes selected_aid;    /* the AID it was selected with */
+    SdSession session;
+    int status_p1 = 0;      /* GET STATUS: the listing "next occurrence" goes on with */
+    size_t status_next = 0; /* and its next entry; 0: nothing to go on with */
 };
 
 struct CardSd {
@@ -80,21 +105,22 @@ struct CardSd {
     uint32_t sequence = 1;          /* the counter the next channel uses */
     Bytes fixed_challenge;          /* card challenge to use, or empty: generated */
     /* State */
-    bool selected = false; /* SELECT chose the security domain */
-    Bytes selected_aid;    /* the AID it was selected with */
-    SdSession session;
-    int status_p1 = 0;      /* GET STATUS: the listing "next occurrence" goes on with */
-    size_t status_next = 0; /* and its next entry; 0: nothing to go on with */
+    SdChannel channels[SD_CHANNELS]; /* by logical channel; closed ones are empty */
 };
 
 /* Exports from card_sd.cpp */
 
 /* Answers the command when it is the security domain's or goes through its
-   channel; false for a command the card answers as before. Call with the
-   card's lock held. */
+   channel; false for a command the card answers as before. The command is
+   in channel 0's form and card.channel says which channel it came on. Call
+   with the card's lock held. */
 bool card_sd_answer(TestCard &card, const uint8_t *command, size_t length, Bytes &response);
-/* Power off, power on, reset of the card: the channel ends, nothing is selected. */
+/* Power off, power on, reset of the card: every channel ends, nothing is selected. */
 void card_sd_power(CardSd &sd);
+/* A logical channel opened from another: it starts with that one's
+   selection and no secure channel. Closed: it forgets everything. */
+void card_sd_channel_open(CardSd &sd, int channel, int from);
+void card_sd_channel_close(CardSd &sd, int channel);
 /* The defaults: SCP03, i=70, the AES-128 key 40..4F for all three, KVN 30. */
 void card_sd_reset(CardSd &sd);
 
@@ -129,12 +155,15 @@ bool sd_key_decrypt(const SdSession &s, const Bytes &encrypted, Bytes &key);
    to plain commands (under a channel: already unwrapped). GET STATUS and PUT
    KEY are called only inside an open channel; PUT KEY decrypts with its keys. */
 void sd_get_data(const CardSd &sd, const uint8_t *command, size_t length, Bytes &response);
-void sd_get_status(CardSd &sd, const uint8_t *command, size_t length, Bytes &response);
-void sd_put_key(CardSd &sd, const uint8_t *command, size_t length, Bytes &response);
+void sd_get_status(SdChannel &ch, const uint8_t *command, size_t length, Bytes &response);
+void sd_put_key(CardSd &sd, SdChannel &ch, const uint8_t *command, size_t length, Bytes &response);
 
 /* Exports from card_sd_control.cpp: the control lines scp, keys, kdd, seq
    and challenge (words[0] names it); the reply line. Call with the lock held. */
 bool card_sd_control_known(const std::string &command);
+/* A secure channel's state as the control lines show it: closed,
+   initialized, or the open channel's level in hexadecimal. */
+std::string card_sd_state(const SdSession &s);
 std::string card_sd_control(CardSd &sd, const std::vector<std::string> &words);
 
 #endif

@@ -228,11 +228,11 @@ int key_block_read(const SdSession &s, const uint8_t *&p, const uint8_t *end, Ke
     return 0x9000;
 }
 
-int put_key_blocks(const CardSd &sd, const Apdu &apdu, std::vector<KeyBlock> &blocks) {
+int put_key_blocks(const SdSession &s, const Apdu &apdu, std::vector<KeyBlock> &blocks) {
     const uint8_t *p = apdu.data + 1, *end = apdu.data + apdu.lc;
     while (p < end) {
         KeyBlock block;
-        int sw = key_block_read(sd.session, p, end, block);
+        int sw = key_block_read(s, p, end, block);
         if (sw != 0x9000)
             return sw;
         blocks.push_back(block);
@@ -298,7 +298,7 @@ void sd_get_data(const CardSd &sd, const uint8_t *command, size_t length, Bytes 
    10 load files and their modules; P2 bit 02 the TLV form, bit 01 the
    next entries of the last listing. SD_STATUS_PAGE entries per answer, 63 10
    when more follow. */
-void sd_get_status(CardSd &sd, const uint8_t *command, size_t length, Bytes &response) {
+void sd_get_status(SdChannel &ch, const uint8_t *command, size_t length, Bytes &response) {
     Apdu apdu;
     Bytes prefix;
     if (!card_apdu_parse(command, length, false, apdu)) {
@@ -315,20 +315,20 @@ void sd_get_status(CardSd &sd, const uint8_t *command, size_t length, Bytes &res
         return;
     }
     bool next = (apdu.p2 & 0x01) != 0;
-    if (next && (sd.status_next == 0 || sd.status_p1 != p1)) {
+    if (next && (ch.status_next == 0 || ch.status_p1 != p1)) {
         sw_put(response, 0x6A88);
         return;
     }
-    size_t skip = next ? sd.status_next : 0, index = 0, listed = 0;
-    sd.status_next = 0;
+    size_t skip = next ? ch.status_next : 0, index = 0, listed = 0;
+    ch.status_next = 0;
     for (const StatusEntry &e : status_entries) {
         Bytes aid = status_hex(e.aid);
         if (e.p1 != listing || aid.size() < prefix.size() ||
             !std::equal(prefix.begin(), prefix.end(), aid.begin()) || index++ < skip)
             continue;
         if (listed == SD_STATUS_PAGE) {
-            sd.status_next = skip + listed;
-            sd.status_p1 = p1;
+            ch.status_next = skip + listed;
+            ch.status_p1 = p1;
             break;
         }
         status_entry_put(e, p1, (apdu.p2 & 0x02) != 0, response);
@@ -338,13 +338,13 @@ void sd_get_status(CardSd &sd, const uint8_t *command, size_t length, Bytes &res
         sw_put(response, 0x6A88);
         return;
     }
-    sw_put(response, sd.status_next ? 0x6310 : 0x9000);
+    sw_put(response, ch.status_next ? 0x6310 : 0x9000);
 }
 
 /* PUT KEY: P1 the key set to change (00: a new one), P2 the first key's
    identifier (1 ENC, 2 MAC, 3 DEK; bit 80: several keys), data the new key
    version and the key blocks. Answers the new version and the KCVs. */
-void sd_put_key(CardSd &sd, const uint8_t *command, size_t length, Bytes &response) {
+void sd_put_key(CardSd &sd, SdChannel &ch, const uint8_t *command, size_t length, Bytes &response) {
     Apdu apdu;
     std::vector<KeyBlock> blocks;
     if (!card_apdu_parse(command, length, false, apdu) || apdu.lc < 1) {
@@ -352,7 +352,7 @@ void sd_put_key(CardSd &sd, const uint8_t *command, size_t length, Bytes &respon
         return;
     }
     uint8_t kvn = apdu.data[0];
-    int sw = kvn < 0x01 || kvn > 0x7F ? 0x6A80 : put_key_blocks(sd, apdu, blocks);
+    int sw = kvn < 0x01 || kvn > 0x7F ? 0x6A80 : put_key_blocks(ch.session, apdu, blocks);
     SdKeySet *target = nullptr;
     if (sw == 0x9000)
         sw = put_key_target(sd, apdu, blocks.size(), target);

@@ -54,6 +54,12 @@ struct SdFixture : ::testing::Test {
         bool close = false;
         return card_control_line(card, line, close);
     }
+    /* The card as after "reset", then the control lines (may be none). */
+    void restart(const char *lines) {
+        control("reset");
+        if (*lines)
+            setup(lines);
+    }
     /* Control lines separated by ';', each answered "ok". */
     void setup(const std::string &lines) {
         std::stringstream in(lines);
@@ -128,7 +134,18 @@ inline Bytes lc_field(size_t lc, bool extended) {
     return {0x00, (uint8_t)(lc >> 8), (uint8_t)lc};
 }
 
+/* The class byte of a command on a logical channel, from channel 0's (00,
+   80, 04 or 84): channels 0-3 in b2 b1; 4-19 with b7 set, secure messaging
+   in b6 and the number less 4 in b4..b1. */
+inline uint8_t class_on(int channel, uint8_t basic) {
+    if (channel < 4)
+        return (uint8_t)(basic | channel);
+    return (uint8_t)(0x40 | (basic & 0x90) | ((basic & 0x04) ? 0x20 : 0) | (channel - 4));
+}
+
 struct Host {
+    int channel = 0; /* the logical channel the host works on */
+    int i02 = 0x15;  /* SCP02's options: bit 02 C-MAC on the unmodified APDU, 10 ICV encryption */
     int scp = 3, level = 0;
     size_t size = 8;
     Bytes enc, mac, dek, s_enc, s_mac, s_rmac, s_dek, chain;
@@ -145,7 +162,8 @@ struct Host {
     std::string open(SdFixture &f, int lvl, const Bytes &challenge, uint8_t kvn = 0,
                      bool spoil = false) {
         size = scp == 2 ? 8 : challenge.size();
-        Bytes init = cat({0x80, 0x50, kvn, 0x00, (uint8_t)challenge.size()}, challenge);
+        Bytes init =
+            cat({class_on(channel, 0x80), 0x50, kvn, 0x00, (uint8_t)challenge.size()}, challenge);
         Bytes answer = f.send(cat(init, {0x00}));
         if (answer.size() < 28)
             return text(answer);
@@ -184,10 +202,14 @@ struct Host {
     Bytes wrap(const Bytes &header, Bytes data, int le) {
         Bytes head = {(uint8_t)(header[0] | 0x04), header[1], header[2], header[3]}, tag;
         if (scp == 2) {
-            Bytes icv = chain.empty()
-                            ? Bytes(8, 0)
-                            : run_cipher(false, CRYPTO_DES_ECB, slice(s_mac, 0, 8), {}, chain);
+            Bytes icv = chain.empty() ? Bytes(8, 0) : chain;
+            if (!chain.empty() && (i02 & 0x10))
+                icv = run_cipher(false, CRYPTO_DES_ECB, slice(s_mac, 0, 8), {}, chain);
             Bytes input = cat(cat(head, lc_field(data.size() + 8, false)), data);
+            if (i02 & 0x02) { /* the command as written: no SM bit, Lc of the data alone */
+                input = cat({(uint8_t)(head[0] & ~0x04), head[1], head[2], head[3]},
+                            data.empty() ? Bytes() : cat(lc_field(data.size(), false), data));
+            }
             tag = chain = run_mac(CRYPTO_MAC_RETAIL, s_mac, icv, padded(8, input));
             if ((level & 0x02) && !data.empty())
                 data = run_cipher(false, CRYPTO_3DES_CBC, s_enc, {}, padded(8, data));
@@ -200,6 +222,7 @@ struct Host {
             tag = slice(chain, 0, size);
         }
         bool extended = data.size() + tag.size() > 255 || le > 256;
+        head[0] = class_on(channel, head[0]);
         Bytes out = cat(cat(head, lc_field(data.size() + tag.size(), extended)), cat(data, tag));
         if (le >= 0 && extended)
             return cat(out, {(uint8_t)(le >> 8), (uint8_t)le});

@@ -349,6 +349,12 @@ const ControlCase control_cases[] = {
     {"scp", "ok scp=02 i=55 kvn=7F keylen=16 seq=1234 channel=closed"},
     {"reset", "ok"},
     {"scp", "ok scp=03 i=70 kvn=30 keylen=16 seq=000001 channel=closed"},
+    {"scp 02 35", "error SCP02's i"}, /* R-MAC */
+    {"scp 02 0D", "error SCP02's i"}, /* the ICV a MAC over the AID */
+    {"scp 02 11", "error SCP02's i"}, /* implicit initiation */
+    {"scp 02 14", "error SCP02's i"}, /* one base key */
+    {"scp 02 57", "ok"},
+    {"scp", "ok scp=02 i=57"},
 };
 
 TEST_F(SdFixture, ControlLines) {
