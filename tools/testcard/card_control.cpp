@@ -192,7 +192,7 @@ std::string card_control_line(TestCard &card, const std::string &line, bool &clo
         return "ok insert [ATR] [t0|t1], remove, reset, log, clearlog, mem ADDR LEN, "
                "memset ADDR HEX, delay MS, force SW1SW2 COUNT, status, quit, shutdown, "
                "scp [02 15|55 or 03 HH] (SCP02 also 05 07 17 45 ...), keys KEY|ENC MAC DEK [KVN], "
-               "kdd HEX, seq N, challenge HEX|off, channels\n";
+               "kdd HEX, seq N, challenge HEX|off, channels, content [clear]\n";
     if (command == "remove" || command == "reset" || command == "clearlog" || command == "quit" ||
         command == "shutdown")
         return control_simple(card, command, close);

@@ -47,8 +47,10 @@ SdChannel &sd_on(TestCard &card) {
     return card.sd.channels[card.channel];
 }
 
+/* A load belongs to the session it started in. */
 void sd_channel_end(SdChannel &ch) {
     ch.session = SdSession();
+    ch.load = SdLoad();
 }
 
 /* T=0: an answer with data and 90 00 is kept for GET RESPONSE, and 61 xx
@@ -79,15 +81,23 @@ Bytes sd_fci(const Bytes &aid) {
     return fci;
 }
 
-/* Every SELECT ends the channel; the security domain answers its own AIDs. */
+/* Every SELECT ends the channel and leaves what was selected; the security
+   domain answers its own AIDs, the registry those of its applications. */
 bool sd_select(TestCard &card, const uint8_t *command, size_t length, Bytes &response) {
     SdChannel &ch = sd_on(card);
     sd_channel_end(ch);
     ch.selected = false;
+    ch.application.clear();
     Apdu apdu;
     if (command[0] != 0x00 || !card_apdu_parse(command, length, false, apdu) || apdu.p1 != 0x04 ||
-        (apdu.p2 != 0x00 && apdu.p2 != 0x0C) || !sd_aid_is_ours(apdu))
+        (apdu.p2 != 0x00 && apdu.p2 != 0x0C))
         return false;
+    if (!sd_aid_is_ours(apdu)) {
+        if (!sd_application_select(card.sd, ch, apdu, response))
+            return false;
+        sd_deliver(card, response);
+        return true;
+    }
     ch.selected = true;
     ch.selected_aid.assign(apdu.data, apdu.data + apdu.lc);
     ch.status_next = 0;
@@ -221,6 +231,24 @@ int sd_external_authenticate(CardSd &sd, SdChannel &ch, const uint8_t *command, 
     return 0x9000;
 }
 
+/* The commands that need the open channel: GET STATUS, PUT KEY and the
+   content management's. */
+void sd_channel_command(CardSd &sd, SdChannel &ch, const Bytes &command, Bytes &response) {
+    const uint8_t *c = command.data();
+    size_t n = command.size();
+    switch (command[1]) {
+        case 0xF2: sd_get_status(sd, ch, c, n, response); break;
+        case 0xD8: sd_put_key(sd, ch, c, n, response); break;
+        case 0xE6: sd_install(sd, ch, c, n, response); break;
+        case 0xE8: sd_load(sd, ch, c, n, response); break;
+        default: sd_delete(sd, c, n, response); break;
+    }
+}
+
+bool sd_ins_ours(uint8_t ins) {
+    return ins == 0x50 || ins == 0xF2 || ins == 0xD8 || ins == 0xE6 || ins == 0xE8 || ins == 0xE4;
+}
+
 /* The security domain's own commands, plain (from the reader or unwrapped
    from the channel); false for a command that is not its. */
 bool sd_command(TestCard &card, const Bytes &command, bool secured, Bytes &response) {
@@ -233,7 +261,7 @@ bool sd_command(TestCard &card, const Bytes &command, bool secured, Bytes &respo
         sd_get_data(sd, command.data(), command.size(), response);
         return true;
     }
-    if (cla != 0x80 || (ins != 0xF2 && ins != 0xD8 && ins != 0x50))
+    if (cla != 0x80 || !sd_ins_ours(ins))
         return false;
     if (ins == 0x50 && secured) {
         sw_put(response, 0x6985); /* INITIALIZE UPDATE is never secured */
@@ -244,11 +272,9 @@ bool sd_command(TestCard &card, const Bytes &command, bool secured, Bytes &respo
         else
             sd_initialize_update(sd, ch, apdu, response);
     } else if (!secured) {
-        sw_put(response, 0x6982); /* GET STATUS and PUT KEY need the channel */
-    } else if (ins == 0xF2) {
-        sd_get_status(ch, command.data(), command.size(), response);
+        sw_put(response, 0x6982); /* the others need the channel */
     } else {
-        sd_put_key(sd, ch, command.data(), command.size(), response);
+        sd_channel_command(sd, ch, command, response);
     }
     return true;
 }
@@ -307,6 +333,10 @@ bool card_sd_answer(TestCard &card, const uint8_t *command, size_t length, Bytes
         return sd_select(card, command, length, response);
     if (ch.session.state != SD_CLOSED)
         sd_channel_end(ch); /* a command without secure messaging */
+    if (sd_application_answer(card.sd, ch, command, length, response)) {
+        sd_deliver(card, response);
+        return true;
+    }
     Bytes plain(command, command + length);
     if (!sd_command(card, plain, false, response))
         return false;
@@ -324,6 +354,7 @@ void card_sd_channel_open(CardSd &sd, int channel, int from) {
     ch = SdChannel();
     ch.selected = sd.channels[from].selected;
     ch.selected_aid = sd.channels[from].selected_aid;
+    ch.application = sd.channels[from].application;
 }
 
 void card_sd_channel_close(CardSd &sd, int channel) {
@@ -342,4 +373,5 @@ void card_sd_reset(CardSd &sd) {
     sd.kdd.assign(default_kdd, default_kdd + SD_KDD_SIZE);
     sd.sequence = 1;
     sd.fixed_challenge.clear();
+    sd_registry_reset(sd);
 }

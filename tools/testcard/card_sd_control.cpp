@@ -1,7 +1,8 @@
 /*
  * card_sd_control.cpp: the control lines that configure the security domain.
  * They take effect at the next INITIALIZE UPDATE; an open channel keeps the
- * keys and options it was opened with.
+ * keys and options it was opened with. "content" shows and clears the
+ * registry (card_sd_registry.cpp).
  *
  *   scp                        ok scp=03 i=70 kvn=30 keylen=16 seq=000001 channel=closed
  *   scp 02 HH / scp 03 HH      the protocol and its i
@@ -10,6 +11,7 @@
  *   kdd HEX                    the 10 bytes of key diversification data
  *   seq N                      the sequence counter the next channel uses
  *   challenge HEX|off          a fixed card challenge (6 bytes SCP02, 8 or 16 SCP03)
+ *   content [clear]            the registry, one line an entry; clear: back to its start
  */
 #include "tools/testcard/testcard.h"
 
@@ -144,7 +146,7 @@ std::string card_sd_state(const SdSession &s) {
 
 bool card_sd_control_known(const std::string &command) {
     return command == "scp" || command == "keys" || command == "kdd" || command == "seq" ||
-           command == "challenge";
+           command == "challenge" || command == "content";
 }
 
 std::string card_sd_control(CardSd &sd, const std::vector<std::string> &words) {
@@ -157,5 +159,7 @@ std::string card_sd_control(CardSd &sd, const std::vector<std::string> &words) {
         return sd_kdd(sd, words);
     if (command == "seq")
         return sd_sequence(sd, words);
+    if (command == "content")
+        return sd_registry_control(sd, words);
     return sd_challenge(sd, words);
 }

@@ -253,6 +253,22 @@ struct Host {
     }
 };
 
+/* Three applications put straight into the registry (the third LOCKED), as
+   instances of the library the card starts with, so that listings have
+   more than one page. */
+inline void registry_add_applications(TestCard &card) {
+    const char *aids[] = {"F0564F524C414E4501", "F0564F524C414E4502", "F0564F524C414E4503"};
+    for (int k = 0; k < 3; k++) {
+        SdEntry app;
+        app.aid = hex(aids[k]);
+        app.life_cycle = k == 2 ? 0x83 : SD_LIFE_SELECTABLE;
+        app.privileges = {0x00, 0x00, 0x00};
+        app.load_file = hex("F0564F524C414E45");
+        app.module = hex("F0564F524C414E4541");
+        card.sd.registry.push_back(app);
+    }
+}
+
 inline std::string read_two(SdFixture &f, Host &h) {
     return h.unwrap(f.send(h.wrap({0x00, 0xB0, 0x00, 0x00}, {}, 2)));
 }

@@ -29,9 +29,11 @@ const char gp_keys[] = "keys F995D0A069335C7DF42E590317FFEA6D 58563362EC5A4541AB
 const char recognition02[] = "6631732F06072A864886FC6B01600C060A2A864886FC6B02020301630906072A86"
                              "4886FC6B03640B06092A864886FC6B0402159000";
 const char isd_entry[] = "E3134F08A0000001510000009F70010FC5039E00009000";
-const char elf_entry[] = "E30E4F08F0564F524C414E459F7001019000";
-const char apps_page[] = "E3144F09F0564F524C414E45019F700107C503000000"
-                         "E3144F09F0564F524C414E45029F700107C5030000006310";
+const char elf_entry[] = "E31C4F08F0564F524C414E459F700101CE020100CC08A0000001510000009000";
+const char apps_page[] = "E3284F09F0564F524C414E45019F700107C503000000C408F0564F524C414E45"
+                         "CC08A000000151000000"
+                         "E3284F09F0564F524C414E45029F700107C503000000C408F0564F524C414E45"
+                         "CC08A0000001510000006310";
 
 const VectorCase vector_cases[] = {
     {"pySim SCP02 level 01",
@@ -78,8 +80,7 @@ const VectorCase vector_cases[] = {
       {"84F2200218705C4D16C7BAC5496AEE0ED9963222455472F3CFAC97BCCA00", elf_entry},
       {"84F240021834AF0FEDDAE7C07308600587E1B1E6EC87811520D9A6AAAD00", apps_page},
       {"84F28002188D6CFE9EB359EACB9594D8EC161E45C10ED0138E34A10BF300", isd_entry},
-      {"84F21002183D98B6DE9CBF3905EAE4FAF5E141C58DAB7013D1076745C700",
-       "E3244F08F0564F524C414E459F7001018409F0564F524C414E45418409F0564F524C414E45429000"}}},
+      {"84F21002183D98B6DE9CBF3905EAE4FAF5E141C58DAB7013D1076745C700", elf_entry}}},
     {"GP library SCP03 level 33 with the default keys (the card's defaults but KVN 00)",
      "keys 404142434445464748494A4B4C4D4E4F 00;challenge A5874C57119B976B",
      {{"80500000082C8130E574247B1B00",
@@ -103,6 +104,7 @@ const VectorCase vector_cases[] = {
 TEST_F(SdFixture, PublishedExchanges) {
     for (const VectorCase &c : vector_cases) {
         control("reset");
+        registry_add_applications(card);
         setup(c.setup);
         if (std::string(c.what).find("GP library SCP03 pseudo") == 0)
             setup(gp_keys);
@@ -236,6 +238,7 @@ const FailureCase failure_cases[] = {
 TEST_F(SdFixture, ChannelFailures) {
     for (const FailureCase &c : failure_cases) {
         control("reset");
+        registry_add_applications(card);
         if (*c.setup)
             setup(c.setup);
         Host host;
@@ -355,6 +358,9 @@ const ControlCase control_cases[] = {
     {"scp 02 14", "error SCP02's i"}, /* one base key */
     {"scp 02 57", "ok"},
     {"scp", "ok scp=02 i=57"},
+    {"content", "ok 2\nisd A000000151000000 life=0F privileges=9E0000\nloadfile F0564F524C414E45"},
+    {"content all", "error usage: content [clear]"},
+    {"content clear", "ok"},
 };
 
 TEST_F(SdFixture, ControlLines) {
