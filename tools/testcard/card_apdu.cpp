@@ -16,13 +16,17 @@
  *   00 D6 UPDATE BINARY   the same as WRITE BINARY.
  *   FF B0 / FF D6         the same on 4-byte blocks: address = P1P2 * 4.
  *   80 F0 P1 P2           exactly N = P1*256+P2 bytes (pattern, then 90 00).
+ *   00 70 MANAGE CHANNEL  opens and closes logical channels (card_channel.cpp).
  * Past the end of memory (for a READ, the whole Le asked) 6B 00; unknown INS
  * 6D 00; unknown CLA 6E 00; a length that does not match the APDU, or an
  * extended length on another command, 67 00; P1 P2 other than 00 00 on GET
  * RESPONSE 6A 86.
  *
- * The security domain (card_sd.cpp) sees every command first: its own, and
- * those with secure messaging, which it hands back here in their plain form.
+ * Every command is answered on the logical channel its class byte names
+ * (68 81 when that channel is not open), in channel 0's form: the class
+ * byte without the channel number. The security domain (card_sd.cpp) sees
+ * every command first: its own, and those with secure messaging, which it
+ * hands back here in their plain form.
  */
 #include "tools/testcard/testcard.h"
 
@@ -92,7 +96,9 @@ bool apdu_parse_extended(const uint8_t *command, size_t length, Apdu &apdu) {
 
 bool apdu_known(uint8_t cla, uint8_t ins) {
     switch (cla) {
-        case 0x00: return ins == 0xA4 || ins == 0xB0 || ins == 0xC0 || ins == 0xD0 || ins == 0xD6;
+        case 0x00:
+            return ins == 0xA4 || ins == 0xB0 || ins == 0xC0 || ins == 0xD0 || ins == 0xD6 ||
+                   ins == 0x70;
         case 0x80: return ins == 0xF0;
         case 0xFF: return ins == 0xB0 || ins == 0xD6;
         default: return false;
@@ -114,7 +120,7 @@ void card_select(TestCard &card, const Apdu &apdu, std::vector<uint8_t> &respons
     std::vector<uint8_t> fci = {0x6F, (uint8_t)(n + 2), 0x84, (uint8_t)n};
     fci.insert(fci.end(), apdu.data, apdu.data + n);
     if (card.t0_mode) {
-        card.pending = fci;
+        card.channels[card.channel].pending = fci;
         sw_append(response, 0x6100 | (int)fci.size());
         return;
     }
@@ -123,23 +129,24 @@ void card_select(TestCard &card, const Apdu &apdu, std::vector<uint8_t> &respons
 }
 
 void card_get_response(TestCard &card, const Apdu &apdu, std::vector<uint8_t> &response) {
+    std::vector<uint8_t> &pending = card.channels[card.channel].pending;
     if (apdu.p1 != 0 || apdu.p2 != 0) {
         sw_append(response, 0x6A86);
         return;
     }
-    if (card.pending.empty()) {
+    if (pending.empty()) {
         sw_append(response, 0x6985);
         return;
     }
-    size_t have = card.pending.size();
+    size_t have = pending.size();
     size_t want = apdu.le < 0 ? 256 : (size_t)apdu.le;
     if (want > have) {
         sw_append(response, 0x6C00 | (int)have);
         return;
     }
-    response.assign(card.pending.begin(), card.pending.begin() + (long)want);
-    card.pending.erase(card.pending.begin(), card.pending.begin() + (long)want);
-    sw_append(response, card.pending.empty() ? 0x9000 : 0x6100 | (int)card.pending.size());
+    response.assign(pending.begin(), pending.begin() + (long)want);
+    pending.erase(pending.begin(), pending.begin() + (long)want);
+    sw_append(response, pending.empty() ? 0x9000 : 0x6100 | (int)pending.size());
 }
 
 void card_read(TestCard &card, unsigned address, int le, std::vector<uint8_t> &response) {
@@ -203,6 +210,7 @@ void card_dispatch(TestCard &card, const Apdu &apdu, bool t0, std::vector<uint8_
         case 0xFFB0: card_read(card, address * 4, apdu.le, response); break;
         case 0xFFD6: card_write(card, address * 4, apdu, response); break;
         case 0x80F0: card_pattern(apdu, response); break;
+        case 0x0070: card_manage_channel(card, apdu, response); break;
         default: sw_append(response, 0x6D00); break;
     }
 }
@@ -233,11 +241,20 @@ void card_apdu_answer(TestCard &card, const uint8_t *command, size_t length,
         sw_append(response, 0x6700);
         return;
     }
-    if (!(command[0] == 0x00 && command[1] == 0xC0))
-        card.pending.clear();
-    if (card_sd_answer(card, command, length, response))
+    CardClass c = {0, command[0]};
+    card_class_decode(command[0], c);
+    if (!card_channel_is_open(card, c.channel)) {
+        sw_append(response, 0x6881);
         return;
-    card_apdu_plain(card, command, length, card.t0_mode, response);
+    }
+    card.channel = c.channel;
+    std::vector<uint8_t> basic(command, command + length);
+    basic[0] = c.basic;
+    if (!(basic[0] == 0x00 && basic[1] == 0xC0))
+        card.channels[c.channel].pending.clear();
+    if (card_sd_answer(card, basic.data(), length, response))
+        return;
+    card_apdu_plain(card, basic.data(), length, card.t0_mode, response);
 }
 
 void card_apdu_plain(TestCard &card, const uint8_t *command, size_t length, bool t0,
@@ -260,7 +277,7 @@ void card_apdu_plain(TestCard &card, const uint8_t *command, size_t length, bool
 }
 
 void card_power_event(TestCard &card) {
-    card.pending.clear();
+    card_channels_power(card);
     card_sd_power(card.sd);
 }
 
@@ -292,7 +309,7 @@ void card_state_reset(TestCard &card) {
         pwrite(card.memory_fd, card.memory.data(), CARD_MEMORY_SIZE, 0) != CARD_MEMORY_SIZE)
         perror("testcard: memory image");
     card.log.clear();
-    card.pending.clear();
+    card_channels_power(card);
     card.delay_ms = 0;
     card.forced_sw = 0;
     card.forced_count = 0;

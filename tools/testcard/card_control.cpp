@@ -45,7 +45,7 @@ std::string control_insert(TestCard &card, const std::vector<std::string> &words
         card.atr = atr;
     if (mode >= 0)
         card.t0_mode = mode == 1;
-    card.pending.clear();
+    card_channels_power(card);
     uint64_t before = card.connects;
     if (card.vpcd_fd >= 0) {
         /* A card already in the reader is taken out and put back, so that
@@ -182,13 +182,17 @@ std::string card_control_line(TestCard &card, const std::string &line, bool &clo
         return "error " + command + " takes no argument\n";
     if (command == "log")
         return control_log(card);
+    if (command == "channels") {
+        std::lock_guard<std::mutex> hold(card.lock);
+        return card_channels_report(card);
+    }
     if (command == "status")
         return control_status(card);
     if (command == "help")
         return "ok insert [ATR] [t0|t1], remove, reset, log, clearlog, mem ADDR LEN, "
                "memset ADDR HEX, delay MS, force SW1SW2 COUNT, status, quit, shutdown, "
-               "scp [02 15|55 or 03 HH], keys KEY|ENC MAC DEK [KVN], kdd HEX, seq N, "
-               "challenge HEX|off\n";
+               "scp [02 15|55 or 03 HH] (SCP02 also 05 07 17 45 ...), keys KEY|ENC MAC DEK [KVN], "
+               "kdd HEX, seq N, challenge HEX|off, channels, content [clear]\n";
     if (command == "remove" || command == "reset" || command == "clearlog" || command == "quit" ||
         command == "shutdown")
         return control_simple(card, command, close);

@@ -6,7 +6,9 @@
  * leaves it and goes to the card as before. Once selected it takes
  * INITIALIZE UPDATE (80 50), EXTERNAL AUTHENTICATE (84 82), GET DATA (80 CA
  * or 00 CA), GET STATUS (80 F2) and PUT KEY (80 D8); any other command goes
- * to the card's own command set.
+ * to the card's own command set. Each logical channel has its own selection
+ * and its own secure channel; commands arrive in channel 0's form and
+ * card.channel names the channel.
  *
  * The channel: INITIALIZE UPDATE starts it, EXTERNAL AUTHENTICATE opens it
  * at a security level. From then on every command with CLA 84 or 04 is
@@ -14,8 +16,8 @@
  * domain or by the card), and the answer is MACed and encrypted as the level
  * asks. A command without secure messaging, a SELECT, a wrong MAC or
  * cryptogram, power off, power on and reset end the channel; GET RESPONSE
- * (00 C0) is transport and leaves it alone. Secure messaging without an
- * open channel answers 69 82.
+ * (00 C0) and MANAGE CHANNEL (00 70) are transport and leave it alone.
+ * Secure messaging without an open channel answers 69 82.
  */
 #include "tools/testcard/testcard.h"
 
@@ -41,8 +43,14 @@ int sw_of(const Bytes &response) {
     return n < 2 ? -1 : response[n - 2] << 8 | response[n - 1];
 }
 
-void sd_channel_end(CardSd &sd) {
-    sd.session = SdSession();
+SdChannel &sd_on(TestCard &card) {
+    return card.sd.channels[card.channel];
+}
+
+/* A load belongs to the session it started in. */
+void sd_channel_end(SdChannel &ch) {
+    ch.session = SdSession();
+    ch.load = SdLoad();
 }
 
 /* T=0: an answer with data and 90 00 is kept for GET RESPONSE, and 61 xx
@@ -50,8 +58,9 @@ void sd_channel_end(CardSd &sd) {
 void sd_deliver(TestCard &card, Bytes &response) {
     if (!card.t0_mode || response.size() <= 2 || sw_of(response) != 0x9000)
         return;
-    card.pending.assign(response.begin(), response.end() - 2);
-    size_t n = card.pending.size();
+    Bytes &pending = card.channels[card.channel].pending;
+    pending.assign(response.begin(), response.end() - 2);
+    size_t n = pending.size();
     response.clear();
     sw_put(response, 0x6100 | (n >= 256 ? 0 : (int)n));
 }
@@ -72,23 +81,31 @@ Bytes sd_fci(const Bytes &aid) {
     return fci;
 }
 
-/* Every SELECT ends the channel; the security domain answers its own AIDs. */
+/* Every SELECT ends the channel and leaves what was selected; the security
+   domain answers its own AIDs, the registry those of its applications. */
 bool sd_select(TestCard &card, const uint8_t *command, size_t length, Bytes &response) {
-    CardSd &sd = card.sd;
-    sd_channel_end(sd);
-    sd.selected = false;
+    SdChannel &ch = sd_on(card);
+    sd_channel_end(ch);
+    ch.selected = false;
+    ch.application.clear();
     Apdu apdu;
     if (command[0] != 0x00 || !card_apdu_parse(command, length, false, apdu) || apdu.p1 != 0x04 ||
-        (apdu.p2 != 0x00 && apdu.p2 != 0x0C) || !sd_aid_is_ours(apdu))
+        (apdu.p2 != 0x00 && apdu.p2 != 0x0C))
         return false;
-    sd.selected = true;
-    sd.selected_aid.assign(apdu.data, apdu.data + apdu.lc);
-    sd.status_next = 0;
+    if (!sd_aid_is_ours(apdu)) {
+        if (!sd_application_select(card.sd, ch, apdu, response))
+            return false;
+        sd_deliver(card, response);
+        return true;
+    }
+    ch.selected = true;
+    ch.selected_aid.assign(apdu.data, apdu.data + apdu.lc);
+    ch.status_next = 0;
     if (apdu.p2 == 0x0C) {
         sw_put(response, 0x9000);
         return true;
     }
-    response = sd_fci(sd.selected_aid);
+    response = sd_fci(ch.selected_aid);
     sw_put(response, 0x9000);
     sd_deliver(card, response);
     return true;
@@ -117,8 +134,7 @@ Bytes sd_counter_bytes(uint32_t value, size_t size) {
 
 /* The answer: KDD, key information, (SCP02: sequence counter), card
    challenge, card cryptogram, (SCP03 pseudo-random: sequence counter). */
-Bytes sd_initialize_answer(const CardSd &sd, const Bytes &cryptogram) {
-    const SdSession &s = sd.session;
+Bytes sd_initialize_answer(const CardSd &sd, const SdSession &s, const Bytes &cryptogram) {
     Bytes out = sd.kdd;
     out.push_back(s.keys.kvn);
     out.push_back((uint8_t)s.scp);
@@ -136,8 +152,8 @@ Bytes sd_initialize_answer(const CardSd &sd, const Bytes &cryptogram) {
 
 /* INITIALIZE UPDATE: P1 the key version (00: the first key set), data the
    host challenge (16 bytes asks for SCP03's S16). */
-void sd_initialize_update(CardSd &sd, const Apdu &apdu, Bytes &response) {
-    sd_channel_end(sd);
+void sd_initialize_update(CardSd &sd, SdChannel &ch, const Apdu &apdu, Bytes &response) {
+    sd_channel_end(ch);
     size_t size = apdu.lc;
     bool s16 = sd.scp == 3 && (sd.i & SD_I03_S16) && size == 16;
     if (size != 8 && !s16) {
@@ -153,7 +169,7 @@ void sd_initialize_update(CardSd &sd, const Apdu &apdu, Bytes &response) {
         sw_put(response, 0x6A88);
         return;
     }
-    SdSession &s = sd.session;
+    SdSession &s = ch.session;
     s.scp = sd.scp;
     s.size = size;
     s.keys = *keys;
@@ -163,48 +179,49 @@ void sd_initialize_update(CardSd &sd, const Apdu &apdu, Bytes &response) {
     if (sd.fixed_challenge.size() == challenge)
         s.card_challenge = sd.fixed_challenge;
     Bytes cryptogram;
-    if (!sd_session_start(s, sd.i, sd.selected_aid) || !sd_card_cryptogram(s, cryptogram)) {
-        sd_channel_end(sd);
+    if (!sd_session_start(s, sd.i, ch.selected_aid) || !sd_card_cryptogram(s, cryptogram)) {
+        sd_channel_end(ch);
         sw_put(response, 0x6F00);
         return;
     }
     s.state = SD_INITIALIZED;
     if (sd.scp == 3) /* each pseudo-random challenge is used once */
         sd.sequence = (sd.sequence + 1) & 0xFFFFFF;
-    response = sd_initialize_answer(sd, cryptogram);
+    response = sd_initialize_answer(sd, s, cryptogram);
 }
 
-bool sd_level_allowed(const CardSd &sd, int level) {
+/* The levels the session's protocol and options offer. */
+bool sd_level_allowed(const SdSession &s, int level) {
     if (level == 0x01 || level == 0x03)
         return true;
-    if (sd.session.scp != 3)
+    if (s.scp != 3)
         return false;
     if (level == 0x11 || level == 0x13)
-        return (sd.i & SD_I03_RMAC) != 0;
-    return level == 0x33 && (sd.i & SD_I03_RENC) && (sd.i & SD_I03_RMAC);
+        return (s.i & SD_I03_RMAC) != 0;
+    return level == 0x33 && (s.i & SD_I03_RENC) && (s.i & SD_I03_RMAC);
 }
 
 /* EXTERNAL AUTHENTICATE: P1 the security level, data the host cryptogram
    and the C-MAC. Any failure ends the channel. */
-int sd_external_authenticate(CardSd &sd, const uint8_t *command, size_t length) {
-    SdSession &s = sd.session;
+int sd_external_authenticate(CardSd &sd, SdChannel &ch, const uint8_t *command, size_t length) {
+    SdSession &s = ch.session;
     Apdu apdu;
     if (s.state != SD_INITIALIZED) {
-        sd_channel_end(sd);
+        sd_channel_end(ch);
         return 0x6985;
     }
     if (!card_apdu_parse(command, length, false, apdu) || apdu.lc != 2 * s.size) {
-        sd_channel_end(sd);
+        sd_channel_end(ch);
         return 0x6700;
     }
-    if (apdu.p2 != 0x00 || !sd_level_allowed(sd, apdu.p1)) {
-        sd_channel_end(sd);
+    if (apdu.p2 != 0x00 || !sd_level_allowed(s, apdu.p1)) {
+        sd_channel_end(ch);
         return 0x6A86;
     }
     Bytes plain, cryptogram;
     if (!sd_command_unwrap(s, command, length, plain) || !sd_host_cryptogram(s, cryptogram) ||
         plain.size() < 5 + s.size || memcmp(plain.data() + 5, cryptogram.data(), s.size) != 0) {
-        sd_channel_end(sd);
+        sd_channel_end(ch);
         return 0x6982;
     }
     s.state = SD_OPEN;
@@ -214,18 +231,37 @@ int sd_external_authenticate(CardSd &sd, const uint8_t *command, size_t length) 
     return 0x9000;
 }
 
+/* The commands that need the open channel: GET STATUS, PUT KEY and the
+   content management's. */
+void sd_channel_command(CardSd &sd, SdChannel &ch, const Bytes &command, Bytes &response) {
+    const uint8_t *c = command.data();
+    size_t n = command.size();
+    switch (command[1]) {
+        case 0xF2: sd_get_status(sd, ch, c, n, response); break;
+        case 0xD8: sd_put_key(sd, ch, c, n, response); break;
+        case 0xE6: sd_install(sd, ch, c, n, response); break;
+        case 0xE8: sd_load(sd, ch, c, n, response); break;
+        default: sd_delete(sd, c, n, response); break;
+    }
+}
+
+bool sd_ins_ours(uint8_t ins) {
+    return ins == 0x50 || ins == 0xF2 || ins == 0xD8 || ins == 0xE6 || ins == 0xE8 || ins == 0xE4;
+}
+
 /* The security domain's own commands, plain (from the reader or unwrapped
    from the channel); false for a command that is not its. */
 bool sd_command(TestCard &card, const Bytes &command, bool secured, Bytes &response) {
     CardSd &sd = card.sd;
+    SdChannel &ch = sd_on(card);
     uint8_t cla = command[0], ins = command[1];
-    if (!sd.selected || command.size() < 4)
+    if (!ch.selected || command.size() < 4)
         return false;
     if (ins == 0xCA && (cla == 0x80 || cla == 0x00)) {
         sd_get_data(sd, command.data(), command.size(), response);
         return true;
     }
-    if (cla != 0x80 || (ins != 0xF2 && ins != 0xD8 && ins != 0x50))
+    if (cla != 0x80 || !sd_ins_ours(ins))
         return false;
     if (ins == 0x50 && secured) {
         sw_put(response, 0x6985); /* INITIALIZE UPDATE is never secured */
@@ -234,13 +270,11 @@ bool sd_command(TestCard &card, const Bytes &command, bool secured, Bytes &respo
         if (!card_apdu_parse(command.data(), command.size(), false, apdu))
             sw_put(response, 0x6700);
         else
-            sd_initialize_update(sd, apdu, response);
+            sd_initialize_update(sd, ch, apdu, response);
     } else if (!secured) {
-        sw_put(response, 0x6982); /* GET STATUS and PUT KEY need the channel */
-    } else if (ins == 0xF2) {
-        sd_get_status(sd, command.data(), command.size(), response);
+        sw_put(response, 0x6982); /* the others need the channel */
     } else {
-        sd_put_key(sd, command.data(), command.size(), response);
+        sd_channel_command(sd, ch, command, response);
     }
     return true;
 }
@@ -248,14 +282,14 @@ bool sd_command(TestCard &card, const Bytes &command, bool secured, Bytes &respo
 /* A command with secure messaging: checked against the open channel, then
    answered in its plain form, the answer wrapped for the channel. */
 void sd_secured(TestCard &card, const uint8_t *command, size_t length, Bytes &response) {
-    CardSd &sd = card.sd;
+    SdChannel &ch = sd_on(card);
     if (command[0] == 0x84 && command[1] == 0x82) {
-        sw_put(response, sd_external_authenticate(sd, command, length));
+        sw_put(response, sd_external_authenticate(card.sd, ch, command, length));
         return;
     }
     Bytes plain, answer;
-    if (sd.session.state != SD_OPEN || !sd_command_unwrap(sd.session, command, length, plain)) {
-        sd_channel_end(sd);
+    if (ch.session.state != SD_OPEN || !sd_command_unwrap(ch.session, command, length, plain)) {
+        sd_channel_end(ch);
         sw_put(response, 0x6982);
         return;
     }
@@ -267,12 +301,12 @@ void sd_secured(TestCard &card, const uint8_t *command, size_t length, Bytes &re
     }
     if (!sd_command(card, plain, true, answer))
         card_apdu_plain(card, plain.data(), plain.size(), false, answer);
-    if (sd.session.state != SD_OPEN) {
+    if (ch.session.state != SD_OPEN) {
         response = answer;
         return;
     }
-    if (!sd_response_wrap(sd.session, answer, response)) {
-        sd_channel_end(sd);
+    if (!sd_response_wrap(ch.session, answer, response)) {
+        sd_channel_end(ch);
         response.clear();
         sw_put(response, 0x6F00);
         return;
@@ -287,18 +321,22 @@ CardSd::CardSd() {
 }
 
 bool card_sd_answer(TestCard &card, const uint8_t *command, size_t length, Bytes &response) {
-    CardSd &sd = card.sd;
+    SdChannel &ch = sd_on(card);
     uint8_t cla = command[0], ins = command[1];
-    if (cla == 0x00 && ins == 0xC0)
-        return false; /* GET RESPONSE is transport */
+    if (cla == 0x00 && (ins == 0xC0 || ins == 0x70))
+        return false; /* GET RESPONSE and MANAGE CHANNEL are transport */
     if (cla == 0x04 || cla == 0x84) {
         sd_secured(card, command, length, response);
         return true;
     }
     if (ins == 0xA4)
         return sd_select(card, command, length, response);
-    if (sd.session.state != SD_CLOSED)
-        sd_channel_end(sd); /* a command without secure messaging */
+    if (ch.session.state != SD_CLOSED)
+        sd_channel_end(ch); /* a command without secure messaging */
+    if (sd_application_answer(card.sd, ch, command, length, response)) {
+        sd_deliver(card, response);
+        return true;
+    }
     Bytes plain(command, command + length);
     if (!sd_command(card, plain, false, response))
         return false;
@@ -307,10 +345,20 @@ bool card_sd_answer(TestCard &card, const uint8_t *command, size_t length, Bytes
 }
 
 void card_sd_power(CardSd &sd) {
-    sd_channel_end(sd);
-    sd.selected = false;
-    sd.selected_aid.clear();
-    sd.status_next = 0;
+    for (SdChannel &ch : sd.channels)
+        ch = SdChannel();
+}
+
+void card_sd_channel_open(CardSd &sd, int channel, int from) {
+    SdChannel &ch = sd.channels[channel];
+    ch = SdChannel();
+    ch.selected = sd.channels[from].selected;
+    ch.selected_aid = sd.channels[from].selected_aid;
+    ch.application = sd.channels[from].application;
+}
+
+void card_sd_channel_close(CardSd &sd, int channel) {
+    sd.channels[channel] = SdChannel();
 }
 
 void card_sd_reset(CardSd &sd) {
@@ -325,4 +373,5 @@ void card_sd_reset(CardSd &sd) {
     sd.kdd.assign(default_kdd, default_kdd + SD_KDD_SIZE);
     sd.sequence = 1;
     sd.fixed_challenge.clear();
+    sd_registry_reset(sd);
 }

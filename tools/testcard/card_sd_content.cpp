@@ -1,9 +1,9 @@
 /*
  * card_sd_content.cpp: what the security domain tells about the card and
  * the keys it takes: GET DATA (card recognition data, key information, the
- * sequence counter), GET STATUS (a fixed list of the card's security domain,
- * applications and load file) and PUT KEY (a new key set, or new keys of a
- * set). Commands arrive plain: under a channel they were unwrapped first.
+ * sequence counter, the card production life cycle data) and PUT KEY (a new
+ * key set, or new keys of a set). Commands arrive plain: under a channel
+ * they were unwrapped first.
  */
 #include "tools/testcard/testcard.h"
 
@@ -14,22 +14,6 @@ namespace {
 void sw_put(Bytes &response, int sw) {
     response.push_back((uint8_t)(sw >> 8));
     response.push_back((uint8_t)sw);
-}
-
-/* Tag, length (one byte, or 81/82 and more) and value. */
-void tlv_put(Bytes &out, unsigned tag, const Bytes &value) {
-    if (tag > 0xFF)
-        out.push_back((uint8_t)(tag >> 8));
-    out.push_back((uint8_t)tag);
-    size_t n = value.size();
-    if (n >= 0x100) {
-        out.push_back(0x82);
-        out.push_back((uint8_t)(n >> 8));
-    } else if (n >= 0x80) {
-        out.push_back(0x81);
-    }
-    out.push_back((uint8_t)n);
-    out.insert(out.end(), value.begin(), value.end());
 }
 
 /* ---- GET DATA ---- */
@@ -43,18 +27,18 @@ Bytes gp_oid(uint8_t n, const Bytes &tail) {
 
 Bytes get_data_recognition(const CardSd &sd) {
     Bytes inner, field;
-    tlv_put(inner, 0x06, gp_oid(1, {}));
-    tlv_put(field, 0x06, gp_oid(2, {0x02, 0x03, 0x01})); /* card management 2.3.1 */
-    tlv_put(inner, 0x60, field);
+    sd_tlv_put(inner, 0x06, gp_oid(1, {}));
+    sd_tlv_put(field, 0x06, gp_oid(2, {0x02, 0x03, 0x01})); /* card management 2.3.1 */
+    sd_tlv_put(inner, 0x60, field);
     field.clear();
-    tlv_put(field, 0x06, gp_oid(3, {}));
-    tlv_put(inner, 0x63, field);
+    sd_tlv_put(field, 0x06, gp_oid(3, {}));
+    sd_tlv_put(inner, 0x63, field);
     field.clear();
-    tlv_put(field, 0x06, gp_oid(4, {(uint8_t)sd.scp, (uint8_t)sd.i}));
-    tlv_put(inner, 0x64, field);
+    sd_tlv_put(field, 0x06, gp_oid(4, {(uint8_t)sd.scp, (uint8_t)sd.i}));
+    sd_tlv_put(inner, 0x64, field);
     Bytes wrapped, out;
-    tlv_put(wrapped, 0x73, inner);
-    tlv_put(out, 0x66, wrapped);
+    sd_tlv_put(wrapped, 0x73, inner);
+    sd_tlv_put(out, 0x66, wrapped);
     return out;
 }
 
@@ -65,12 +49,37 @@ Bytes get_data_keys(const CardSd &sd) {
     for (const SdKeySet &set : sd.key_sets) {
         const Bytes *keys[] = {&set.enc, &set.mac, &set.dek};
         for (uint8_t id = 1; id <= 3; id++)
-            tlv_put(inner, 0xC0, {id, set.kvn, type, (uint8_t)keys[id - 1]->size()});
+            sd_tlv_put(inner, 0xC0, {id, set.kvn, type, (uint8_t)keys[id - 1]->size()});
     }
     Bytes out;
-    tlv_put(out, 0xE0, inner);
+    sd_tlv_put(out, 0xE0, inner);
     return out;
 }
+
+/* Card production life cycle data: fixed, made-up values, so that tools
+   that show it have every field to show. Dates are YDDD (the year's last
+   digit, then the day of that year); 0000 marks a field that is not set. */
+const uint8_t cplc[] = {
+    0xF0, 0x56,             /* IC fabricator */
+    0x00, 0x01,             /* IC type */
+    0xF0, 0x56,             /* operating system identifier */
+    0x32, 0x75,             /* operating system release date: day 275 of a year ending in 3 */
+    0x01, 0x00,             /* operating system release level */
+    0x41, 0x23,             /* IC fabrication date: day 123 of a year ending in 4 */
+    0x00, 0x00, 0x12, 0x34, /* IC serial number */
+    0x00, 0x07,             /* IC batch identifier */
+    0x00, 0x00,             /* IC module fabricator: not set */
+    0x00, 0x00,             /* IC module packaging date: not set */
+    0xF0, 0x56,             /* ICC manufacturer */
+    0x42, 0x01,             /* IC embedding date: day 201 of a year ending in 4 */
+    0x00, 0x00,             /* IC pre-personalizer: not set */
+    0x00, 0x00,             /* IC pre-personalization equipment date: not set */
+    0x00, 0x00, 0x00, 0x00, /* IC pre-personalization equipment identifier: not set */
+    0xF0, 0x56,             /* IC personalizer */
+    0x50, 0x12,             /* IC personalization date: day 12 of a year ending in 5 */
+    0x00, 0x00, 0x00, 0x01, /* IC personalization equipment identifier */
+};
+static_assert(sizeof cplc == 42, "CPLC data is 42 bytes");
 
 Bytes get_data_sequence(const CardSd &sd) {
     Bytes value;
@@ -79,81 +88,8 @@ Bytes get_data_sequence(const CardSd &sd) {
     value.push_back((uint8_t)(sd.sequence >> 8));
     value.push_back((uint8_t)sd.sequence);
     Bytes out;
-    tlv_put(out, 0xC1, value);
+    sd_tlv_put(out, 0xC1, value);
     return out;
-}
-
-/* ---- GET STATUS ---- */
-
-struct StatusEntry {
-    uint8_t p1;      /* the listing it belongs to: 80, 40, 20 or 10 */
-    const char *aid; /* hexadecimal */
-    uint8_t life_cycle;
-    uint8_t privileges;  /* first privilege byte (security domains, applications) */
-    const char *modules; /* executable modules of a load file, space-separated, or null */
-};
-
-const StatusEntry status_entries[] = {
-    {0x80, "A000000151000000", 0x0F, 0x9E, nullptr},
-    {0x40, "F0564F524C414E4501", 0x07, 0x00, nullptr},
-    {0x40, "F0564F524C414E4502", 0x07, 0x00, nullptr},
-    {0x40, "F0564F524C414E4503", 0x83, 0x00, nullptr},
-    {0x20, "F0564F524C414E45", 0x01, 0x00, "F0564F524C414E4541 F0564F524C414E4542"},
-};
-
-Bytes status_hex(const char *text) {
-    Bytes bytes;
-    card_hex_parse(text, bytes);
-    return bytes;
-}
-
-std::vector<Bytes> status_modules(const StatusEntry &e) {
-    std::vector<Bytes> modules;
-    std::string text = e.modules ? e.modules : "";
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find(' ', start);
-        if (end == std::string::npos)
-            end = text.size();
-        modules.push_back(status_hex(text.substr(start, end - start).c_str()));
-        start = end + 1;
-    }
-    return modules;
-}
-
-/* One entry in the TLV form (P2 bit 02) or the older fixed form. */
-void status_entry_put(const StatusEntry &e, uint8_t p1, bool tlv, Bytes &out) {
-    Bytes aid = status_hex(e.aid);
-    bool applications = p1 == 0x80 || p1 == 0x40;
-    std::vector<Bytes> modules = p1 == 0x10 ? status_modules(e) : std::vector<Bytes>();
-    if (!tlv) {
-        out.push_back((uint8_t)aid.size());
-        out.insert(out.end(), aid.begin(), aid.end());
-        out.push_back(e.life_cycle);
-        out.push_back(applications ? e.privileges : 0x00);
-        if (p1 == 0x10)
-            out.push_back((uint8_t)modules.size());
-        for (const Bytes &m : modules) {
-            out.push_back((uint8_t)m.size());
-            out.insert(out.end(), m.begin(), m.end());
-        }
-        return;
-    }
-    Bytes inner;
-    tlv_put(inner, 0x4F, aid);
-    tlv_put(inner, 0x9F70, {e.life_cycle});
-    if (applications)
-        tlv_put(inner, 0xC5, {e.privileges, 0x00, 0x00});
-    for (const Bytes &m : modules)
-        tlv_put(inner, 0x84, m);
-    tlv_put(out, 0xE3, inner);
-}
-
-/* The search criteria: 4F and an AID prefix (4F 00: everything). */
-bool status_criteria(const Apdu &apdu, Bytes &prefix) {
-    if (apdu.lc < 2 || apdu.data[0] != 0x4F || apdu.data[1] > 16 || 2u + apdu.data[1] > apdu.lc)
-        return false;
-    prefix.assign(apdu.data + 2, apdu.data + 2 + apdu.data[1]);
-    return true;
 }
 
 /* ---- PUT KEY ---- */
@@ -203,11 +139,11 @@ int key_block_read(const SdSession &s, const uint8_t *&p, const uint8_t *end, Ke
     return 0x9000;
 }
 
-int put_key_blocks(const CardSd &sd, const Apdu &apdu, std::vector<KeyBlock> &blocks) {
+int put_key_blocks(const SdSession &s, const Apdu &apdu, std::vector<KeyBlock> &blocks) {
     const uint8_t *p = apdu.data + 1, *end = apdu.data + apdu.lc;
     while (p < end) {
         KeyBlock block;
-        int sw = key_block_read(sd.session, p, end, block);
+        int sw = key_block_read(s, p, end, block);
         if (sw != 0x9000)
             return sw;
         blocks.push_back(block);
@@ -251,8 +187,24 @@ int put_key_target(CardSd &sd, const Apdu &apdu, size_t count, SdKeySet *&target
 
 } // namespace
 
+/* Tag, length (one byte, or 81/82 and more) and value. */
+void sd_tlv_put(Bytes &out, unsigned tag, const Bytes &value) {
+    if (tag > 0xFF)
+        out.push_back((uint8_t)(tag >> 8));
+    out.push_back((uint8_t)tag);
+    size_t n = value.size();
+    if (n >= 0x100) {
+        out.push_back(0x82);
+        out.push_back((uint8_t)(n >> 8));
+    } else if (n >= 0x80) {
+        out.push_back(0x81);
+    }
+    out.push_back((uint8_t)n);
+    out.insert(out.end(), value.begin(), value.end());
+}
+
 /* GET DATA: 0066 card recognition data, 00E0 key information, 00C1 the
-   sequence counter the next channel uses. */
+   sequence counter the next channel uses, 9F7F the CPLC data. */
 void sd_get_data(const CardSd &sd, const uint8_t *command, size_t length, Bytes &response) {
     Apdu apdu;
     if (!card_apdu_parse(command, length, false, apdu)) {
@@ -263,62 +215,16 @@ void sd_get_data(const CardSd &sd, const uint8_t *command, size_t length, Bytes 
         case 0x0066: response = get_data_recognition(sd); break;
         case 0x00E0: response = get_data_keys(sd); break;
         case 0x00C1: response = get_data_sequence(sd); break;
+        case 0x9F7F: sd_tlv_put(response, 0x9F7F, Bytes(cplc, cplc + sizeof cplc)); break;
         default: sw_put(response, 0x6A88); return;
     }
     sw_put(response, 0x9000);
 }
 
-/* GET STATUS: P1 80 the security domain, 40 applications, 20 load files,
-   10 load files and their modules; P2 bit 02 the TLV form, bit 01 the
-   next entries of the last listing. SD_STATUS_PAGE entries per answer, 63 10
-   when more follow. */
-void sd_get_status(CardSd &sd, const uint8_t *command, size_t length, Bytes &response) {
-    Apdu apdu;
-    Bytes prefix;
-    if (!card_apdu_parse(command, length, false, apdu)) {
-        sw_put(response, 0x6700);
-        return;
-    }
-    uint8_t p1 = apdu.p1, listing = p1 == 0x10 ? 0x20 : p1;
-    if ((p1 != 0x80 && p1 != 0x40 && p1 != 0x20 && p1 != 0x10) || (apdu.p2 & ~0x03)) {
-        sw_put(response, 0x6A86);
-        return;
-    }
-    if (!status_criteria(apdu, prefix)) {
-        sw_put(response, 0x6A80);
-        return;
-    }
-    bool next = (apdu.p2 & 0x01) != 0;
-    if (next && (sd.status_next == 0 || sd.status_p1 != p1)) {
-        sw_put(response, 0x6A88);
-        return;
-    }
-    size_t skip = next ? sd.status_next : 0, index = 0, listed = 0;
-    sd.status_next = 0;
-    for (const StatusEntry &e : status_entries) {
-        Bytes aid = status_hex(e.aid);
-        if (e.p1 != listing || aid.size() < prefix.size() ||
-            !std::equal(prefix.begin(), prefix.end(), aid.begin()) || index++ < skip)
-            continue;
-        if (listed == SD_STATUS_PAGE) {
-            sd.status_next = skip + listed;
-            sd.status_p1 = p1;
-            break;
-        }
-        status_entry_put(e, p1, (apdu.p2 & 0x02) != 0, response);
-        listed++;
-    }
-    if (listed == 0) {
-        sw_put(response, 0x6A88);
-        return;
-    }
-    sw_put(response, sd.status_next ? 0x6310 : 0x9000);
-}
-
 /* PUT KEY: P1 the key set to change (00: a new one), P2 the first key's
    identifier (1 ENC, 2 MAC, 3 DEK; bit 80: several keys), data the new key
    version and the key blocks. Answers the new version and the KCVs. */
-void sd_put_key(CardSd &sd, const uint8_t *command, size_t length, Bytes &response) {
+void sd_put_key(CardSd &sd, SdChannel &ch, const uint8_t *command, size_t length, Bytes &response) {
     Apdu apdu;
     std::vector<KeyBlock> blocks;
     if (!card_apdu_parse(command, length, false, apdu) || apdu.lc < 1) {
@@ -326,7 +232,7 @@ void sd_put_key(CardSd &sd, const uint8_t *command, size_t length, Bytes &respon
         return;
     }
     uint8_t kvn = apdu.data[0];
-    int sw = kvn < 0x01 || kvn > 0x7F ? 0x6A80 : put_key_blocks(sd, apdu, blocks);
+    int sw = kvn < 0x01 || kvn > 0x7F ? 0x6A80 : put_key_blocks(ch.session, apdu, blocks);
     SdKeySet *target = nullptr;
     if (sw == 0x9000)
         sw = put_key_target(sd, apdu, blocks.size(), target);

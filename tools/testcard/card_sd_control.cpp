@@ -1,21 +1,26 @@
 /*
  * card_sd_control.cpp: the control lines that configure the security domain.
  * They take effect at the next INITIALIZE UPDATE; an open channel keeps the
- * keys and options it was opened with.
+ * keys and options it was opened with. "content" shows and clears the
+ * registry (card_sd_registry.cpp).
  *
  *   scp                        ok scp=03 i=70 kvn=30 keylen=16 seq=000001 channel=closed
- *   scp 02 15|55 / scp 03 HH   the protocol and its i
+ *   scp 02 HH / scp 03 HH      the protocol and its i
  *   keys KEY [KVN]             one key for ENC, MAC and DEK (replaces every key set)
  *   keys ENC MAC DEK [KVN]     three keys
  *   kdd HEX                    the 10 bytes of key diversification data
  *   seq N                      the sequence counter the next channel uses
  *   challenge HEX|off          a fixed card challenge (6 bytes SCP02, 8 or 16 SCP03)
+ *   content [clear]            the registry, one line an entry; clear: back to its start
  */
 #include "tools/testcard/testcard.h"
 
 namespace {
 
 const int scp03_i_bits = SD_I03_S16 | SD_I03_PSEUDO_RANDOM | SD_I03_RMAC | SD_I03_RENC;
+const int scp02_i_needed = SD_I02_THREE_KEYS | SD_I02_EXPLICIT;
+const int scp02_i_bits =
+    scp02_i_needed | SD_I02_UNMODIFIED | SD_I02_ICV_ENCRYPT | SD_I02_PSEUDO_RANDOM;
 
 std::string hex_byte(int value) {
     uint8_t byte = (uint8_t)value;
@@ -29,13 +34,7 @@ std::string sd_report(const CardSd &sd) {
     std::string reply = "ok scp=" + hex_byte(sd.scp) + " i=" + hex_byte(sd.i);
     reply += " kvn=" + hex_byte(keys.kvn) + " keylen=" + std::to_string(keys.enc.size());
     reply += " seq=" + (sd.scp == 2 ? card_hex(counter + 1, 2) : card_hex(counter, 3));
-    reply += " channel=";
-    switch (sd.session.state) {
-        case SD_CLOSED: reply += "closed"; break;
-        case SD_INITIALIZED: reply += "initialized"; break;
-        case SD_OPEN: reply += hex_byte(sd.session.level); break;
-    }
-    return reply + "\n";
+    return reply + " channel=" + card_sd_state(sd.channels[0].session) + "\n";
 }
 
 bool key_sets_fit(const CardSd &sd, int scp) {
@@ -47,12 +46,13 @@ bool key_sets_fit(const CardSd &sd, int scp) {
 
 std::string sd_protocol(CardSd &sd, const std::vector<std::string> &words) {
     std::vector<uint8_t> scp, i;
-    const char *usage = "error usage: scp [02 15|55] or scp [03 HH] (HH of bits 01 10 20 40)\n";
+    const char *usage = "error usage: scp [02 HH] or scp [03 HH] (HH: the protocol's i)\n";
     if (words.size() != 3 || !card_hex_parse(words[1], scp) || !card_hex_parse(words[2], i) ||
         scp.size() != 1 || i.size() != 1)
         return usage;
-    if (scp[0] == 2 && i[0] != 0x15 && i[0] != 0x55)
-        return usage;
+    if (scp[0] == 2 && ((i[0] & scp02_i_needed) != scp02_i_needed || (i[0] & ~scp02_i_bits)))
+        return "error SCP02's i: bits 01 (three keys) and 04 (explicit initiation), and any of "
+               "02 (C-MAC on the unmodified APDU), 10 (ICV encryption), 40 (pseudo-random)\n";
     if (scp[0] == 3 && ((i[0] & ~scp03_i_bits) || ((i[0] & SD_I03_RENC) && !(i[0] & SD_I03_RMAC))))
         return "error SCP03's i: bits 01 (S16), 10 (pseudo-random), 20 (R-MAC), 40 (R-ENC, "
                "with 20)\n";
@@ -136,9 +136,17 @@ std::string sd_challenge(CardSd &sd, const std::vector<std::string> &words) {
 
 } // namespace
 
+std::string card_sd_state(const SdSession &s) {
+    switch (s.state) {
+        case SD_INITIALIZED: return "initialized";
+        case SD_OPEN: return hex_byte(s.level);
+        default: return "closed";
+    }
+}
+
 bool card_sd_control_known(const std::string &command) {
     return command == "scp" || command == "keys" || command == "kdd" || command == "seq" ||
-           command == "challenge";
+           command == "challenge" || command == "content";
 }
 
 std::string card_sd_control(CardSd &sd, const std::vector<std::string> &words) {
@@ -151,5 +159,7 @@ std::string card_sd_control(CardSd &sd, const std::vector<std::string> &words) {
         return sd_kdd(sd, words);
     if (command == "seq")
         return sd_sequence(sd, words);
+    if (command == "content")
+        return sd_registry_control(sd, words);
     return sd_challenge(sd, words);
 }

@@ -4,14 +4,18 @@
  * and decrypting commands, MACing and encrypting answers, and the key
  * blocks of PUT KEY. Every cipher and MAC comes from crypto/crypto.h.
  *
- * SCP02 (i = 15 and 55): session keys are 3DES-CBC encryptions (IV zero) of
- * a derivation constant, the 2-byte sequence counter and twelve zeros under
- * the static keys; cryptograms are full 3DES CBC MACs over the challenges;
- * the C-MAC is the retail MAC over the command with CLA | 04 and Lc + 8 and
- * the plain data, its ICV the previous C-MAC encrypted with single DES
- * under the first half of the C-MAC key (zero for EXTERNAL AUTHENTICATE);
- * at C-DECRYPTION the data was padded and 3DES-CBC encrypted (IV zero)
- * after the MAC was computed.
+ * SCP02 (i with three keys and explicit initiation): session keys are
+ * 3DES-CBC encryptions (IV zero) of a derivation constant, the 2-byte
+ * sequence counter and twelve zeros under the static keys; cryptograms are
+ * full 3DES CBC MACs over the challenges; the C-MAC is the retail MAC over
+ * the command with CLA | 04 and Lc + 8 and the plain data (on the modified
+ * APDU), or over the command as the host wrote it, without the SM bit and
+ * with Lc counting only its data (i bit 02, on the unmodified APDU); its ICV
+ * is the previous C-MAC, encrypted with single DES under the first half of
+ * the C-MAC key when i has bit 10, and zero for EXTERNAL AUTHENTICATE. At
+ * C-DECRYPTION the data was padded and 3DES-CBC encrypted (IV zero) after
+ * the MAC was computed. The class byte is channel 0's (84 or 04) for the
+ * MAC whatever channel the command came on.
  *
  * SCP03: every derivation is the counter-mode KDF with CMAC-AES (label of
  * eleven zeros and the constant, a zero byte, L, the counter, the context);
@@ -132,7 +136,7 @@ bool sd_scp02_start(SdSession &s, int i, const Bytes &aid) {
     s.chain.assign(CRYPTO_DES_BLOCK, 0);
     if (!s.card_challenge.empty())
         return true;
-    if (i & 0x40) {
+    if (i & SD_I02_PSEUDO_RANDOM) {
         /* Pseudo-random: the C-MAC of the selected AID under this session's
            C-MAC key, so that it changes with the sequence counter. */
         Bytes mac;
@@ -168,10 +172,14 @@ bool sd_scp03_start(SdSession &s, int i, const Bytes &aid) {
 }
 
 /* The ICV of a command's C-MAC: zero for EXTERNAL AUTHENTICATE, then the
-   last C-MAC encrypted under the first half of the C-MAC key. */
+   last C-MAC, encrypted under the first half of the C-MAC key when i asks. */
 bool sd_scp02_icv(const SdSession &s, Bytes &icv) {
     if (s.state != SD_OPEN) {
         icv.assign(CRYPTO_DES_BLOCK, 0);
+        return true;
+    }
+    if (!(s.i & SD_I02_ICV_ENCRYPT)) {
+        icv = s.chain;
         return true;
     }
     Bytes half(s.s_mac.begin(), s.s_mac.begin() + CRYPTO_DES_BLOCK);
@@ -189,7 +197,14 @@ bool sd_scp02_unwrap(SdSession &s, const Apdu &apdu, const uint8_t *command, Byt
             return false;
     }
     Bytes input = {apdu.cla, apdu.ins, apdu.p1, apdu.p2};
-    sd_lc_put(input, data.size() + mac_size, false);
+    if (!(s.i & SD_I02_UNMODIFIED)) {
+        sd_lc_put(input, data.size() + mac_size, false);
+    } else {
+        /* As the host wrote it: no SM bit, and no Lc without data. */
+        input[0] &= (uint8_t)~0x04;
+        if (!data.empty())
+            sd_lc_put(input, data.size(), false);
+    }
     input.insert(input.end(), data.begin(), data.end());
     Bytes icv, expected;
     if (!sd_scp02_icv(s, icv) ||
@@ -263,6 +278,7 @@ bool sd_scp02_session_key(const Bytes &key, uint16_t constant, const Bytes &sequ
 }
 
 bool sd_session_start(SdSession &s, int i, const Bytes &aid) {
+    s.i = i;
     return s.scp == 2 ? sd_scp02_start(s, i, aid) : sd_scp03_start(s, i, aid);
 }
 

@@ -1,59 +1,12 @@
 /*
  * testcard_sd_test.cpp: the security domain against published exchanges and
- * against a host side computed here from crypto/crypto.h alone (not from the
- * card's own channel code), so that one misreading of the protocols cannot
- * pass both.
+ * against the host side of testcard_sd_host.h.
  */
-#include "tools/testcard/testcard.h"
-
-#include "crypto/crypto.h"
-
-#include <gtest/gtest.h>
-
-#include <sstream>
+#include "tools/testcard/tests/testcard_sd_host.h"
 
 namespace {
 
-Bytes hex(const std::string &text) {
-    Bytes bytes;
-    EXPECT_TRUE(card_hex_parse(text, bytes)) << text;
-    return bytes;
-}
-
-std::string text(const Bytes &bytes) {
-    return card_hex(bytes.data(), bytes.size());
-}
-
-struct SdFixture : ::testing::Test {
-    TestCard card;
-    void SetUp() override {
-        card.memory.assign(CARD_MEMORY_SIZE, 0);
-    }
-    bool follow_61 = false; /* fetch 61xx answers with GET RESPONSE, as a T=0 reader does */
-    int get_responses = 0;
-    Bytes send(const Bytes &command) {
-        Bytes response;
-        card_apdu_answer(card, command.data(), command.size(), response);
-        for (; follow_61 && response.size() == 2 && response[0] == 0x61; get_responses++) {
-            Bytes get = {0x00, 0xC0, 0x00, 0x00, response[1]};
-            card_apdu_answer(card, get.data(), get.size(), response);
-        }
-        return response;
-    }
-    std::string answer(const std::string &command) {
-        return text(send(hex(command)));
-    }
-    std::string control(const std::string &line) {
-        bool close = false;
-        return card_control_line(card, line, close);
-    }
-    /* Control lines separated by ';', each answered "ok". */
-    void setup(const std::string &lines) {
-        std::stringstream in(lines);
-        for (std::string line; std::getline(in, line, ';');)
-            ASSERT_EQ(control(line), "ok\n") << line;
-    }
-};
+using namespace sdtest;
 
 /* ---- published exchanges, replayed on the card ---- */
 
@@ -68,7 +21,6 @@ struct VectorCase {
     Step steps[7];
 };
 
-const char select_isd[] = "00A4040008A000000151000000";
 const char fci[] = "6F1184 08A000000151000000A5059F6502FFF09000";
 const char pysim_keys[] = "keys 000102030405060708090a0b0c0d0e0f 101112131415161718191a1b1c1d1e1f "
                           "202122232425262728292a2b2c2d2e2f 30";
@@ -77,9 +29,11 @@ const char gp_keys[] = "keys F995D0A069335C7DF42E590317FFEA6D 58563362EC5A4541AB
 const char recognition02[] = "6631732F06072A864886FC6B01600C060A2A864886FC6B02020301630906072A86"
                              "4886FC6B03640B06092A864886FC6B0402159000";
 const char isd_entry[] = "E3134F08A0000001510000009F70010FC5039E00009000";
-const char elf_entry[] = "E30E4F08F0564F524C414E459F7001019000";
-const char apps_page[] = "E3144F09F0564F524C414E45019F700107C503000000"
-                         "E3144F09F0564F524C414E45029F700107C5030000006310";
+const char elf_entry[] = "E31C4F08F0564F524C414E459F700101CE020100CC08A0000001510000009000";
+const char apps_page[] = "E3284F09F0564F524C414E45019F700107C503000000C408F0564F524C414E45"
+                         "CC08A000000151000000"
+                         "E3284F09F0564F524C414E45029F700107C503000000C408F0564F524C414E45"
+                         "CC08A0000001510000006310";
 
 const VectorCase vector_cases[] = {
     {"pySim SCP02 level 01",
@@ -126,8 +80,7 @@ const VectorCase vector_cases[] = {
       {"84F2200218705C4D16C7BAC5496AEE0ED9963222455472F3CFAC97BCCA00", elf_entry},
       {"84F240021834AF0FEDDAE7C07308600587E1B1E6EC87811520D9A6AAAD00", apps_page},
       {"84F28002188D6CFE9EB359EACB9594D8EC161E45C10ED0138E34A10BF300", isd_entry},
-      {"84F21002183D98B6DE9CBF3905EAE4FAF5E141C58DAB7013D1076745C700",
-       "E3244F08F0564F524C414E459F7001018409F0564F524C414E45418409F0564F524C414E45429000"}}},
+      {"84F21002183D98B6DE9CBF3905EAE4FAF5E141C58DAB7013D1076745C700", elf_entry}}},
     {"GP library SCP03 level 33 with the default keys (the card's defaults but KVN 00)",
      "keys 404142434445464748494A4B4C4D4E4F 00;challenge A5874C57119B976B",
      {{"80500000082C8130E574247B1B00",
@@ -151,6 +104,7 @@ const VectorCase vector_cases[] = {
 TEST_F(SdFixture, PublishedExchanges) {
     for (const VectorCase &c : vector_cases) {
         control("reset");
+        registry_add_applications(card);
         setup(c.setup);
         if (std::string(c.what).find("GP library SCP03 pseudo") == 0)
             setup(gp_keys);
@@ -169,177 +123,6 @@ TEST_F(SdFixture, PublishedExchanges) {
     }
 }
 
-/* ---- the host's side, computed here ---- */
-
-Bytes run_mac(int mac, const Bytes &key, const Bytes &iv, const Bytes &data) {
-    Bytes out(CRYPTO_BLOCK_MAX);
-    size_t n = 0;
-    EXPECT_EQ(crypto_mac(mac, key.data(), key.size(), iv.empty() ? nullptr : iv.data(), iv.size(),
-                         data.data(), data.size(), out.data(), out.size(), &n, nullptr, 0),
-              CRYPTO_OK);
-    out.resize(n);
-    return out;
-}
-
-Bytes run_cipher(bool decrypt, int cipher, const Bytes &key, const Bytes &iv, const Bytes &data) {
-    Bytes out(data.size());
-    auto run = decrypt ? crypto_decrypt : crypto_encrypt;
-    EXPECT_EQ(run(cipher, key.data(), key.size(), iv.empty() ? nullptr : iv.data(), iv.size(),
-                  data.data(), data.size(), out.data(), out.size(), nullptr, 0),
-              CRYPTO_OK);
-    return out;
-}
-
-Bytes padded(size_t block, Bytes data) {
-    for (data.push_back(0x80); data.size() % block;)
-        data.push_back(0x00);
-    return data;
-}
-
-Bytes cat(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Bytes slice(const Bytes &b, size_t from, size_t n) {
-    return Bytes(b.begin() + (long)from, b.begin() + (long)(from + n));
-}
-
-Bytes pattern(size_t n, uint8_t seed) {
-    Bytes data(n);
-    for (size_t i = 0; i < n; i++)
-        data[i] = (uint8_t)(i * 13 + seed);
-    return data;
-}
-
-/* SP 800-108 counter mode over CMAC-AES, as SCP03 lays out its input. */
-Bytes kdf(const Bytes &key, uint8_t constant, size_t bits, const Bytes &context) {
-    Bytes out;
-    for (uint8_t i = 1; out.size() * 8 < bits; i++) {
-        Bytes input = cat(Bytes(11, 0), {constant, 0x00, (uint8_t)(bits >> 8), (uint8_t)bits, i});
-        out = cat(out, run_mac(CRYPTO_MAC_CMAC_AES, key, {}, cat(input, context)));
-    }
-    return slice(out, 0, bits / 8);
-}
-
-Bytes scp02_key(const Bytes &key, uint8_t constant, const Bytes &sequence) {
-    Bytes input = cat({0x01, constant}, sequence);
-    input.resize(16, 0);
-    return run_cipher(false, CRYPTO_3DES_CBC, key, {}, input);
-}
-
-Bytes lc_field(size_t lc, bool extended) {
-    if (!extended && lc <= 255)
-        return {(uint8_t)lc};
-    return {0x00, (uint8_t)(lc >> 8), (uint8_t)lc};
-}
-
-struct Host {
-    int scp = 3, level = 0;
-    size_t size = 8;
-    Bytes enc, mac, dek, s_enc, s_mac, s_rmac, s_dek, chain;
-    uint8_t commands = 0; /* SCP03's encryption counter (the tests stay below 256) */
-
-    Bytes counter_icv(uint8_t first) const {
-        Bytes block(16, 0);
-        block[0] = first;
-        block[15] = commands;
-        return run_cipher(false, CRYPTO_AES_ECB, s_enc, {}, block);
-    }
-    /* INITIALIZE UPDATE and EXTERNAL AUTHENTICATE: the latter's status word,
-       "card cryptogram" when the card's does not check out. */
-    std::string open(SdFixture &f, int lvl, const Bytes &challenge, uint8_t kvn = 0,
-                     bool spoil = false) {
-        size = scp == 2 ? 8 : challenge.size();
-        Bytes init = cat({0x80, 0x50, kvn, 0x00, (uint8_t)challenge.size()}, challenge);
-        Bytes answer = f.send(cat(init, {0x00}));
-        if (answer.size() < 28)
-            return text(answer);
-        Bytes card_challenge = slice(answer, scp == 2 ? 14 : 13, scp == 2 ? 6 : size);
-        Bytes card_cryptogram = slice(answer, scp == 2 ? 20 : 13 + size, size), expected, host;
-        if (scp == 2) {
-            Bytes sequence = slice(answer, 12, 2);
-            s_enc = scp02_key(enc, 0x82, sequence);
-            s_mac = scp02_key(mac, 0x01, sequence);
-            s_dek = scp02_key(dek, 0x81, sequence);
-            Bytes a = cat(cat(challenge, sequence), card_challenge);
-            Bytes b = cat(cat(sequence, card_challenge), challenge);
-            expected = run_mac(CRYPTO_MAC_CBC_3DES, s_enc, {}, padded(8, a));
-            host = run_mac(CRYPTO_MAC_CBC_3DES, s_enc, {}, padded(8, b));
-            chain.clear();
-        } else {
-            Bytes context = cat(challenge, card_challenge);
-            s_enc = kdf(enc, 0x04, enc.size() * 8, context);
-            s_mac = kdf(mac, 0x06, mac.size() * 8, context);
-            s_rmac = kdf(mac, 0x07, mac.size() * 8, context);
-            s_dek = dek;
-            expected = kdf(s_mac, 0x00, size * 8, context);
-            host = kdf(s_mac, 0x01, size * 8, context);
-            chain.assign(16, 0);
-        }
-        if (card_cryptogram != expected)
-            return "card cryptogram";
-        host[0] ^= spoil ? 1 : 0;
-        level = 0;
-        commands = 0;
-        std::string sw = text(f.send(wrap({0x84, 0x82, (uint8_t)lvl, 0x00}, host, -1)));
-        level = lvl;
-        return sw;
-    }
-    /* The command as the channel sends it; le -1 for none. */
-    Bytes wrap(const Bytes &header, Bytes data, int le) {
-        Bytes head = {(uint8_t)(header[0] | 0x04), header[1], header[2], header[3]}, tag;
-        if (scp == 2) {
-            Bytes icv = chain.empty()
-                            ? Bytes(8, 0)
-                            : run_cipher(false, CRYPTO_DES_ECB, slice(s_mac, 0, 8), {}, chain);
-            Bytes input = cat(cat(head, lc_field(data.size() + 8, false)), data);
-            tag = chain = run_mac(CRYPTO_MAC_RETAIL, s_mac, icv, padded(8, input));
-            if ((level & 0x02) && !data.empty())
-                data = run_cipher(false, CRYPTO_3DES_CBC, s_enc, {}, padded(8, data));
-        } else {
-            commands += level ? 1 : 0;
-            if ((level & 0x02) && !data.empty())
-                data = run_cipher(false, CRYPTO_AES_CBC, s_enc, counter_icv(0), padded(16, data));
-            Bytes lc = lc_field(data.size() + size, data.size() + size > 255 || le > 256);
-            chain = run_mac(CRYPTO_MAC_CMAC_AES, s_mac, {}, cat(cat(cat(chain, head), lc), data));
-            tag = slice(chain, 0, size);
-        }
-        bool extended = data.size() + tag.size() > 255 || le > 256;
-        Bytes out = cat(cat(head, lc_field(data.size() + tag.size(), extended)), cat(data, tag));
-        if (le >= 0 && extended)
-            return cat(out, {(uint8_t)(le >> 8), (uint8_t)le});
-        return le >= 0 ? cat(out, {(uint8_t)le}) : out;
-    }
-    /* The plain answer, or "R-MAC" / "R-ENC" when it does not check out. */
-    std::string unwrap(const Bytes &answer) const {
-        if (scp == 2 || answer.size() < 2)
-            return text(answer);
-        Bytes sw = slice(answer, answer.size() - 2, 2), data = slice(answer, 0, answer.size() - 2);
-        if ((level & 0x10) && (sw[0] == 0x62 || sw[0] == 0x63 || text(sw) == "9000")) {
-            if (data.size() < size)
-                return "R-MAC";
-            Bytes tag = slice(data, data.size() - size, size);
-            data.resize(data.size() - size);
-            Bytes full = run_mac(CRYPTO_MAC_CMAC_AES, s_rmac, {}, cat(cat(chain, data), sw));
-            if (slice(full, 0, size) != tag)
-                return "R-MAC";
-        }
-        if ((level & 0x20) && !data.empty()) {
-            data = run_cipher(true, CRYPTO_AES_CBC, s_enc, counter_icv(0x80), data);
-            size_t n = 0;
-            if (crypto_unpad(data.data(), data.size(), &n, nullptr, 0) != CRYPTO_OK)
-                return "R-ENC";
-            data.resize(n);
-        }
-        return text(cat(data, sw));
-    }
-};
-
-std::string read_two(SdFixture &f, Host &h) {
-    return h.unwrap(f.send(h.wrap({0x00, 0xB0, 0x00, 0x00}, {}, 2)));
-}
-
 /* One channel per row: open it, write n bytes, read them back and ask for
    the 80 F0 pattern of n bytes, all through the channel. */
 struct ChannelCase {
@@ -347,7 +130,6 @@ struct ChannelCase {
     int scp, level;
     size_t challenge, n; /* challenge 16: S16 */
 };
-const char key40[] = "404142434445464748494A4B4C4D4E4F";
 // clang-format off
 const ChannelCase channel_cases[] = {
     {"SCP02 level 03", "scp 02 15", key40, 2, 0x03, 8, 32},
@@ -456,6 +238,7 @@ const FailureCase failure_cases[] = {
 TEST_F(SdFixture, ChannelFailures) {
     for (const FailureCase &c : failure_cases) {
         control("reset");
+        registry_add_applications(card);
         if (*c.setup)
             setup(c.setup);
         Host host;
@@ -569,12 +352,50 @@ const ControlCase control_cases[] = {
     {"scp", "ok scp=02 i=55 kvn=7F keylen=16 seq=1234 channel=closed"},
     {"reset", "ok"},
     {"scp", "ok scp=03 i=70 kvn=30 keylen=16 seq=000001 channel=closed"},
+    {"scp 02 35", "error SCP02's i"}, /* R-MAC */
+    {"scp 02 0D", "error SCP02's i"}, /* the ICV a MAC over the AID */
+    {"scp 02 11", "error SCP02's i"}, /* implicit initiation */
+    {"scp 02 14", "error SCP02's i"}, /* one base key */
+    {"scp 02 57", "ok"},
+    {"scp", "ok scp=02 i=57"},
+    {"content", "ok 2\nisd A000000151000000 life=0F privileges=9E0000\nloadfile F0564F524C414E45"},
+    {"content all", "error usage: content [clear]"},
+    {"content clear", "ok"},
 };
 
 TEST_F(SdFixture, ControlLines) {
     for (const ControlCase &c : control_cases)
         EXPECT_EQ(control(c.line).rfind(c.reply, 0), 0u) << c.line << " -> " << control(c.line);
     EXPECT_NE(control("help").find("scp [02 15|55 or 03 HH]"), std::string::npos);
+}
+
+/* GET DATA answers in the clear and under a channel alike (the counter has
+   gone up by the channel's INITIALIZE UPDATE). */
+struct GetDataCase {
+    const char *what;
+    uint8_t p1, p2;
+    const char *clear, *secured;
+};
+const char cplc[] = "9F7F2A F056 0001 F056 3275 0100 4123 00001234 0007 0000 0000 F056 4201 "
+                    "0000 0000 00000000 F056 5012 00000001 9000";
+const GetDataCase get_data_cases[] = {
+    {"CPLC", 0x9F, 0x7F, cplc, cplc},
+    {"sequence counter", 0x00, 0xC1, "C103000001 9000", "C103000002 9000"},
+    {"an unknown tag", 0x9F, 0x7E, "6A88", "6A88"},
+};
+
+TEST_F(SdFixture, GetDataInTheClearAndUnderAChannel) {
+    for (const GetDataCase &c : get_data_cases) {
+        control("reset");
+        answer(select_isd);
+        EXPECT_EQ(text(send({0x80, 0xCA, c.p1, c.p2, 0x00})), text(hex(c.clear))) << c.what;
+        Host host;
+        host.enc = host.mac = host.dek = hex(key40);
+        ASSERT_EQ(host.open(*this, 0x33, pattern(8, 2)), "9000") << c.what;
+        EXPECT_EQ(host.unwrap(send(host.wrap({0x80, 0xCA, c.p1, c.p2}, {}, 0))),
+                  text(hex(c.secured)))
+            << c.what;
+    }
 }
 
 } // namespace
