@@ -63,11 +63,12 @@ inline const std::vector<std::pair<std::string, std::string>> runner_files = {
     {"c.txt", "/OFF\n00A4040000\n00A4040000\n00B0000010\n80F00001\n"},
     {"ext.txt", "00D60000000005010203\n\\0405\n00B0000000FFFF\n/EXPECT 9000\n"},
     {"long.txt", "/REPEAT 6\n00B0000000FFFF\n80F00004\n/END\n"},
-    {"crypto.txt", "/SET K 404142434445464748494A4B4C4D4E4F\n"
-                   "/SET C ENCRYPT 3DES-ECB $K 0000000000000000\n"
-                   "/SET M MAC CMAC-AES 2B7E151628AED2A6ABF7158809CF4F3C 6BC1BEE22E409F96E93D7E117393172A\n"
-                   "/SET H HASH SHA-1 616263\n/SET N RANDOM 16\n80CA0000 $C[0:3] $M $H $#N\n"
-                   "/SET F ENCRYPT AES-ECB $K 0102\n/SET G MAC RETAIL 00112233445566778899AABBCCDDEEFF 01\n"},
+    {"crypto.txt",
+     "/SET K 404142434445464748494A4B4C4D4E4F\n"
+     "/SET C ENCRYPT 3DES-ECB $K 0000000000000000\n"
+     "/SET M MAC CMAC-AES 2B7E151628AED2A6ABF7158809CF4F3C 6BC1BEE22E409F96E93D7E117393172A\n"
+     "/SET H HASH SHA-1 616263\n/SET N RANDOM 16\n80CA0000 $C[0:3] $M $H $#N\n"
+     "/SET F ENCRYPT AES-ECB $K 0102\n/SET G MAC RETAIL 00112233445566778899AABBCCDDEEFF 01\n"},
     {"golden.txt", "// ATR 3B021450\r\n00A4040000\r\n/EXPECT 6F0284009000\r\n"},
     {"scp.txt",
      "00A4040008A000000151000000\n/EXPECT * 9000\n"
@@ -77,6 +78,12 @@ inline const std::vector<std::pair<std::string, std::string>> runner_files = {
     {"scp-use.txt", "80F00004\n/EXPECT 0001 9000\n/SCP END\n00A4040000\n"},
     {"scp-bad.txt", "00A4040008A000000151000000\n/SCP MAC KEY 00112233445566778899AABBCCDDEEFF\n"
                     "80F00004\n"},
+    {"scp-channels.txt",
+     "0070000001\n/EXPECT 01 9000\n00700005\n/EXPECT 9000\n01A4040008A000000151000000\n"
+     "41A4040008A000000151000000\n/SCP MAC+RMAC KEY 404142434445464748494A4B4C4D4E4F CHANNEL 1\n"
+     "81F00004\n/EXPECT 0001 9000\n00B0000002\n/EXPECT XXXX 9000\n"
+     "/SCP MAC+ENC KEY 404142434445464748494A4B4C4D4E4F CHANNEL 5\nC1F00004\n/EXPECT 0001 9000\n"
+     "/SCP END\n0070800100\n0070800500\n/EXPECT 9000\n"},
 };
 
 inline const std::string runner_timing = " +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ ";
@@ -217,6 +224,15 @@ inline const std::vector<RunnerCase> runner_cases = {
      "", 0, 0, "b.xml",
      {{"<testcase name=\"line 2: /SCP MAC\" classname=\"scp-bad.txt\" ", 1},
       {"<testcase name=\"line 3: 80F00004\" ", 1}}},
+    // Secure channels on logical channels 1 and 5, opened with MANAGE
+    // CHANNEL: each command carries its channel's class byte and SM
+    // indication, the card checks MACs over channel 0's class byte, and
+    // channel 0 stays in the clear meanwhile.
+    {"secure channels on logical channels", {"scp-channels.txt"}, 1, 0, RUNNER_NO_EVENT, 0,
+     {{"Sending\r\n8150000008", 1}, {"Sending\r\n85821100", 1}, {"Secured\r\n85F0000408", 1},
+      {"Sending\r\n00B0000002\r\nReceived\r\n", 1}, {"Sending\r\nC150000008", 1},
+      {"Secured\r\nE1F0000408", 1}, {"Plain\r\n00019000\r\n", 2}, {"Check failed", 0}},
+     "", 0, 0},
     // Functions in /SET: a key check value, a CMAC, a hash and random bytes
     // reach the card; a function that fails is a failed check named without
     // its arguments, and no key is ever shown.
