@@ -21,18 +21,20 @@ set(VORLANE_PACKAGE_ZIP ${CMAKE_BINARY_DIR}/${VORLANE_PACKAGE_NAME}.zip)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 configure_file(${CMAKE_SOURCE_DIR}/resources/README.txt.in ${CMAKE_BINARY_DIR}/generated/README.txt
                @ONLY NEWLINE_STYLE CRLF)
+# What the archive holds, in one list that other packages can share, so
+# that a file added here, or a notice added to notices.cmake, lands in all.
+set(VORLANE_PACKAGE_FILES
+    $<TARGET_FILE:vorlane> $<TARGET_FILE:vorlane-run> ${CMAKE_SOURCE_DIR}/atr.txt
+    ${CMAKE_SOURCE_DIR}/demo.txt ${CMAKE_BINARY_DIR}/generated/README.txt ${VORLANE_NOTICE_FILES})
 add_custom_command(
   OUTPUT ${VORLANE_PACKAGE_ZIP}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${VORLANE_PACKAGE_DIR}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${VORLANE_PACKAGE_DIR}
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:vorlane> $<TARGET_FILE:vorlane-run>
-          ${CMAKE_SOURCE_DIR}/atr.txt ${CMAKE_SOURCE_DIR}/demo.txt
-          ${CMAKE_BINARY_DIR}/generated/README.txt ${VORLANE_NOTICE_FILES} ${VORLANE_PACKAGE_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy ${VORLANE_PACKAGE_FILES} ${VORLANE_PACKAGE_DIR}
   COMMAND ${CMAKE_COMMAND} -E rm -f ${VORLANE_PACKAGE_ZIP}
   COMMAND ${CMAKE_COMMAND} -E tar cf ${VORLANE_PACKAGE_ZIP} --format=zip ${VORLANE_PACKAGE_NAME}
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/package
-  DEPENDS vorlane vorlane-run ${CMAKE_SOURCE_DIR}/atr.txt ${CMAKE_SOURCE_DIR}/demo.txt
-          ${CMAKE_BINARY_DIR}/generated/README.txt ${VORLANE_NOTICE_FILES}
+  DEPENDS vorlane vorlane-run ${VORLANE_PACKAGE_FILES}
   COMMENT "Packing ${VORLANE_PACKAGE_NAME}.zip")
 add_custom_target(package_zip ALL DEPENDS ${VORLANE_PACKAGE_ZIP})
 add_dependencies(package_zip sources_offer)
