@@ -1,5 +1,6 @@
-# vorlane-run.exe, the VERSIONINFO of both programs and the release archive
-# vorlane-<version>-win64.zip (target "package_zip", built with everything).
+# vorlane-run.exe, the VERSIONINFO of both programs, the release archive
+# vorlane-<version>-win64.zip (target "package_zip", built with everything)
+# and the installer beside it (msi.cmake).
 set(VORLANE_VERSION_RC ${CMAKE_SOURCE_DIR}/resources/version.rc)
 set_property(SOURCE ${VORLANE_VERSION_RC} APPEND PROPERTY OBJECT_DEPENDS
              ${CMAKE_BINARY_DIR}/generated/vorlane_version.h)
@@ -21,18 +22,20 @@ set(VORLANE_PACKAGE_ZIP ${CMAKE_BINARY_DIR}/${VORLANE_PACKAGE_NAME}.zip)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 configure_file(${CMAKE_SOURCE_DIR}/resources/README.txt.in ${CMAKE_BINARY_DIR}/generated/README.txt
                @ONLY NEWLINE_STYLE CRLF)
+# One list for the archive and the installer (msi.cmake), so that a file
+# added here, or a notice added to notices.cmake, lands in both.
+set(VORLANE_PACKAGE_FILES
+    $<TARGET_FILE:vorlane> $<TARGET_FILE:vorlane-run> ${CMAKE_SOURCE_DIR}/atr.txt
+    ${CMAKE_SOURCE_DIR}/demo.txt ${CMAKE_BINARY_DIR}/generated/README.txt ${VORLANE_NOTICE_FILES})
 add_custom_command(
   OUTPUT ${VORLANE_PACKAGE_ZIP}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${VORLANE_PACKAGE_DIR}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${VORLANE_PACKAGE_DIR}
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:vorlane> $<TARGET_FILE:vorlane-run>
-          ${CMAKE_SOURCE_DIR}/atr.txt ${CMAKE_SOURCE_DIR}/demo.txt
-          ${CMAKE_BINARY_DIR}/generated/README.txt ${VORLANE_NOTICE_FILES} ${VORLANE_PACKAGE_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy ${VORLANE_PACKAGE_FILES} ${VORLANE_PACKAGE_DIR}
   COMMAND ${CMAKE_COMMAND} -E rm -f ${VORLANE_PACKAGE_ZIP}
   COMMAND ${CMAKE_COMMAND} -E tar cf ${VORLANE_PACKAGE_ZIP} --format=zip ${VORLANE_PACKAGE_NAME}
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/package
-  DEPENDS vorlane vorlane-run ${CMAKE_SOURCE_DIR}/atr.txt ${CMAKE_SOURCE_DIR}/demo.txt
-          ${CMAKE_BINARY_DIR}/generated/README.txt ${VORLANE_NOTICE_FILES}
+  DEPENDS vorlane vorlane-run ${VORLANE_PACKAGE_FILES}
   COMMENT "Packing ${VORLANE_PACKAGE_NAME}.zip")
 add_custom_target(package_zip ALL DEPENDS ${VORLANE_PACKAGE_ZIP})
 add_dependencies(package_zip sources_offer)
@@ -55,3 +58,6 @@ vorlane_win_test(archive_card_test tests/win/archive/archive_card_test.cpp
 target_compile_definitions(archive_card_test PRIVATE VORLANE_VERSION_TEXT="${PROJECT_VERSION}")
 target_link_libraries(archive_card_test PRIVATE version)
 add_dependencies(archive_card_test package_zip)
+
+# The installer, from the same files.
+include(cmake/msi.cmake)
