@@ -3,8 +3,12 @@
  * library: DES, 3DES and AES in ECB and CBC, the MACs cards use (CMAC over
  * AES and 3DES, ISO/IEC 9797-1 MAC algorithm 3 "retail" and algorithm 1
  * "CBC MAC"), ISO/IEC 9797-1 padding method 2, the SHA family, strong
- * random bytes and XOR. Nothing else in the program includes the library's
- * header; no Win32 here.
+ * random bytes and XOR. Only crypto.cpp includes the library's header (its
+ * start, handles, ciphers, CMAC over AES, hashes and random bytes); the
+ * MACs composed over those ciphers (crypto_mac.cpp) and the padding and XOR
+ * (crypto_pad.cpp) are plain code. No Win32 here. Algorithms are numbers;
+ * the words a script writes for them are the script's vocabulary
+ * (script/script_call.cpp).
  *
  * Every routine takes its input as pointer and length and writes into the
  * caller's buffer of capacity bytes; it returns CRYPTO_OK, or a CRYPTO_*
@@ -84,20 +88,6 @@ enum CryptoHash {
    CRYPTO_LIBRARY when it cannot be used. */
 int crypto_start(char *message, size_t message_size);
 
-/* Names as scripts write them ("3DES-CBC", "CMAC-AES", "SHA-256") and back:
-   the number for length characters at name (case counts), or -1. */
-const char *crypto_cipher_name(int cipher);
-const char *crypto_mac_name(int mac);
-const char *crypto_hash_name(int hash);
-int crypto_cipher_find(const char *name, size_t length);
-int crypto_mac_find(const char *name, size_t length);
-int crypto_hash_find(const char *name, size_t length);
-
-/* Block and MAC lengths of an algorithm, in bytes (0 for no such one). */
-size_t crypto_cipher_block(int cipher);
-size_t crypto_mac_length(int mac);
-size_t crypto_hash_length(int hash);
-
 /* length bytes of data, whole blocks, encrypted or decrypted into out
    (length bytes). An ECB cipher takes no IV. */
 int crypto_encrypt(int cipher, const unsigned char *key, size_t key_length, const unsigned char *iv,
@@ -107,30 +97,12 @@ int crypto_decrypt(int cipher, const unsigned char *key, size_t key_length, cons
                    size_t iv_length, const unsigned char *data, size_t length, unsigned char *out,
                    size_t capacity, char *message, size_t message_size);
 
-/* The MAC of data into out, its length (crypto_mac_length) in *out_length.
-   RETAIL and the CBC MACs take whole blocks, at least one, and pad nothing
-   (crypto_pad first); the CMACs take any length. */
-int crypto_mac(int mac, const unsigned char *key, size_t key_length, const unsigned char *iv,
-               size_t iv_length, const unsigned char *data, size_t length, unsigned char *out,
-               size_t capacity, size_t *out_length, char *message, size_t message_size);
-
 /* The digest of data into out, its length in *out_length. */
 int crypto_hash(int hash, const unsigned char *data, size_t length, unsigned char *out,
                 size_t capacity, size_t *out_length, char *message, size_t message_size);
 
 /* count bytes of the library's strong random generator into out. */
 int crypto_random(unsigned char *out, size_t count, char *message, size_t message_size);
-
-/* ISO/IEC 9797-1 padding method 2: data, 80, then 00 up to a multiple of
-   block (8 or 16) into out; *out_length the padded length (always more
-   than length). */
-int crypto_pad(size_t block, const unsigned char *data, size_t length, unsigned char *out,
-               size_t capacity, size_t *out_length, char *message, size_t message_size);
-
-/* Its removal: *out_length is length without the trailing 00 bytes and the
-   80 before them; CRYPTO_BAD_PADDING when data does not end that way. */
-int crypto_unpad(const unsigned char *data, size_t length, size_t *out_length, char *message,
-                 size_t message_size);
 
 /* An AES key held ready for many operations, as a secure channel uses
    its session keys on every command: the library's handles are made at
@@ -152,6 +124,27 @@ int crypto_aes_cbc(CryptoAesKey *key, int decrypt, const unsigned char *iv,
 int crypto_aes_cmac(CryptoAesKey *key, const unsigned char *data, size_t length, unsigned char *out,
                     char *message, size_t message_size);
 void crypto_aes_close(CryptoAesKey *key);
+
+/* Exports from crypto/crypto_mac.cpp */
+/* The MAC of data into out, its length (the block: 8, or 16 for CMAC-AES
+   and CBC-AES) in *out_length. RETAIL and the CBC MACs take whole blocks,
+   at least one, and pad nothing (crypto_pad first); the CMACs take any
+   length. */
+int crypto_mac(int mac, const unsigned char *key, size_t key_length, const unsigned char *iv,
+               size_t iv_length, const unsigned char *data, size_t length, unsigned char *out,
+               size_t capacity, size_t *out_length, char *message, size_t message_size);
+
+/* Exports from crypto/crypto_pad.cpp */
+/* ISO/IEC 9797-1 padding method 2: data, 80, then 00 up to a multiple of
+   block (8 or 16) into out; *out_length the padded length (always more
+   than length). */
+int crypto_pad(size_t block, const unsigned char *data, size_t length, unsigned char *out,
+               size_t capacity, size_t *out_length, char *message, size_t message_size);
+
+/* Its removal: *out_length is length without the trailing 00 bytes and the
+   80 before them; CRYPTO_BAD_PADDING when data does not end that way. */
+int crypto_unpad(const unsigned char *data, size_t length, size_t *out_length, char *message,
+                 size_t message_size);
 
 /* a XOR b, both of length bytes, into out. */
 int crypto_xor(const unsigned char *a, size_t a_length, const unsigned char *b, size_t b_length,

@@ -52,6 +52,28 @@ static const CallInfo call_table[CALL_COUNT] = {
 
 enum { CALL_TOKENS_MAX = 4 }; /* arguments of any function, at most */
 
+/* A word of the script's vocabulary and the algorithm it names */
+struct CallName {
+    const char *word;
+    int number;
+};
+
+static const CallName call_ciphers[] = {
+    {"DES-ECB", CRYPTO_DES_ECB},   {"DES-CBC", CRYPTO_DES_CBC}, {"3DES-ECB", CRYPTO_3DES_ECB},
+    {"3DES-CBC", CRYPTO_3DES_CBC}, {"AES-ECB", CRYPTO_AES_ECB}, {"AES-CBC", CRYPTO_AES_CBC},
+};
+
+static const CallName call_macs[] = {
+    {"CMAC-AES", CRYPTO_MAC_CMAC_AES}, {"CMAC-3DES", CRYPTO_MAC_CMAC_3DES},
+    {"RETAIL", CRYPTO_MAC_RETAIL},     {"CBC-DES", CRYPTO_MAC_CBC_DES},
+    {"CBC-3DES", CRYPTO_MAC_CBC_3DES}, {"CBC-AES", CRYPTO_MAC_CBC_AES},
+};
+
+static const CallName call_hashes[] = {
+    {"SHA-1", CRYPTO_SHA1},     {"SHA-224", CRYPTO_SHA224}, {"SHA-256", CRYPTO_SHA256},
+    {"SHA-384", CRYPTO_SHA384}, {"SHA-512", CRYPTO_SHA512},
+};
+
 /* One byte argument, resolved */
 struct CallArg {
     const unsigned char *bytes; /* never 0, even for no bytes */
@@ -230,6 +252,17 @@ static int call_unknown_algorithm(Call *call) {
                      call->length[0] == 1 ? "" : "s");
 }
 
+/* The algorithm the first argument names in a table of count words (case
+   counts), or -1. */
+static int call_find(const Call *call, const CallName *names, size_t count) {
+    for (size_t i = 0; i < count; i++) {
+        if (strlen(names[i].word) == (size_t)call->length[0] &&
+            memcmp(names[i].word, call->token[0], (size_t)call->length[0]) == 0)
+            return names[i].number;
+    }
+    return -1;
+}
+
 /* The library's answer: 1 for done, else its reason is already in message. */
 static int call_done(int status) {
     return status == CRYPTO_OK;
@@ -244,7 +277,7 @@ static int call_key_data_iv(Call *call, CallArg *key, CallArg *data, CallArg *iv
 /* ENCRYPT and DECRYPT: ALG KEY DATA [IV]. */
 static int call_cipher(Call *call, int decrypt) {
     CallArg key, data, iv = {0, 0};
-    int cipher = crypto_cipher_find(call->token[0], (size_t)call->length[0]);
+    int cipher = call_find(call, call_ciphers, sizeof call_ciphers / sizeof call_ciphers[0]);
 
     if (cipher < 0)
         return call_unknown_algorithm(call);
@@ -263,7 +296,7 @@ static int call_cipher(Call *call, int decrypt) {
 /* MAC ALG KEY DATA [IV] */
 static int call_mac(Call *call) {
     CallArg key, data, iv = {0, 0};
-    int mac = crypto_mac_find(call->token[0], (size_t)call->length[0]);
+    int mac = call_find(call, call_macs, sizeof call_macs / sizeof call_macs[0]);
 
     if (mac < 0)
         return call_unknown_algorithm(call);
@@ -307,7 +340,7 @@ static int call_unpad(Call *call) {
 /* HASH ALG DATA */
 static int call_hash(Call *call) {
     CallArg data;
-    int hash = crypto_hash_find(call->token[0], (size_t)call->length[0]);
+    int hash = call_find(call, call_hashes, sizeof call_hashes / sizeof call_hashes[0]);
 
     if (hash < 0)
         return call_unknown_algorithm(call);
