@@ -21,6 +21,7 @@
 #include "script/script_line.h"
 #include "script/script_scp.h"
 #include "script/script_values.h"
+#include "script/script_words.h"
 
 enum {
     SCRIPT_INCLUDE_DEPTH = 8, /* files included within each other, at most */

@@ -382,11 +382,11 @@ static void script_do_set(ScriptRun *run) {
     char message[SCRIPT_VALUE_MESSAGE_SIZE];
     char title[SCRIPT_SET_TITLE_SIZE];
     char name[SCRIPT_VALUE_NAME_SIZE];
-    const char *at = run->line + strlen("/SET");
+    const char *rest = run->line + strlen("/SET");
+    int word_length = 0;
+    const char *at = script_word_next(&rest, &word_length);
+    size_t length = (size_t)word_length;
 
-    while (*at == ' ' || *at == '\t')
-        at++;
-    size_t length = strcspn(at, " \t");
     if (script_set_call(run, at, length))
         return;
     script_set_title(title, sizeof title, at, length, 0, 0);
