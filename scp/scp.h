@@ -3,8 +3,13 @@
  * the host's side, without Win32 and without the card: the INITIALIZE
  * UPDATE command, the card's answer checked and the session keys derived,
  * the EXTERNAL AUTHENTICATE command, and then every command wrapped and
- * every answer unwrapped. The caller does the exchanges (the interpreter,
- * script/script_scp.cpp); every primitive is crypto/crypto.h's.
+ * every answer unwrapped. The opening is a machine of steps (scp_open.cpp):
+ * each gives the command to send and judges the card's answer. The
+ * transport of a channel is here too (scp_transport.cpp): which T=0
+ * follow-up an answer asks for, that GET RESPONSE goes out as written,
+ * and an answer in parts joined before its R-MAC is checked. The caller
+ * does the exchanges (the interpreter, script/script_scp.cpp); every
+ * primitive is crypto/crypto.h's.
  *
  *   SCP02: session keys by 3DES-CBC over a constant and the sequence
  *   counter; cryptograms a full 3DES CBC MAC; C-MAC the retail MAC, on the
@@ -37,13 +42,25 @@ enum {
     SCP_WRAP_GROWTH = 16 + 16 + 4,
 };
 
-/* Security levels, as EXTERNAL AUTHENTICATE's P1 carries them */
+/* Security levels, as EXTERNAL AUTHENTICATE's P1 carries them: the bits */
 enum {
-    SCP_LEVEL_MAC = 0x01,
-    SCP_LEVEL_ENC = 0x02,
-    SCP_LEVEL_RMAC = 0x10,
-    SCP_LEVEL_RENC = 0x20,
+    SCP_LEVEL_MAC = 0x01,  /* C-MAC */
+    SCP_LEVEL_ENC = 0x02,  /* command data encrypted */
+    SCP_LEVEL_RMAC = 0x10, /* R-MAC */
+    SCP_LEVEL_RENC = 0x20, /* answer data encrypted */
 };
+
+/* The levels a channel opens at */
+enum {
+    SCP_LEVEL_C_MAC = SCP_LEVEL_MAC,                                                 /* 01 */
+    SCP_LEVEL_C_MAC_ENC = SCP_LEVEL_MAC | SCP_LEVEL_ENC,                             /* 03 */
+    SCP_LEVEL_C_R_MAC = SCP_LEVEL_MAC | SCP_LEVEL_RMAC,                              /* 11 */
+    SCP_LEVEL_C_R_MAC_ENC = SCP_LEVEL_MAC | SCP_LEVEL_ENC | SCP_LEVEL_RMAC,          /* 13 */
+    SCP_LEVEL_ALL = SCP_LEVEL_MAC | SCP_LEVEL_ENC | SCP_LEVEL_RMAC | SCP_LEVEL_RENC, /* 33 */
+};
+
+/* The protocols, as INITIALIZE UPDATE's answer names them */
+enum { SCP_PROTOCOL_02 = 2, SCP_PROTOCOL_03 = 3 };
 
 /* An SCP02 card's i, as the GlobalPlatform table gives its bits */
 enum {
@@ -72,6 +89,14 @@ enum ScpStatus {
     SCP_CRYPTO,         /* the cryptography failed */
 };
 
+/* The steps of an opening */
+enum ScpOpeningStep {
+    SCP_STEP_INITIALIZE_UPDATE,     /* send INITIALIZE UPDATE */
+    SCP_STEP_EXTERNAL_AUTHENTICATE, /* send EXTERNAL AUTHENTICATE */
+    SCP_STEP_OPEN,                  /* the channel is open */
+    SCP_STEP_FAILED,                /* the opening failed: the reason is in message */
+};
+
 /* The static keys of a key set; length bytes each */
 struct ScpKeys {
     unsigned char enc[SCP_KEY_MAX], mac[SCP_KEY_MAX], dek[SCP_KEY_MAX];
@@ -92,7 +117,7 @@ struct ScpRequest {
 
 /* One channel's cryptographic state */
 struct ScpSession {
-    int protocol;                   /* 2 or 3 */
+    int protocol;                   /* SCP_PROTOCOL_02 or SCP_PROTOCOL_03 */
     int channel;                    /* the logical channel its commands name */
     int i;                          /* the protocol's options */
     int level;                      /* SCP_LEVEL_* combined */
@@ -117,6 +142,63 @@ struct ScpSession {
 struct ScpWork {
     unsigned char bytes[XFER_COMMAND_MAX + 64];
 };
+
+/* One opening, step by step: the caller sends command, follows its T=0
+   answers up (scp_follow_up) and hands the final answer to
+   scp_open_answer, until the step is SCP_STEP_OPEN or SCP_STEP_FAILED.
+   The command holds the host cryptogram: wipe the record after use. */
+struct ScpOpening {
+    int step;                  /* SCP_STEP_* */
+    const ScpRequest *request; /* the caller's, for the whole opening */
+    const ScpKeys *keys;
+    unsigned char command[SCP_AUTHENTICATE_SIZE]; /* the step's command */
+    int command_length;
+};
+
+/* An answer that comes in T=0 parts behind 61xx, joined: at R-MAC levels
+   the R-MAC covers the whole. The caller's room, as large as any answer. */
+struct ScpJoined {
+    unsigned char bytes[XFER_RESPONSE_MAX];
+    int length; /* bytes so far, or -1 while no answer is in parts */
+};
+
+/* Exports from scp/scp_open.cpp */
+/* The first step: INITIALIZE UPDATE for request into opening->command.
+   request and keys must outlive the opening. */
+void scp_open_begin(ScpOpening *opening, const ScpRequest *request, const ScpKeys *keys);
+/* The card's final answer to the step's command (length bytes with its
+   status word) judged: a status other than 9000 fails the step
+   ("INITIALIZE UPDATE answered 6A88"); the answer to INITIALIZE UPDATE is
+   checked against the keys (scp_authenticate, which fills session) and
+   makes EXTERNAL AUTHENTICATE the next command; a 9000 to EXTERNAL
+   AUTHENTICATE opens the channel. The new step, the reason in message
+   when it is SCP_STEP_FAILED. */
+int scp_open_answer(ScpOpening *opening, ScpSession *session, const unsigned char *answer,
+                    int length, ScpWork *work, char *message, size_t size);
+
+/* Exports from scp/scp_transport.cpp */
+/* 1 when the command is transport, never wrapped: a GET RESPONSE
+   (interindustry class, INS C0). It goes out as written on the channel's
+   logical channel (the caller checks scp_session_owns first), and the
+   answer it brings is unwrapped. */
+int scp_is_transport(const unsigned char *command, int length);
+/* The T=0 follow-up of answer (received bytes, status word last) to
+   command (count bytes) on the logical channel, into out (room for count
+   bytes and 5; out may be command): GET RESPONSE on the channel after
+   61xx, answered alone or, while joining, after a part with data; after
+   6Cxx alone, the command again with its Le set to xx, but only a command
+   that had an Le: a command without one (EXTERNAL AUTHENTICATE among them)
+   is never sent twice, as a second MAC over it counts towards locking the
+   card. Its length, or 0 when the answer is final. */
+int scp_follow_up(int channel, const unsigned char *command, int count, const unsigned char *answer,
+                  int received, int joining, unsigned char *out);
+/* One answer (received bytes with its status word, in answer, which holds
+   XFER_RESPONSE_MAX bytes) at the session's level: below R-MAC levels
+   received, as it is. At R-MAC levels a part behind 61xx is kept in joined
+   (-1: parts are still to come), and the last part completes the whole,
+   which replaces it in answer (its length); -2 when the whole is longer
+   than any answer. */
+int scp_join(const ScpSession *session, ScpJoined *joined, unsigned char *answer, int received);
 
 /* Exports from scp/scp_keys.cpp */
 /* The INITIALIZE UPDATE command for request into command (at least 22
@@ -170,7 +252,8 @@ unsigned char scp_channel_cla(int proprietary, int channel);
 /* 1 when the command (length bytes, at least a header) names the
    session's logical channel: only those are wrapped. */
 int scp_session_owns(const ScpSession *session, const unsigned char *command, int length);
-/* 1 when the command has an Le (cases 2 and 4, short or extended). */
-int scp_apdu_has_le(const unsigned char *command, int length);
+/* The bytes of the command's Le: 0 (cases 1 and 3), 1 (short cases 2 and
+   4) or 2 (extended). */
+int scp_apdu_le_bytes(const unsigned char *command, int length);
 
 #endif

@@ -24,6 +24,15 @@ enum {
     SCP03_I_S16 = 0x01,
 };
 
+/* SCP02's derivation constants, one a session key */
+enum {
+    SCP02_S_ENC = 0x0182,
+    SCP02_S_MAC = 0x0101,
+    SCP02_S_RMAC = 0x0102,
+    SCP02_S_DEK = 0x0181,
+    SCP02_I_DEFAULT = 0x15, /* the i of a card whose answer does not say it */
+};
+
 /* SCP03's derivation constants */
 enum {
     SCP03_CARD_CRYPTOGRAM = 0x00,
@@ -129,7 +138,7 @@ static int scp_external_authenticate(ScpSession *session, const unsigned char *c
     int status = scp_wrap(session, plain, (int)(5 + length), 0, command, SCP_AUTHENTICATE_SIZE,
                           command_length, work, message, size);
     session->level = level;
-    if (session->protocol == 3)
+    if (session->protocol == SCP_PROTOCOL_03)
         session->counter = 0; /* SCP03 counts the commands after it */
     return status;
 }
@@ -186,21 +195,20 @@ static int scp02_static_keys(const ScpSession *session, const ScpRequest *reques
     return status;
 }
 
-static int scp02_open(ScpSession *session, const ScpRequest *request, const ScpKeys *keys,
-                      const unsigned char *answer, size_t answer_length, char *message,
-                      size_t size) {
-    unsigned char card_cryptogram[8], host_cryptogram[8];
-    ScpKeys statics;
-
+/* What the request and the card's answer must be for SCP02, and the
+   card's i (the request's, or the one a card means when its answer does
+   not say); SCP_OK or the reason. */
+static int scp02_check(ScpSession *session, const ScpRequest *request, const ScpKeys *keys,
+                       size_t answer_length, char *message, size_t size) {
     if (answer_length != SCP02_ANSWER)
         return scp_say(message, size, SCP_BAD_ANSWER, "INITIALIZE UPDATE answer is not SCP02's");
-    if ((request->level & ~(SCP_LEVEL_MAC | SCP_LEVEL_ENC)) != 0)
+    if (request->level != SCP_LEVEL_C_MAC && request->level != SCP_LEVEL_C_MAC_ENC)
         return scp_say(message, size, SCP_BAD_REQUEST, "SCP02 offers MAC and MAC+ENC only");
     if (keys->length != 16)
         return scp_say(message, size, SCP_BAD_REQUEST, "SCP02 takes keys of 16 bytes");
     if (request->s16)
         return scp_say(message, size, SCP_BAD_REQUEST, "S16 is for SCP03 only");
-    session->i = request->scp02_i >= 0 ? request->scp02_i : 0x15;
+    session->i = request->scp02_i >= 0 ? request->scp02_i : SCP02_I_DEFAULT;
     if (!(session->i & SCP02_I_EXPLICIT)) {
         snprintf(message, size, "SCP02 i=%02X asks for implicit initiation, which is not offered",
                  session->i);
@@ -211,20 +219,32 @@ static int scp02_open(ScpSession *session, const ScpRequest *request, const ScpK
                  session->i);
         return SCP_BAD_REQUEST;
     }
+    return SCP_OK;
+}
+
+static int scp02_open(ScpSession *session, const ScpRequest *request, const ScpKeys *keys,
+                      const unsigned char *answer, size_t answer_length, char *message,
+                      size_t size) {
+    unsigned char card_cryptogram[8], host_cryptogram[8];
+    ScpKeys statics;
+    int status = scp02_check(session, request, keys, answer_length, message, size);
+
+    if (status != SCP_OK)
+        return status;
     session->mac_length = 8;
     session->key_length = 16;
     memcpy(session->sequence, answer + 12, 2);
     session->challenge_length = 6;
     memcpy(session->card, answer + 14, 6);
-    int status = scp02_static_keys(session, request, keys, &statics);
+    status = scp02_static_keys(session, request, keys, &statics);
     if (status == SCP_OK)
-        status = scp02_session_key(session, statics.enc, 0x0182, session->enc);
+        status = scp02_session_key(session, statics.enc, SCP02_S_ENC, session->enc);
     if (status == SCP_OK)
-        status = scp02_session_key(session, statics.mac, 0x0101, session->mac);
+        status = scp02_session_key(session, statics.mac, SCP02_S_MAC, session->mac);
     if (status == SCP_OK)
-        status = scp02_session_key(session, statics.mac, 0x0102, session->rmac);
+        status = scp02_session_key(session, statics.mac, SCP02_S_RMAC, session->rmac);
     if (status == SCP_OK)
-        status = scp02_session_key(session, statics.dek, 0x0181, session->dek);
+        status = scp02_session_key(session, statics.dek, SCP02_S_DEK, session->dek);
     if (status == SCP_OK)
         status = scp02_cryptogram(session, session->host, 8, session->sequence, 2, session->card, 6,
                                   card_cryptogram);
@@ -317,9 +337,9 @@ int scp_authenticate(ScpSession *session, const ScpRequest *request, const ScpKe
         return scp_say(message, size, SCP_BAD_ANSWER, "INITIALIZE UPDATE answer too short");
     memcpy(session->kdd, answer, SCP_KDD_SIZE);
     session->protocol = answer[11];
-    if (session->protocol == 2) {
+    if (session->protocol == SCP_PROTOCOL_02) {
         status = scp02_open(session, request, keys, answer, answer_length, message, size);
-    } else if (session->protocol == 3) {
+    } else if (session->protocol == SCP_PROTOCOL_03) {
         status = scp03_open(session, request, keys, answer, answer_length, message, size);
     } else {
         snprintf(message, size, "the card offers SCP%02X, not SCP02 or SCP03", answer[11]);

@@ -115,10 +115,12 @@ static int scp_apdu_read(const unsigned char *c, int n, ScpApdu *apdu) {
     return apdu->lc > 0 && (size_t)n == 6 + apdu->lc;
 }
 
-int scp_apdu_has_le(const unsigned char *command, int length) {
+int scp_apdu_le_bytes(const unsigned char *command, int length) {
     ScpApdu apdu;
 
-    return scp_apdu_read(command, length, &apdu) && apdu.has_le;
+    if (!scp_apdu_read(command, length, &apdu) || !apdu.has_le)
+        return 0;
+    return apdu.extended ? 2 : 1;
 }
 
 /* Header and Lc (one byte, or three) at out; the bytes written. */
@@ -172,7 +174,7 @@ static int scp_encrypt_data(ScpSession *session, const unsigned char *data, size
                             unsigned char *out, size_t capacity, size_t *length) {
     unsigned char block[16], icv[16];
 
-    if (session->protocol == 2)
+    if (session->protocol == SCP_PROTOCOL_02)
         return crypto_pad(8, data, n, out, capacity, length, 0, 0) == CRYPTO_OK &&
                crypto_encrypt(CRYPTO_3DES_CBC, session->enc, 16, 0, 0, out, *length, out, capacity,
                               0, 0) == CRYPTO_OK;
@@ -299,7 +301,7 @@ int scp_wrap(ScpSession *session, const unsigned char *plain, int length, int ke
 
     if (!scp_apdu_read(plain, length, &apdu))
         return scp_fail(message, size, SCP_BAD_COMMAND, "the command is not an APDU to wrap");
-    int status = session->protocol == 2
+    int status = session->protocol == SCP_PROTOCOL_02
                      ? scp02_wrap(session, &apdu, keep_le, out, capacity, out_length, work)
                      : scp03_wrap(session, &apdu, keep_le, out, capacity, out_length, work);
     if (status == SCP_BAD_COMMAND)
@@ -335,7 +337,7 @@ int scp_unwrap(ScpSession *session, unsigned char *answer, int length, int *plai
     size_t plain;
 
     *plain_length = length;
-    if (session->protocol != 3 || !(session->level & SCP_LEVEL_RMAC) || length < 2 ||
+    if (session->protocol != SCP_PROTOCOL_03 || !(session->level & SCP_LEVEL_RMAC) || length < 2 ||
         !scp_answer_macs(answer + length - 2))
         return SCP_OK;
     if ((size_t)length < 2 + session->mac_length)

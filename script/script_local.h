@@ -67,7 +67,6 @@ struct ScriptRun {
     CardSession *session;             /* the card and the panes of this run */
     FILE *log;                        /* response data goes here, or 0 */
     int log_failed;                   /* 1 after a failed write: no more logging */
-    int pending;                      /* 1 while pending_line waits to be executed */
     int ahead;                        /* 1 while ahead_line holds the next line of the source */
     int trace;                        /* 1: commands and responses shown in hexadecimal */
     int t0;                           /* 1: 61xx and 6Cxx followed up automatically */
@@ -98,7 +97,6 @@ struct ScriptRun {
     char line[SCRIPT_LINE_SIZE];             /* the line being executed */
     char ahead_line[SCRIPT_LINE_SIZE];       /* the source's next line, read to look for a
                                                 continuation */
-    char pending_line[SCRIPT_PENDING_SIZE];  /* GET RESPONSE or re-send */
     char log_name[SCRIPT_LOG_NAME_SIZE];     /* kept for "/OPEN" without a name */
     unsigned char command[XFER_COMMAND_MAX]; /* the command; its response goes to the
                                                 values (R and SW) */
@@ -117,6 +115,18 @@ void script_check_done(ScriptRun *run, const char *message);
 /* The same, the runner's record named by title instead of the line (a
    line whose arguments must not be shown). */
 void script_check_done_as(ScriptRun *run, const char *title, const char *message);
+/* Sends run->command (count bytes) and its T=0 follow-ups until the
+   answer is final, each traced, the answers written where R and SW read
+   them and their times added into *ms (the line's time so far). For an
+   APDU line (opening -1) "/T=0" asks for the follow-ups, by the secure
+   channel's rule when the command went through it, else by the language's
+   (script_followup_line); each follow-up then names the line in run->line
+   as its text, and the final data goes to the "/OPEN" log. For the secure
+   channel's opening, opening is its logical channel and every answer is
+   followed up by the protocol's rule. The final answer's length; -1 when
+   an exchange failed and the run ends (*error), SCRIPT_SCP_NOT_SENT when
+   the channel refused or failed the command (a failed check). */
+int script_exchange_final(ScriptRun *run, int count, int opening, int *error, int *ms);
 /* A "Sending", "Received" (or other) trace of any number of bytes. */
 void script_print_trace(ScriptRun *run, const char *title, const unsigned char *bytes, int count);
 /* The runner's record of a failed exchange's place and status. */
@@ -151,14 +161,13 @@ int script_do_scp(ScriptRun *run);
    not sent. A channel whose card was reset, removed or replaced since it
    opened breaks here. */
 int script_scp_refuses(ScriptRun *run);
-/* The T=0 follow-up of the last command's answer (received bytes) when
-   it went through the open channel, into pending_line: GET RESPONSE on
-   the channel's logical channel after 61xx (after a part with data too,
-   while an answer is joined), the command again after 6Cxx only when it
-   had an Le (a second MAC over a command counts towards locking the
-   card). 1 when a line was written, 0 for none, -1 when the command did
-   not go through the channel (the script language's rule applies). */
-int script_scp_follow_up(ScriptRun *run, int received);
+/* The T=0 follow-up of the answer (received bytes) to run->command by
+   the protocol's rule (scp_follow_up), written over run->command: for the
+   opening's command on logical channel opening, or (opening -1) for a
+   command that went through the open channel, while an answer is joined
+   too. Its length, 0 when the answer is final, -1 when the command did not
+   go through the channel (the script language's rule applies). */
+int script_scp_follow_up(ScriptRun *run, int opening, int received);
 /* The command of count bytes (run->command) through the open channel:
    wrapped, exchanged and its answer unwrapped into the values' response,
    with the "Secured", "Received" and "Plain" traces. The plain answer's
@@ -176,9 +185,8 @@ void script_scp_free(ScriptRun *run);
 int script_source_open(ScriptRun *run);
 /* Ends every source left (closing their files, freeing their blocks). */
 void script_sources_close(ScriptRun *run);
-/* Takes the pending follow-up, else the next line of the sources into
-   run->line with its place. Returns 0 at the end of the script, 1 for a
-   source line, 2 for a follow-up. */
+/* The next line of the sources into run->line with its place. Returns 0
+   at the end of the script, 1 for a line. */
 int script_next_line(ScriptRun *run);
 /* The source's next line into ahead_line, unless one waits there already;
    0 at the end of the source (the next one is not looked at). */

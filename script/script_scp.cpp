@@ -1,22 +1,22 @@
 /*
- * script_scp.cpp: GlobalPlatform secure channels in a run.
+ * script_scp.cpp: the "/SCP" directive, GlobalPlatform secure channels in
+ * a run.
  *
  *   /SCP LEVEL KEYS [KVN HH] [DIVERSIFY VISA2|EMV] [HOST HEX] [S16] [I HH]
  *        [CHANNEL N]
  *   /SCP END
  *
- * "/SCP LEVEL ..." sends INITIALIZE UPDATE, checks the card's cryptogram
- * (scp/scp.h) and only then sends EXTERNAL AUTHENTICATE; the line is a
- * check, named "/SCP LEVEL" in messages and reports, never with its keys.
- * While the channel is open every APDU line on its logical channel (N, 0
- * by default) is wrapped and its answer unwrapped; R, SW, "/EXPECT",
- * "/OPEN" and -x see the plain answer. Lines on other logical channels are
- * not part of the session and go out as written. A GET RESPONSE is
- * transport and goes out as written; at R-MAC levels the parts of an
- * answer that comes behind 61xx are joined and the whole is unwrapped
- * once, as its R-MAC covers the whole. A 6Cxx re-send is the plain command
- * wrapped again with the Le the card asked for; a command without Le is
- * never sent again.
+ * The directive reads its line with the script's argument reader and
+ * drives the protocol's steps (scp/scp.h): INITIALIZE UPDATE, the card's
+ * cryptogram checked, and only then EXTERNAL AUTHENTICATE, each command
+ * sent with its T=0 follow-ups by the interpreter's one exchange loop. The
+ * line is a check, named "/SCP LEVEL" in messages and reports, never with
+ * its keys. While the channel is open every APDU line on its logical
+ * channel (N, 0 by default) is wrapped and its answer unwrapped; R, SW,
+ * "/EXPECT", "/OPEN" and -x see the plain answer. Lines on other logical
+ * channels are not part of the session and go out as written; how a
+ * command travels (GET RESPONSE as transport, the follow-ups, an answer
+ * joined from T=0 parts) is the protocol's rule.
  *
  * A channel that fails is broken, not closed: its /SCP line fails, an
  * answer's MAC does not match, an exchange fails, or the card was reset,
@@ -32,7 +32,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/text_form.h"
 #include "card/card_record.h"
 #include "card/card_transmit.h"
 #include "card/scard_name.h"
@@ -41,38 +40,36 @@
 #include "script/script_local.h"
 
 enum {
-    SCP_FOLLOW_UPS = 4,   /* 61xx and 6Cxx answered within the opening, at most */
-    SCP_ANSWER_MAX = 258, /* the opening's answers */
-    SCP_WHY_SIZE = 80,    /* why a channel broke, after its line */
+    SCP_WHY_SIZE = 80, /* why a channel broke, after its line */
 };
 
 /* The room a run wraps in: too large for a thread's stack. */
 struct ScriptScpSpace {
     ScpWork work;
     unsigned char secured[XFER_COMMAND_MAX];
-    unsigned char joined[XFER_RESPONSE_MAX]; /* an answer that came in T=0 parts */
-    int joined_length;                       /* its bytes so far, or -1: no parts */
+    ScpJoined joined; /* an answer that comes in T=0 parts */
 };
 
-/* One "/SCP" line, read */
+/* One "/SCP" line being read; wiped once used, as it holds the keys */
 struct ScpLine {
     ScpRequest request;
     ScpKeys keys;
+    int keys_given; /* 1 ENC, 2 MAC, 4 DEK */
     int host_given;
+    ScriptArgs args;
+    char reason[SCRIPT_VALUE_MESSAGE_SIZE]; /* why an argument could not be read */
 };
 
-struct ScpLevelName {
-    const char *name;
-    int level;
+/* The level words, the script's vocabulary for the protocol's levels */
+static const ScriptName scp_levels[] = {
+    {"MAC", SCP_LEVEL_C_MAC},
+    {"MAC+ENC", SCP_LEVEL_C_MAC_ENC},
+    {"MAC+RMAC", SCP_LEVEL_C_R_MAC},
+    {"MAC+ENC+RMAC", SCP_LEVEL_C_R_MAC_ENC},
+    {"MAC+ENC+RMAC+RENC", SCP_LEVEL_ALL},
 };
 
-static const ScpLevelName scp_levels[] = {
-    {"MAC", SCP_LEVEL_MAC},
-    {"MAC+ENC", SCP_LEVEL_MAC | SCP_LEVEL_ENC},
-    {"MAC+RMAC", SCP_LEVEL_MAC | SCP_LEVEL_RMAC},
-    {"MAC+ENC+RMAC", SCP_LEVEL_MAC | SCP_LEVEL_ENC | SCP_LEVEL_RMAC},
-    {"MAC+ENC+RMAC+RENC", SCP_LEVEL_MAC | SCP_LEVEL_ENC | SCP_LEVEL_RMAC | SCP_LEVEL_RENC},
-};
+enum { SCP_LEVEL_WORDS = sizeof scp_levels / sizeof scp_levels[0] };
 
 static const char scp_usage[] =
     "secure channel: /SCP takes LEVEL KEY K | ENC K MAC K DEK K [KVN HH] [DIVERSIFY VISA2|EMV] "
@@ -142,7 +139,7 @@ static int script_scp_room(ScriptRun *run) {
     if (!run->scp_space) {
         run->scp_space = (ScriptScpSpace *)malloc(sizeof *run->scp_space);
         if (run->scp_space)
-            run->scp_space->joined_length = -1;
+            run->scp_space->joined.length = -1;
     }
     return run->scp_space != 0;
 }
@@ -158,62 +155,35 @@ void script_scp_free(ScriptRun *run) {
 
 /* ---- Reading the line ---- */
 
-/* The next blank-separated word from *at: its start and length (0 at the
-   end). */
-static size_t scp_word(const char **at, const char **word) {
-    const char *p = *at;
-    while (*p == ' ' || *p == '\t')
-        p++;
-    *word = p;
-    while (*p && *p != ' ' && *p != '\t')
-        p++;
-    *at = p;
-    return (size_t)(p - *word);
-}
+/* The next argument as at most capacity bytes into bytes (a key, HOST,
+   KVN or I): their count, or -1 with the reason in message. A missing
+   word gives the usage; the reason never quotes the word, a key perhaps. */
+static int scp_bytes(ScpLine *line, const char *what, unsigned char *bytes, int capacity,
+                     char *message, size_t size) {
+    ScriptArg arg;
+    int status = script_args_bytes(&line->args, what, bytes, (size_t)capacity, &arg);
 
-static int scp_word_is(const char *word, size_t length, const char *name) {
-    return length == strlen(name) && strncmp(word, name, length) == 0;
-}
-
-/* The level a word names, or 0. */
-static int scp_level_of(const char *word, size_t length) {
-    for (size_t i = 0; i < sizeof scp_levels / sizeof scp_levels[0]; i++)
-        if (scp_word_is(word, length, scp_levels[i].name))
-            return scp_levels[i].level;
-    return 0;
-}
-
-/* A byte argument (references or hexadecimal pairs, no blanks) into bytes
-   (capacity); its count, or -1 with the reason in message. The expansion
-   is wiped: it may be a key. */
-static int scp_argument(ScriptRun *run, const char *word, size_t length, unsigned char *bytes,
-                        int capacity, const char *what, char *message, size_t size) {
-    char token[SCRIPT_LINE_SIZE];
-    char reason[SCRIPT_VALUE_MESSAGE_SIZE];
-    int count = -1;
-
-    snprintf(token, sizeof token, "%.*s", (int)length, word);
-    if (!script_text_expand(run->values, token, SCRIPT_EXPAND_PATTERN, 0, run->expand,
-                            sizeof run->expand, reason, sizeof reason))
-        snprintf(message, size, "secure channel: %s", reason);
-    else if ((count = hex_pairs_read(run->expand, bytes, capacity)) < 0)
+    if (status == SCRIPT_ARG_OK) {
+        if (arg.bytes != bytes) /* a whole reference, read in place */
+            memcpy(bytes, arg.bytes, arg.count);
+        return (int)arg.count;
+    }
+    if (status == SCRIPT_ARG_MISSING)
+        snprintf(message, size, "%s", scp_usage);
+    else if (status == SCRIPT_ARG_REFERENCE)
+        snprintf(message, size, "secure channel: %s", line->reason);
+    else
         snprintf(message, size,
-                 "secure channel: %s is not whole hexadecimal pairs of at most %d "
-                 "bytes",
-                 what, capacity);
-    crypto_wipe(run->expand, strnlen(run->expand, sizeof run->expand));
-    crypto_wipe(token, length);
-    return count;
+                 "secure channel: %s is not whole hexadecimal pairs of at most %d bytes", what,
+                 capacity);
+    return -1;
 }
 
 /* One byte: KVN or I. */
-static int scp_byte_argument(ScriptRun *run, const char **at, int *value, const char *what,
-                             char *message, size_t size) {
-    const char *word;
+static int scp_read_byte(ScpLine *line, const char *what, int *value, char *message, size_t size) {
     unsigned char byte;
-    size_t length = scp_word(at, &word);
 
-    if (length == 0 || scp_argument(run, word, length, &byte, 1, what, message, size) != 1) {
+    if (scp_bytes(line, what, &byte, 1, message, size) != 1) {
         snprintf(message, size, "secure channel: %s takes one byte", what);
         return 0;
     }
@@ -221,42 +191,29 @@ static int scp_byte_argument(ScriptRun *run, const char **at, int *value, const 
     return 1;
 }
 
-/* CHANNEL N: a logical channel, decimal. */
-static int scp_channel_argument(const char **at, int *channel, char *message, size_t size) {
-    const char *word;
-    size_t length = scp_word(at, &word);
-    int value = 0;
+/* CHANNEL N: a logical channel, a number as the script writes numbers. */
+static int scp_read_channel(ScpLine *line, char *message, size_t size) {
+    long value = 0;
 
-    for (size_t i = 0; i < length && value <= SCP_CHANNEL_MAX; i++)
-        value = word[i] >= '0' && word[i] <= '9' ? value * 10 + (word[i] - '0') : 1000;
-    if (length == 0 || value > SCP_CHANNEL_MAX) {
+    if (script_args_number(&line->args, "CHANNEL", &value) != SCRIPT_ARG_OK ||
+        value > SCP_CHANNEL_MAX) {
         snprintf(message, size, "secure channel: CHANNEL takes 0 to %d", SCP_CHANNEL_MAX);
         return 0;
     }
-    *channel = value;
+    line->request.channel = (int)value;
     return 1;
 }
 
-/* KEY K, or ENC K MAC K DEK K (in any order), each a key of one length. */
-static int scp_read_key(ScriptRun *run, const char *name, size_t name_length, const char **at,
-                        ScpLine *line, int *given, char *message, size_t size) {
-    unsigned char *into[4] = {line->keys.enc, line->keys.mac, line->keys.dek, 0};
-    const char *names[3] = {"ENC", "MAC", "DEK"};
-    const char *word;
-    size_t length = scp_word(at, &word);
-    int which = scp_word_is(name, name_length, "KEY") ? 3 : 0;
-
-    while (which < 3 && !scp_word_is(name, name_length, names[which]))
-        which++;
+/* KEY K, or ENC K MAC K DEK K (in any order), each a key of one length;
+   which is 0 to 2 for ENC, MAC, DEK, and 3 for KEY. */
+static int scp_read_key(ScpLine *line, int which, char *message, size_t size) {
+    unsigned char *into[3] = {line->keys.enc, line->keys.mac, line->keys.dek};
     unsigned char *key = which == 3 ? line->keys.enc : into[which];
-    int count =
-        length ? scp_argument(run, word, length, key, SCP_KEY_MAX, "a key", message, size) : -1;
-    if (count < 0) {
-        if (length == 0)
-            snprintf(message, size, "%s", scp_usage);
+    int count = scp_bytes(line, "a key", key, SCP_KEY_MAX, message, size);
+
+    if (count < 0)
         return 0;
-    }
-    if (*given && (size_t)count != line->keys.length) {
+    if (line->keys_given && (size_t)count != line->keys.length) {
         snprintf(message, size, "secure channel: keys of %d and %d bytes", (int)line->keys.length,
                  count);
         return 0;
@@ -265,37 +222,30 @@ static int scp_read_key(ScriptRun *run, const char *name, size_t name_length, co
     if (which == 3) {
         memcpy(line->keys.mac, key, (size_t)count);
         memcpy(line->keys.dek, key, (size_t)count);
-        *given |= 7;
+        line->keys_given |= 7;
     } else {
-        *given |= 1 << which;
+        line->keys_given |= 1 << which;
     }
     return 1;
 }
 
 /* HOST HEX: the host challenge. */
-static int scp_read_host(ScriptRun *run, const char **at, ScpLine *line, char *message,
-                         size_t size) {
-    const char *value;
-    size_t n = scp_word(at, &value);
-    int count = n ? scp_argument(run, value, n, line->request.host, SCP_CHALLENGE_MAX, "HOST",
-                                 message, size)
-                  : -1;
+static int scp_read_host(ScpLine *line, char *message, size_t size) {
+    int count = scp_bytes(line, "HOST", line->request.host, SCP_CHALLENGE_MAX, message, size);
 
     line->request.host_length = count > 0 ? (size_t)count : 0;
     line->host_given = 1;
-    if (n == 0)
-        snprintf(message, size, "%s", scp_usage);
     return count >= 0;
 }
 
 /* DIVERSIFY VISA2|EMV. */
-static int scp_read_diversify(const char **at, ScpLine *line, char *message, size_t size) {
-    const char *value;
-    size_t n = scp_word(at, &value);
+static int scp_read_diversify(ScpLine *line, char *message, size_t size) {
+    static const ScriptName methods[] = {{"VISA2", SCP_DIVERSIFY_VISA2},
+                                         {"EMV", SCP_DIVERSIFY_EMV}};
+    int length = 0;
+    const char *word = script_args_word(&line->args, &length);
 
-    line->request.diversify = scp_word_is(value, n, "VISA2") ? SCP_DIVERSIFY_VISA2
-                              : scp_word_is(value, n, "EMV") ? SCP_DIVERSIFY_EMV
-                                                             : -1;
+    line->request.diversify = script_word_find(word, length, methods, 2);
     if (line->request.diversify >= 0)
         return 1;
     snprintf(message, size, "secure channel: DIVERSIFY takes VISA2 or EMV");
@@ -303,25 +253,27 @@ static int scp_read_diversify(const char **at, ScpLine *line, char *message, siz
 }
 
 /* One option after the level; 0 with the reason in message. */
-static int scp_read_option(ScriptRun *run, const char *word, size_t length, const char **at,
-                           ScpLine *line, int *keys, char *message, size_t size) {
-    if (scp_word_is(word, length, "KEY") || scp_word_is(word, length, "ENC") ||
-        scp_word_is(word, length, "MAC") || scp_word_is(word, length, "DEK"))
-        return scp_read_key(run, word, length, at, line, keys, message, size);
-    if (scp_word_is(word, length, "KVN"))
-        return scp_byte_argument(run, at, &line->request.kvn, "KVN", message, size);
-    if (scp_word_is(word, length, "I"))
-        return scp_byte_argument(run, at, &line->request.scp02_i, "I", message, size);
-    if (scp_word_is(word, length, "CHANNEL"))
-        return scp_channel_argument(at, &line->request.channel, message, size);
-    if (scp_word_is(word, length, "S16")) {
+static int scp_read_option(ScpLine *line, const char *word, int length, char *message,
+                           size_t size) {
+    static const ScriptName keys[] = {{"ENC", 0}, {"MAC", 1}, {"DEK", 2}, {"KEY", 3}};
+    int key = script_word_find(word, length, keys, 4);
+
+    if (key >= 0)
+        return scp_read_key(line, key, message, size);
+    if (script_word_is(word, length, "KVN"))
+        return scp_read_byte(line, "KVN", &line->request.kvn, message, size);
+    if (script_word_is(word, length, "I"))
+        return scp_read_byte(line, "I", &line->request.scp02_i, message, size);
+    if (script_word_is(word, length, "CHANNEL"))
+        return scp_read_channel(line, message, size);
+    if (script_word_is(word, length, "S16")) {
         line->request.s16 = 1;
         return 1;
     }
-    if (scp_word_is(word, length, "DIVERSIFY"))
-        return scp_read_diversify(at, line, message, size);
-    if (scp_word_is(word, length, "HOST"))
-        return scp_read_host(run, at, line, message, size);
+    if (script_word_is(word, length, "DIVERSIFY"))
+        return scp_read_diversify(line, message, size);
+    if (script_word_is(word, length, "HOST"))
+        return scp_read_host(line, message, size);
     snprintf(message, size, "%s", scp_usage);
     return 0;
 }
@@ -347,26 +299,26 @@ static int scp_host_challenge(ScpLine *line, char *message, size_t size) {
 /* The level word and everything after it; 0 with the reason in message.
    An unknown level is named by its length: it may be a key written where
    the level belongs. */
-static int scp_read_line(ScriptRun *run, const char *at, ScpLine *line, char *message,
+static int scp_read_line(ScriptRun *run, const char *text, ScpLine *line, char *message,
                          size_t size) {
-    const char *word;
-    size_t length = scp_word(&at, &word);
-    int keys = 0;
+    int length = 0;
 
     crypto_wipe(line, sizeof *line);
     line->request.scp02_i = -1;
-    line->request.level = scp_level_of(word, length);
-    if (line->request.level == 0 && length == 0)
+    script_args_begin(&line->args, run->values, text, line->reason, sizeof line->reason);
+    const char *word = script_args_word(&line->args, &length);
+    line->request.level = script_word_find(word, length, scp_levels, SCP_LEVEL_WORDS);
+    if (!word)
         snprintf(message, size, "%s", scp_usage);
-    else if (line->request.level == 0)
-        snprintf(message, size, "secure channel: unknown level (%d character%s)", (int)length,
+    else if (line->request.level < 0)
+        snprintf(message, size, "secure channel: unknown level (%d character%s)", length,
                  length == 1 ? "" : "s");
-    if (line->request.level == 0)
+    if (line->request.level < 0)
         return 0;
-    while ((length = scp_word(&at, &word)) > 0)
-        if (!scp_read_option(run, word, length, &at, line, &keys, message, size))
+    while ((word = script_args_word(&line->args, &length)) != 0)
+        if (!scp_read_option(line, word, length, message, size))
             return 0;
-    if (keys != 7) {
+    if (line->keys_given != 7) {
         snprintf(message, size, "%s", scp_usage);
         return 0;
     }
@@ -374,73 +326,6 @@ static int scp_read_line(ScriptRun *run, const char *at, ScpLine *line, char *me
 }
 
 /* ---- Opening ---- */
-
-/* The follow-up of an answer within the opening, into command (its new
-   length), or 0 when the answer is final: 61xx brings GET RESPONSE on the
-   channel, 6Cxx the command again with the Le asked for, but only when it
-   had one (EXTERNAL AUTHENTICATE has none: its MAC must not be changed). */
-static int scp_open_follow_up(const ScpSession *scp, unsigned char *command, int count,
-                              const unsigned char *answer, int received) {
-    if (received != 2 || count < 4)
-        return 0;
-    if (answer[0] == 0x61) {
-        unsigned char get_response[5] = {scp_channel_cla(0, scp->channel), 0xC0, 0x00, 0x00,
-                                         answer[1]};
-        memcpy(command, get_response, 5);
-        return 5;
-    }
-    if (answer[0] != 0x6C || !scp_apdu_has_le(command, count))
-        return 0;
-    command[count - 1] = answer[1];
-    return count;
-}
-
-/* One exchange of the opening, traced like an APDU line, its 61xx and 6Cxx
-   followed up here whatever "/T=0" says, so the answer is final. The
-   answer's length, or -1 when an exchange failed (*error). */
-static int scp_open_exchange(ScriptRun *run, unsigned char *command, int count,
-                             unsigned char *answer, int *ms, int *error) {
-    int took = 0, received = -1;
-
-    *ms = 0;
-    for (int round = 0; round <= SCP_FOLLOW_UPS && count > 0; round++) {
-        if (run->trace)
-            script_print_trace(run, "Sending", command, count);
-        received =
-            card_exchange_into(run->session, command, count, answer, SCP_ANSWER_MAX, error, &took);
-        if (received < 0) {
-            script_note_error(run, *error);
-            script_print(run, "\r\nReader is busy, try later...\r\n");
-            return -1;
-        }
-        *ms += took;
-        if (run->trace)
-            script_print_trace(run, "Received", answer, received);
-        count = scp_open_follow_up(&run->channel->scp, command, count, answer, received);
-    }
-    return received;
-}
-
-/* The answer kept for R, SW and "/EXPECT". */
-static void scp_keep_answer(ScriptRun *run, const unsigned char *answer, int count, int ms) {
-    memcpy(run->values->response, answer, (size_t)count);
-    run->values->response_length = count;
-    run->response_count = count;
-    run->response_ms = ms;
-}
-
-/* An answer whose status word is not 9000: the reason in message. */
-static int scp_answered_ok(const unsigned char *answer, int count, const char *what, char *message,
-                           size_t size) {
-    if (count >= 2 && answer[count - 2] == 0x90 && answer[count - 1] == 0x00)
-        return 1;
-    if (count < 2)
-        snprintf(message, size, "secure channel: %s answered %d bytes", what, count);
-    else
-        snprintf(message, size, "secure channel: %s answered %02X%02X", what, answer[count - 2],
-                 answer[count - 1]);
-    return 0;
-}
 
 /* SCP_KDD and SCP_DEK for PUT KEY; 0 with the reason in message. */
 static int scp_set_values(ScriptRun *run, char *message, size_t size) {
@@ -450,34 +335,30 @@ static int scp_set_values(ScriptRun *run, char *message, size_t size) {
            script_value_set(run->values, "SCP_DEK", scp->dek, (int)scp->key_length, message, size);
 }
 
-/* INITIALIZE UPDATE, the card's cryptogram, EXTERNAL AUTHENTICATE. 1 when
-   the channel is open, 0 with the reason in message, -1 when an exchange
-   failed (*error). */
-static int scp_open(ScriptRun *run, ScpLine *line, char *message, size_t size, int *error) {
-    unsigned char command[SCP_AUTHENTICATE_SIZE], answer[SCP_ANSWER_MAX];
+/* The protocol's steps, each command sent with its follow-ups (on the
+   requested logical channel, whatever "/T=0" says) and its final answer,
+   which R and SW keep, judged by the protocol. 1 when the channel is open,
+   0 with the reason in message, -1 when an exchange failed (*error). */
+static int scp_open(ScriptRun *run, const ScpLine *line, char *message, size_t size, int *error) {
+    ScpOpening opening;
     char reason[SCP_MESSAGE_SIZE];
-    int length = scp_initialize_update(&line->request, command);
-    int ms = 0, ea_ms = 0;
+    int ms = 0, step = SCP_STEP_INITIALIZE_UPDATE;
 
-    run->channel->scp.channel = line->request.channel; /* for the opening's GET RESPONSE */
-    int received = scp_open_exchange(run, command, length, answer, &ms, error);
-    if (received < 0)
-        return -1;
-    scp_keep_answer(run, answer, received, ms);
-    if (!scp_answered_ok(answer, received, "INITIALIZE UPDATE", message, size))
-        return 0;
-    if (scp_authenticate(&run->channel->scp, &line->request, &line->keys, answer,
-                         (size_t)received - 2, command, &length, &run->scp_space->work, reason,
-                         sizeof reason) != SCP_OK) {
-        snprintf(message, size, "secure channel: %s", reason);
-        return 0;
+    scp_open_begin(&opening, &line->request, &line->keys);
+    while (step == SCP_STEP_INITIALIZE_UPDATE || step == SCP_STEP_EXTERNAL_AUTHENTICATE) {
+        memcpy(run->command, opening.command, (size_t)opening.command_length);
+        int received =
+            script_exchange_final(run, opening.command_length, line->request.channel, error, &ms);
+        if (received < 0)
+            break;
+        step = scp_open_answer(&opening, &run->channel->scp, run->values->response, received,
+                               &run->scp_space->work, reason, sizeof reason);
     }
-    received = scp_open_exchange(run, command, length, answer, &ea_ms, error);
-    if (received < 0)
-        return -1;
-    scp_keep_answer(run, answer, received, ms + ea_ms);
-    if (!scp_answered_ok(answer, received, "EXTERNAL AUTHENTICATE", message, size))
-        return 0;
+    crypto_wipe(&opening, sizeof opening);
+    if (step == SCP_STEP_FAILED)
+        snprintf(message, size, "secure channel: %s", reason);
+    if (step != SCP_STEP_OPEN)
+        return step == SCP_STEP_FAILED ? 0 : -1;
     return scp_set_values(run, message, size);
 }
 
@@ -502,20 +383,20 @@ int script_do_scp(ScriptRun *run) {
     char message[SCRIPT_VALUE_MESSAGE_SIZE + SCP_MESSAGE_SIZE];
     char title[32];
     const char *at = run->line + strlen("/SCP");
-    const char *word;
+    int length = 0;
+    const char *word = script_word_next(&at, &length);
     ScpLine line;
-    size_t length = scp_word(&at, &word);
-    const char *rest = at;
     int opened = 0, error = 0;
 
     script_channel_close(run);
-    if (scp_word_is(word, length, "END") && scp_word(&rest, &word) == 0) {
+    if (script_word_is(word, length, "END") && script_words_count(at) == 0) {
         card_record_channel(run->session, 0);
         return 1;
     }
-    int level = scp_level_of(word, length);
-    snprintf(title, sizeof title, "/SCP%s%.*s", level ? " " : "", level ? (int)length : 0, word);
+    int level = script_word_find(word, length, scp_levels, SCP_LEVEL_WORDS) >= 0;
+    snprintf(title, sizeof title, "/SCP%s%.*s", level ? " " : "", level ? length : 0, word);
     card_record_channel(run->session, 1); /* not even the opening is recorded */
+    crypto_wipe(&line, sizeof line);
     if (!script_scp_room(run))
         snprintf(message, sizeof message, "secure channel: no memory");
     else if (scp_read_line(run, run->line + strlen("/SCP"), &line, message, sizeof message))
@@ -541,28 +422,19 @@ int script_scp_refuses(ScriptRun *run) {
     return 1;
 }
 
-int script_scp_follow_up(ScriptRun *run, int received) {
+int script_scp_follow_up(ScriptRun *run, int opening, int received) {
     const ScriptChannel *channel = run->channel;
-    const unsigned char *response = run->values->response;
+    int on = opening, joining = 0;
 
-    if (channel->state != SCRIPT_CHANNEL_OPEN || received < 2 || !run->scp_space ||
-        !scp_session_owns(&channel->scp, run->command, run->command_count))
-        return -1;
-    unsigned char sw1 = response[received - 2], sw2 = response[received - 1];
-    if (sw1 == 0x61 && (received == 2 || run->scp_space->joined_length >= 0)) {
-        snprintf(run->pending_line, SCRIPT_PENDING_SIZE, "%02XC00000%02X\n",
-                 scp_channel_cla(0, channel->scp.channel), sw2);
-        return 1;
+    if (opening < 0) {
+        if (channel->state != SCRIPT_CHANNEL_OPEN || !run->scp_space ||
+            !scp_session_owns(&channel->scp, run->command, run->command_count))
+            return -1;
+        on = channel->scp.channel;
+        joining = run->scp_space->joined.length >= 0;
     }
-    if (sw1 == 0x6C && received == 2 && scp_apdu_has_le(run->command, run->command_count))
-        return script_followup_line(run->pending_line, run->command, run->command_count, response,
-                                    received);
-    return 0;
-}
-
-/* GET RESPONSE is transport: never wrapped. */
-static int scp_is_get_response(const unsigned char *command, int count) {
-    return count >= 4 && (command[0] & 0x80) == 0 && command[1] == 0xC0;
+    return scp_follow_up(on, run->command, run->command_count, run->values->response, received,
+                         joining, run->command);
 }
 
 /* A failure of the channel on this line: broken, reported like a check. */
@@ -586,9 +458,9 @@ static int scp_outgoing(ScriptRun *run, int count, const unsigned char **command
     int length = count;
 
     *command = run->command;
-    if (scp_is_get_response(run->command, count))
+    if (scp_is_transport(run->command, count))
         return count;
-    space->joined_length = -1; /* a new command: no answer in parts goes on */
+    space->joined.length = -1; /* a new command: no answer in parts goes on */
     int status = scp_wrap(&run->channel->scp, run->command, count, run->resend, space->secured,
                           XFER_COMMAND_MAX, &length, &space->work, reason, sizeof reason);
     if (status != SCP_OK)
@@ -597,38 +469,6 @@ static int scp_outgoing(ScriptRun *run, int count, const unsigned char **command
     if (run->trace)
         script_print_trace(run, "Secured", *command, length);
     return length;
-}
-
-/* Adds an answer's bytes to the joined answer; 0 when they do not fit. */
-static int scp_join(ScriptScpSpace *space, const unsigned char *bytes, int count) {
-    int at = space->joined_length < 0 ? 0 : space->joined_length;
-
-    if (count > XFER_RESPONSE_MAX - at)
-        return 0;
-    memcpy(space->joined + at, bytes, (size_t)count);
-    space->joined_length = at + count;
-    return 1;
-}
-
-/* At R-MAC levels an answer behind 61xx comes in parts: each part's data
-   is kept, and the last part (its status word not 61xx) completes the
-   whole answer, which replaces it in answer. The answer's length then;
-   -1 while parts are still to come; -2 when the whole is too long. */
-static int scp_whole_answer(ScriptRun *run, unsigned char *answer, int received) {
-    ScriptScpSpace *space = run->scp_space;
-
-    if (!(run->channel->scp.level & SCP_LEVEL_RMAC))
-        return received;
-    if (received >= 2 && answer[received - 2] == 0x61)
-        return scp_join(space, answer, received - 2) ? -1 : -2;
-    if (space->joined_length < 0)
-        return received;
-    if (!scp_join(space, answer, received))
-        return -2;
-    received = space->joined_length;
-    memcpy(answer, space->joined, (size_t)received);
-    space->joined_length = -1;
-    return received;
 }
 
 int script_scp_exchange(ScriptRun *run, int count, int *error, int *ms) {
@@ -653,7 +493,7 @@ int script_scp_exchange(ScriptRun *run, int count, int *error, int *ms) {
     }
     if (run->trace)
         script_print_trace(run, "Received", answer, received);
-    int whole = scp_whole_answer(run, answer, received);
+    int whole = scp_join(&channel->scp, &run->scp_space->joined, answer, received);
     if (whole == -1)
         return received; /* a part: its MAC comes with the last one */
     if (whole == -2)

@@ -174,12 +174,6 @@ static int source_next(ScriptRun *run) {
 }
 
 int script_next_line(ScriptRun *run) {
-    if (run->pending) {
-        memcpy(run->line, run->pending_line, sizeof run->pending_line);
-        run->pending = 0;
-        script_line_chomp(run->line, (int)strlen(run->line));
-        return 2;
-    }
     while (!script_read_ahead(run)) {
         if (run->depth == 0 || !source_next(run))
             return 0;

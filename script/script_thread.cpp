@@ -6,8 +6,9 @@
  * every APDU line through card_exchange and traces what went out and came
  * back in its session's reader pane. A line that starts with a backslash
  * continues the APDU line before it, so a long command can be written over
- * many lines. With "/T=0" it answers 61xx and 6Cxx itself by queueing a
- * follow-up line that runs before the next file line; with "/OPEN" it
+ * many lines. With "/T=0" it answers 61xx and 6Cxx itself: one loop sends
+ * a command and its follow-ups before the next file line, for plain and
+ * secured lines and for the secure channel's opening alike; with "/OPEN" it
  * copies response data into a log file of raw bytes. The run ends at the
  * end of the file or at the first exchange that fails, and closes with the
  * run time and the "Card is ready" prompt, which the reader window relies
@@ -140,32 +141,40 @@ void script_print_trace(ScriptRun *run, const char *title, const unsigned char *
     }
 }
 
-/* Queues the T=0 follow-up of a response, unless the chain is at its limit:
-   a card that answers every follow-up with 61xx or 6Cxx must not keep the
-   run going for ever. */
-static void script_follow_up(ScriptRun *run, int received) {
-    int secured = script_scp_follow_up(run, received);
-
-    if (secured == 0 ||
-        (secured < 0 && !script_followup_line(run->pending_line, run->command, run->command_count,
-                                              run->values->response, received)))
-        return;
-    if (run->chain >= SCRIPT_CHAIN_MAX) {
-        script_print(run, "No further follow-up after %d in a row\r\n", SCRIPT_CHAIN_MAX);
-        return;
-    }
-    run->chain++;
-    run->pending = 1;
-    run->resend = run->values->response[received - 2] == 0x6C;
+/* The T=0 follow-up of the answer (received bytes), written over
+   run->command: its length, or 0 when the answer is final. An APDU line's
+   follow-up is named by its text in run->line, as checks on it name it;
+   the language's rule gives that text, the channel's the bytes. */
+static int script_follow_up(ScriptRun *run, int opening, int received) {
+    if (opening < 0 && !run->t0)
+        return 0;
+    int length = script_scp_follow_up(run, opening, received);
+    if (length > 0 && opening < 0)
+        hex_text(run->line, sizeof run->line, run->command, length, "");
+    if (length >= 0)
+        return length;
+    if (!script_followup_line(run->line, run->command, run->command_count, run->values->response,
+                              received))
+        return 0;
+    script_line_chomp(run->line, (int)strlen(run->line));
+    return hex_pairs_read(run->line, run->command, XFER_COMMAND_MAX);
 }
 
-/* Keeps the response for "/EXPECT" (its bytes are already where R and SW
-   read them): a line from the file starts a new time, a follow-up adds its
-   exchange to the time of the line it follows. */
-static void script_keep_response(ScriptRun *run, int received, int ms) {
+/* One answer (received bytes, its exchange's ms) kept where R and SW read
+   it, and the follow-up it asks for, unless the chain is at its limit: a
+   card that answers every follow-up with 61xx or 6Cxx must not keep the
+   run going for ever. The follow-up's length, or 0. */
+static int script_answered(ScriptRun *run, int opening, int received, int *ms, int took) {
+    *ms += took;
     run->values->response_length = received;
     run->response_count = received;
-    run->response_ms = run->chain == 0 ? ms : run->response_ms + ms;
+    run->response_ms = *ms;
+    int follow = script_follow_up(run, opening, received);
+    if (follow > 0 && run->chain >= SCRIPT_CHAIN_MAX) {
+        script_print(run, "No further follow-up after %d in a row\r\n", SCRIPT_CHAIN_MAX);
+        return 0;
+    }
+    return follow;
 }
 
 void script_note_error(ScriptRun *run, int error) {
@@ -289,17 +298,17 @@ static int script_feed(ScriptRun *run, ApduTextReader *reader, const char *text,
     return 1;
 }
 
-/* The command bytes of the line, and of the lines that continue it when it
-   came from a source (each starts with a backslash, which is dropped: the
-   texts are read as one). Returns the command's length, -1 when a pair is
-   not hexadecimal, -2 when the command cannot be made (message says why). */
-static long script_read_command(ScriptRun *run, int from_source, char *message, size_t size) {
+/* The command bytes of the line, and of the lines that continue it (each
+   starts with a backslash, which is dropped: the texts are read as one).
+   Returns the command's length, -1 when a pair is not hexadecimal, -2
+   when the command cannot be made (message says why). */
+static long script_read_command(ScriptRun *run, char *message, size_t size) {
     ApduTextReader reader;
     int made = 1;
 
     apdu_text_begin(&reader);
     made = script_feed(run, &reader, run->line, message, size);
-    while (from_source && script_read_ahead(run) && run->ahead_line[0] == '\\') {
+    while (script_read_ahead(run) && run->ahead_line[0] == '\\') {
         if (made)
             made = script_feed(run, &reader, run->ahead_line + 1, message, size);
         run->ahead = 0;
@@ -315,55 +324,78 @@ static long script_read_command(ScriptRun *run, int from_source, char *message, 
     return reader.count;
 }
 
-/* The exchange of one command of count bytes and what follows it. Returns
-   0 when the exchange failed and the run ends. */
-static int script_exchange(ScriptRun *run, int count) {
-    int error = 0;
-    int ms = 0;
-    const unsigned char *response = run->values->response;
+/* One exchange of run->command (count bytes): through the open secure
+   channel (which traces what it sends and receives), else in the clear.
+   The answer's length, written where R and SW read it; -1 when the
+   exchange failed (*error), SCRIPT_SCP_NOT_SENT. */
+static int script_exchange_one(ScriptRun *run, int count, int *error, int *took, int *secured) {
     if (run->trace)
         script_print_trace(run, "Sending", run->command, count);
     run->command_count = count;
-    /* The response is written where R and SW read it; the command stays
-       for a 6Cxx follow-up. Through an open secure channel it is wrapped
-       and its answer unwrapped there, with their own traces. */
-    int received = script_scp_exchange(run, count, &error, &ms);
-    int secured = received != SCRIPT_SCP_PLAIN;
+    int received = script_scp_exchange(run, count, error, took);
     run->resend = 0;
-    if (received == SCRIPT_SCP_NOT_SENT) {
-        run->response_count = -2;
-        return 1;
-    }
-    if (!secured)
-        received = card_exchange_into(run->session, run->command, count, run->values->response,
-                                      XFER_RESPONSE_MAX, &error, &ms);
-    if (received < 0) {
-        run->values->response_length = 0; /* no final response: R and SW are empty */
-        script_note_error(run, error);
-        script_print(run, "\r\nReader is busy, try later...\r\n");
-        if (error != 0 && run->session->explain)
-            explain_print_status(run->session->reader_pane, error);
-        return 0;
-    }
-    script_keep_response(run, received, ms);
-    if (run->t0)
-        script_follow_up(run, received);
-    if (run->log && !run->pending && received >= 2)
+    *secured = received != SCRIPT_SCP_PLAIN;
+    if (*secured)
+        return received;
+    return card_exchange_into(run->session, run->command, count, run->values->response,
+                              XFER_RESPONSE_MAX, error, took);
+}
+
+/* A failed exchange: R and SW are empty, and the run ends. */
+static int script_exchange_failed(ScriptRun *run, int error) {
+    run->values->response_length = 0;
+    script_note_error(run, error);
+    script_print(run, "\r\nReader is busy, try later...\r\n");
+    if (error != 0 && run->session->explain)
+        explain_print_status(run->session->reader_pane, error);
+    return -1;
+}
+
+/* What a line shows of an answer in the clear: its final data logged, its
+   trace and its explanation. The opening's answers are traced only. */
+static void script_show_answer(ScriptRun *run, int opening, int received, int secured, int final) {
+    const unsigned char *response = run->values->response;
+
+    if (opening < 0 && final && run->log && received >= 2)
         script_log_write(run, response, (size_t)received - 2);
     if (run->trace && !secured)
         script_print_trace(run, "Received", response, received);
-    if (run->trace && run->session->explain)
+    if (opening < 0 && run->trace && run->session->explain)
         explain_print_response(run->session->reader_pane, response, received);
-    return 1;
 }
 
-/* Sends one APDU line. Returns 0 when the exchange failed and the run ends.
-   A line that cannot be read is skipped, as it always was, but a check
-   after it must not judge the exchange before it; a command longer than
-   any APDU fails like a check and is not sent. */
-static int script_do_apdu(ScriptRun *run, int from_source) {
+int script_exchange_final(ScriptRun *run, int count, int opening, int *error, int *ms) {
+    for (;;) {
+        int took = 0, secured = 0;
+        int received = script_exchange_one(run, count, error, &took, &secured);
+        if (received == SCRIPT_SCP_NOT_SENT) {
+            run->response_count = -2;
+            return received;
+        }
+        if (received < 0)
+            return script_exchange_failed(run, *error);
+        int follow = script_answered(run, opening, received, ms, took);
+        script_show_answer(run, opening, received, secured, follow == 0);
+        if (follow == 0)
+            return received;
+        run->chain++;
+        run->resend = run->values->response[received - 2] == 0x6C;
+        count = follow;
+        if (script_scp_refuses(run)) {
+            run->response_count = -2;
+            return SCRIPT_SCP_NOT_SENT;
+        }
+    }
+}
+
+/* Sends one APDU line and its follow-ups. Returns 0 when an exchange
+   failed and the run ends. A line that cannot be read is skipped, as it
+   always was, but a check after it must not judge the exchange before it;
+   a command longer than any APDU fails like a check and is not sent. */
+static int script_do_apdu(ScriptRun *run) {
     char message[SCRIPT_VALUE_MESSAGE_SIZE];
-    long count = script_read_command(run, from_source, message, sizeof message);
+    long count = script_read_command(run, message, sizeof message);
+    int error = 0, ms = 0;
 
     if (count == -2)
         script_check_done(run, message);
@@ -371,7 +403,7 @@ static int script_do_apdu(ScriptRun *run, int from_source) {
         run->response_count = -2;
         return 1;
     }
-    return script_exchange(run, (int)count);
+    return script_exchange_final(run, (int)count, -1, &error, &ms) != -1;
 }
 
 /* "/SET NAME TEXT": NAME gets the bytes of TEXT once its references are
@@ -420,9 +452,7 @@ static void script_line_wipe(ScriptRun *run) {
    Returns 0 when an exchange failed, 1 when the script was read to its
    end. */
 static int script_run_lines(ScriptRun *run) {
-    int source;
-
-    while ((source = script_next_line(run)) != 0) {
+    while (script_next_line(run) != 0) {
         switch (script_line_classify(run->line)) {
             case SCRIPT_LINE_SET:
                 script_do_set(run);
@@ -448,7 +478,7 @@ static int script_run_lines(ScriptRun *run) {
             case SCRIPT_LINE_CLOSE: script_do_close(run); break;
             case SCRIPT_LINE_EXPECT: script_do_expect(run); break;
             case SCRIPT_LINE_APDU:
-                if (!script_do_apdu(run, source == 1))
+                if (!script_do_apdu(run))
                     return 0;
                 break;
         }
