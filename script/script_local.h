@@ -37,8 +37,8 @@ enum {
 
 enum { SCRIPT_SOURCE_FILE, SCRIPT_SOURCE_BLOCK };
 
-/* Where lines come from. Numbers first, texts last: a new source clears
-   everything before name. */
+/* Where lines come from. A source is set field by field when it is pushed
+   (script_source.cpp). */
 struct ScriptSource {
     int kind;                         /* SCRIPT_SOURCE_FILE or SCRIPT_SOURCE_BLOCK */
     FILE *file;                       /* a file: its stream, or 0 for a script in memory */
@@ -62,7 +62,8 @@ struct ScriptPlace {
     char round[48]; /* the rounds of its blocks, outer first ("2.1"), "" outside */
 };
 
-/* Per-run items, owned by the run's thread */
+/* Per-run items, owned by the run's thread; script_run_clear (in
+   script_thread.cpp) sets every field that is read before it is written. */
 struct ScriptRun {
     CardSession *session;             /* the card and the panes of this run */
     FILE *log;                        /* response data goes here, or 0 */

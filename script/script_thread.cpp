@@ -19,11 +19,13 @@
  *
  * Design: every per-run item lives in one ScriptRun, allocated when the run
  * starts (its command and response buffers take the largest APDUs) and
- * freed when it ends; the only shared state touched is the session's
+ * freed when it ends; the shared state touched is the session's
  * xfer_total_ms and script_name, set under its xfer_lock when the run
- * starts (the name as a copy of the run's own path). The thread never
- * takes card_lock itself (card_exchange does, and prints only after leaving
- * it), so printing from here cannot deadlock against the GUI thread. The
+ * starts (the name as a copy of the run's own path), and its connection
+ * counts, which a secure channel reads under card_lock (script_scp.cpp).
+ * The thread prints under neither lock (card_exchange, too, prints only
+ * after leaving them), so printing from here cannot deadlock against the
+ * GUI thread. The
  * path is copied at the start, so a Browse in the script dialog while this
  * run goes on changes neither which file is read nor the name the Console
  * shows for it.
@@ -539,21 +541,45 @@ static int script_run_no_memory(const CardSession *session, const char *name) {
     return SCRIPT_RUN_NO_MEMORY;
 }
 
+/* A run before its first line, every field that is read before it is
+   written set by name: the buffers from line on are written first, and
+   each source is set when it is pushed. The records are zeroed as their
+   comments ask. */
+static void script_run_clear(ScriptRun *run, CardSession *session, ScriptTally *tally) {
+    run->session = session;
+    run->log = 0;
+    run->log_failed = 0;
+    run->ahead = 0;
+    run->trace = 1;
+    run->t0 = 0;
+    run->wait_value = 0;
+    run->chain = 0;
+    run->command_count = 0;
+    run->tally = tally;
+    run->values = tally && tally->values ? tally->values : &run->own_values;
+    run->call = 0;
+    run->depth = 0;
+    run->response_count = -1;
+    run->response_ms = 0;
+    run->checks_passed = run->checks_failed = 0;
+    memset(&run->joined, 0, sizeof run->joined);
+    run->channel = tally && tally->channel ? tally->channel : &run->own_channel;
+    run->scp_space = 0;
+    run->resend = 0;
+    memset(&run->own_channel, 0, sizeof run->own_channel);
+    memset(&run->place, 0, sizeof run->place);
+    memset(&run->own_values, 0, sizeof run->own_values);
+    strcpy(run->log_name, "null");
+}
+
 int script_run(CardSession *session, const char *path, ScriptTally *tally) {
     const char *name = path ? path : "";
     ScriptRun *run = (ScriptRun *)malloc(sizeof *run);
 
     if (!run)
         return script_run_no_memory(session, name);
-    memset(run, 0, offsetof(ScriptRun, line));
-    run->session = session;
+    script_run_clear(run, session, tally);
     script_copy_path(run, name);
-    run->trace = 1;
-    run->tally = tally;
-    run->values = tally && tally->values ? tally->values : &run->own_values;
-    run->channel = tally && tally->channel ? tally->channel : &run->own_channel;
-    run->response_count = -1;
-    strcpy(run->log_name, "null");
     int result = script_values_room(run->values, XFER_RESPONSE_MAX)
                      ? script_run_file(run)
                      : script_run_no_memory(session, name);
