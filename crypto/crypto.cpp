@@ -42,13 +42,15 @@ static const CryptoCipherInfo cipher_table[CRYPTO_CIPHER_COUNT] = {
 };
 
 struct CryptoHashInfo {
+    const char *name; /* as reports name it */
     int algo;
     size_t length;
 };
 
 static const CryptoHashInfo hash_table[CRYPTO_HASH_COUNT] = {
-    {GCRY_MD_SHA1, 20},   {GCRY_MD_SHA224, 28}, {GCRY_MD_SHA256, 32},
-    {GCRY_MD_SHA384, 48}, {GCRY_MD_SHA512, 64},
+    {"SHA-1", GCRY_MD_SHA1, 20},     {"SHA-224", GCRY_MD_SHA224, 28},
+    {"SHA-256", GCRY_MD_SHA256, 32}, {"SHA-384", GCRY_MD_SHA384, 48},
+    {"SHA-512", GCRY_MD_SHA512, 64},
 };
 
 /* A key as the library takes it: 3DES always of 24 bytes. */
@@ -217,6 +219,10 @@ int crypto_decrypt(int cipher, const unsigned char *key, size_t key_length, cons
 }
 
 /* ---- hashes, random bytes ---- */
+
+const char *crypto_hash_name(int hash) {
+    return hash >= 0 && hash < CRYPTO_HASH_COUNT ? hash_table[hash].name : "";
+}
 
 int crypto_hash(int hash, const unsigned char *data, size_t length, unsigned char *out,
                 size_t capacity, size_t *out_length, char *message, size_t message_size) {

@@ -97,6 +97,10 @@ int crypto_decrypt(int cipher, const unsigned char *key, size_t key_length, cons
                    size_t iv_length, const unsigned char *data, size_t length, unsigned char *out,
                    size_t capacity, char *message, size_t message_size);
 
+/* A hash's name as reports show it ("SHA-256"), "" for no hash. The words
+   a script writes for algorithms are the script's own. */
+const char *crypto_hash_name(int hash);
+
 /* The digest of data into out, its length in *out_length. */
 int crypto_hash(int hash, const unsigned char *data, size_t length, unsigned char *out,
                 size_t capacity, size_t *out_length, char *message, size_t message_size);

@@ -105,7 +105,7 @@ struct ScpKeys {
 
 /* What the /SCP line asks for */
 struct ScpRequest {
-    int level;                             /* SCP_LEVEL_* combined */
+    int level;                             /* a level a channel opens at: SCP_LEVEL_C_* */
     int kvn;                               /* INITIALIZE UPDATE's P1: 0 the card's choice */
     int diversify;                         /* SCP_DIVERSIFY_* */
     int s16;                               /* 1: SCP03's 16-byte challenges and MACs */
