@@ -1,0 +1,3 @@
+# Java Card CAP files: the ZIP archive, its components, the load file and
+# what --cap-info prints. No Win32, no card; zlib behind cap/inflate.h.
+list(APPEND VORLANE_PURE_SOURCES cap/inflate.cpp)
