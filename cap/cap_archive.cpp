@@ -10,8 +10,6 @@
  */
 #include "cap/cap_archive.h"
 
-#include <stdarg.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "cap/inflate.h"
@@ -37,18 +35,6 @@ struct ZipDirectory {
     unsigned count; /* its entries */
 };
 
-static int zip_why(char *why, size_t size, const char *format, ...)
-    __attribute__((format(printf, 3, 4)));
-
-/* Writes the reason into why; returns 0, the walk's failure. */
-static int zip_why(char *why, size_t size, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    vsnprintf(why, size, format, args);
-    va_end(args);
-    return 0;
-}
-
 static unsigned zip_u2(const unsigned char *at) {
     return (unsigned)at[0] | (unsigned)at[1] << 8;
 }
@@ -64,11 +50,11 @@ static int zip_end_read(const unsigned char *archive, size_t at, ZipDirectory *d
     unsigned long length = zip_u4(end + 12), offset = zip_u4(end + 16);
 
     if (zip_u2(end + 10) == 0xFFFF || length == zip64_mark || offset == zip64_mark)
-        return zip_why(why, size, "a ZIP64 archive, which a CAP file never needs (not read)");
+        return cap_why(why, size, "a ZIP64 archive, which a CAP file never needs (not read)");
     if (zip_u2(end + 4) != 0 || zip_u2(end + 6) != 0 || zip_u2(end + 8) != zip_u2(end + 10))
-        return zip_why(why, size, "a ZIP archive split over several disks (not read)");
+        return cap_why(why, size, "a ZIP archive split over several disks (not read)");
     if (offset > at || length > at - offset)
-        return zip_why(why, size,
+        return cap_why(why, size,
                        "damaged ZIP archive: its central directory (%lu bytes at "
                        "%lu) runs past its end record (at %lu)",
                        length, offset, (unsigned long)at);
@@ -91,10 +77,10 @@ static int zip_end_find(const unsigned char *archive, size_t length, ZipDirector
             return zip_end_read(archive, at, directory, why, size);
     }
     if (length == 0)
-        return zip_why(why, size, "not a ZIP archive (an empty file)");
+        return cap_why(why, size, "not a ZIP archive (an empty file)");
     if (length >= 4 && zip_u4(archive) == zip_local_signature)
-        return zip_why(why, size, "truncated ZIP archive (its end record is missing)");
-    return zip_why(why, size, "not a ZIP archive");
+        return cap_why(why, size, "truncated ZIP archive (its end record is missing)");
+    return cap_why(why, size, "not a ZIP archive");
 }
 
 /* The sizes and method of a component's central entry e. */
@@ -104,19 +90,19 @@ static int zip_entry_sizes(const unsigned char *e, const char *name, CapEntry *e
     unsigned long packed = zip_u4(e + 20), unpacked = zip_u4(e + 24);
 
     if (zip_u2(e + 8) & ZIP_ENCRYPTED)
-        return zip_why(why, size, "javacard/%s.cap is encrypted", name);
+        return cap_why(why, size, "javacard/%s.cap is encrypted", name);
     if (method != ZIP_STORED && method != ZIP_DEFLATED)
-        return zip_why(why, size,
+        return cap_why(why, size,
                        "javacard/%s.cap is compressed with method %u (only stored or "
                        "deflated entries are read)",
                        name, method);
     if (packed == zip64_mark || unpacked == zip64_mark || zip_u4(e + 42) == zip64_mark)
-        return zip_why(why, size, "javacard/%s.cap is a ZIP64 entry (not read)", name);
+        return cap_why(why, size, "javacard/%s.cap is a ZIP64 entry (not read)", name);
     if (unpacked < 3 || unpacked > CAP_COMPONENT_MAX)
-        return zip_why(why, size, "javacard/%s.cap declares %lu bytes, not 3 to %d as a component",
+        return cap_why(why, size, "javacard/%s.cap declares %lu bytes, not 3 to %d as a component",
                        name, unpacked, CAP_COMPONENT_MAX);
     if (method == ZIP_STORED && packed != unpacked)
-        return zip_why(why, size, "javacard/%s.cap is stored with two sizes, %lu and %lu", name,
+        return cap_why(why, size, "javacard/%s.cap is stored with two sizes, %lu and %lu", name,
                        packed, unpacked);
     entry->deflated = method == ZIP_DEFLATED;
     entry->crc = zip_u4(e + 16);
@@ -133,16 +119,16 @@ static int zip_entry_take(const ZipDirectory *directory, const unsigned char *e,
     unsigned long local = zip_u4(e + 42);
 
     if (entry->found)
-        return zip_why(why, size, "two javacard/%s.cap entries", name);
+        return cap_why(why, size, "two javacard/%s.cap entries", name);
     if (!zip_entry_sizes(e, name, entry, why, size))
         return 0;
     const unsigned char *header = directory->archive + local;
     if (local > directory->at || directory->at - local < ZIP_LOCAL_SIZE ||
         zip_u4(header) != zip_local_signature)
-        return zip_why(why, size, "damaged ZIP archive: no local header for javacard/%s.cap", name);
+        return cap_why(why, size, "damaged ZIP archive: no local header for javacard/%s.cap", name);
     size_t data_at = local + ZIP_LOCAL_SIZE + zip_u2(header + 26) + zip_u2(header + 28);
     if (data_at > directory->at || directory->at - data_at < entry->packed)
-        return zip_why(why, size, "damaged ZIP archive: javacard/%s.cap runs past its data", name);
+        return cap_why(why, size, "damaged ZIP archive: javacard/%s.cap runs past its data", name);
     entry->data_at = data_at;
     entry->found = 1;
     return 1;
@@ -162,7 +148,7 @@ int cap_archive_entries(const unsigned char *archive, size_t length,
         size_t left = directory.end - at;
         if (left < ZIP_CENTRAL_SIZE || zip_u4(e) != zip_central_signature ||
             left - ZIP_CENTRAL_SIZE < (size_t)zip_u2(e + 28) + zip_u2(e + 30) + zip_u2(e + 32))
-            return zip_why(why, size, "damaged ZIP archive: central directory entry %u of %u",
+            return cap_why(why, size, "damaged ZIP archive: central directory entry %u of %u",
                            i + 1, directory.count);
         int tag = cap_entry_tag(e + ZIP_CENTRAL_SIZE, zip_u2(e + 28));
         if (tag && !zip_entry_take(&directory, e, tag, &entries[tag], why, size))
@@ -176,14 +162,14 @@ int cap_archive_entries(const unsigned char *archive, size_t length,
 static int zip_inflate_why(int status, const char *name, const CapEntry *entry, size_t made,
                            char *why, size_t size) {
     if (status == INFLATE_PAST)
-        return zip_why(why, size, "javacard/%s.cap inflates past its declared %lu bytes", name,
+        return cap_why(why, size, "javacard/%s.cap inflates past its declared %lu bytes", name,
                        (unsigned long)entry->size);
     if (status == INFLATE_SHORT)
-        return zip_why(why, size, "javacard/%s.cap inflates to %lu bytes, not its declared %lu",
+        return cap_why(why, size, "javacard/%s.cap inflates to %lu bytes, not its declared %lu",
                        name, (unsigned long)made, (unsigned long)entry->size);
     if (status == INFLATE_DAMAGED)
-        return zip_why(why, size, "javacard/%s.cap holds damaged deflated data", name);
-    return zip_why(why, size, "javacard/%s.cap: out of memory to inflate it", name);
+        return cap_why(why, size, "javacard/%s.cap holds damaged deflated data", name);
+    return cap_why(why, size, "javacard/%s.cap: out of memory to inflate it", name);
 }
 
 int cap_archive_take(const unsigned char *archive, const CapEntry *entry, int tag,
@@ -200,6 +186,6 @@ int cap_archive_take(const unsigned char *archive, const CapEntry *entry, int ta
             return zip_inflate_why(status, name, entry, made, why, size);
     }
     if (inflate_crc32(out, entry->size) != entry->crc)
-        return zip_why(why, size, "javacard/%s.cap fails its CRC-32 check", name);
+        return cap_why(why, size, "javacard/%s.cap fails its CRC-32 check", name);
     return 1;
 }

@@ -37,5 +37,8 @@ int cap_archive_take(const unsigned char *archive, const CapEntry *entry, int ta
    holds: "PATH/javacard/NAME.cap" with NAME a component's name; 0 for
    any other entry. */
 int cap_entry_tag(const unsigned char *name, size_t length);
+/* Writes a refusal's reason into why (size bytes); returns 0, the
+   caller's failure. */
+int cap_why(char *why, size_t size, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
 #endif

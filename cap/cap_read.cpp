@@ -25,20 +25,15 @@ struct CapKind {
 
 /* In load order; the Descriptor and Debug components come after the load
    file proper, so that each load file is the start of CapFile.bytes. */
+// clang-format off
 static const CapKind cap_kinds[] = {
-    {"Header", CAP_HEADER, 1},
-    {"Directory", CAP_DIRECTORY, 1},
-    {"Import", CAP_IMPORT, 1},
-    {"Applet", CAP_APPLET, 0},
-    {"Class", CAP_CLASS, 1},
-    {"Method", CAP_METHOD, 1},
-    {"StaticField", CAP_STATIC_FIELD, 1},
-    {"Export", CAP_EXPORT, 0},
-    {"ConstantPool", CAP_CONSTANT_POOL, 1},
-    {"RefLocation", CAP_REF_LOCATION, 1},
-    {"Descriptor", CAP_DESCRIPTOR, 0},
-    {"Debug", CAP_DEBUG, 0},
+    {"Header", CAP_HEADER, 1}, {"Directory", CAP_DIRECTORY, 1}, {"Import", CAP_IMPORT, 1},
+    {"Applet", CAP_APPLET, 0}, {"Class", CAP_CLASS, 1}, {"Method", CAP_METHOD, 1},
+    {"StaticField", CAP_STATIC_FIELD, 1}, {"Export", CAP_EXPORT, 0},
+    {"ConstantPool", CAP_CONSTANT_POOL, 1}, {"RefLocation", CAP_REF_LOCATION, 1},
+    {"Descriptor", CAP_DESCRIPTOR, 0}, {"Debug", CAP_DEBUG, 0},
 };
+// clang-format on
 enum { CAP_KIND_COUNT = sizeof cap_kinds / sizeof cap_kinds[0] };
 static_assert(CAP_KIND_COUNT == CAP_TAG_COUNT - 1, "one kind for each tag");
 
@@ -52,11 +47,7 @@ struct CapCursor {
     const unsigned char *at, *end;
 };
 
-static int cap_why(char *why, size_t size, const char *format, ...)
-    __attribute__((format(printf, 3, 4)));
-
-/* Writes the reason into why; returns 0, the read's failure. */
-static int cap_why(char *why, size_t size, const char *format, ...) {
+int cap_why(char *why, size_t size, const char *format, ...) {
     va_list args;
     va_start(args, format);
     vsnprintf(why, size, format, args);
@@ -321,17 +312,19 @@ int cap_read_stream(FILE *file, const char *name, CapFile *cap) {
     int ok = 0;
 
     memset(cap, 0, sizeof *cap);
-    /* one byte more than allowed tells a stream that is too long */
+    /* one byte more than allowed tells a stream that is too long; a large
+       length is only believed of a stream that gives a byte (a folder
+       claims the largest length there is, and gives none) */
     size_t room = known >= 0 && known <= CAP_ARCHIVE_MAX ? (size_t)known + 1 : CAP_ARCHIVE_MAX + 1;
-    unsigned char *archive = known > CAP_ARCHIVE_MAX ? 0 : (unsigned char *)malloc(room);
-    size_t got = archive ? fread(archive, 1, room, file) : 0;
-    if (known > CAP_ARCHIVE_MAX)
+    unsigned char *archive = (unsigned char *)malloc(known > CAP_ARCHIVE_MAX ? 1 : room);
+    size_t got = archive ? fread(archive, 1, known > CAP_ARCHIVE_MAX ? 1 : room, file) : 0;
+    if (!archive)
+        cap_why(why, sizeof why, "out of memory to read it");
+    else if (ferror(file) || (known > CAP_ARCHIVE_MAX && got == 0))
+        cap_why(why, sizeof why, "cannot be read");
+    else if (known > CAP_ARCHIVE_MAX)
         cap_why(why, sizeof why, "%ld bytes, more than the %d a CAP file may hold", known,
                 CAP_ARCHIVE_MAX);
-    else if (!archive)
-        cap_why(why, sizeof why, "out of memory to read it");
-    else if (ferror(file))
-        cap_why(why, sizeof why, "cannot be read");
     else if (got > CAP_ARCHIVE_MAX)
         cap_why(why, sizeof why, "more than the %d bytes a CAP file may hold", CAP_ARCHIVE_MAX);
     else

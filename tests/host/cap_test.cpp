@@ -315,7 +315,7 @@ TEST(Cap, DamagedBytesFailTheirCheck) {
 }
 
 /* Files on disk: one too large is refused by its size before it is read;
-   one that is not there, by its name. */
+   one that is not there, or a folder, cannot be read. */
 TEST(Cap, FilesOnDisk) {
     std::string big = testing::TempDir() + "big.cap";
     FILE *file = fopen(big.c_str(), "wb");
@@ -330,6 +330,8 @@ TEST(Cap, FilesOnDisk) {
     remove(big.c_str());
     EXPECT_FALSE(cap_read_file("no/such.cap", &cap));
     EXPECT_STREQ(cap.message, "no/such.cap: cannot be read");
+    EXPECT_FALSE(cap_read_file(testing::TempDir().c_str(), &cap)); /* a folder */
+    EXPECT_EQ(std::string(cap.message), testing::TempDir() + ": cannot be read");
 }
 
 /* What --cap-info prints of a library package in format 2.2: its name,
