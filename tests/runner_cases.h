@@ -52,7 +52,7 @@ inline constexpr char runner_usage[] =
     "usage: vorlane-run [--list] [-r READER]... [--all] [--ignore FRAGMENT]... [-w SECONDS] [-c] "
     "[-x] "
     "[--atr[=HEX]] [--each-card[=COUNT]] [--output-dir DIR] [--junit FILE] [--set NAME=HEX]... "
-    "[--data FILE] [--record FILE] [--replay FILE]... SCRIPT...";
+    "[--data FILE] [--record FILE] [--replay FILE]... SCRIPT... | --cap-info FILE...";
 
 /* The scripts every case finds in the runner's folder */
 inline const std::vector<std::pair<std::string, std::string>> runner_files = {
@@ -78,6 +78,16 @@ inline const std::vector<std::pair<std::string, std::string>> runner_files = {
     {"scp-bad.txt", "00A4040008A000000151000000\n/SCP MAC KEY 00112233445566778899AABBCCDDEEFF\n"
                     "80F00004\n"},
 };
+
+/* CAP files the cases read, copied from tests/data/caps into the runner's
+   folder (Wine's drive Z: is the Linux root) */
+inline const char *const runner_caps[] = {"AlgTest_v1.2_jc2.1.2.cap", "AlgTest_v1.8.2_jc222.cap"};
+#ifdef _WIN32
+inline const std::string runner_caps_dir =
+    std::string("Z:") + VORLANE_SOURCE_DIR + "/tests/data/caps/";
+#else
+inline const std::string runner_caps_dir = VORLANE_SOURCE_DIR "/tests/data/caps/";
+#endif
 
 inline const std::string runner_timing = " +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ ";
 
@@ -197,6 +207,33 @@ inline const std::vector<RunnerCase> runner_cases = {
     {"--atr not hexadecimal", {"--atr=3B8"}, 0, 0, RUNNER_NO_EVENT, 2, {},
      "not an ATR in hexadecimal: 3B8", 0, 0},
     {"--atr with a script", {"--atr", "ok.txt"}, 0, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    // --cap-info describes CAP files without a card; one that is not a CAP
+    // file gives status 2 and its reason, and the others are still shown.
+    {"--cap-info", {"--cap-info", "AlgTest_v1.2_jc2.1.2.cap"}, 0, 0, RUNNER_NO_EVENT, 0,
+     {{"AlgTest_v1.2_jc2.1.2.cap\r\nPackage AID: 6D797061636B616731\r\nPackage version: 1.0\r\n"
+       "CAP format: 2.1\r\nApplet AID: 6D7970616330303031\r\n"
+       "Import: A0000000620101 version 1.0 javacard.framework\r\n"
+       "Import: A0000000620201 version 1.1 javacardx.crypto\r\n"
+       "Import: A0000000620102 version 1.1 javacard.security\r\n"
+       "Import: A0000000620001 version 1.0 java.lang\r\n"
+       "Component Header: 22 bytes\r\nComponent Directory: 34 bytes\r\n"
+       "Component Import: 44 bytes\r\nComponent Applet: 16 bytes\r\nComponent Class: 35 bytes\r\n"
+       "Component Method: 11598 bytes\r\nComponent StaticField: 31 bytes\r\n"
+       "Component ConstantPool: 229 bytes\r\nComponent RefLocation: 1064 bytes\r\n"
+       "Component Descriptor: 530 bytes\r\nLoad file: 13073 bytes\r\n"
+       "Load file SHA-1: 999D087EE55A7E12DF0A873592654F9313E58939\r\n"
+       "Load file SHA-256: CB3360837DF8B51E3AB9CF66D7DCEC02BA696BA490D202506AD053A436666E73\r\n"
+       "Load file with Descriptor: 13603 bytes\r\n"
+       "Load file with Descriptor SHA-1: F1B7FD0EEBAD854FC9DA5923E942CB0036219F49\r\n"
+       "Load file with Descriptor SHA-256: "
+       "DA0CB54E8062D24E55E9BB76587066B2EC155BB13E744F3928926210CFC3960F\r\n", 1}},
+     "", 0, 0},
+    {"--cap-info of a text file", {"--cap-info", "ok.txt", "AlgTest_v1.8.2_jc222.cap"}, 0, 0,
+     RUNNER_NO_EVENT, 2,
+     {{"^AlgTest_v1.8.2_jc222.cap\r\nPackage AID: 4A43416C6754657374\r\n(.*\r\n)*"
+       "Load file with Descriptor: 30192 bytes\r\n(.*\r\n)*"
+       "Load file with Descriptor SHA-256: CAABFA834734BA3E656E063D62288AF3345F458A04824EDCB2F4B485BDEA790E\r\n$", -1}},
+     "vorlane-run: ok.txt: not a ZIP archive", 0, 0},
     // A secure channel with the test card's security domain (SCP03, its
     // default keys): the command wrapped, the answer unwrapped, and the
     // channel still open in the card's next script until /SCP END.
@@ -331,6 +368,9 @@ void runner_case_check(const RunnerCase &c, Ops &ops, const char *inserted[2]) {
     SCOPED_TRACE(c.name);
     for (const auto &file : runner_files)
         std::ofstream(ops.dir + "/" + file.first, std::ios::binary) << file.second;
+    for (const char *cap : runner_caps)
+        std::ofstream(ops.dir + "/" + cap, std::ios::binary)
+            << std::ifstream(runner_caps_dir + cap, std::ios::binary).rdbuf();
     for (const char *log : {"/reader-0.log", "/reader-1.log"}) /* an earlier case's */
         std::remove((ops.dir + log).c_str());
     runner_card(ops, inserted, 0, c.card0 ? runner_demo_atr : nullptr);
