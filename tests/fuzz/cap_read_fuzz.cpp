@@ -1,54 +1,31 @@
 /*
- * cap_read_fuzz.cpp: any bytes read as a CAP file, and the load files and
- * text of one that is taken. Byte 0 picks the way: even, the rest is the
- * archive itself; odd, the rest is a list of components (a byte naming
- * the component, a two-byte length, the bytes) put into a sound stored
- * archive here, so that the component readers see any bytes behind valid
- * CRCs. A file that is taken must keep every component and load file
- * within its buffer, each component starting with its tag and size; one
- * that is refused must say why and hold no buffer.
+ * cap_read_fuzz.cpp: any bytes read as a CAP file. Byte 0 even: the rest is
+ * the archive; odd: a list of components (tag byte, two-byte length, bytes)
+ * put into a sound archive here, so the component readers see any bytes
+ * behind valid CRCs. A file taken keeps its components and load files in
+ * its buffer, each with its tag and size; one refused says why, holds none.
  */
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
-#include <zlib.h>
 
-#include <string>
+#include <algorithm>
 
 #include "cap/cap.h"
 #include "crypto/crypto.h"
+#include "tests/zip_build.h"
 
-static void put(std::string &out, unsigned long value, int bytes) {
-    for (int i = 0; i < bytes; i++)
-        out += (char)(value >> (8 * i) & 0xFF);
-}
-
-/* The components listed in data as a stored archive. */
+/* The components listed in data, as a stored archive. */
 static std::string archive_of(const uint8_t *data, size_t size) {
-    std::string out, directory;
-    unsigned count = 0;
-    for (size_t at = 0; at + 3 <= size && count < 64; count++) {
+    std::vector<ZipItem> items;
+    for (size_t at = 0; at + 3 <= size && items.size() < 64;) {
         const char *name = cap_component_name(data[at] % 13);
-        size_t length = (size_t)data[at + 1] << 8 | data[at + 2];
-        std::string entry = std::string("p/javacard/") + (name ? name : "Other") + ".cap";
-        std::string bytes((const char *)data + at + 3,
-                          length < size - at - 3 ? length : size - at - 3);
-        at += 3 + bytes.size();
-        std::string common;
-        put(common, 10, 2), put(common, 0, 2), put(common, 0, 2), put(common, 0, 4);
-        put(common, crc32(0, (const Bytef *)bytes.data(), (uInt)bytes.size()), 4);
-        put(common, bytes.size(), 4), put(common, bytes.size(), 4);
-        put(common, entry.size(), 2), put(common, 0, 2);
-        put(directory, 0x02014B50, 4), put(directory, 10, 2), directory += common;
-        put(directory, 0, 6), put(directory, 0, 4), put(directory, out.size(), 4),
-            directory += entry;
-        put(out, 0x04034B50, 4), out += common + entry + bytes;
+        size_t length = std::min((size_t)data[at + 1] << 8 | data[at + 2], size - at - 3);
+        items.push_back({std::string("p/javacard/") + (name ? name : "Other") + ".cap",
+                         std::string((const char *)data + at + 3, length)});
+        at += 3 + length;
     }
-    size_t at = out.size();
-    out += directory;
-    put(out, 0x06054B50, 4), put(out, 0, 4), put(out, count, 2), put(out, count, 2);
-    put(out, directory.size(), 4), put(out, at, 4), put(out, 0, 2);
-    return out;
+    return zip_build(items);
 }
 
 /* Counts the text's bytes, each read: a line holds no NUL. */
@@ -71,11 +48,9 @@ static void check_taken(const CapFile &cap) {
         cap_load_file(&cap, CAP_WITH_DESCRIPTOR, &with) != cap.bytes || plain > with ||
         with > cap.used || cap.package.length < CAP_AID_MIN || cap.package.length > CAP_AID_MAX)
         abort();
-    if (cap_load_file_hash(&cap, CAP_WITH_DESCRIPTOR, CRYPTO_SHA256, digest, sizeof digest, &with,
-                           0, 0) != CRYPTO_OK)
-        abort();
     cap_info_write(&cap, "fuzz.cap", sink, &shown);
-    if (shown == 0)
+    if (shown == 0 || cap_load_file_hash(&cap, CAP_WITH_DESCRIPTOR, CRYPTO_SHA256, digest,
+                                         sizeof digest, &with, 0, 0) != CRYPTO_OK)
         abort();
 }
 
