@@ -16,8 +16,8 @@
  *
  * Ownership: a CapFile owns one heap buffer, its components' bytes, from a
  * successful read until cap_free. Everything else in the record is plain
- * data. Pointers the functions below return point into that buffer and
- * live as long as it does.
+ * data. Pointers the functions below return point into the record (a load
+ * file into its buffer) and live until it is freed or read into again.
  */
 #ifndef VORLANE_CAP_H
 #define VORLANE_CAP_H
