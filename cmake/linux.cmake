@@ -57,7 +57,7 @@ install(FILES ${VORLANE_COPYRIGHT} ${VORLANE_CHANGELOG}
 
 # The Debian package: /usr/bin/vorlane-run (stripped), its manual page, its
 # copyright file and changelog. The shared libraries' packages (libpcsclite1,
-# libgcrypt20, libc6, ...) are found by dpkg-shlibdeps; the PC/SC service is
+# libgcrypt20, zlib1g, libc6, ...) are found by dpkg-shlibdeps; the PC/SC service is
 # only recommended, since it may run on another host.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vorlane-run)
@@ -77,7 +77,7 @@ find_program(VORLANE_SHLIBDEPS dpkg-shlibdeps)
 if(VORLANE_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libpcsclite1, libgcrypt20 (>= 1.8.0)")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libpcsclite1, libgcrypt20 (>= 1.8.0), zlib1g")
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS pcscd)
 include(CPack)

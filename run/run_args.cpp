@@ -14,7 +14,7 @@ const char run_usage[] =
     "usage: vorlane-run [--list] [-r READER]... [--all] [--ignore FRAGMENT]... "
     "[-w SECONDS] [-c] [-x] [--atr[=HEX]] [--each-card[=COUNT]] "
     "[--output-dir DIR] [--junit FILE] [--set NAME=HEX]... [--data FILE] "
-    "[--record FILE] [--replay FILE]... SCRIPT...";
+    "[--record FILE] [--replay FILE]... SCRIPT... | --cap-info FILE...";
 
 /* Decimal digits only (no sign, nothing after them), at most max: 1, and
    the number in *value, when they fit. max is below INT_MAX, so a capped
@@ -107,7 +107,8 @@ int run_args_parse(int argc, const char *const *argv, RunArgs *args) {
     memset(args, 0, sizeof *args);
     /* "-" alone is a script: standard input */
     while (at < argc && argv[at] && argv[at][0] == '-' && argv[at][1] != 0) {
-        if (strcmp(argv[at], "--") == 0) {
+        args->cap_info = strcmp(argv[at], "--cap-info") == 0;
+        if (args->cap_info || strcmp(argv[at], "--") == 0) {
             at++;
             break;
         }
@@ -121,6 +122,9 @@ int run_args_parse(int argc, const char *const *argv, RunArgs *args) {
     }
     args->first_script = at;
     args->script_count = argc - at;
+    if (args->cap_info) /* files are described, no card is touched */
+        return args->script_count > 0 && !args->list && !args->atr && !args->each_card &&
+               !args->record && !args->replay_count;
     if (args->list) /* the readers are listed, nothing is run or recorded */
         return args->script_count == 0 && !args->each_card && !args->atr && !args->record;
     if (args->atr) /* the ATR is explained, nothing is run or recorded */

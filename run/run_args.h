@@ -1,7 +1,8 @@
 /*
  * run_args.h: the command line of vorlane-run, the script runner (run_usage
  * shows it whole). Options come first; the first other word (or the word
- * after "--") starts the scripts. The script "-" is standard input. No
+ * after "--") starts the scripts. The script "-" is standard input.
+ * "--cap-info" ends the options too: every word after it is a CAP file. No
  * Win32 here, so the rules are tested natively.
  */
 #ifndef VORLANE_RUN_ARGS_H
@@ -39,8 +40,9 @@ struct RunArgs {
     const char *record; /* --record: each card's exchanges written to this script, or 0 */
     const char *replays[RUN_WORDS_MAX]; /* --replay: a replay reader for each recording */
     int replay_count;
-    int first_script; /* argv index of the first script */
-    int script_count; /* scripts to run, at least 1 (none with --atr or --list) */
+    int cap_info;     /* --cap-info: describe CAP files (the words after it) instead */
+    int first_script; /* argv index of the first script, or with --cap-info the first file */
+    int script_count; /* scripts to run, at least 1 (none with --atr or --list); or files */
 };
 
 /* Exports from run/run_args.cpp */

@@ -7,7 +7,8 @@
  * on its own card at once (run_plain.cpp); --each-card runs them on every
  * card put into the chosen readers (run_each_card.cpp). --record writes
  * each card's exchanges as a script (run_record.cpp); --replay answers
- * from recordings instead of cards (run_replay.cpp).
+ * from recordings instead of cards (run_replay.cpp). --cap-info describes
+ * CAP files (cap/cap.h) and touches no card.
  *
  * Exit status, the worst over all readers: 0 when every script was found
  * and ran to its end and every check held; 3 when all that holds but a
@@ -23,6 +24,7 @@
 
 #include "console/pane_print.h"
 #include "app/text_form.h"
+#include "cap/cap.h"
 #include "crypto/crypto_wipe.h"
 #include "run/run.h"
 #include "run/run_report_file.h"
@@ -72,6 +74,43 @@ static int run_atr_given(void) {
     return RUN_OK;
 }
 
+/* --cap-info's text to standard output, each LF as CR LF like every line
+   the runner writes there. */
+static void run_cap_text(void *context, const char *text, size_t length) {
+    const char *end = text + length;
+
+    for (const char *at = text; at < end;) {
+        const char *feed = (const char *)memchr(at, '\n', (size_t)(end - at));
+        size_t piece = feed ? (size_t)(feed - at) : (size_t)(end - at);
+        fwrite(at, 1, piece, (FILE *)context);
+        if (feed)
+            fwrite("\r\n", 1, 2, (FILE *)context);
+        at += piece + (feed ? 1 : 0);
+    }
+}
+
+/* --cap-info FILE...: each file described, an empty line between two;
+   RUN_USAGE when one cannot be read (why on standard error), the others
+   are still shown. */
+static int run_cap_info(void) {
+    int status = RUN_OK, shown = 0;
+
+    for (int i = 0; i < runner.args->script_count; i++) {
+        const char *path = runner.argv[runner.args->first_script + i];
+        CapFile cap;
+        if (!cap_read_file(path, &cap)) {
+            fprintf(runner.err, "vorlane-run: %s\n", cap.message);
+            status = RUN_USAGE;
+            continue;
+        }
+        if (shown++)
+            run_cap_text(runner.out, "\n", 1);
+        cap_info_write(&cap, path, run_cap_text, runner.out);
+        cap_free(&cap);
+    }
+    return status;
+}
+
 /* --set and --data, checked whole before any card is touched: 1, or 0
    with the reason on standard error. */
 static int run_values_load(void) {
@@ -116,7 +155,9 @@ static int run_everything(void) {
     platform_host_name(runner.host, sizeof runner.host);
     platform_stream_text(runner.in); /* a script read from it as from a file opened "rt" */
     platform_stream_binary(runner.out);
-    if (!run_replay_load()) {
+    if (runner.args->cap_info) {
+        status = run_cap_info();
+    } else if (!run_replay_load()) {
         status = RUN_USAGE;
     } else if (runner.args->list) {
         status = run_list();

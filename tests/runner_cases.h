@@ -52,7 +52,7 @@ inline constexpr char runner_usage[] =
     "usage: vorlane-run [--list] [-r READER]... [--all] [--ignore FRAGMENT]... [-w SECONDS] [-c] "
     "[-x] "
     "[--atr[=HEX]] [--each-card[=COUNT]] [--output-dir DIR] [--junit FILE] [--set NAME=HEX]... "
-    "[--data FILE] [--record FILE] [--replay FILE]... SCRIPT...";
+    "[--data FILE] [--record FILE] [--replay FILE]... SCRIPT... | --cap-info FILE...";
 
 /* The scripts every case finds in the runner's folder */
 inline const std::vector<std::pair<std::string, std::string>> runner_files = {
@@ -85,6 +85,15 @@ inline const std::vector<std::pair<std::string, std::string>> runner_files = {
      "/SCP MAC+ENC KEY 404142434445464748494A4B4C4D4E4F CHANNEL 5\nC1F00004\n/EXPECT 0001 9000\n"
      "/SCP END\n0070800100\n0070800500\n/EXPECT 9000\n"},
 };
+
+/* CAP files the cases read, copied from tests/data/caps into the runner's folder */
+inline const char *const runner_caps[] = {"AlgTest_v1.2_jc2.1.2.cap", "AlgTest_v1.8.2_jc222.cap"};
+#ifdef _WIN32 /* Wine's drive Z: is the Linux root */
+inline const std::string runner_caps_dir =
+    std::string("Z:") + VORLANE_SOURCE_DIR + "/tests/data/caps/";
+#else
+inline const std::string runner_caps_dir = VORLANE_SOURCE_DIR "/tests/data/caps/";
+#endif
 
 inline const std::string runner_timing = " +[0-9]+ ms = +[0-9]+ - +[0-9]+ Total: +[0-9]+ ";
 
@@ -204,6 +213,21 @@ inline const std::vector<RunnerCase> runner_cases = {
     {"--atr not hexadecimal", {"--atr=3B8"}, 0, 0, RUNNER_NO_EVENT, 2, {},
      "not an ATR in hexadecimal: 3B8", 0, 0},
     {"--atr with a script", {"--atr", "ok.txt"}, 0, 0, RUNNER_NO_EVENT, 2, {}, nullptr, 0, 0},
+    // --cap-info describes CAP files without a card; one that is not a CAP
+    // file gives status 2 and its reason, and the others are still shown.
+    {"--cap-info", {"--cap-info", "AlgTest_v1.2_jc2.1.2.cap"}, 0, 0, RUNNER_NO_EVENT, 0,
+     {{"^AlgTest_v1.2_jc2.1.2.cap\r\nPackage AID: 6D797061636B616731\r\nPackage version: 1.0\r\n"
+       "CAP format: 2.1\r\nApplet AID: 6D7970616330303031\r\n"
+       "Import: A0000000620101 version 1.0 javacard.framework\r\n(Import: [^\r]+\r\n){3}"
+       "Component Header: 22 bytes\r\n(Component [A-Za-z]+: [0-9]+ bytes\r\n){9}"
+       "Load file: 13073 bytes\r\nLoad file SHA-1: 999D087EE55A7E12DF0A873592654F9313E58939\r\n"
+       "Load file SHA-256: CB3360837DF8B51E3AB9CF66D7DCEC02BA696BA490D202506AD053A436666E73\r\n"
+       "Load file with Descriptor: 13603 bytes\r\n(Load file with Descriptor SHA-[0-9]+: [0-9A-F]+\r\n){2}$", -1}},
+     "", 0, 0},
+    {"--cap-info of a text file", {"--cap-info", "ok.txt", "AlgTest_v1.8.2_jc222.cap"}, 0, 0,
+     RUNNER_NO_EVENT, 2,
+     {{"AlgTest_v1.8.2_jc222.cap\r\nPackage AID: 4A43416C6754657374\r\n", 1}, {"\r\n\r\n", 0}},
+     "vorlane-run: ok.txt: not a ZIP archive", 0, 0},
     // A secure channel with the test card's security domain (SCP03, its
     // default keys): the command wrapped, the answer unwrapped, and the
     // channel still open in the card's next script until /SCP END.
@@ -347,6 +371,9 @@ void runner_case_check(const RunnerCase &c, Ops &ops, const char *inserted[2]) {
     SCOPED_TRACE(c.name);
     for (const auto &file : runner_files)
         std::ofstream(ops.dir + "/" + file.first, std::ios::binary) << file.second;
+    for (const char *cap : runner_caps)
+        std::ofstream(ops.dir + "/" + cap, std::ios::binary)
+            << std::ifstream(runner_caps_dir + cap, std::ios::binary).rdbuf();
     for (const char *log : {"/reader-0.log", "/reader-1.log"}) /* an earlier case's */
         std::remove((ops.dir + log).c_str());
     runner_card(ops, inserted, 0, c.card0 ? runner_demo_atr : nullptr);

@@ -53,6 +53,13 @@ TEST(RunArgs, UsageErrors) {
         {"--list", "s.txt"},
         {"--list", "--atr"},
         {"--list", "--each-card"},
+        {"--cap-info"},
+        {"--cap-info", "a.cap", ""},
+        {"--list", "--cap-info", "a.cap"},
+        {"--atr", "--cap-info", "a.cap"},
+        {"--each-card", "--cap-info", "a.cap"},
+        {"--record", "r.txt", "--cap-info", "a.cap"},
+        {"--replay", "g.txt", "--cap-info", "a.cap"},
     };
     for (const auto &words : bad) {
         RunArgs args;
@@ -113,6 +120,12 @@ TEST(RunArgs, SeveralReadersAndTheCardLine) {
     EXPECT_TRUE(args.atr && args.atr_hex == nullptr && args.script_count == 0);
     ASSERT_EQ(parse({"--atr=3B 00"}, &args), 1);
     EXPECT_STREQ(args.atr_hex, "3B 00");
+
+    // --cap-info: every word after it is a file, options included.
+    ASSERT_EQ(parse({"-c", "--cap-info", "a.cap", "--list", "-"}, &args), 1);
+    EXPECT_TRUE(args.cap_info && !args.list && args.first_script == 3 && args.script_count == 3);
+    ASSERT_EQ(parse({"--", "--cap-info"}, &args), 1);
+    EXPECT_TRUE(!args.cap_info && args.script_count == 1);
 
     // 64 -r words are kept; a 65th is a usage error, not a lost reader.
     std::vector<const char *> words;

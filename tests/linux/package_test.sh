@@ -22,6 +22,7 @@ check "lintian ran with no error (status $status)${errors:+:$'\n'}$errors" test 
 check "name and architecture" test "$(dpkg-deb -f "$deb" Package Architecture)" = $'Package: vorlane-run\nArchitecture: '"$(dpkg --print-architecture)"
 check "depends on libpcsclite1" grep -Eq '(^|, )libpcsclite1( |,|$)' <<<"$(dpkg-deb -f "$deb" Depends)"
 check "depends on libgcrypt20" grep -Eq '(^|, )libgcrypt20( |,|$)' <<<"$(dpkg-deb -f "$deb" Depends)"
+check "depends on zlib1g" grep -Eq '(^|, )zlib1g( |,|$)' <<<"$(dpkg-deb -f "$deb" Depends)"
 check "recommends pcscd" test "$(dpkg-deb -f "$deb" Recommends)" = pcscd
 dpkg-deb -x "$deb" "$work/root"
 check "manual page is gzip" gzip -t "$work/root/usr/share/man/man1/vorlane-run.1.gz"

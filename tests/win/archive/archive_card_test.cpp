@@ -102,7 +102,8 @@ TEST_F(Archive, HoldsTheProgramsTheDemoAndTheGuide) {
     // clang-format off
     std::set<std::string> expected = {"vorlane.exe", "vorlane-run.exe", "atr.txt", "demo.txt",
         "README.txt", "winscard.dll", "LICENSE", "SOURCES.txt", "COPYING.LIB.txt",
-        "libgcrypt-LICENSES.txt", "libgcrypt-copyright.txt", "libgpg-error-copyright.txt"};
+        "libgcrypt-LICENSES.txt", "libgcrypt-copyright.txt", "libgpg-error-copyright.txt",
+        "zlib-copyright.txt"};
     // clang-format on
     EXPECT_EQ(archive_files(), expected) << "winscard.dll is the rig's, added by the test";
 
@@ -122,8 +123,8 @@ TEST_F(Archive, HoldsTheProgramsTheDemoAndTheGuide) {
     std::string offer = process_read_file(archive_dir() + "\\SOURCES.txt");
     for (const char *piece :
          {"Debian source package libgcrypt20 1.", "source package libgpg-error 1.",
-          "Written offer.", "at least three years", "commit\r\n  ",
-          "Vorlane's own source for this version"})
+          "source package libz-mingw-w64 1.", "Written offer.", "at least three years",
+          "commit\r\n  ", "Vorlane's own source for this version"})
         EXPECT_NE(offer.find(piece), std::string::npos) << piece;
     EXPECT_NE(offer.find(std::string("version\r\n") + VORLANE_VERSION_TEXT + ", commit"),
               std::string::npos);
@@ -131,6 +132,8 @@ TEST_F(Archive, HoldsTheProgramsTheDemoAndTheGuide) {
               std::string::npos);
     EXPECT_NE(process_read_file(archive_dir() + "\\libgcrypt-LICENSES.txt")
                   .find("Additional license notices for Libgcrypt."),
+              std::string::npos);
+    EXPECT_NE(process_read_file(archive_dir() + "\\zlib-copyright.txt").find("Jean-loup Gailly"),
               std::string::npos);
     EXPECT_NE(process_read_file(archive_dir() + "\\COPYING.LIB.txt")
                   .find("GNU LESSER GENERAL PUBLIC LICENSE\r\n"),
