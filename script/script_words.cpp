@@ -83,6 +83,24 @@ static int args_fail(ScriptArgs *args, int status, const char *format, ...) {
     return status;
 }
 
+/* The bytes one reference stands for (a length is made in small) */
+struct ArgsValue {
+    const unsigned char *bytes;
+    int count;
+    unsigned char small[2];
+};
+
+/* A reference's bytes into *value; SCRIPT_ARG_REFERENCE with the reason
+   when it cannot be made. */
+static int args_reference(ScriptArgs *args, const ScriptReference *reference, ArgsValue *value) {
+    value->bytes = 0;
+    value->count = 0;
+    if (!script_reference_bytes(args->values, reference, &value->bytes, &value->count, value->small,
+                                args->message, args->size))
+        return SCRIPT_ARG_REFERENCE;
+    return SCRIPT_ARG_OK;
+}
+
 /* Bytes appended to the room; SCRIPT_ARG_TOO_LONG when they do not fit. */
 static int args_append(ScriptArgs *args, const char *role, const unsigned char *bytes, size_t count,
                        unsigned char *room, size_t capacity, ScriptArg *arg) {
@@ -141,18 +159,14 @@ static int args_walk(ScriptArgs *args, const char *role, const char *word, int l
 
     for (int at = 0; status == SCRIPT_ARG_OK && at < length;) {
         ScriptReference reference;
-        const unsigned char *bytes = 0;
-        unsigned char small[2];
-        int count = 0, taken = script_reference_read(word + at, &reference);
+        ArgsValue value;
+        int taken = script_reference_read(word + at, &reference);
         if (taken == 0) {
             int end = args_pairs_end(word, length, at);
             status = args_pairs(args, role, word + at, end - at, room, capacity, arg);
             at = end;
-        } else if (!script_reference_bytes(args->values, &reference, &bytes, &count, small,
-                                           args->message, args->size)) {
-            status = SCRIPT_ARG_REFERENCE;
-        } else {
-            status = args_append(args, role, bytes, (size_t)count, room, capacity, arg);
+        } else if ((status = args_reference(args, &reference, &value)) == SCRIPT_ARG_OK) {
+            status = args_append(args, role, value.bytes, (size_t)value.count, room, capacity, arg);
             at += taken;
         }
     }
@@ -162,18 +176,16 @@ static int args_walk(ScriptArgs *args, const char *role, const char *word, int l
 /* One whole reference: read where its value holds it. */
 static int args_in_place(ScriptArgs *args, const char *role, const ScriptReference *reference,
                          unsigned char *room, size_t capacity, ScriptArg *arg) {
-    const unsigned char *bytes = 0;
-    unsigned char small[2];
-    int count = 0;
+    ArgsValue value;
+    int status = args_reference(args, reference, &value);
 
-    if (!script_reference_bytes(args->values, reference, &bytes, &count, small, args->message,
-                                args->size))
-        return SCRIPT_ARG_REFERENCE;
-    if ((size_t)count > capacity)
+    if (status != SCRIPT_ARG_OK)
+        return status;
+    if ((size_t)value.count > capacity)
         return args_fail(args, SCRIPT_ARG_TOO_LONG, "%s longer than %lu bytes", role,
                          (unsigned long)capacity);
-    arg->bytes = bytes ? bytes : room; /* a value of no bytes may have no block */
-    arg->count = (size_t)count;
+    arg->bytes = value.bytes ? value.bytes : room; /* a value of no bytes may have no block */
+    arg->count = (size_t)value.count;
     return SCRIPT_ARG_OK;
 }
 
@@ -197,16 +209,12 @@ int script_args_bytes(ScriptArgs *args, const char *role, unsigned char *room, s
 
 /* A reference read as a number, high byte first. */
 static int args_reference_number(ScriptArgs *args, const ScriptReference *reference, long *value) {
-    const unsigned char *bytes = 0;
-    unsigned char small[2];
-    int count = 0;
+    ArgsValue bytes;
+    int status = args_reference(args, reference, &bytes);
 
-    if (!script_reference_bytes(args->values, reference, &bytes, &count, small, args->message,
-                                args->size))
-        return SCRIPT_ARG_REFERENCE;
-    for (int i = 0; i < count; i++)
-        *value = *value < SCRIPT_NUMBER_MAX ? *value * 256 + bytes[i] : *value;
-    return SCRIPT_ARG_OK;
+    for (int i = 0; status == SCRIPT_ARG_OK && i < bytes.count; i++)
+        *value = *value < SCRIPT_NUMBER_MAX ? *value * 256 + bytes.bytes[i] : *value;
+    return status;
 }
 
 int script_args_number(ScriptArgs *args, const char *role, long *value) {
