@@ -268,8 +268,8 @@ static void script_do_expect(ScriptRun *run) {
                                   run->response_ms, message, sizeof message);
     if (!held && line && run->response_count >= 0 && run->session->explain) {
         size_t used = strlen(message); /* the status word's meaning, last */
-        explain_check_suffix(message + used, sizeof message - used, run->values->response,
-                             run->response_count);
+        explain_check_suffix(message + used, sizeof message - used, run->line_head,
+                             run->line_head_count, run->values->response, run->response_count);
     }
     script_check_done(run, held ? 0 : message);
 }
@@ -315,6 +315,16 @@ static long script_read_command(ScriptRun *run, int from_source, char *message, 
     return reader.count;
 }
 
+/* The command about to go out; a line's own (not a follow-up's) is the one
+   its answers are explained for. */
+static void script_note_command(ScriptRun *run, int count) {
+    run->command_count = count;
+    if (run->chain != 0)
+        return;
+    run->line_head_count = count < SCRIPT_COMMAND_HEAD_SIZE ? count : (int)SCRIPT_COMMAND_HEAD_SIZE;
+    memcpy(run->line_head, run->command, (size_t)run->line_head_count);
+}
+
 /* The exchange of one command of count bytes and what follows it. Returns
    0 when the exchange failed and the run ends. */
 static int script_exchange(ScriptRun *run, int count) {
@@ -323,7 +333,7 @@ static int script_exchange(ScriptRun *run, int count) {
     const unsigned char *response = run->values->response;
     if (run->trace)
         script_print_trace(run, "Sending", run->command, count);
-    run->command_count = count;
+    script_note_command(run, count);
     /* The response is written where R and SW read it; the command stays
        for a 6Cxx follow-up. Through an open secure channel it is wrapped
        and its answer unwrapped there, with their own traces. */
@@ -353,7 +363,8 @@ static int script_exchange(ScriptRun *run, int count) {
     if (run->trace && !secured)
         script_print_trace(run, "Received", response, received);
     if (run->trace && run->session->explain)
-        explain_print_response(run->session->reader_pane, response, received);
+        explain_print_response(run->session->reader_pane, run->line_head, run->line_head_count,
+                               response, received);
     return 1;
 }
 
