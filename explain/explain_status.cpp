@@ -35,6 +35,18 @@ static const ExplainName domain_states[] = {
     {0x83, "LOCKED"},    {0x87, "LOCKED"},     {0x8F, "LOCKED"},
 };
 
+/* The names of what an entry holds */
+static const ExplainName item_names[] = {
+    {0x4F, "AID"},
+    {0x9F70, "life cycle"},
+    {0xC5, "privileges"},
+    {0xC4, "executable load file AID"},
+    {0xCE, "executable load file version"},
+    {0x84, "executable module AID"},
+    {0xCC, "associated security domain AID"},
+    {0xCF, "implicit selection parameter"},
+};
+
 /* Privileges by number: byte 1 b8 is 0, byte 3 b1 is 23. DAP Verification
    and Delegated Management are privileges only with Security Domain,
    Mandated DAP Verification only with both (C0, A0, C1); byte 3 b4-b1 are
@@ -147,32 +159,31 @@ static EntryKind status_entry_kind(const unsigned char *data, const TlvHeader *e
     return ENTRY_APPLICATION;
 }
 
+/* The value of 9F70, C5 and a 2-byte CE in words, the others as they are */
 static void status_write_item(ExplainOut *out, const unsigned char *data, const TlvHeader *item,
                               EntryKind kind) {
     const unsigned char *value = data + item->value;
-    const char *name = 0;
-    switch (item->tag) {
-        case 0x4F: name = "AID"; break;
-        case 0xC4: name = "executable load file AID"; break;
-        case 0xCE: name = "executable load file version"; break;
-        case 0x84: name = "executable module AID"; break;
-        case 0xCC: name = "associated security domain AID"; break;
-        case 0xCF: name = "implicit selection parameter"; break;
-        case 0x9F70:
-        case 0xC5:
-            explain_tlv_write_head(out, data, item, 2);
-            explain_out_text(out, item->tag == 0xC5 ? " privileges: " : " life cycle: ");
-            if (item->tag == 0xC5)
-                status_write_privileges(out, value, item->length);
-            else if (item->length == 1)
-                status_write_life_cycle(out, value[0], kind);
-            else
-                explain_out_hex(out, value, item->length);
-            explain_out_text(out, "\n");
-            return;
-        default: explain_gp_write_other(out, data, item, 2); return;
+    const char *name =
+        explain_name_find(item_names, sizeof item_names / sizeof *item_names, item->tag);
+    int told = item->tag == 0x9F70 || item->tag == 0xC5 || (item->tag == 0xCE && item->length == 2);
+    if (!name || !told) {
+        if (name)
+            explain_gp_write_named(out, data, item, 2, name);
+        else
+            explain_gp_write_other(out, data, item, 2);
+        return;
     }
-    explain_gp_write_named(out, data, item, 2, name);
+    explain_tlv_write_head(out, data, item, 2);
+    explain_out_format(out, " %s: ", name);
+    if (item->tag == 0xC5)
+        status_write_privileges(out, value, item->length);
+    else if (item->tag == 0xCE)
+        explain_out_format(out, "%02X%02X (%u.%u)", value[0], value[1], value[0], value[1]);
+    else if (item->length == 1)
+        status_write_life_cycle(out, value[0], kind);
+    else
+        explain_out_hex(out, value, item->length);
+    explain_out_text(out, "\n");
 }
 
 static void status_tlv_entry(ExplainOut *out, const unsigned char *data, const TlvHeader *entry,

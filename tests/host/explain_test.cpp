@@ -367,12 +367,15 @@ TEST(ExplainAnswer, GlobalPlatformAnswersByTheirCommand) {
          "SW 9000: normal processing\nE3 13 issuer security domain\n  4F 08 AID: A000000151000000\n"
          "  9F70 01 life cycle: 0F SECURED\n  C5 03 privileges: 9E0000 Security Domain, Card Lock, "
          "Card Terminate, Card Reset (formerly Default Selected), CVM Management\n"},
-        /* the rig's card: a load file and its modules */
+        /* the rig's card's library (its version and domain), made up modules */
         {"80F21002",
-         "E3244F08F0564F524C414E459F7001018409F0564F524C414E45418409F0564F524C414E45429000",
-         "SW 9000: normal processing\nE3 24 executable load file\n  4F 08 AID: F0564F524C414E45\n"
-         "  9F70 01 life cycle: 01 LOADED\n  84 09 executable module AID: F0564F524C414E4541\n"
-         "  84 09 executable module AID: F0564F524C414E4542\n"},
+         "E3324F08F0564F524C414E459F700101CE0201008409F0564F524C414E45418409F0564F524C"
+         "414E4542CC08A0000001510000009000",
+         "SW 9000: normal processing\nE3 32 executable load file\n  4F 08 AID: F0564F524C414E45\n"
+         "  9F70 01 life cycle: 01 LOADED\n  CE 02 executable load file version: 0100 (1.0)\n"
+         "  84 09 executable module AID: F0564F524C414E4541\n"
+         "  84 09 executable module AID: F0564F524C414E4542\n"
+         "  CC 08 associated security domain AID: A000000151000000\n"},
         /* made: every life cycle an application and a security domain can
            have, and those none can */
         {"80F24002",
