@@ -1,8 +1,5 @@
-/*
- * explain_fuzz_pieces.h: the sink the explanation fuzzers give: it stops
- * the run at a piece that is empty, too long or not terminated, and counts
- * what came and the last character.
- */
+/* explain_fuzz_pieces.h: the explanation fuzzers' sink: a piece empty, too
+   long or not terminated stops the run; it counts bytes, keeps the last. */
 #ifndef VORLANE_EXPLAIN_FUZZ_PIECES_H
 #define VORLANE_EXPLAIN_FUZZ_PIECES_H
 

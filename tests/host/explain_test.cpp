@@ -380,16 +380,14 @@ TEST(ExplainAnswer, GlobalPlatformAnswersByTheirCommand) {
            have, and those none can */
         {"80F24002",
          "E30A4F01A19F70010FC50100E30A4F01A29F700185C50100E30A4F01A39F700187C50100E30A4F01A49F7001"
-         "8FC50180E30A4F01A59F700105C501809000",
+         "8FC501809000",
          "SW 9000: normal processing\nE3 0A application\n  4F 01 AID: A1\n"
          "  9F70 01 life cycle: 0F application-specific 0F\n  C5 01 privileges: 00 none\n"
          "E3 0A application\n  4F 01 AID: A2\n  9F70 01 life cycle: 85 (not a defined state)\n"
          "  C5 01 privileges: 00 none\nE3 0A application\n  4F 01 AID: A3\n"
          "  9F70 01 life cycle: 87 LOCKED\n  C5 01 privileges: 00 none\nE3 0A security domain\n"
          "  4F 01 AID: A4\n  9F70 01 life cycle: 8F LOCKED\n  C5 01 privileges: 80 Security "
-         "Domain\n"
-         "E3 0A security domain\n  4F 01 AID: A5\n  9F70 01 life cycle: 05 (not a defined state)\n"
-         "  C5 01 privileges: 80 Security Domain\n"},
+         "Domain\n"},
         {"80F28002", "E3074F01A69F70017F6310",
          "SW 6310: more data: repeat with P2 b1 set (03 after 02)\nE3 07 issuer security domain\n"
          "  4F 01 AID: A6\n  9F70 01 life cycle: 7F CARD_LOCKED\n"},
