@@ -204,6 +204,32 @@ static int stream_queue_put(FILE *file, const void *bytes, size_t length) {
     return first;
 }
 
+/* Under stream_queue_lock: room for need bytes in the filling half. A full
+   half is handed to the writer when the other one is free, and printers
+   go on there; else the printer waits. 1 when a half was handed (the
+   writer is then worth a wake-up). */
+static int stream_queue_room_make(size_t need) {
+    int handed = 0;
+
+    while (pane_streams->stream_writer_running &&
+           (size_t)pane_streams->stream_queue_fill + need > (size_t)STREAM_QUEUE_SIZE) {
+        if (pane_streams->stream_queue_handed == 0) { /* the other half is free: go on there */
+            stream_half_hand();
+            handed = 1;
+            continue;
+        }
+        platform_signal_wait(&pane_streams->stream_queue_room, &pane_streams->stream_queue_lock,
+                             STREAM_WAIT_MS);
+    }
+    return handed;
+}
+
+/* The pieces written at once, without the writer. */
+static void stream_pieces_put(FILE *file, const StreamPiece *pieces, int count) {
+    for (int i = 0; i < count; i++)
+        fwrite(pieces[i].bytes, 1, pieces[i].length, file);
+}
+
 void stream_write_pieces(FILE *file, const StreamPiece *pieces, int count) {
     size_t length = 0;
 
@@ -212,30 +238,18 @@ void stream_write_pieces(FILE *file, const StreamPiece *pieces, int count) {
     if (length == 0)
         return;
     if (!pane_streams) { /* no writer without the record */
-        for (int i = 0; i < count; i++)
-            fwrite(pieces[i].bytes, 1, pieces[i].length, file);
+        stream_pieces_put(file, pieces, count);
         return;
     }
     const size_t need = sizeof(StreamRecord) + length;
     platform_lock_enter(&pane_streams->stream_queue_lock);
     if (!pane_streams->stream_writer_running || need > STREAM_QUEUE_SIZE) {
         stream_queue_drained(); /* what came before goes out first */
-        for (int i = 0; i < count; i++)
-            fwrite(pieces[i].bytes, 1, pieces[i].length, file);
+        stream_pieces_put(file, pieces, count);
         platform_lock_leave(&pane_streams->stream_queue_lock);
         return;
     }
-    int wake = 0, first = 0;
-    while (pane_streams->stream_writer_running &&
-           (size_t)pane_streams->stream_queue_fill + need > (size_t)STREAM_QUEUE_SIZE) {
-        if (pane_streams->stream_queue_handed == 0) { /* the other half is free: go on there */
-            stream_half_hand();
-            wake = 1;
-            continue;
-        }
-        platform_signal_wait(&pane_streams->stream_queue_room, &pane_streams->stream_queue_lock,
-                             STREAM_WAIT_MS);
-    }
+    int wake = stream_queue_room_make(need), first = 0;
     for (int i = 0; i < count; i++) {
         if (!pane_streams->stream_writer_running) /* it ended meanwhile */
             fwrite(pieces[i].bytes, 1, pieces[i].length, file);
