@@ -9,23 +9,6 @@
 
 AppState app;
 
-static void app_state_init_streams(void) {
-    for (int i = 0; i < PANE_STREAM_COUNT; i++) {
-        app.pane_stream[i] = 0;
-        app.pane_stream_out[i].copy = 0;
-        app.pane_stream_out[i].prefix = -1;
-        app.pane_stream_out[i].partial = 0;
-    }
-    app.stream_queue_side = 0;
-    app.stream_queue_fill = 0;
-    app.stream_writer_running = 0;
-    app.stream_queue_handed = 0;
-    app.stream_writer_idle = 0;
-    app.stream_writer_stop = 0;
-    app.pane_stream_lines = 0;
-    app.stream_queue = 0;
-}
-
 /* Sets every field but the locks to its initial value. Runs before any
    window or thread exists; the locks are created by app_locks_create. */
 void app_state_init(void) {
@@ -39,7 +22,6 @@ void app_state_init(void) {
     memset(app.atr_table, 0, sizeof app.atr_table);
     app.atr_count = 0;
     platform_counter_set(&app.script_runs, 0);
-    app_state_init_streams();
     app_window_state_init(); /* the GUI's session becomes gui_card */
 }
 
@@ -48,10 +30,6 @@ void app_state_init(void) {
 void app_locks_create(void) {
     if (app.locks_ready)
         return;
-    platform_lock_init(&app.pane_stream_lock);
-    platform_lock_init(&app.stream_queue_lock);
-    platform_signal_init(&app.stream_queue_data);
-    platform_signal_init(&app.stream_queue_room);
     app_window_locks_create();
     app.locks_ready = 1;
 }

@@ -17,11 +17,16 @@
 /* Exports from app/<platform>/platform.cpp */
 /* Makes lock usable; call once, before any thread enters it. Recursive. */
 void platform_lock_init(PlatformLock *lock);
+/* Lets a lock that no thread will enter again go (a record of a shorter
+   life than the process's). */
+void platform_lock_free(PlatformLock *lock);
 /* Waits until this thread holds lock; leave it as often as it was entered. */
 void platform_lock_enter(PlatformLock *lock);
 void platform_lock_leave(PlatformLock *lock);
 /* A condition a thread waits on under a PlatformLock it holds once. */
 void platform_signal_init(PlatformSignal *signal);
+/* Lets a signal that no thread waits on any more go. */
+void platform_signal_free(PlatformSignal *signal);
 /* Leaves lock, waits until the signal is woken or ms have passed (it may
    also return early), then takes lock again. */
 void platform_signal_wait(PlatformSignal *signal, PlatformLock *lock, unsigned ms);

@@ -17,7 +17,7 @@
 #include "app/app_state.h"
 #include "card/atr_parse.h"
 #include "card/card_local.h"
-#include "card/pcsc.h"
+#include "card/card_connect.h"
 #include "console/console.h"
 
 /* The reader's protocol attributes, in the order they are printed */
@@ -68,11 +68,13 @@ int atr_match(const unsigned char *atr, int length) {
     return index;
 }
 
+/* Read through the reader window's session's provider. */
 static int card_parameter_read(SCARDHANDLE handle, DWORD tag, int *value) {
     unsigned char bytes[4] = {0, 0, 0, 0};
     DWORD length = sizeof bytes;
 
-    if (pcsc_get_attrib(handle, card_attribute_class + tag, bytes, &length) != SCARD_S_SUCCESS ||
+    if (card_read_attribute(gui_session(), handle, card_attribute_class + tag, bytes, &length) !=
+            SCARD_S_SUCCESS ||
         length != 4)
         return 0;
     unsigned int raw = (unsigned int)bytes[0] | (unsigned int)bytes[1] << 8 |

@@ -9,11 +9,16 @@
 #include <winscard.h>
 
 /* The reader window's card_lock (app.gui.reader.session): taken by the
-   tick (only when free), card_reset, card_get_atr, card_transmit,
-   card_print_parameters and the window's close (only when free); no worker
-   prints while holding it (the tick's GUI-thread prints only queue), and
-   none may be called by a thread that holds a pane's queue lock. The lock
-   order is app/app_state.h's. */
+   tick (only when free), card_reset, card_get_atr, card_print_atr_details
+   (waiting 50 ms at most), card_print_parameters, the window's close and
+   the leave that makes up a pending drop (both only when free),
+   card_drop_wait at shutdown, and every exchange on the session
+   (card_exchange and card_transmit: the dialogs, the script threads, the
+   network reader) with the secure channel's look at the connection
+   (script/script_scp.cpp). No worker prints while holding it (the tick's
+   GUI-thread prints only queue), and none of these may be called by a
+   thread that holds a pane's queue lock. Its place among the program's
+   locks is app/app_state.h's. */
 
 #include "card/card_transmit.h" /* card_transmit and its clock */
 #include "app/app_state.h"      /* ReaderWindow */

@@ -18,7 +18,7 @@ enum {
 
 /* Exports from card/reader_choice.cpp */
 /* Lists the readers, scans them and chooses one (dialog if needed): the
-   chosen name ends up at the start of reader_names. */
+   reader window's session follows the chosen name. */
 void reader_choose(void);
 
 /* Exports from card/card_state.cpp */

@@ -6,7 +6,7 @@
 #include <string.h>
 
 void card_session_init(CardSession *session, int reader_pane, int console_pane) {
-    session->pcsc = 0;
+    session->pcsc = &pcsc_platform;
     session->reader_name[0] = 0;
     session->sc_context = 0;
     session->card_handle = 0;

@@ -8,11 +8,11 @@
  * session they are given.
  *
  * A session is held by what drives it: the GUI's reader window
- * (ReaderWindow, card/reader_window_state.h) and each reader of the
+ * (ReaderWindow, app/win32/app_window_state.h) and each reader of the
  * command-line runner (RunReader, run/run_state.h). Neither is a session;
  * each holds one beside its own fields.
  *
- * Locks (the process's lock order is written once, in app/app_state.h):
+ * Locks (their place among the program's is app/app_state.h's):
  * card_lock guards the connection and xfer_counter; xfer_lock, taken
  * inside card_lock, guards the total, the statistics and script_name. Both
  * are recursive, created once (card_session_locks_create) and never touched
@@ -22,7 +22,7 @@
 #define VORLANE_CARD_SESSION_H
 
 #include "app/platform.h"       /* PlatformLock and the PC/SC types */
-#include "card/pcsc.h"          /* PcscCalls, the service a session reaches */
+#include "card/pcsc.h"          /* PcscProvider, the service a session reaches */
 #include "card/reader_limits.h" /* a reader name's room */
 #include "card/xfer_limits.h"   /* the capacity contract of exchanges */
 #include "card/xfer_stat.h"     /* XferStat, a slot of the exchange statistics */
@@ -49,9 +49,9 @@ struct CardSession {
     /* --- The connection, guarded by card_lock: the reader window's tick
        or a runner reader's thread drives it, exchanges use it. --- */
     PlatformLock card_lock;             /* the connection, every PC/SC call on it, xfer_counter */
-    const PcscCalls *pcsc;              /* its service: 0 for the platform's (card_pcsc), or
-                                           one the owner sets before the first call (the
-                                           runner's replay readers) */
+    const PcscProvider *pcsc;           /* its provider: the platform's, or one the owner
+                                           sets before the first call (the runner's replay
+                                           readers) */
     char reader_name[READER_NAME_SIZE]; /* the reader followed */
     SCARDCONTEXT sc_context;
     SCARDHANDLE card_handle;
@@ -85,13 +85,9 @@ struct CardSession {
                                   0; set and cleared by the thread that drives it */
 };
 
-/* The service session's calls go to. */
-inline const PcscCalls *card_pcsc(const CardSession *session) {
-    return session->pcsc ? session->pcsc : &pcsc_platform;
-}
-
 /* Exports from card/card_session.cpp */
-/* Every field but the locks to its initial value; lines to the two panes. */
+/* Every field but the locks to its initial value (the platform's
+   provider); lines to the two panes. */
 void card_session_init(CardSession *session, int reader_pane, int console_pane);
 /* Creates the session's locks, once; they live as long as their holder. */
 void card_session_locks_create(CardSession *session);

@@ -122,7 +122,7 @@ static void card_presence_check(CardSession *session) {
     DWORD state = 0;
 
     LONG status = card_read_state(session, &state);
-    if (status != SCARD_S_SUCCESS || state == PCSC_STATE_ABSENT)
+    if (pcsc_status_meaning(status) != PCSC_ANSWERED || state == PCSC_STATE_ABSENT)
         session->card_state = CARD_GONE;
 }
 
@@ -153,10 +153,13 @@ static void card_atr_step(CardSession *session, CardLines *lines) {
     card_presence_check(session);
 }
 
-/* A context that is no use any more: the service went, or the reader went
-   away. Connecting again on it fails for ever. */
+/* A context that is no use any more: the service went, or the reader left
+   the list. Connecting again on it fails for ever. The window, unlike the
+   runner, keeps waiting on its context through the other statuses that
+   mean a reader gone (a reader listed but unavailable): it has always
+   renewed its context only for a reader the service no longer knows. */
 static int card_context_dead(LONG status) {
-    return card_service_dead(status) || status == SCARD_E_UNKNOWN_READER;
+    return pcsc_status_meaning(status) == PCSC_SERVICE_GONE || status == SCARD_E_UNKNOWN_READER;
 }
 
 /* State 0: a context. Returns 1 when the step goes on with state 1. */

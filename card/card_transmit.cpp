@@ -13,7 +13,7 @@
  *
  * Design: card_lock covers the readiness test, the platform call, both
  * clock readings and the exchange number. The total and the statistics are
- * updated under xfer_lock, taken inside card_lock (the lock order), so
+ * updated under xfer_lock, taken inside card_lock (app/app_state.h), so
  * exchanges from several threads never lose an update. Nothing is printed
  * while either lock is held: a worker's print waits for the GUI thread.
  * A session that records (card/card_record.h) gets each exchange that
@@ -104,8 +104,9 @@ static void xfer_exchange(CardSession *session, XferCall *call, const unsigned c
     DWORD received = (DWORD)capacity;
 
     call->start = xfer_clock_read();
-    call->status = card_pcsc(session)->transmit(session->card_handle, session->active_protocol,
-                                                command, (DWORD)length, call->response, &received);
+    const PcscProvider *pcsc = session->pcsc;
+    call->status = pcsc->transmit(pcsc->self, session->card_handle, session->active_protocol,
+                                  command, (DWORD)length, call->response, &received);
     call->end = xfer_clock_read();
     if (call->status == SCARD_S_SUCCESS && received > (DWORD)capacity)
         call->status = SCARD_E_INSUFFICIENT_BUFFER;

@@ -58,11 +58,13 @@ static void explain_sink(void *context, const char *text, size_t length) {
         explain_into_text(lines, lines->crlf, used);
 }
 
-void explain_print_response(int pane, const unsigned char *response, int count) {
+void explain_print_response(int pane, const unsigned char *command, int command_count,
+                            const unsigned char *response, int count) {
     ExplainLines lines;
 
     lines.pane = pane;
-    explain_response(response, count > 0 ? (size_t)count : 0, explain_sink, &lines);
+    explain_response(command, command_count > 0 ? (size_t)command_count : 0, response,
+                     count > 0 ? (size_t)count : 0, explain_sink, &lines);
 }
 
 void explain_print_atr(int pane, const unsigned char *atr, int length) {
@@ -91,7 +93,8 @@ size_t explain_atr_text(char *text, size_t size, const unsigned char *atr, int l
     return lines.used;
 }
 
-void explain_check_suffix(char *text, size_t size, const unsigned char *response, int count) {
+void explain_check_suffix(char *text, size_t size, const unsigned char *command, int command_count,
+                          const unsigned char *response, int count) {
     char meaning[EXPLAIN_SW_SIZE];
 
     if (size == 0)
@@ -99,6 +102,7 @@ void explain_check_suffix(char *text, size_t size, const unsigned char *response
     text[0] = 0;
     if (!response || count < 2)
         return;
-    explain_sw(response[count - 2], response[count - 1], meaning, sizeof meaning);
+    explain_answer_sw(command, command_count > 0 ? (size_t)command_count : 0, response[count - 2],
+                      response[count - 1], meaning, sizeof meaning);
     snprintf(text, size, " (%s)", meaning);
 }

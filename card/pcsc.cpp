@@ -1,7 +1,8 @@
 /*
- * pcsc.cpp: the PC/SC call layer. Every card operation of the program goes
- * through these few functions, with the share mode, disposition and control
- * blocks fixed here once.
+ * pcsc.cpp: the platform's PC/SC provider. Every card operation on a real
+ * reader goes through these few functions, with the share mode,
+ * disposition and control blocks fixed here once. The platform's service
+ * keeps its own state, so the provider's self is unused.
  *
  * The card state is read with SCardStatusA, which reports the state, the
  * active protocol and the ATR in one call. The state is handed on as the
@@ -10,42 +11,34 @@
  */
 #include "card/pcsc.h"
 
-LONG pcsc_establish(DWORD scope, SCARDCONTEXT *context) {
+static LONG pcsc_establish(void *, DWORD scope, SCARDCONTEXT *context) {
     return SCardEstablishContext(scope, NULL, NULL, context);
 }
 
-LONG pcsc_release(SCARDCONTEXT context) {
+static LONG pcsc_release(void *, SCARDCONTEXT context) {
     return SCardReleaseContext(context);
 }
 
-/* Windows lists readers without a context; a service that insists on one
-   (pcsc-lite) gets a short-lived context of its own. */
-LONG pcsc_list_readers(SCARDCONTEXT context, char *names, DWORD *length) {
-    DWORD size = *length;
-    LONG status = SCardListReadersA(context, NULL, names, length);
-
-    if (context || status != SCARD_E_INVALID_HANDLE)
-        return status;
-    status = SCardEstablishContext(SCARD_SCOPE_SYSTEM, NULL, NULL, &context);
-    if (status != SCARD_S_SUCCESS)
-        return status;
-    *length = size;
-    status = SCardListReadersA(context, NULL, names, length);
-    SCardReleaseContext(context);
-    return status;
+static LONG pcsc_list_readers(void *, SCARDCONTEXT context, char *names, DWORD *length) {
+    return SCardListReadersA(context, NULL, names, length);
 }
 
-LONG pcsc_connect(SCARDCONTEXT context, const char *reader, DWORD protocols, SCARDHANDLE *handle,
-                  DWORD *protocol) {
+static LONG pcsc_get_status_change(void *, SCARDCONTEXT context, DWORD timeout_ms,
+                                   SCARD_READERSTATEA *states, DWORD count) {
+    return SCardGetStatusChangeA(context, timeout_ms, states, count);
+}
+
+static LONG pcsc_connect(void *, SCARDCONTEXT context, const char *reader, DWORD protocols,
+                         SCARDHANDLE *handle, DWORD *protocol) {
     return SCardConnectA(context, reader, SCARD_SHARE_SHARED, protocols, handle, protocol);
 }
 
-LONG pcsc_disconnect(SCARDHANDLE handle) {
+static LONG pcsc_disconnect(void *, SCARDHANDLE handle) {
     return SCardDisconnect(handle, SCARD_LEAVE_CARD);
 }
 
-LONG pcsc_state(SCARDHANDLE handle, DWORD *state, DWORD *protocol, unsigned char *atr,
-                DWORD *atr_length) {
+static LONG pcsc_state(void *, SCARDHANDLE handle, DWORD *state, DWORD *protocol,
+                       unsigned char *atr, DWORD *atr_length) {
     char reader[1024];
     DWORD reader_length = sizeof reader;
     DWORD size = *atr_length;
@@ -59,18 +52,29 @@ LONG pcsc_state(SCARDHANDLE handle, DWORD *state, DWORD *protocol, unsigned char
     return status;
 }
 
-LONG pcsc_transmit(SCARDHANDLE handle, DWORD protocol, const unsigned char *command, DWORD length,
-                   unsigned char *response, DWORD *response_length) {
+static LONG pcsc_transmit(void *, SCARDHANDLE handle, DWORD protocol, const unsigned char *command,
+                          DWORD length, unsigned char *response, DWORD *response_length) {
     LPCSCARD_IO_REQUEST pci = protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
 
     return SCardTransmit(handle, pci, command, length, NULL, response, response_length);
 }
 
-LONG pcsc_get_attrib(SCARDHANDLE handle, DWORD attribute, unsigned char *value, DWORD *length) {
+static LONG pcsc_get_attrib(void *, SCARDHANDLE handle, DWORD attribute, unsigned char *value,
+                            DWORD *length) {
     return SCardGetAttrib(handle, attribute, value, length);
 }
 
-LONG pcsc_get_status_change(SCARDCONTEXT context, DWORD timeout_ms, SCARD_READERSTATEA *states,
-                            DWORD count) {
-    return SCardGetStatusChangeA(context, timeout_ms, states, count);
-}
+const PcscProvider pcsc_platform = {
+    0,
+    pcsc_establish,
+    pcsc_release,
+    pcsc_list_readers,
+    pcsc_get_status_change,
+    pcsc_connect,
+    pcsc_disconnect,
+    pcsc_state,
+    pcsc_transmit,
+    pcsc_get_attrib,
+    0, /* the platform's failures are their status */
+    0, /* cards may always come */
+};

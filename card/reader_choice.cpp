@@ -7,7 +7,9 @@
  * (or "" when listing failed), as the window has always shown.
  *
  * All of this runs on the GUI thread while the window is being created,
- * before its timer starts, with a context and card handles of its own.
+ * before its timer starts, on a probe session of its own: its own context
+ * and connections, made through the connection layer with the share mode
+ * and protocols of every connect of the window.
  */
 #include "card/card.h"
 
@@ -21,57 +23,44 @@
 #include "resources/names.h"
 #include "resources/resource.h"
 
-/* Lists the readers into reader_list; an empty list when that fails. */
-static void reader_list_names(void) {
-    DWORD length = READER_NAMES_SIZE;
-
-    app.gui.reader_list[0] = 0;
-    if (pcsc_list_readers(0, app.gui.reader_list, &length) != SCARD_S_SUCCESS)
-        app.gui.reader_list[0] = 0;
-    else if (length < READER_NAMES_SIZE)
-        app.gui.reader_list[length] = 0;
-}
-
 static int reader_list_parse(const char **list) {
     return reader_names_split(app.gui.reader_list, sizeof app.gui.reader_list, list,
                               READER_LIST_MAX);
 }
 
 /* 1 when the reader holds a card that answers the state query. */
-static int reader_has_card(SCARDCONTEXT context, const char *name) {
-    SCARDHANDLE handle = 0;
-    DWORD protocol = 0, state = 0;
-    unsigned char atr[CARD_ATR_SIZE];
-    DWORD atr_length = sizeof atr;
+static int reader_has_card(CardSession *probe, const char *name) {
+    DWORD state = 0;
     int present = 0;
 
-    if (pcsc_connect(context, name, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handle, &protocol) !=
-        SCARD_S_SUCCESS)
+    snprintf(probe->reader_name, sizeof probe->reader_name, "%s", name);
+    if (card_connect(probe, app.sc_protocols) != SCARD_S_SUCCESS)
         return 0;
-    if (pcsc_state(handle, &state, &protocol, atr, &atr_length) == SCARD_S_SUCCESS &&
-        state != PCSC_STATE_ABSENT)
+    if (card_read_state(probe, &state) == SCARD_S_SUCCESS && state != PCSC_STATE_ABSENT)
         present = 1;
-    if (handle)
-        pcsc_disconnect(handle);
+    card_disconnect(probe);
     return present;
 }
 
 /* A failed scan offers nothing: the entries of an earlier scan point into
-   a list that has been replaced since. */
+   a list that has been replaced since. The list is empty when no context
+   could be made or the listing failed. */
 int reader_scan(void) {
-    SCARDCONTEXT context = 0;
+    CardSession probe;
     int offered = 0;
 
+    card_session_init(&probe, PANE_NONE, PANE_NONE);
     app.gui.offered_count = 0;
-    reader_list_names();
-    int listed = reader_list_parse(app.gui.all_readers);
-    if (pcsc_establish(SCARD_SCOPE_SYSTEM, &context) != SCARD_S_SUCCESS)
+    app.gui.reader_list[0] = 0;
+    if (card_context_open(&probe, app.sc_scope) != SCARD_S_SUCCESS)
         return -1;
+    card_list_readers(&probe, app.gui.reader_list, sizeof app.gui.reader_list);
+    int listed = reader_list_parse(app.gui.all_readers);
     for (int i = 0; i < listed; i++) {
-        if (reader_has_card(context, app.gui.all_readers[i]))
+        if (reader_has_card(&probe, app.gui.all_readers[i]))
             app.gui.offered_readers[offered++] = app.gui.all_readers[i];
     }
-    pcsc_release(context);
+    card_context_close(&probe);
     app.gui.offered_count = offered;
     return offered;
 }
@@ -141,8 +130,6 @@ static void reader_select(const char *name) {
 
 void reader_choose(void) {
     int pick = -1;
-
-    reader_list_names();
     int found = reader_scan();
     if (found == 1)
         pick = 0;

@@ -35,6 +35,7 @@
 #include <string.h>
 
 #include "app/app_state.h"
+#include "console/pane_streams.h"
 
 /* A record in the queue: its text length, the text, a NUL the line
    discipline may store at text[length]. */
@@ -358,11 +359,16 @@ static int pane_format(char *buffer, const char *format, va_list args) {
     return length;
 }
 
+/* 1 when the pane's prints go to a stream instead of its window. */
+static int pane_stream_of(int pane) {
+    return pane_streams && pane_streams->pane_stream[pane];
+}
+
 /* The one entry every print goes through: format, then hand over. */
 int pane_vprint(int pane, const char *format, va_list args) {
     if (pane < 0 || pane >= PANE_STREAM_COUNT)
         return 0;
-    if (app.pane_stream[pane])
+    if (pane_stream_of(pane))
         return pane_stream_vprint(pane, format, args);
     if (pane >= PANE_COUNT || !app.gui.panes[pane].edit)
         return 0;
@@ -377,7 +383,7 @@ int pane_vprint(int pane, const char *format, va_list args) {
 int pane_takes_prints(int pane) {
     if (pane < 0 || pane >= PANE_STREAM_COUNT)
         return 0;
-    return app.pane_stream[pane] || (pane < PANE_COUNT && app.gui.panes[pane].edit);
+    return pane_stream_of(pane) || (pane < PANE_COUNT && app.gui.panes[pane].edit);
 }
 
 void pane_write(int pane, const char *text, size_t length) {
@@ -385,7 +391,7 @@ void pane_write(int pane, const char *text, size_t length) {
 
     if (pane < 0 || pane >= PANE_STREAM_COUNT)
         return;
-    if (app.pane_stream[pane]) {
+    if (pane_stream_of(pane)) {
         pane_stream_put(pane, text, length);
         return;
     }

@@ -20,7 +20,43 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/app_state.h"
+#include "console/pane_streams.h"
+
+PaneStreams *pane_streams;
+
+void pane_streams_attach(PaneStreams *streams) {
+    pane_streams = streams;
+    if (!streams)
+        return;
+    if (!streams->locks_ready) {
+        platform_lock_init(&streams->pane_stream_lock);
+        platform_lock_init(&streams->stream_queue_lock);
+        platform_signal_init(&streams->stream_queue_data);
+        platform_signal_init(&streams->stream_queue_room);
+        streams->locks_ready = 1;
+    }
+    for (int i = 0; i < PANE_STREAM_COUNT; i++) {
+        streams->pane_stream[i] = 0;
+        streams->pane_stream_out[i].copy = 0;
+        streams->pane_stream_out[i].prefix = -1;
+        streams->pane_stream_out[i].partial = 0;
+    }
+    streams->stream_queue_side = 0;
+    streams->stream_queue_fill = 0;
+    streams->stream_queue_handed = 0;
+    streams->stream_writer_running = 0;
+    streams->stream_writer_idle = 0;
+    streams->stream_writer_stop = 0;
+}
+
+void pane_stream_open(int pane, FILE *stream, FILE *copy, int prefix) {
+    platform_lock_enter(&pane_streams->pane_stream_lock);
+    pane_streams->pane_stream[pane] = stream;
+    pane_streams->pane_stream_out[pane].copy = copy;
+    pane_streams->pane_stream_out[pane].prefix = prefix;
+    pane_streams->pane_stream_out[pane].partial = 0;
+    platform_lock_leave(&pane_streams->pane_stream_lock);
+}
 
 /* Copies the text a run at a time: only a line feed (and a carriage
    return right before it) is rewritten, and long traces hold few. */
@@ -72,7 +108,8 @@ static void pane_stream_line(FILE *stream, PaneStreamOut *out, const char *text,
     char prefix[PANE_PREFIX_SIZE];
     StreamPiece pieces[3] = {
         {prefix, pane_stream_prefix(out->prefix, prefix)},
-        {out->partial > 0 ? app.pane_stream_lines[out - app.pane_stream_out] : "",
+        {out->partial > 0 ? pane_streams->pane_stream_lines[out - pane_streams->pane_stream_out]
+                          : "",
          (size_t)out->partial},
         {text, length}};
 
@@ -89,12 +126,14 @@ static void pane_stream_prefixed(FILE *stream, PaneStreamOut *out, const char *t
     while (length > 0) {
         const char *feed = (const char *)memchr(text, '\n', length);
         size_t run = feed ? (size_t)(feed - text) + 1 : length;
-        if (feed || !app.pane_stream_lines) {
+        if (feed) {
             pane_stream_line(stream, out, text, run);
         } else if (run > PANE_STREAM_LINE_SIZE - (size_t)out->partial) {
             pane_stream_line(stream, out, text, run);
         } else {
-            memcpy(app.pane_stream_lines[out - app.pane_stream_out] + out->partial, text, run);
+            memcpy(pane_streams->pane_stream_lines[out - pane_streams->pane_stream_out] +
+                       out->partial,
+                   text, run);
             out->partial += (int)run;
         }
         text += run;
@@ -103,28 +142,28 @@ static void pane_stream_prefixed(FILE *stream, PaneStreamOut *out, const char *t
 }
 
 void pane_stream_put(int pane, const char *text, size_t length) {
-    platform_lock_enter(&app.pane_stream_lock);
-    FILE *stream = app.pane_stream[pane];
-    PaneStreamOut *out = &app.pane_stream_out[pane];
+    platform_lock_enter(&pane_streams->pane_stream_lock);
+    FILE *stream = pane_streams->pane_stream[pane];
+    PaneStreamOut *out = &pane_streams->pane_stream_out[pane];
     if (out->copy)
         stream_write(out->copy, text, length);
     if (stream && out->prefix < 0)
         stream_write(stream, text, length);
     else if (stream)
         pane_stream_prefixed(stream, out, text, length);
-    platform_lock_leave(&app.pane_stream_lock);
+    platform_lock_leave(&pane_streams->pane_stream_lock);
 }
 
 void pane_stream_end(int pane) {
-    platform_lock_enter(&app.pane_stream_lock);
-    PaneStreamOut *out = &app.pane_stream_out[pane];
-    if (app.pane_stream[pane] && out->partial > 0)
-        pane_stream_line(app.pane_stream[pane], out, "\r\n", 2);
+    platform_lock_enter(&pane_streams->pane_stream_lock);
+    PaneStreamOut *out = &pane_streams->pane_stream_out[pane];
+    if (pane_streams->pane_stream[pane] && out->partial > 0)
+        pane_stream_line(pane_streams->pane_stream[pane], out, "\r\n", 2);
     out->partial = 0;
-    app.pane_stream[pane] = 0;
+    pane_streams->pane_stream[pane] = 0;
     out->copy = 0;
     out->prefix = -1;
-    platform_lock_leave(&app.pane_stream_lock);
+    platform_lock_leave(&pane_streams->pane_stream_lock);
 }
 
 /* Formats as the pane entry does (cut to 63,999 characters) and writes the

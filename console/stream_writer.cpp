@@ -40,7 +40,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "app/app_state.h"
+#include "console/pane_streams.h"
 
 enum {
     STREAM_WAIT_MS = 100, /* longest single wait; every wait is looked at again */
@@ -72,20 +72,22 @@ static void stream_records_write(const char *records, int fill) {
 /* Under stream_queue_lock: the filling half handed to the writer, and
    printers go on in the other (which must be free). */
 static void stream_half_hand(void) {
-    app.stream_queue_handed = app.stream_queue_fill;
-    app.stream_queue_side ^= 1;
-    app.stream_queue_fill = 0;
-    app.stream_queue_last = -1;
-    app.stream_queue_wanted = 0;
+    pane_streams->stream_queue_handed = pane_streams->stream_queue_fill;
+    pane_streams->stream_queue_side ^= 1;
+    pane_streams->stream_queue_fill = 0;
+    pane_streams->stream_queue_last = -1;
+    pane_streams->stream_queue_wanted = 0;
 }
 
 /* Under stream_queue_lock: waits until text comes, a half is handed or
    the writer is asked to stop. Only this wait is woken by printers. */
 static void stream_writer_idle_wait(void) {
-    while (app.stream_queue_handed == 0 && app.stream_queue_fill == 0 && !app.stream_writer_stop) {
-        app.stream_writer_idle = 1;
-        platform_signal_wait(&app.stream_queue_data, &app.stream_queue_lock, STREAM_WAIT_MS);
-        app.stream_writer_idle = 0;
+    while (pane_streams->stream_queue_handed == 0 && pane_streams->stream_queue_fill == 0 &&
+           !pane_streams->stream_writer_stop) {
+        pane_streams->stream_writer_idle = 1;
+        platform_signal_wait(&pane_streams->stream_queue_data, &pane_streams->stream_queue_lock,
+                             STREAM_WAIT_MS);
+        pane_streams->stream_writer_idle = 0;
     }
 }
 
@@ -95,51 +97,53 @@ static void stream_writer_idle_wait(void) {
 static PlatformThreadResult PLATFORM_THREAD_CALL stream_writer_thread(void *) {
     int flowing = 0; /* the last batch had text: more is likely on its way */
 
-    platform_lock_enter(&app.stream_queue_lock);
+    platform_lock_enter(&pane_streams->stream_queue_lock);
     for (;;) {
-        if (app.stream_queue_handed == 0 && app.stream_queue_fill == 0 && !flowing)
+        if (pane_streams->stream_queue_handed == 0 && pane_streams->stream_queue_fill == 0 &&
+            !flowing)
             stream_writer_idle_wait();
-        else if (app.stream_queue_handed == 0 && !app.stream_queue_wanted &&
-                 !app.stream_writer_stop)
-            platform_signal_wait(&app.stream_queue_data, &app.stream_queue_lock, STREAM_BATCH_MS);
-        if (app.stream_queue_handed == 0 && app.stream_queue_fill == 0) {
-            if (app.stream_writer_stop)
+        else if (pane_streams->stream_queue_handed == 0 && !pane_streams->stream_queue_wanted &&
+                 !pane_streams->stream_writer_stop)
+            platform_signal_wait(&pane_streams->stream_queue_data, &pane_streams->stream_queue_lock,
+                                 STREAM_BATCH_MS);
+        if (pane_streams->stream_queue_handed == 0 && pane_streams->stream_queue_fill == 0) {
+            if (pane_streams->stream_writer_stop)
                 break; /* asked to stop, and everything is out */
             flowing = 0;
             continue;
         }
-        if (app.stream_queue_handed == 0)
+        if (pane_streams->stream_queue_handed == 0)
             stream_half_hand();
         /* printers never touch a handed half: it is written outside the lock */
-        const char *records = app.stream_queue[app.stream_queue_side ^ 1];
-        int fill = app.stream_queue_handed;
-        platform_lock_leave(&app.stream_queue_lock);
+        const char *records = pane_streams->stream_queue[pane_streams->stream_queue_side ^ 1];
+        int fill = pane_streams->stream_queue_handed;
+        platform_lock_leave(&pane_streams->stream_queue_lock);
         stream_records_write(records, fill);
-        platform_lock_enter(&app.stream_queue_lock);
-        app.stream_queue_handed = 0;
-        platform_signal_wake(&app.stream_queue_room);
+        platform_lock_enter(&pane_streams->stream_queue_lock);
+        pane_streams->stream_queue_handed = 0;
+        platform_signal_wake(&pane_streams->stream_queue_room);
         flowing = 1;
     }
-    app.stream_writer_running = 0;
-    platform_signal_wake(&app.stream_queue_room);
-    platform_lock_leave(&app.stream_queue_lock);
+    pane_streams->stream_writer_running = 0;
+    platform_signal_wake(&pane_streams->stream_queue_room);
+    platform_lock_leave(&pane_streams->stream_queue_lock);
     return 0;
 }
 
 int stream_writer_start(void) {
-    platform_lock_enter(&app.stream_queue_lock);
-    int started = app.stream_writer_running;
-    if (!started && app.stream_queue) { /* the runner's buffers */
-        app.stream_queue_side = 0;
-        app.stream_queue_fill = 0;
-        app.stream_queue_last = -1;
-        app.stream_queue_wanted = 0;
-        app.stream_queue_handed = 0;
-        app.stream_writer_stop = 0;
-        started = app.stream_writer_running =
-            platform_thread_run(&app.stream_writer, stream_writer_thread, 0);
+    platform_lock_enter(&pane_streams->stream_queue_lock);
+    int started = pane_streams->stream_writer_running;
+    if (!started) {
+        pane_streams->stream_queue_side = 0;
+        pane_streams->stream_queue_fill = 0;
+        pane_streams->stream_queue_last = -1;
+        pane_streams->stream_queue_wanted = 0;
+        pane_streams->stream_queue_handed = 0;
+        pane_streams->stream_writer_stop = 0;
+        started = pane_streams->stream_writer_running =
+            platform_thread_run(&pane_streams->stream_writer, stream_writer_thread, 0);
     }
-    platform_lock_leave(&app.stream_queue_lock);
+    platform_lock_leave(&pane_streams->stream_queue_lock);
     return started;
 }
 
@@ -147,27 +151,29 @@ int stream_writer_start(void) {
    until the queue is empty and nothing is being written (at once when no
    writer runs). */
 static void stream_queue_drained(void) {
-    while (app.stream_writer_running &&
-           (app.stream_queue_fill > 0 || app.stream_queue_handed > 0)) {
-        app.stream_queue_wanted = 1;
-        platform_signal_wake(&app.stream_queue_data);
-        platform_signal_wait(&app.stream_queue_room, &app.stream_queue_lock, STREAM_WAIT_MS);
+    while (pane_streams->stream_writer_running &&
+           (pane_streams->stream_queue_fill > 0 || pane_streams->stream_queue_handed > 0)) {
+        pane_streams->stream_queue_wanted = 1;
+        platform_signal_wake(&pane_streams->stream_queue_data);
+        platform_signal_wait(&pane_streams->stream_queue_room, &pane_streams->stream_queue_lock,
+                             STREAM_WAIT_MS);
     }
 }
 
 /* The writer's thread is joined, not only told to end: a thread still on
    its way out while the process ends can hang or crash it on Windows. */
 void stream_writer_stop(void) {
-    platform_lock_enter(&app.stream_queue_lock);
-    int started = app.stream_writer_running;
-    app.stream_writer_stop = 1;
-    while (app.stream_writer_running) {
-        platform_signal_wake(&app.stream_queue_data);
-        platform_signal_wait(&app.stream_queue_room, &app.stream_queue_lock, STREAM_WAIT_MS);
+    platform_lock_enter(&pane_streams->stream_queue_lock);
+    int started = pane_streams->stream_writer_running;
+    pane_streams->stream_writer_stop = 1;
+    while (pane_streams->stream_writer_running) {
+        platform_signal_wake(&pane_streams->stream_queue_data);
+        platform_signal_wait(&pane_streams->stream_queue_room, &pane_streams->stream_queue_lock,
+                             STREAM_WAIT_MS);
     }
-    platform_lock_leave(&app.stream_queue_lock);
+    platform_lock_leave(&pane_streams->stream_queue_lock);
     if (started)
-        platform_thread_join(&app.stream_writer);
+        platform_thread_join(&pane_streams->stream_writer);
 }
 
 /* Under stream_queue_lock: bytes into the filling half, joined to its last
@@ -175,27 +181,53 @@ void stream_writer_stop(void) {
    of the half, the only one an idle writer is woken for: the rest of the
    batch waits for it. */
 static int stream_queue_put(FILE *file, const void *bytes, size_t length) {
-    char *half = app.stream_queue[app.stream_queue_side];
+    char *half = pane_streams->stream_queue[pane_streams->stream_queue_side];
     StreamRecord record = {file, length};
 
-    if (app.stream_queue_last >= 0) {
-        memcpy(&record, half + app.stream_queue_last, sizeof record);
+    if (pane_streams->stream_queue_last >= 0) {
+        memcpy(&record, half + pane_streams->stream_queue_last, sizeof record);
         if (record.file == file) {
             record.length += length;
-            memcpy(half + app.stream_queue_last, &record, sizeof record);
-            memcpy(half + app.stream_queue_fill, bytes, length);
-            app.stream_queue_fill += (int)length;
+            memcpy(half + pane_streams->stream_queue_last, &record, sizeof record);
+            memcpy(half + pane_streams->stream_queue_fill, bytes, length);
+            pane_streams->stream_queue_fill += (int)length;
             return 0;
         }
         record.file = file;
         record.length = length;
     }
-    int first = app.stream_queue_fill == 0;
-    app.stream_queue_last = app.stream_queue_fill;
-    memcpy(half + app.stream_queue_fill, &record, sizeof record);
-    memcpy(half + app.stream_queue_fill + sizeof record, bytes, length);
-    app.stream_queue_fill += (int)(sizeof record + length);
+    int first = pane_streams->stream_queue_fill == 0;
+    pane_streams->stream_queue_last = pane_streams->stream_queue_fill;
+    memcpy(half + pane_streams->stream_queue_fill, &record, sizeof record);
+    memcpy(half + pane_streams->stream_queue_fill + sizeof record, bytes, length);
+    pane_streams->stream_queue_fill += (int)(sizeof record + length);
     return first;
+}
+
+/* Under stream_queue_lock: room for need bytes in the filling half. A full
+   half is handed to the writer when the other one is free, and printers
+   go on there; else the printer waits. 1 when a half was handed (the
+   writer is then worth a wake-up). */
+static int stream_queue_room_make(size_t need) {
+    int handed = 0;
+
+    while (pane_streams->stream_writer_running &&
+           (size_t)pane_streams->stream_queue_fill + need > (size_t)STREAM_QUEUE_SIZE) {
+        if (pane_streams->stream_queue_handed == 0) { /* the other half is free: go on there */
+            stream_half_hand();
+            handed = 1;
+            continue;
+        }
+        platform_signal_wait(&pane_streams->stream_queue_room, &pane_streams->stream_queue_lock,
+                             STREAM_WAIT_MS);
+    }
+    return handed;
+}
+
+/* The pieces written at once, without the writer. */
+static void stream_pieces_put(FILE *file, const StreamPiece *pieces, int count) {
+    for (int i = 0; i < count; i++)
+        fwrite(pieces[i].bytes, 1, pieces[i].length, file);
 }
 
 void stream_write_pieces(FILE *file, const StreamPiece *pieces, int count) {
@@ -205,38 +237,32 @@ void stream_write_pieces(FILE *file, const StreamPiece *pieces, int count) {
         length += pieces[i].length;
     if (length == 0)
         return;
-    const size_t need = sizeof(StreamRecord) + length;
-    platform_lock_enter(&app.stream_queue_lock);
-    if (!app.stream_writer_running || need > STREAM_QUEUE_SIZE) {
-        stream_queue_drained(); /* what came before goes out first */
-        for (int i = 0; i < count; i++)
-            fwrite(pieces[i].bytes, 1, pieces[i].length, file);
-        platform_lock_leave(&app.stream_queue_lock);
+    if (!pane_streams) { /* no writer without the record */
+        stream_pieces_put(file, pieces, count);
         return;
     }
-    int wake = 0, first = 0;
-    while (app.stream_writer_running &&
-           (size_t)app.stream_queue_fill + need > (size_t)STREAM_QUEUE_SIZE) {
-        if (app.stream_queue_handed == 0) { /* the other half is free: go on there */
-            stream_half_hand();
-            wake = 1;
-            continue;
-        }
-        platform_signal_wait(&app.stream_queue_room, &app.stream_queue_lock, STREAM_WAIT_MS);
+    const size_t need = sizeof(StreamRecord) + length;
+    platform_lock_enter(&pane_streams->stream_queue_lock);
+    if (!pane_streams->stream_writer_running || need > STREAM_QUEUE_SIZE) {
+        stream_queue_drained(); /* what came before goes out first */
+        stream_pieces_put(file, pieces, count);
+        platform_lock_leave(&pane_streams->stream_queue_lock);
+        return;
     }
+    int wake = stream_queue_room_make(need), first = 0;
     for (int i = 0; i < count; i++) {
-        if (!app.stream_writer_running) /* it ended meanwhile */
+        if (!pane_streams->stream_writer_running) /* it ended meanwhile */
             fwrite(pieces[i].bytes, 1, pieces[i].length, file);
         else if (pieces[i].length > 0)
             first |= stream_queue_put(file, pieces[i].bytes, pieces[i].length);
     }
     /* A writer letting its batch grow takes it in time without a wake-up:
        only an idle one, or a handed half, is worth one. */
-    wake |= first && app.stream_writer_idle;
-    platform_lock_leave(&app.stream_queue_lock);
+    wake |= first && pane_streams->stream_writer_idle;
+    platform_lock_leave(&pane_streams->stream_queue_lock);
     /* after leaving the lock, so that the writer does not wake into it */
     if (wake)
-        platform_signal_wake(&app.stream_queue_data);
+        platform_signal_wake(&pane_streams->stream_queue_data);
 }
 
 void stream_write(FILE *file, const void *bytes, size_t length) {
@@ -246,8 +272,12 @@ void stream_write(FILE *file, const void *bytes, size_t length) {
 }
 
 void stream_flush(FILE *file) {
-    platform_lock_enter(&app.stream_queue_lock);
+    if (!pane_streams) {
+        fflush(file);
+        return;
+    }
+    platform_lock_enter(&pane_streams->stream_queue_lock);
     stream_queue_drained();
     fflush(file);
-    platform_lock_leave(&app.stream_queue_lock);
+    platform_lock_leave(&pane_streams->stream_queue_lock);
 }

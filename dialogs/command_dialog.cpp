@@ -35,6 +35,9 @@ enum {
     COMMAND_PIECE_BYTES = 1024,
     COMMAND_PIECE_SIZE = 10 + 3 * COMMAND_PIECE_BYTES + 2 * (COMMAND_PIECE_BYTES / 16) + 1,
 };
+/* The response takes the command's place in apdu_buffer: its header (CLA
+   INS P1 P2, all the explanation reads of it) is kept aside for it. */
+enum { COMMAND_HEAD_SIZE = 4 };
 static_assert((int)COMMAND_BYTES_MAX <= (int)XFER_BUFFER_SIZE,
               "the command fits the exchange buffer");
 static_assert(COMMAND_PIECE_BYTES % 16 == 0, "pieces of whole lines");
@@ -75,7 +78,8 @@ static int command_received_lines(char *text, int used, const unsigned char *byt
 
 /* The whole response, however long, in pieces the pane joins; the pane
    keeps its last lines, as it always does. */
-static void command_print_received(const unsigned char *bytes, int count, int status) {
+static void command_print_received(const unsigned char *head, int head_count,
+                                   const unsigned char *bytes, int count, int status) {
     char text[COMMAND_PIECE_SIZE];
     int used = snprintf(text, sizeof text, "Received\r\n");
 
@@ -89,7 +93,7 @@ static void command_print_received(const unsigned char *bytes, int count, int st
     }
     reader_print("%s\r\nReader Status: %X\r\n\r\n", text, (unsigned)status & 0xFFFF);
     if (gui_session()->explain)
-        explain_print_response(PANE_READER, bytes, count);
+        explain_print_response(PANE_READER, head, head_count, bytes, count);
     reader_print("%s Card is ready\r\n", app_prompt);
 }
 
@@ -109,6 +113,7 @@ static void command_exchange(void *arg) {
    of it is not hexadecimal (then nothing is sent or printed). */
 static void command_send(HWND dialog) {
     CommandExchange exchange = {0, 0};
+    unsigned char head[COMMAND_HEAD_SIZE];
     int count = 0;
 
     GetDlgItemTextA(dialog, IDC_CMD_COMMENT, app.gui.apdu_comment, sizeof app.gui.apdu_comment);
@@ -118,13 +123,16 @@ static void command_send(HWND dialog) {
     app.gui.apdu_length = count;
     dlg_item_printf(dialog, IDC_CMD_COUNT, "%d", app.gui.apdu_length);
     command_print_sending(app.gui.apdu_buffer, app.gui.apdu_length);
+    int head_count = count < COMMAND_HEAD_SIZE ? count : (int)COMMAND_HEAD_SIZE;
+    memcpy(head, app.gui.apdu_buffer, (size_t)head_count);
     dlg_work_run(dialog, IDC_CMD_CANCEL, command_exchange, &exchange);
     if (exchange.received < 0) {
         reader_print("Reader is busy, try later...\r\n");
         if (gui_session()->explain && exchange.status != 0)
             explain_print_status(PANE_READER, exchange.status);
     } else {
-        command_print_received(app.gui.apdu_buffer, exchange.received, exchange.status);
+        command_print_received(head, head_count, app.gui.apdu_buffer, exchange.received,
+                               exchange.status);
     }
     dlg_work_end(dialog);
 }

@@ -1,7 +1,8 @@
 /*
  * explain_sw.cpp: status words in short English (the interindustry values
- * of ISO/IEC 7816-4), the lines that follow a response in a trace, and the
- * piece writer every explanation goes through.
+ * of ISO/IEC 7816-4, and those a command gives a meaning of its own), the
+ * lines that follow a response in a trace, and the piece writer every
+ * explanation goes through.
  *
  * A status word is looked up first among the values with a meaning of their
  * own, then among those that carry a number (61XX, 6CXX, 63CX, the
@@ -129,7 +130,19 @@ size_t explain_sw(unsigned sw1, unsigned sw2, char *text, size_t size) {
     return (size_t)length < size ? (size_t)length : size - 1;
 }
 
-void explain_response(const unsigned char *response, size_t count, ExplainSink sink,
+size_t explain_answer_sw(const unsigned char *command, size_t command_count, unsigned sw1,
+                         unsigned sw2, char *text, size_t size) {
+    const char *own = explain_gp_sw(command, command_count, sw1, sw2);
+    if (!own || size == 0)
+        return explain_sw(sw1, sw2, text, size);
+    size_t length = strlen(own) < size ? strlen(own) : size - 1;
+    memcpy(text, own, length);
+    text[length] = 0;
+    return length;
+}
+
+void explain_response(const unsigned char *command, size_t command_count,
+                      const unsigned char *response, size_t count, ExplainSink sink,
                       void *context) {
     ExplainOut out;
     explain_out_start(&out, sink, context);
@@ -138,13 +151,17 @@ void explain_response(const unsigned char *response, size_t count, ExplainSink s
         explain_out_end(&out);
         return;
     }
+    if (!command)
+        command_count = 0;
     char meaning[EXPLAIN_SW_SIZE];
-    explain_sw(response[count - 2], response[count - 1], meaning, sizeof meaning);
+    explain_answer_sw(command, command_count, response[count - 2], response[count - 1], meaning,
+                      sizeof meaning);
     explain_out_text(&out, "SW ");
     explain_out_hex(&out, response + count - 2, 2);
     explain_out_format(&out, ": %s\n", meaning);
     char reason[EXPLAIN_REASON_SIZE];
-    if (count > 2 && !explain_tlv_tree(&out, response, count - 2, reason, sizeof reason))
+    if (count > 2 && !explain_gp_answer(&out, command, command_count, response, count - 2) &&
+        !explain_tlv_tree(&out, response, count - 2, reason, sizeof reason))
         explain_out_format(&out, "(not BER-TLV: %s)\n", reason);
     explain_out_end(&out);
 }

@@ -21,15 +21,6 @@
 
 enum { TLV_TAG_MAX = 3, TLV_LENGTH_BYTES_MAX = 4 };
 
-typedef struct TlvHeader {
-    size_t at;         /* where the tag starts */
-    size_t tag_length; /* 1 to TLV_TAG_MAX */
-    unsigned tag;      /* the tag bytes as one number, e.g. 0x9F38 */
-    int constructed;   /* bit 6 of the first tag byte */
-    size_t length;     /* of the value */
-    size_t value;      /* where the value starts */
-} TlvHeader;
-
 typedef struct TlvLevel {
     size_t end;   /* where the value holding this level's objects ends */
     unsigned tag; /* the tag of that value's object, 0 for the data itself */
@@ -115,6 +106,10 @@ static const char *tlv_find_name(const TlvName *table, size_t count, unsigned ta
     return 0;
 }
 
+const char *explain_tlv_class_name(unsigned first_byte) {
+    return tlv_class_names[(first_byte >> 5) & 7];
+}
+
 static const char *tlv_name(const TlvHeader *header, unsigned parent, unsigned first_byte) {
     const char *name = 0;
     if (parent == 0x62 || parent == 0x64 || parent == 0x6F)
@@ -122,7 +117,7 @@ static const char *tlv_name(const TlvHeader *header, unsigned parent, unsigned f
                              header->tag);
     if (!name)
         name = tlv_find_name(tlv_names, sizeof tlv_names / sizeof *tlv_names, header->tag);
-    return name ? name : tlv_class_names[first_byte >> 5];
+    return name ? name : explain_tlv_class_name(first_byte);
 }
 
 static int tlv_fail(char *reason, size_t size, const char *what, size_t at) {
@@ -184,7 +179,16 @@ static int tlv_read_length(const unsigned char *data, const TlvLevel *level, Tlv
     return tlv_fail(reason, size, what, at);
 }
 
-static size_t tlv_skip_padding(const unsigned char *data, size_t at, size_t end) {
+int explain_tlv_header(const unsigned char *data, size_t end, unsigned parent, TlvHeader *header,
+                       char *reason, size_t size) {
+    TlvLevel level;
+    level.end = end;
+    level.tag = parent;
+    return tlv_read_tag(data, end, header, reason, size) &&
+           tlv_read_length(data, &level, header, reason, size);
+}
+
+size_t explain_tlv_skip_padding(const unsigned char *data, size_t at, size_t end) {
     while (at < end && (data[at] == 0x00 || data[at] == 0xFF))
         at++;
     return at;
@@ -215,10 +219,9 @@ static void tlv_write_text(ExplainOut *out, const unsigned char *value, size_t l
     explain_out_text(out, "\"");
 }
 
-/* "TAG LEN NAME" and, for a primitive, ": VALUE"; LEN in hexadecimal with
-   as many whole bytes as the length needs. */
-static void tlv_write_object(ExplainOut *out, const unsigned char *data, const TlvHeader *header,
-                             size_t depth, unsigned parent) {
+/* LEN in hexadecimal with as many whole bytes as the length needs */
+void explain_tlv_write_head(ExplainOut *out, const unsigned char *data, const TlvHeader *header,
+                            size_t depth) {
     unsigned char length[sizeof(size_t)];
     size_t count = 0;
     for (size_t rest = header->length; count == 0 || rest; rest >>= 8)
@@ -228,6 +231,12 @@ static void tlv_write_object(ExplainOut *out, const unsigned char *data, const T
     explain_out_hex(out, data + header->at, header->tag_length);
     explain_out_text(out, " ");
     explain_out_hex(out, length + sizeof length - count, count);
+}
+
+/* "TAG LEN NAME" and, for a primitive, ": VALUE" */
+static void tlv_write_object(ExplainOut *out, const unsigned char *data, const TlvHeader *header,
+                             size_t depth, unsigned parent) {
+    explain_tlv_write_head(out, data, header, depth);
     explain_out_format(out, " %s", tlv_name(header, parent, data[header->at]));
     if (!header->constructed && header->length) {
         explain_out_text(out, ": ");
@@ -248,7 +257,7 @@ static int tlv_walk(const unsigned char *data, size_t length, ExplainOut *out, c
     stack[0].tag = 0;
     while (depth > 0) {
         const TlvLevel *level = &stack[depth - 1];
-        at = tlv_skip_padding(data, at, level->end);
+        at = explain_tlv_skip_padding(data, at, level->end);
         if (at == level->end) {
             depth--;
             continue;

@@ -1,31 +1,35 @@
 /*
- * run.h: vorlane-run, the command-line script runner, as a pipeline with
- * one owner per concern:
+ * run.h: vorlane-run, the command-line script runner, as a pipeline by
+ * stage, one owner per stage:
  *
- *   arguments      run/run_args.cpp (the command line), run_main.cpp
- *                  (values, standard input, the mode, the exit status)
- *   reader choice  run/run_select.cpp (which names), run_plain.cpp (the
- *                  wait for cards), run_each_card.cpp (readers coming and
- *                  going during the card line)
- *   readers        run/run_reader.cpp: one thread per reader, started with
- *                  the entry of its mode (run_reader_once for a plain run,
- *                  run_each_card for the card line); a card's scripts
- *   cards          run/run_card.cpp: the waits on the PC/SC service, over
- *                  the connection layer both front ends share; with
- *                  --replay the service is the replay readers'
- *                  (run/run_replay.cpp, reading recordings with
- *                  run/replay_read.cpp)
- *   recording      run/run_record.cpp: --record, a card's exchanges as a
- *                  script (card/card_record.h)
- *   report         run/run_report_file.cpp, written by run/run_report.cpp
+ *   arguments   run/run_args.cpp (the command line), run_main.cpp (values,
+ *               standard input, the provider, the exit status)
+ *   source      run/run_source.cpp, on the main thread: the readers a run
+ *               takes, by run/run_select.cpp's rules: a fixed set for a
+ *               plain run (waiting for their cards with -w), readers
+ *               joining and leaving for --each-card; and
+ *               the main thread's loop over the posts
+ *   readers     run/run_reader.cpp: one thread per reader and one body for
+ *               both modes: a card comes (at once in a plain run, each in
+ *               turn with --each-card), its scripts run, its outcome is
+ *               posted, it goes. The card's waits and connection are
+ *               run/run_card.cpp's, over the connection layer both front
+ *               ends share; its scripts and their suites
+ *               run/run_scripts.cpp's; its recording run/run_record.cpp's
+ *   outcomes    run/run_outcome.cpp: what the readers' threads post; only
+ *               the main thread numbers the cards, hands out the data rows,
+ *               folds the exit status and the card counts, and owns the
+ *               report (run/run_report_file.cpp, written by run_report.cpp)
  *
- * Each reader's thread holds only its own session's locks; what all
- * readers add to is in the runner's record (run/run_state.h) under
- * runner.lock, taken alone.
+ * A card's own data (its number, its data row, its recording and its
+ * suites) is a RunCard on its reader's thread's stack. With --replay the
+ * provider is the replay provider (card/replay_provider.h), which the
+ * runner asks through a session, as it asks the platform's.
  */
 #ifndef VORLANE_RUN_H
 #define VORLANE_RUN_H
 
+#include "card/card_record.h"
 #include "run/run_state.h"
 
 enum {
@@ -34,10 +38,11 @@ enum {
     RUN_USAGE = 2,
     RUN_CHECK_FAILED = 3,
     RUN_SLICE_MS = 500,       /* longest single wait: stop requests and the list are looked at */
-    RUN_WATCH_MS = 100,       /* the card line's look at the reader list */
+    RUN_WATCH_MS = 100,       /* --each-card's look at the reader list */
     RUN_ERROR_PAUSE_MS = 50,  /* after a PC/SC error that did not wait, so a loop cannot spin */
     RUN_WHY_SIZE = 160,       /* why a card or a script failed, for the report */
     RUN_LEFT_OUT_SIZE = 1024, /* the names of readers beyond RUN_READERS_MAX, cut to fit */
+    RUN_RECORD_NAME_SIZE = 1024 + 32, /* a recording's file: --record's name and its tag */
 };
 
 /* What a wait for a card saw */
@@ -48,11 +53,43 @@ enum {
     RUN_NO_SERVICE = -2,  /* no PC/SC service (stopped, or not started yet) */
 };
 
-/* A reader thread's work in one mode */
-typedef void (*RunReaderEntry)(RunReader *reader); /* see RunReader.entry */
+/* A card's own data, on its reader's thread's stack from its coming to
+   its outcome. */
+struct RunCard {
+    int number;        /* K with --each-card, 0 otherwise */
+    int row;           /* its data row from 0, -1 for none */
+    CardRecord record; /* --record: its recording, while the session's record points here */
+    char record_name[RUN_RECORD_NAME_SIZE]; /* that recording's file */
+    TextBuffer suites;                      /* its scripts' report suites, posted with its
+                                               outcome */
+};
 
-/* Exports from run/run_card.cpp: one session's connection; the calling
-   thread owns the session. */
+/* Exports from run/run_source.cpp: the main thread's reader source */
+/* --list: every reader as "INDEX: NAME" on standard output; RUN_OK, or
+   RUN_FAILED with the reason when there is none or no service. */
+int run_list(void);
+/* The run itself: the readers chosen (a plain run) or joining and leaving
+   (--each-card), their threads started, the posts taken until every
+   thread has ended; the worst exit status. */
+int run_cards(void);
+
+/* Exports from run/run_reader.cpp: a reader's slot and thread */
+/* Takes the free slot reader for the reader named name as reader number N
+   (the next one), with its output set up; 1 when it could (else the
+   failure is posted). */
+int run_reader_join(RunReader *reader, const char *name);
+/* Starts the reader's thread; when it cannot, the reader fails and has
+   ended. */
+void run_reader_start(RunReader *reader);
+/* 1 while the reader's thread runs. */
+int run_reader_running(const RunReader *reader);
+/* 1 while any reader's thread runs. */
+int run_readers_running(void);
+/* Joins every reader's thread that has ended. */
+void run_readers_join(void);
+
+/* Exports from run/run_card.cpp: one session's card, on its reader's
+   thread (the thread owns the session) */
 /* Waits up to ms for the session's reader to hold a card (want 1) or none
    (want 0): RUN_CARD_PRESENT, RUN_CARD_ABSENT (the wait is over with the
    wish unmet), RUN_READER_GONE or RUN_NO_SERVICE. */
@@ -67,68 +104,56 @@ void run_card_disconnect(CardSession *session);
 void run_card_close(CardSession *session);
 /* The ATR as hexadecimal text (CARD_ATR_SIZE * 2 + 1 bytes). */
 void run_card_atr_text(const CardSession *session, char *text);
-/* The reader list with the main thread's context (made or renewed as
-   needed): fills names (READER_LIST_MAX) pointing into buffer
-   (READER_NAMES_SIZE); the count, 0 with no reader, -1 with no service
-   (*service then holds the status). */
-int run_list_readers(SCARDCONTEXT *context, char *buffer, const char **names, LONG *service);
-/* Which of names[0..count) hold a card now (present[i] 1 or 0). */
-void run_cards_present(SCARDCONTEXT context, const char *const *names, int count, int *present);
-/* Waits up to ms for any change among names (or the reader list). */
-void run_wait_change(SCARDCONTEXT context, const char *const *names, int count, unsigned ms);
-/* --list: every reader as "INDEX: NAME" on standard output; RUN_OK, or
-   RUN_FAILED with the reason when there is none or no service. */
-int run_list(void);
 
-/* Exports from run/run_reader.cpp: a reader's part */
-/* Takes the free slot reader for the reader named name as reader number N
-   (the next one), with its output set up; 1 when it could. */
-int run_reader_join(RunReader *reader, const char *name);
-/* Starts the reader's thread on entry; when it cannot, the reader fails
-   and has ended. 1 when it started. */
-int run_reader_start(RunReader *reader, RunReaderEntry entry);
-/* Runs every script on the reader's ready card and reports them (card: K
-   in the card line, 0 otherwise; row: its data row from 0, -1 for none),
-   with values that live from the first script to the last. Returns the
-   card's exit status. */
-int run_reader_scripts(RunReader *reader, int card, int row);
+/* Exports from run/run_scripts.cpp: a card's scripts and their suites */
+/* Runs every script on the reader's ready card, each reported into
+   card->suites, with values that live from the first script to the last.
+   Returns the card's exit status. */
+int run_card_scripts(RunReader *reader, RunCard *card);
 /* The card failed before any script: each script reported as not run
    with why. */
-void run_reader_card_failed(RunReader *reader, int card, int row, const char *why);
+void run_card_not_run(const RunReader *reader, RunCard *card, const char *why);
 /* The card's ATR could not be read after its connect (status): said on
    standard error, and why written into why for the report. */
-void run_card_atr_failed(RunReader *reader, LONG status, char *why, size_t size);
+void run_card_atr_failed(const RunReader *reader, LONG status, char *why, size_t size);
 /* The ATR as the reader window shows it ("Answer to Reset:" and its
    bytes), then explained, into pane. */
 void run_atr_print(int pane, const unsigned char *atr, int length);
-/* 1 while the reader's thread runs. */
-int run_reader_running(const RunReader *reader);
-/* Waits until every started reader's thread has ended, and joins them. */
-void run_readers_wait(void);
 
 /* Exports from run/run_record.cpp: --record, on the reader's thread */
-/* Starts recording the reader's card (card: K in the card line, 0
-   otherwise) into its file, header first. 0 when it cannot be written:
-   said on standard error, and why written into why for the report. */
-int run_record_start(RunReader *reader, int card, char *why, size_t size);
+/* Starts recording the reader's card into its file, header first. 0 when
+   it cannot be written: said on standard error, and why written into why
+   for the report. */
+int run_record_start(RunReader *reader, RunCard *card, char *why, size_t size);
 /* Ends the card's recording, if one runs: RUN_OK, or RUN_FAILED (said on
    standard error) when it could not be written whole. */
-int run_record_end(RunReader *reader);
+int run_record_end(RunReader *reader, RunCard *card);
 
-/* Exports from run/run_plain.cpp: a plain run */
-/* Chooses the readers (waiting with -w), runs the scripts on each chosen
-   reader's card side by side, and returns the worst exit status. */
-int run_plain(void);
-/* A plain run's reader thread: connect, every script (or the ATR
-   explained, with --atr), let the card go. */
-void run_reader_once(RunReader *reader);
-
-/* Exports from run/run_each_card.cpp: the card line (--each-card) */
-/* Runs the card line until its count, an interrupt or the end of the data
-   rows, and returns the worst exit status. */
-int run_card_line(void);
-/* The card line's reader thread: a card, its scripts, its removal, and
-   again, until the line stops or the reader goes. */
-void run_each_card(RunReader *reader);
+/* Exports from run/run_outcome.cpp */
+/* The reader's thread: the card's number and data row from the main
+   thread (in a plain run, those it was started with): 1, or 0 when no
+   card may start any more. */
+int run_card_claim(RunReader *reader, RunCard *card);
+/* The reader's thread: an outcome for the main thread, a card's (K in the
+   --each-card run, which the main thread counts) or one not counted (card 0: a
+   plain run's card, or the reader's own failure); suites (0 for none) are
+   handed over and left empty. */
+void run_outcome_post(const RunReader *reader, int card, int status, TextBuffer *suites);
+/* The main thread: the next data row for a card (from 0); -1 without
+   --data; -2 once the rows have run out ("No more data rows", said once). */
+int run_row_next(void);
+/* The main thread: waits up to ms for a post or a thread's end; at once
+   when no reader's thread runs, unless steady (--each-card, whose
+   readers may join later). */
+void run_posts_wait(unsigned ms, int steady);
+/* The main thread: takes every post waiting: numbers cards and hands out
+   their rows, folds outcomes into the status, the counts and the report
+   (rewritten after each card of --each-card). */
+void run_posts_take(void);
+/* The main thread: --each-card's stop rule, looked at once no card may
+   start: an interrupt, COUNT cards started, the rows run out, or every
+   card of a provider that holds only so many gone (source is the list's
+   session). Sets runner.stopping; 1 once it is set. */
+int run_each_card_stopping(const CardSession *source);
 
 #endif

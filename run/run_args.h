@@ -24,7 +24,7 @@ struct RunArgs {
     const char *ignores[RUN_WORDS_MAX]; /* --ignore: readers whose name holds one are left out */
     int ignore_count;
     int all;                /* --all: every reader */
-    int each_card;          /* --each-card: the card line */
+    int each_card;          /* --each-card: every card put into the chosen readers */
     int card_limit;         /* its COUNT: cards over all readers; 0: no limit */
     const char *output_dir; /* --output-dir: each reader's output also to DIR/reader-N.log */
     int wait_seconds;       /* -w: how long to wait for a card; 0: fail at once */

@@ -4,11 +4,12 @@
  * other on a card, without a window: what the reader pane would show goes
  * to standard output (with -c the Console's exchange lines too), messages
  * and usage to standard error. With several readers each runs the scripts
- * on its own card at once (run_plain.cpp); --each-card runs them on every
- * card put into the chosen readers (run_each_card.cpp). --record writes
- * each card's exchanges as a script (run_record.cpp); --replay answers
- * from recordings instead of cards (run_replay.cpp). --cap-info describes
- * CAP files (cap/cap.h) and touches no card.
+ * on its own card at once; --each-card runs them on every card put into
+ * the chosen readers (run/run.h gives the stages). --record writes each
+ * card's exchanges as a script (run_record.cpp); --replay answers from
+ * recordings instead of cards (card/replay_provider.h), through a
+ * provider held here for the length of the run. --cap-info describes CAP
+ * files (cap/cap.h) and touches no card.
  *
  * Exit status, the worst over all readers: 0 when every script was found
  * and ran to its end and every check held; 3 when all that holds but a
@@ -22,12 +23,15 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "console/pane_print.h"
 #include "app/text_form.h"
 #include "cap/cap.h"
+#include "card/replay_provider.h"
+#include "console/pane_print.h"
 #include "crypto/crypto_wipe.h"
 #include "run/run.h"
 #include "run/run_report_file.h"
+
+static_assert((int)RUN_WORDS_MAX <= (int)REPLAY_READERS_MAX, "every --replay gets its reader");
 
 enum { RUN_STDIN_MAX = 64 * 1024 * 1024 }; /* a script read from standard input, at most */
 
@@ -66,9 +70,7 @@ static int run_atr_given(void) {
         return RUN_USAGE;
     }
     int pane = run_reader_pane(&runner.readers[0]);
-    platform_lock_enter(&app.pane_stream_lock);
-    app.pane_stream[pane] = runner.out;
-    platform_lock_leave(&app.pane_stream_lock);
+    pane_stream_open(pane, runner.out, 0, -1);
     run_atr_print(pane, atr, count);
     pane_stream_end(pane);
     return RUN_OK;
@@ -148,35 +150,64 @@ static int run_values_load(void) {
     return 0;
 }
 
-static int run_everything(void) {
-    TextBuffer kept = {};
-    int status = RUN_FAILED;
+/* --replay: the provider of the recordings, held by the caller for the
+   run, becomes the run's. 1, or 0 with the reason on standard error. */
+static int run_replay_open(ReplayProvider *replay) {
+    const RunArgs *args = runner.args;
+    char refusal[REPLAY_REFUSAL_SIZE];
 
-    platform_host_name(runner.host, sizeof runner.host);
-    platform_stream_text(runner.in); /* a script read from it as from a file opened "rt" */
-    platform_stream_binary(runner.out);
+    if (args->replay_count == 0)
+        return 1;
+    if (!replay_provider_open(replay, args->replays, args->replay_count, refusal, sizeof refusal)) {
+        run_error(0, "vorlane-run: %s", refusal);
+        return 0;
+    }
+    runner.pcsc = &replay->pcsc;
+    return 1;
+}
+
+/* What the command line asks for, once the provider is chosen. */
+static int run_mode(void) {
+    TextBuffer kept = {};
+    int status = RUN_USAGE;
+
     if (runner.args->cap_info) {
         status = run_cap_info();
-    } else if (!run_replay_load()) {
-        status = RUN_USAGE;
     } else if (runner.args->list) {
         status = run_list();
     } else if (runner.args->atr_hex) {
         status = run_atr_given();
     } else if (!run_values_load()) {
         status = RUN_USAGE;
-    } else if (run_report_check() && run_stdin_keep(&kept)) {
+    } else if (!run_report_check() || !run_stdin_keep(&kept)) {
+        status = RUN_FAILED;
+    } else {
         stream_writer_start(); /* without it, the text is written at once */
-        status = runner.args->each_card ? run_card_line() : run_plain();
+        status = run_cards();
         stream_writer_stop();
         status = run_report_close(status);
     }
-    fflush(runner.out);
     text_buffer_free(&kept);
+    return status;
+}
+
+static int run_everything(void) {
+    ReplayProvider replay;
+    int status = RUN_USAGE;
+
+    platform_host_name(runner.host, sizeof runner.host);
+    platform_stream_text(runner.in); /* a script read from it as from a file opened "rt" */
+    platform_stream_binary(runner.out);
+    if (run_replay_open(&replay)) {
+        status = run_mode();
+        if (runner.pcsc == &replay.pcsc)
+            replay_provider_close(&replay);
+    }
+    fflush(runner.out);
     text_buffer_free(&runner.suites);
     script_values_free(&runner.values);
     run_data_free(&runner.data);
-    run_replay_free();
+    runner.pcsc = &pcsc_platform;
     platform_interrupts_done();
     return status;
 }

@@ -3,7 +3,7 @@
  * as a script that checks them (card/card_record.h), from the first of its
  * scripts to the last. With one reader the recording is FILE itself; with
  * several, reader N's goes to FILE with ".N" put before the last dot of
- * its file name (golden.txt: golden.0.txt), and in the card line card K's
+ * its file name (golden.txt: golden.0.txt), and with --each-card card K's
  * to FILE with ".cardK" there instead; a name without a dot gets the tag
  * appended.
  */
@@ -30,15 +30,15 @@ static int run_record_name(const char *file, const char *tag, char *name, size_t
     return written > 0 && (size_t)written < size;
 }
 
-int run_record_start(RunReader *reader, int card, char *why, size_t size) {
+int run_record_start(RunReader *reader, RunCard *card, char *why, size_t size) {
     char name[RUN_RECORD_NAME_SIZE];
     char tag[32] = "";
-    const CardSession *session = &reader->session;
+    CardSession *session = &reader->session;
     CardRecordHeader header = {runner.host, session->reader_name, session->card_atr,
                                session->card_atr_len};
 
-    if (card > 0)
-        snprintf(tag, sizeof tag, "card%d", card);
+    if (card->number > 0)
+        snprintf(tag, sizeof tag, "card%d", card->number);
     else if (runner.prefixed)
         snprintf(tag, sizeof tag, "%d", reader->number);
     FILE *file = 0;
@@ -46,22 +46,22 @@ int run_record_start(RunReader *reader, int card, char *why, size_t size) {
         file = platform_file_open(name, "wb");
     else
         snprintf(name, sizeof name, "%.40s...", runner.args->record);
-    if (!file || !card_record_start(&reader->record, file, &header)) {
+    if (!file || !card_record_start(&card->record, file, &header)) {
         snprintf(why, size, "cannot write the recording %.100s", name);
         run_error(reader, "vorlane-run: cannot write %s", name);
         return 0;
     }
-    snprintf(reader->record_name, sizeof reader->record_name, "%s", name);
-    reader->session.record = &reader->record;
+    snprintf(card->record_name, sizeof card->record_name, "%s", name);
+    session->record = &card->record;
     return 1;
 }
 
-int run_record_end(RunReader *reader) {
+int run_record_end(RunReader *reader, RunCard *card) {
     if (!reader->session.record)
         return RUN_OK;
     reader->session.record = 0;
-    if (card_record_end(&reader->record) == 0)
+    if (card_record_end(&card->record) == 0)
         return RUN_OK;
-    run_error(reader, "vorlane-run: cannot write %s", reader->record_name);
+    run_error(reader, "vorlane-run: cannot write %s", card->record_name);
     return RUN_FAILED;
 }

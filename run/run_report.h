@@ -1,6 +1,6 @@
 /*
  * run_report.h: the JUnit XML report of vorlane-run (--junit FILE): one
- * testsuite per script and reader (per card in the card line), one
+ * testsuite per script and reader (per card with --each-card), one
  * testcase per check made, or one named "run" for a script without checks
  * or one that could not run to its end. Every suite names the host, the
  * reader and the card's ATR, so that reports from several hosts merge. No
@@ -21,7 +21,7 @@ struct RunSuiteFacts {
     const char *host;   /* the hostname attribute */
     const char *reader; /* the reader's name */
     const char *atr;    /* the card's ATR in hexadecimal, "" when none was read */
-    int card;           /* K in the card line, 0 otherwise (no "card" property) */
+    int card;           /* K with --each-card, 0 otherwise (no "card" property) */
     int row;            /* data row, 0 for none (no "row" property) */
 };
 

@@ -13,15 +13,13 @@ enum {
     RUN_REPORT_TEMP_SIZE = RUN_REPORT_NAME_SIZE + sizeof ".tmp" - 1, /* FILE.tmp */
 };
 
-/* Exports from run/run_report_file.cpp; runner.lock not held. */
+/* Exports from run/run_report_file.cpp; the main thread alone, which owns
+   the report (runner.suites) from its start to its end. */
 /* Before any card is touched: 1 when no report is asked for or its
    temporary file can be made (a report that could not be written at the
    end would otherwise be found out too late); else 0, said on standard
    error. Nothing is left behind: a run that is killed leaves no report. */
 int run_report_check(void);
-/* One script's suite added to the report. */
-void run_report_add(const char *name, const RunSuiteFacts *facts, const ScriptTally *tally,
-                    const char *error);
 /* Without a card no script runs; the report still names each one, with
    why as its error. */
 void run_report_not_run(const char *why);

@@ -33,6 +33,7 @@ enum {
     /* a line with its values in: two digits for each byte of four values of
        the largest size, and the line around them */
     SCRIPT_EXPAND_SIZE = 8 * XFER_RESPONSE_MAX + SCRIPT_LINE_SIZE,
+    SCRIPT_COMMAND_HEAD_SIZE = 4, /* CLA INS P1 P2: what an explanation reads of a command */
 };
 
 enum { SCRIPT_SOURCE_FILE, SCRIPT_SOURCE_BLOCK };
@@ -74,6 +75,7 @@ struct ScriptRun {
     int wait_value;                   /* last number read by a wait line, ms; 0 before any */
     int chain;                        /* follow-ups in a row since the last source line */
     int command_count;                /* bytes of the last command sent */
+    int line_head_count;              /* bytes in line_head */
     ScriptTally *tally;               /* the runner's record of the run, or 0 */
     ScriptValues *values;             /* the values: the tally's, or own_values */
     ScriptCallSpace *call;            /* room for a "/SET" function's arguments, allocated
@@ -105,6 +107,10 @@ struct ScriptRun {
     char check_text[SCRIPT_CHECK_MESSAGE_SIZE + SCRIPT_LABEL_SIZE + 64]; /* "Check failed,
                                                                            PLACE: ..." */
     char expand[SCRIPT_EXPAND_SIZE]; /* a line with its values in */
+    /* The header of the command its line wrote, before any wrapping: the
+       answers to its follow-ups (GET RESPONSE, a re-send) are explained as
+       the line's own. */
+    unsigned char line_head[SCRIPT_COMMAND_HEAD_SIZE];
 };
 
 /* Exports from script/script_thread.cpp */

@@ -279,8 +279,8 @@ static void script_do_expect(ScriptRun *run) {
                                   run->response_ms, message, sizeof message);
     if (!held && line && run->response_count >= 0 && run->session->explain) {
         size_t used = strlen(message); /* the status word's meaning, last */
-        explain_check_suffix(message + used, sizeof message - used, run->values->response,
-                             run->response_count);
+        explain_check_suffix(message + used, sizeof message - used, run->line_head,
+                             run->line_head_count, run->values->response, run->response_count);
     }
     script_check_done(run, held ? 0 : message);
 }
@@ -326,14 +326,25 @@ static long script_read_command(ScriptRun *run, char *message, size_t size) {
     return reader.count;
 }
 
+/* The command about to go out; a line's own (not a follow-up's, nor the
+   secure channel opening's) is the one its answers are explained for. */
+static void script_note_command(ScriptRun *run, int count, int opening) {
+    run->command_count = count;
+    if (run->chain != 0 || opening >= 0)
+        return;
+    run->line_head_count = count < SCRIPT_COMMAND_HEAD_SIZE ? count : (int)SCRIPT_COMMAND_HEAD_SIZE;
+    memcpy(run->line_head, run->command, (size_t)run->line_head_count);
+}
+
 /* One exchange of run->command (count bytes): through the open secure
    channel (which traces what it sends and receives), else in the clear.
    The answer's length, written where R and SW read it; -1 when the
    exchange failed (*error), SCRIPT_SCP_NOT_SENT. */
-static int script_exchange_one(ScriptRun *run, int count, int *error, int *took, int *secured) {
+static int script_exchange_one(ScriptRun *run, int count, int opening, int *error, int *took,
+                               int *secured) {
     if (run->trace)
         script_print_trace(run, "Sending", run->command, count);
-    run->command_count = count;
+    script_note_command(run, count, opening);
     int received = script_scp_exchange(run, count, error, took);
     run->resend = 0;
     *secured = received != SCRIPT_SCP_PLAIN;
@@ -363,13 +374,14 @@ static void script_show_answer(ScriptRun *run, int opening, int received, int se
     if (run->trace && !secured)
         script_print_trace(run, "Received", response, received);
     if (opening < 0 && run->trace && run->session->explain)
-        explain_print_response(run->session->reader_pane, response, received);
+        explain_print_response(run->session->reader_pane, run->line_head, run->line_head_count,
+                               response, received);
 }
 
 int script_exchange_final(ScriptRun *run, int count, int opening, int *error, int *ms) {
     for (;;) {
         int took = 0, secured = 0;
-        int received = script_exchange_one(run, count, error, &took, &secured);
+        int received = script_exchange_one(run, count, opening, error, &took, &secured);
         if (received == SCRIPT_SCP_NOT_SENT) {
             run->response_count = -2;
             return received;
@@ -555,6 +567,7 @@ static void script_run_clear(ScriptRun *run, CardSession *session, ScriptTally *
     run->wait_value = 0;
     run->chain = 0;
     run->command_count = 0;
+    run->line_head_count = 0;
     run->tally = tally;
     run->values = tally && tally->values ? tally->values : &run->own_values;
     run->call = 0;

@@ -76,6 +76,8 @@ inline const std::vector<std::pair<std::string, std::string>> runner_files = {
      "80F0 0022 20 000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F 00\n/EXPECT "
      "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F 9000\n"},
     {"scp-use.txt", "80F00004\n/EXPECT 0001 9000\n/SCP END\n00A4040000\n"},
+    {"gp.txt", "00A4040008A000000151000000\n/SCP MAC KEY 404142434445464748494A4B4C4D4E4F\n"
+               "80F28002024F0000\n80F22002024F0000\n80CA9F7F00\n80CA006600\n"},
     {"scp-bad.txt", "00A4040008A000000151000000\n/SCP MAC KEY 00112233445566778899AABBCCDDEEFF\n"
                     "80F00004\n"},
     {"scp-channels.txt",
@@ -200,6 +202,17 @@ inline const std::vector<RunnerCase> runner_cases = {
      "", 0, 0, "e.xml",
      {{"<failure message=\"Check failed, line 3: expected 6A82, received 6F0284009000 "
        "(normal processing)\">", 1}}},
+    // -x reads the security domain's answers for the commands that asked
+    // for them, under the channel: GET STATUS's entries, the CPLC, the card
+    // recognition data.
+    {"explained registry", {"-x", "gp.txt"}, 1, 0, RUNNER_NO_EVENT, 0,
+     {{"\r\nE3 13 issuer security domain\r\n  4F 08 AID: A000000151000000\r\n"
+       "  9F70 01 life cycle: 0F SECURED\r\n", 1},
+      {"\r\n  CE 02 executable load file version: 0100 (1.0)\r\n", 1},
+      {"\r\n  IC embedding date: 4201 (year ending in 4, day 201)\r\n", 1},
+      {"\r\n    64 0B secure channel protocol: SCP03 i=70: S8 mode, pseudo-random card "
+       "challenge, R-MAC support, R-ENC support\r\n", 1}},
+     "", 0, 0},
     // --atr explains the card's ATR without running a script; --atr=HEX the one given.
     {"--atr of the card", {"--atr"}, 1, 0, RUNNER_NO_EVENT, 0,
      {{"Answer to Reset: \r\n 3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 00 01 00 00 00 00 6A \r\n"

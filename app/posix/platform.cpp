@@ -30,6 +30,14 @@ void platform_lock_leave(PlatformLock *lock) {
 
 /* Timed waits count on the monotonic clock, which a change of the wall
    clock does not move. */
+void platform_lock_free(PlatformLock *lock) {
+    pthread_mutex_destroy(lock);
+}
+
+void platform_signal_free(PlatformSignal *signal) {
+    pthread_cond_destroy(signal);
+}
+
 void platform_signal_init(PlatformSignal *signal) {
     pthread_condattr_t monotonic;
 

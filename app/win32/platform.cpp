@@ -18,6 +18,13 @@ void platform_lock_leave(PlatformLock *lock) {
     LeaveCriticalSection(lock);
 }
 
+void platform_lock_free(PlatformLock *lock) {
+    DeleteCriticalSection(lock);
+}
+
+/* A condition variable holds nothing to let go. */
+void platform_signal_free(PlatformSignal *) {}
+
 void platform_signal_init(PlatformSignal *signal) {
     InitializeConditionVariable(signal);
 }

@@ -110,7 +110,7 @@ int main(void) {
     for (int run = 0; run < BENCH_RUNS; run++) {
         count.lines = count.bytes = 0;
         double start = bench_ms();
-        explain_response(response, sizeof response, bench_sink, &count);
+        explain_response(0, 0, response, sizeof response, bench_sink, &count);
         runs[run] = bench_ms() - start;
     }
     fclose(count.stream);

@@ -1,8 +1,8 @@
 /*
  * replay_bench.cpp: what a replay reader costs against the fake PC/SC, on
  * LINES short APDUs (default 5,000), interleaved A B C D over ROUNDS:
- *   A  a raw loop of pcsc_transmit over the fake PC/SC,
- *   B  the same loop over a replay reader (run_replay_calls) answering from
+ *   A  a raw loop of the fake PC/SC provider's transmit,
+ *   B  the same loop over a replay reader (the replay provider) answering from
  *      a recording of those exchanges,
  *   C  vorlane-run --replay on that recording (traced, to /dev/null),
  *   D  vorlane-run on the fake PC/SC, the same script.
@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "card/replay_provider.h"
 #include "run/run.h"
 #include "run/run_main.h"
 #include "tests/fake/pcsc_fake.h"
@@ -60,13 +61,14 @@ double raw_fake(void) {
     unsigned char response[512];
 
     fake_ready();
-    pcsc_establish(SCARD_SCOPE_SYSTEM, &context);
-    pcsc_connect(context, "Bench Reader", SCARD_PROTOCOL_T1, &handle, &protocol);
+    const PcscProvider *pcsc = &pcsc_platform;
+    pcsc->establish(pcsc->self, SCARD_SCOPE_SYSTEM, &context);
+    pcsc->connect(pcsc->self, context, "Bench Reader", SCARD_PROTOCOL_T1, &handle, &protocol);
     Clock::time_point start = Clock::now();
     for (const auto &command : commands) {
         DWORD length = sizeof response;
-        if (pcsc_transmit(handle, protocol, command.data(), (DWORD)command.size(), response,
-                          &length) != SCARD_S_SUCCESS)
+        if (pcsc->transmit(pcsc->self, handle, protocol, command.data(), (DWORD)command.size(),
+                           response, &length) != SCARD_S_SUCCESS)
             exit(1);
     }
     return ms_since(start);
@@ -74,32 +76,29 @@ double raw_fake(void) {
 
 /* B: the same through a replay reader of the recording. */
 double raw_replay(const std::string &recording) {
-    RunArgs args = {};
+    static ReplayProvider replay; /* large: off the stack */
     SCARDCONTEXT context = 0;
     SCARDHANDLE handle = 0;
     DWORD protocol = 0;
     unsigned char response[512];
     std::string name = "Replay: " + recording;
+    const char *files[1] = {recording.c_str()};
+    char refusal[REPLAY_REFUSAL_SIZE];
 
-    app_state_init();
-    run_state_init(stdin, stdout, stderr);
-    args.replays[0] = recording.c_str();
-    args.replay_count = 1;
-    runner.args = &args;
-    if (!run_replay_load())
+    if (!replay_provider_open(&replay, files, 1, refusal, sizeof refusal))
         exit(1);
-    const PcscCalls *calls = &run_replay_calls;
-    calls->establish(SCARD_SCOPE_SYSTEM, &context);
-    calls->connect(context, name.c_str(), SCARD_PROTOCOL_T1, &handle, &protocol);
+    const PcscProvider *calls = &replay.pcsc;
+    calls->establish(calls->self, SCARD_SCOPE_SYSTEM, &context);
+    calls->connect(calls->self, context, name.c_str(), SCARD_PROTOCOL_T1, &handle, &protocol);
     Clock::time_point start = Clock::now();
     for (const auto &command : commands) {
         DWORD length = sizeof response;
-        if (calls->transmit(handle, protocol, command.data(), (DWORD)command.size(), response,
-                            &length) != SCARD_S_SUCCESS)
+        if (calls->transmit(calls->self, handle, protocol, command.data(), (DWORD)command.size(),
+                            response, &length) != SCARD_S_SUCCESS)
             exit(1);
     }
     double ms = ms_since(start);
-    run_replay_free();
+    replay_provider_close(&replay);
     return ms;
 }
 

@@ -1,7 +1,7 @@
 /*
- * pcsc_fake.cpp: the fake PC/SC service behind card/pcsc.h (see
- * pcsc_fake.h). Everything lives in one table under one mutex; a
- * condition variable wakes pcsc_get_status_change when a reader, a card or
+ * pcsc_fake.cpp: the fake PC/SC provider (see pcsc_fake.h). Everything
+ * lives in one table under one mutex, the provider's self; a
+ * condition variable wakes the wait for a change when a reader, a card or
  * the service changes. Contexts and handles are numbers that are never
  * given out twice, so one kept from before a reset or a service stop is
  * found invalid, as the platform finds it.
@@ -60,9 +60,10 @@ struct FakePcsc {
     unsigned list_changes = 0; /* readers added or removed */
 };
 
+FakePcsc fake_table;
+
 FakePcsc &fake(void) {
-    static FakePcsc state;
-    return state;
+    return fake_table;
 }
 
 /* The calls below hold fake().lock. */
@@ -222,10 +223,12 @@ void fake_service_start(void) {
     fake_change([](FakePcsc &f) { f.running = true; });
 }
 
-/* The calls of card/pcsc.h */
+/* The provider's calls; self is the table. */
 
-LONG pcsc_establish(DWORD, SCARDCONTEXT *context) {
-    FakePcsc &f = fake();
+namespace {
+
+LONG fake_establish(void *self, DWORD, SCARDCONTEXT *context) {
+    FakePcsc &f = *(FakePcsc *)self;
     std::lock_guard<std::mutex> hold(f.lock);
     if (!f.running)
         return f.stop_code;
@@ -235,8 +238,8 @@ LONG pcsc_establish(DWORD, SCARDCONTEXT *context) {
 }
 
 /* The context's connections end with it. */
-LONG pcsc_release(SCARDCONTEXT context) {
-    FakePcsc &f = fake();
+LONG fake_release(void *self, SCARDCONTEXT context) {
+    FakePcsc &f = *(FakePcsc *)self;
     std::lock_guard<std::mutex> hold(f.lock);
     LONG status = fake_context_check(f, context);
     if (status != SCARD_S_SUCCESS)
@@ -247,12 +250,11 @@ LONG pcsc_release(SCARDCONTEXT context) {
     return SCARD_S_SUCCESS;
 }
 
-/* Context 0 lists without a context, as pcsc.h promises its callers. */
-LONG pcsc_list_readers(SCARDCONTEXT context, char *names, DWORD *length) {
-    FakePcsc &f = fake();
+LONG fake_list_readers(void *self, SCARDCONTEXT context, char *names, DWORD *length) {
+    FakePcsc &f = *(FakePcsc *)self;
     std::lock_guard<std::mutex> hold(f.lock);
     std::string list;
-    LONG status = context ? fake_context_check(f, context) : f.running ? 0 : f.stop_code;
+    LONG status = fake_context_check(f, context);
 
     if (status != SCARD_S_SUCCESS)
         return status;
@@ -276,9 +278,9 @@ LONG pcsc_list_readers(SCARDCONTEXT context, char *names, DWORD *length) {
 /* Answers at once when an entry differs from what the caller knows, else
    when a change makes one differ, or with SCARD_E_TIMEOUT at the end of
    the wait; a service stop ends the wait with the stop code. */
-LONG pcsc_get_status_change(SCARDCONTEXT context, DWORD timeout_ms, SCARD_READERSTATEA *states,
-                            DWORD count) {
-    FakePcsc &f = fake();
+LONG fake_get_status_change(void *self, SCARDCONTEXT context, DWORD timeout_ms,
+                            SCARD_READERSTATEA *states, DWORD count) {
+    FakePcsc &f = *(FakePcsc *)self;
     std::unique_lock<std::mutex> hold(f.lock);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     bool waited_out = false;
@@ -297,9 +299,9 @@ LONG pcsc_get_status_change(SCARDCONTEXT context, DWORD timeout_ms, SCARD_READER
     }
 }
 
-LONG pcsc_connect(SCARDCONTEXT context, const char *reader, DWORD protocols, SCARDHANDLE *handle,
-                  DWORD *protocol) {
-    FakePcsc &f = fake();
+LONG fake_connect(void *self, SCARDCONTEXT context, const char *reader, DWORD protocols,
+                  SCARDHANDLE *handle, DWORD *protocol) {
+    FakePcsc &f = *(FakePcsc *)self;
     std::lock_guard<std::mutex> hold(f.lock);
     LONG status = fake_context_check(f, context);
 
@@ -318,8 +320,8 @@ LONG pcsc_connect(SCARDCONTEXT context, const char *reader, DWORD protocols, SCA
     return SCARD_S_SUCCESS;
 }
 
-LONG pcsc_disconnect(SCARDHANDLE handle) {
-    FakePcsc &f = fake();
+LONG fake_disconnect(void *self, SCARDHANDLE handle) {
+    FakePcsc &f = *(FakePcsc *)self;
     std::lock_guard<std::mutex> hold(f.lock);
     if (!f.running)
         return f.stop_code;
@@ -328,9 +330,9 @@ LONG pcsc_disconnect(SCARDHANDLE handle) {
 
 /* A card taken out since the connection reads as absent; a failed query
    leaves *atr_length as it was. */
-LONG pcsc_state(SCARDHANDLE handle, DWORD *state, DWORD *protocol, unsigned char *atr,
+LONG fake_state(void *self, SCARDHANDLE handle, DWORD *state, DWORD *protocol, unsigned char *atr,
                 DWORD *atr_length) {
-    FakePcsc &f = fake();
+    FakePcsc &f = *(FakePcsc *)self;
     std::lock_guard<std::mutex> hold(f.lock);
     FakeReader *reader = nullptr;
     LONG status = fake_handle_check(f, handle, &reader);
@@ -356,9 +358,9 @@ LONG pcsc_state(SCARDHANDLE handle, DWORD *state, DWORD *protocol, unsigned char
 
 /* The next answer, whatever the command; an answer longer than the room
    fails as the platform's does, telling the length it needed. */
-LONG pcsc_transmit(SCARDHANDLE handle, DWORD protocol, const unsigned char *command, DWORD length,
-                   unsigned char *response, DWORD *response_length) {
-    FakePcsc &f = fake();
+LONG fake_transmit(void *self, SCARDHANDLE handle, DWORD protocol, const unsigned char *command,
+                   DWORD length, unsigned char *response, DWORD *response_length) {
+    FakePcsc &f = *(FakePcsc *)self;
     std::unique_lock<std::mutex> hold(f.lock);
     FakeReader *reader = nullptr;
     LONG status = fake_handle_check(f, handle, &reader);
@@ -389,3 +391,21 @@ LONG pcsc_transmit(SCARDHANDLE handle, DWORD protocol, const unsigned char *comm
         answer.then(answer.then_context);
     return SCARD_S_SUCCESS;
 }
+
+/* The fake readers report no attributes, as the rig's virtual readers
+   report few. */
+LONG fake_get_attrib(void *self, SCARDHANDLE handle, DWORD, unsigned char *, DWORD *) {
+    FakePcsc &f = *(FakePcsc *)self;
+    std::lock_guard<std::mutex> hold(f.lock);
+    FakeReader *reader = nullptr;
+    LONG status = fake_handle_check(f, handle, &reader);
+    return status != SCARD_S_SUCCESS ? status : SCARD_E_UNSUPPORTED_FEATURE;
+}
+
+} // namespace
+
+const PcscProvider pcsc_platform = {
+    &fake_table,  fake_establish,  fake_release, fake_list_readers, fake_get_status_change,
+    fake_connect, fake_disconnect, fake_state,   fake_transmit,     fake_get_attrib,
+    nullptr,      nullptr,
+};

@@ -1,12 +1,13 @@
 /*
- * pcsc_fake.h: a fake of the PC/SC calls of card/pcsc.h, for the host
- * build's tests and fuzzers. The host build links it instead of
- * card/pcsc.cpp and no PC/SC library, so the card exchange, the script
- * interpreter and the runner run natively against answers a test sets up.
+ * pcsc_fake.h: a fake PC/SC provider (card/pcsc.h), for the host build's
+ * tests and fuzzers: the peer of the platform's and the replay provider.
+ * The host build links it as pcsc_platform instead of card/pcsc.cpp and
+ * no PC/SC library, so the card exchange, the script interpreter and the
+ * runner run natively against answers a test sets up.
  *
  * It is a table of answers, not a card: readers with a name, a card with
  * an ATR and a protocol, and per reader a queue of answers that
- * pcsc_transmit hands out in order (the default answer when the queue is
+ * the transmit call hands out in order (the default answer when the queue is
  * empty), whatever the command was. Every command that reaches a card is
  * kept for the test to look at. Its status codes are those pcsc-lite and
  * Windows answer. It is thread-safe: one mutex guards the table, and a
@@ -24,7 +25,7 @@
 
 /* One answer of a card to one command */
 struct FakeAnswer {
-    LONG status = SCARD_S_SUCCESS;  /* what pcsc_transmit returns */
+    LONG status = SCARD_S_SUCCESS;  /* what the transmit call returns */
     std::vector<uint8_t> bytes;     /* the response (data, SW1 SW2), up to 65,538+ bytes */
     unsigned delay_ms = 0;          /* slept (platform_sleep_ms) before answering */
     void (*then)(void *) = nullptr; /* called after answering (outside the fake's lock,

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     memcpy(copy, data, size);
     char last = 0, last_response = 0;
     explain_atr(copy, size, check_piece, &last);
-    explain_response(copy, size, check_piece, &last_response);
+    explain_response(0, 0, copy, size, check_piece, &last_response);
     if (last != '\n' || last_response != '\n')
         abort();
     free(copy);

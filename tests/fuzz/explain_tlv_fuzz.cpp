@@ -8,18 +8,7 @@
 #include <string.h>
 
 #include "explain/explain.h"
-
-struct Seen {
-    size_t bytes;
-    char last;
-};
-
-static void check_piece(void *context, const char *text, size_t length) {
-    if (length == 0 || length > EXPLAIN_PIECE_SIZE - 1 || text[length] || strlen(text) != length)
-        abort();
-    ((Seen *)context)->bytes += length;
-    ((Seen *)context)->last = text[length - 1];
-}
+#include "tests/fuzz/explain_fuzz_pieces.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     unsigned char *copy = (unsigned char *)malloc(size ? size : 1);

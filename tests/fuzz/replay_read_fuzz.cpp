@@ -15,7 +15,7 @@
 #include "app/text_form.h"
 #include "card/record_format.h"
 #include "card/xfer_limits.h"
-#include "run/replay_read.h"
+#include "card/replay_read.h"
 
 static std::string lines_of(const char *start, const char *bytes, int count) {
     std::string text;

@@ -74,8 +74,8 @@ CardSession *fuzz_session(void) {
     run_state_init(stdin, stdout, stderr);
     session = &runner.readers[0].session;
     session->console_pane = PANE_RUN_FIRST + 1;
-    app.pane_stream[session->reader_pane] = fopen("/dev/null", "wb");
-    app.pane_stream[session->console_pane] = fopen("/dev/null", "wb");
+    pane_stream_open(session->reader_pane, fopen("/dev/null", "wb"), 0, -1);
+    pane_stream_open(session->console_pane, fopen("/dev/null", "wb"), 0, -1);
     return session;
 }
 
@@ -85,9 +85,11 @@ int fuzz_card(CardSession *session) {
     int reader = fake_reader_add("Fuzz Reader");
     fake_card_insert(reader, {0x3B, 0x00});
     session->card_state = CARD_CONTEXT;
-    if (pcsc_establish(SCARD_SCOPE_SYSTEM, &session->sc_context) != SCARD_S_SUCCESS ||
-        pcsc_connect(session->sc_context, "Fuzz Reader", SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
-                     &session->card_handle, &session->active_protocol) != SCARD_S_SUCCESS)
+    const PcscProvider *pcsc = &pcsc_platform;
+    if (pcsc->establish(pcsc->self, SCARD_SCOPE_SYSTEM, &session->sc_context) != SCARD_S_SUCCESS ||
+        pcsc->connect(pcsc->self, session->sc_context, "Fuzz Reader",
+                      SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &session->card_handle,
+                      &session->active_protocol) != SCARD_S_SUCCESS)
         return -1;
     session->card_state = CARD_READY;
     return reader;
@@ -121,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     script_run(session, "fuzz.txt", &tally);
     script_tally_free(&tally);
     fclose(tally.input);
-    pcsc_disconnect(session->card_handle);
-    pcsc_release(session->sc_context);
+    pcsc_platform.disconnect(pcsc_platform.self, session->card_handle);
+    pcsc_platform.release(pcsc_platform.self, session->sc_context);
     return 0;
 }

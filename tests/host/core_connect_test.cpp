@@ -21,7 +21,7 @@ struct ConnectRow {
     ConnectTrouble trouble;
     LONG connect_status; /* what card_connect returns */
     LONG state_status;   /* what card_read_atr returns (when connected) */
-    bool dead;           /* card_service_dead on the status that ended it */
+    bool dead;           /* the status that ended it means the service is gone */
 };
 
 const ConnectRow connect_rows[] = {
@@ -31,7 +31,39 @@ const ConnectRow connect_rows[] = {
     {"the reader vanishes", READER_VANISHES, SCARD_E_UNKNOWN_READER, 0, false},
 };
 
+/* What each status means for a session, the one reading both front ends
+   act on. */
+struct MeaningRow {
+    LONG status;
+    int meaning;
+};
+
+const MeaningRow meaning_rows[] = {
+    {SCARD_S_SUCCESS, PCSC_ANSWERED},
+    {SCARD_E_NO_SMARTCARD, PCSC_NO_CARD},
+    {SCARD_W_UNRESPONSIVE_CARD, PCSC_NO_CARD},
+    {SCARD_W_UNPOWERED_CARD, PCSC_NO_CARD},
+    {SCARD_W_REMOVED_CARD, PCSC_CARD_CHANGED},
+    {SCARD_W_RESET_CARD, PCSC_CARD_CHANGED},
+    {SCARD_E_UNKNOWN_READER, PCSC_READER_GONE},
+    {SCARD_E_READER_UNAVAILABLE, PCSC_READER_GONE},
+    {SCARD_E_NO_READERS_AVAILABLE, PCSC_READER_GONE},
+    {SCARD_E_NO_SERVICE, PCSC_SERVICE_GONE},
+    {SCARD_E_SERVICE_STOPPED, PCSC_SERVICE_GONE},
+    {SCARD_E_INVALID_HANDLE, PCSC_SERVICE_GONE},
+    {SCARD_E_TIMEOUT, PCSC_FAILED},
+    {SCARD_E_NOT_TRANSACTED, PCSC_FAILED},
+    {SCARD_E_INSUFFICIENT_BUFFER, PCSC_FAILED},
+    {SCARD_E_PROTO_MISMATCH, PCSC_FAILED},
+    {SCARD_E_SHARING_VIOLATION, PCSC_FAILED},
+};
+
 } // namespace
+
+TEST(CoreConnect, EachStatusMeansOneThing) {
+    for (const MeaningRow &row : meaning_rows)
+        EXPECT_EQ(pcsc_status_meaning(row.status), row.meaning) << std::hex << row.status;
+}
 
 TEST(CoreConnect, LayerKeepsOnlyReceivedBytes) {
     for (const ConnectRow &row : connect_rows) {
@@ -63,7 +95,7 @@ TEST(CoreConnect, LayerKeepsOnlyReceivedBytes) {
         } else {
             EXPECT_EQ(session->card_handle, (SCARDHANDLE)0);
         }
-        EXPECT_EQ(card_service_dead(status) != 0, row.dead);
+        EXPECT_EQ(pcsc_status_meaning(status) == PCSC_SERVICE_GONE, row.dead);
         card_context_close(session);
         EXPECT_EQ(session->card_state, CARD_NO_CONTEXT);
         fake_service_start();

@@ -139,9 +139,12 @@ inline int core_start(void) {
 /* Connects session to the reader's card and makes it ready for
    card_exchange, as the runner does. */
 inline void core_session_ready(CardSession *session, const char *reader = core_reader_name) {
-    ASSERT_EQ(pcsc_establish(SCARD_SCOPE_SYSTEM, &session->sc_context), SCARD_S_SUCCESS);
-    ASSERT_EQ(pcsc_connect(session->sc_context, reader, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
-                           &session->card_handle, &session->active_protocol),
+    const PcscProvider *pcsc = session->pcsc;
+    ASSERT_EQ(pcsc->establish(pcsc->self, SCARD_SCOPE_SYSTEM, &session->sc_context),
+              SCARD_S_SUCCESS);
+    ASSERT_EQ(pcsc->connect(pcsc->self, session->sc_context, reader,
+                            SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &session->card_handle,
+                            &session->active_protocol),
               SCARD_S_SUCCESS);
     session->card_state = CARD_READY;
 }
@@ -159,9 +162,7 @@ inline int core_runner(std::vector<std::string> words, FILE *out, FILE *err) {
 /* A temporary file as pane's stream, as the runner sets standard output. */
 inline FILE *core_pane_capture(int pane) {
     FILE *stream = tmpfile();
-    platform_lock_enter(&app.pane_stream_lock);
-    app.pane_stream[pane] = stream;
-    platform_lock_leave(&app.pane_stream_lock);
+    pane_stream_open(pane, stream, 0, -1);
     return stream;
 }
 

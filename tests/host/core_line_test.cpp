@@ -92,6 +92,9 @@ const std::vector<LineRow> line_rows = {
     // A log on a full disk fails the run; standard output still gets all.
     {"a log on a full disk", 1, {"--output-dir", "full", "ok.txt"}, {},
      1, {{"Received\r\n9000\r\n", 1}, {ready, 1}}, "cannot write the log of reader 0", {}},
+    // A log that cannot be made fails the run, whose reader then never starts.
+    {"a log that cannot be made", 1, {"--output-dir", "nodir", "ok.txt"}, {},
+     1, {{ready, 0}}, "vorlane-run: cannot write nodir/reader-0.log\n", {}},
     // More readers than the runner drives: the first 16 run, the rest are named.
     {"seventeen readers", 17, {"--all", "ok.txt"}, {},
      0, {{"] Velmo", 16}, {"[16]", 0}}, "more than 16 readers; left out: Fake Reader 16", {}},

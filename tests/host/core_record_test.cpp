@@ -257,3 +257,73 @@ TEST(CoreRecord, SecureChannelLeftOut) {
                                       "// Secure channel opened: its exchanges are not recorded\r\n"
                                       "// Secure channel ended\r\n");
 }
+
+namespace {
+
+/* Two replay readers whose cards fail in ways of their own: the first runs
+   out of recorded exchanges, the second is sent a command it did not
+   record. */
+const std::vector<std::pair<std::string, std::string>> pair_files = {
+    {"a.txt", "// ATR 3B00\n00A4040000\n/EXPECT 9000\n00B0000002\n/EXPECT 11229000\n"},
+    {"b.txt", "// ATR 3B01\n00A4040000\n/EXPECT 9000\n00B0000004\n/EXPECT 112233449000\n"},
+    {"p.txt", "00A4040000\n00B0000002\n00B0000002\n"},
+};
+
+int count_in(const std::string &text, const std::string &piece) {
+    int n = 0;
+    for (size_t at = piece.empty() ? std::string::npos : text.find(piece); at != std::string::npos;
+         at = text.find(piece, at + 1))
+        n++;
+    return n;
+}
+
+struct PairRow {
+    const char *name;
+    std::vector<std::string> words;
+    const char *out; /* a piece of standard output; "" none */
+};
+
+const std::vector<PairRow> pair_rows = {
+    {"side by side", {"--all", "--junit", "r.xml", "p.txt"}, ""},
+    {"the card line",
+     {"--each-card", "--junit", "r.xml", "p.txt"},
+     "Cards: 0 passed, 2 failed\r\n"},
+};
+
+} // namespace
+
+/* Each replay reader's failure is its own, told to its own reader's lines
+   and suite, while both exchange at once. */
+TEST(CoreRecord, ReplayReadersKeepTheirOwnState) {
+    CoreDir dir;
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(dir.path.c_str()), 0);
+    for (const auto &file : pair_files)
+        core_file_write(file.first, file.second);
+    for (const PairRow &row : pair_rows) {
+        SCOPED_TRACE(row.name);
+        core_start();
+        fake_service_stop(); /* the replay readers need no service */
+        FILE *out = tmpfile(), *err = tmpfile();
+        std::vector<std::string> words = {"--replay", "a.txt", "--replay", "b.txt"};
+        words.insert(words.end(), row.words.begin(), row.words.end());
+        EXPECT_EQ(core_runner(words, out, err), 1);
+        std::string errors = core_stream_text(err), xml = core_file_text("r.xml");
+        for (const char *line : {"[0] p.txt line 3: 0x80100016 SCARD_E_NOT_TRANSACTED\n",
+                                 "[0] replay a.txt: no more recorded exchanges\n",
+                                 "[1] p.txt line 2: 0x80100016 SCARD_E_NOT_TRANSACTED\n",
+                                 "[1] replay b.txt line 4: expected 00B0000004, sent 00B0000002\n"})
+            EXPECT_EQ(count_in(errors, line), 1) << line << errors;
+        EXPECT_EQ(count_in(errors, "replay"), 2) << errors;
+        /* each in its own suite's error, as its message and its text */
+        EXPECT_EQ(count_in(xml, "(replay a.txt: no more recorded exchanges)"), 2) << xml;
+        EXPECT_EQ(count_in(xml, "(replay b.txt line 4: expected 00B0000004, sent 00B0000002)"), 2)
+            << xml;
+        EXPECT_EQ(count_in(core_stream_text(out), row.out), *row.out ? 1 : 0);
+        fclose(out);
+        fclose(err);
+        fake_service_start();
+    }
+    EXPECT_EQ(chdir(here), 0);
+}

@@ -222,3 +222,27 @@ TEST(CoreScript, LongCommandsAndFollowUps) {
         fclose(pane);
     }
 }
+
+/* Explained under T=0: the answer a GET RESPONSE brings is read for the
+   line's own command (here GET STATUS), and so is a failed check's SW. */
+TEST(CoreScript, FollowUpAnswersAreExplainedForTheirLine) {
+    CoreDir dir;
+    CardSession *session;
+    FILE *pane;
+    int reader = core_script_ready(&session, &pane);
+    session->explain = 1;
+    fake_answer_push(reader, answer_of("6116"));
+    fake_answer_push(reader, answer_of("E3144F09F0564F524C414E45019F700107C5030000006310"));
+    core_script_write(dir / "row.txt", {"/T=0", "80F24002024F0000", "/EXPECT 9000"});
+    ScriptTally tally = {};
+    EXPECT_EQ(script_run(session, (dir / "row.txt").c_str(), &tally), SCRIPT_RUN_DONE);
+    std::string text = core_stream_text(pane), more = "(03 after 02)";
+    EXPECT_NE(text.find("\r\nSW 6310: more data: repeat with P2 b1 set " + more + "\r\nE3 14 "),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("C5030000006310 (more data: repeat with P2 b1 set " + more + ")\r\n"),
+              std::string::npos)
+        << text;
+    script_tally_free(&tally);
+    fclose(pane);
+}

@@ -13,8 +13,16 @@
 
 #include "app/app_state.h"
 #include "console/console.h"
+#include "console/pane_streams.h"
 
 namespace {
+
+/* The record a runner would hold, attached for these tests alone. */
+PaneStreams test_streams;
+
+void streams_attach(void) {
+    pane_streams_attach(&test_streams);
+}
 
 std::string stream_text(const std::string &text) {
     std::vector<char> out(2 * text.size() + 1);
@@ -51,20 +59,22 @@ TEST(PaneStream, LinesEndAsThePanesDo) {
 TEST(PaneStream, EachPaneToItsStreamThenNowhere) {
     FILE *reader = tmpfile(), *console = tmpfile();
     ASSERT_TRUE(reader && console);
-    app.pane_stream[0] = reader;
-    app.pane_stream[1] = console;
+    streams_attach();
+    pane_stream_open(0, reader, 0, -1);
+    pane_stream_open(1, console, 0, -1);
     EXPECT_EQ(reader_print("Time: %d ms\n", 12), 12);
     EXPECT_EQ(console_print("%03d: %s\r\n", 7, "00A4"), 11);
     for (int i = 0; i < 700; i++)
         reader_print("line %d\r\n", i);
-    app.pane_stream[1] = 0;
+    pane_stream_end(1);
     app.gui.panes[1].edit = 0;
     EXPECT_EQ(console_print("dropped\r\n"), 0);
     std::string text = file_text(reader);
     EXPECT_EQ(text.substr(0, 21), "Time: 12 ms\r\nline 0\r\n") << "no 600-line limit";
     EXPECT_NE(text.find("line 699\r\n"), std::string::npos);
     EXPECT_EQ(file_text(console), "007: 00A4\r\n");
-    app.pane_stream[0] = 0;
+    pane_stream_end(0);
+    pane_streams_attach(0);
     fclose(reader);
     fclose(console);
 }
@@ -72,7 +82,8 @@ TEST(PaneStream, EachPaneToItsStreamThenNowhere) {
 TEST(PaneStream, ThreadsPrintWholeLines) {
     FILE *reader = tmpfile();
     ASSERT_TRUE(reader);
-    app.pane_stream[0] = reader;
+    streams_attach();
+    pane_stream_open(0, reader, 0, -1);
     auto printer = [](char c) {
         for (int i = 0; i < 300; i++)
             reader_print("%s\n", std::string(200, c).c_str());
@@ -80,7 +91,8 @@ TEST(PaneStream, ThreadsPrintWholeLines) {
     std::thread a(printer, 'a'), b(printer, 'b');
     a.join();
     b.join();
-    app.pane_stream[0] = 0;
+    pane_stream_end(0);
+    pane_streams_attach(0);
     std::string text = file_text(reader);
     fclose(reader);
     ASSERT_EQ(text.size(), 600u * 202u);

@@ -1,16 +1,10 @@
 /*
- * replay_read.h: a recording (vorlane-run --record) read back as the
+ * replay_read.h: a recording (card/record_format.h) read back as the
  * exchanges a replay reader answers with: the card's ATR from the header's
- * "// ATR" line, then each command with its recorded answer or the PC/SC
- * status it failed with, in order. No Win32 and no PC/SC here, so the
+ * ATR line, then each command with its recorded answer or the PC/SC
+ * status it failed with, in order. All the reading and refusing of a
+ * recording is here, beside its writer. No Win32 and no PC/SC here, so the
  * rules are tested natively.
- *
- * The lines are read as the interpreter reads them (a line starting with
- * a backslash continues the command or the "/EXPECT" before it). Only
- * exact answers can be given back: a recording whose checks hold patterns
- * (X, '*', alternatives) or values, or whose commands hold values, is
- * refused with the line that does. Other lines (comments, directives a
- * user added) are not exchanges and are passed over.
  */
 #ifndef VORLANE_REPLAY_READ_H
 #define VORLANE_REPLAY_READ_H
@@ -43,7 +37,7 @@ struct ReplayRecording {
     int count;            /* how many */
 };
 
-/* Exports from run/replay_read.cpp; any thread, one recording each. */
+/* Exports from card/replay_read.cpp; any thread, one recording each. */
 /* Reads the recording text[0..length): 1, or 0 with the reason in message
    ("line N: a pattern cannot be replayed", "no ATR line", ...). */
 int replay_read(const char *text, size_t length, ReplayRecording *recording, char *message,

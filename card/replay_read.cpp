@@ -9,7 +9,7 @@
  * end of the recording, leaves it without one and the recording is
  * refused.
  */
-#include "run/replay_read.h"
+#include "card/replay_read.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -24,6 +24,8 @@
 
 namespace {
 
+enum { REPLAY_DIGITS_MAX = 2 * XFER_RESPONSE_MAX + 2 }; /* an answer's digits kept, at most */
+
 /* The recording's lines, with one of look-ahead */
 struct ReplayLines {
     const char *text;
@@ -33,6 +35,8 @@ struct ReplayLines {
     int line_number;      /* line's number */
     char line[SCRIPT_LINE_SIZE];
     unsigned char command[XFER_COMMAND_MAX]; /* a command's bytes */
+    unsigned char answer[XFER_RESPONSE_MAX]; /* an answer's bytes */
+    char digits[REPLAY_DIGITS_MAX + 1];      /* its digits, blanks left out */
 };
 
 /* What reading has got to */
@@ -109,15 +113,18 @@ int read_atr(ReplayReading *reading, const char *hex, int line) {
 }
 
 /* Eight hexadecimal digits and then the line's end or a blank: 1 and
- *status, else 0. */
+ *status, else 0. Eight characters give four bytes only when all eight
+   are digits. */
 int read_status(const char *text, unsigned long *status) {
+    char digits[9];
+    unsigned char bytes[4];
+
     *status = 0;
-    for (int i = 0; i < 8; i++) {
-        int digit = hex_digit_value(text[i]);
-        if (digit < 0)
-            return 0;
-        *status = *status << 4 | (unsigned long)digit;
-    }
+    snprintf(digits, sizeof digits, "%.8s", text);
+    if (strlen(digits) != 8 || hex_pairs_read(digits, bytes, 4) != 4)
+        return 0;
+    for (unsigned char byte : bytes)
+        *status = *status << 8 | byte;
     return text[8] == 0 || text[8] == ' ' || text[8] == '\t';
 }
 
@@ -145,25 +152,31 @@ int read_comment(ReplayReading *reading, const char *line, int number) {
 }
 
 /* The patterns' digits when they are exact bytes (hexadecimal digits and
-   blanks only), into joined bytes: the count, or -1 for a pattern. */
-int exact_bytes(const ScriptCheck *check, ReplayRecording *recording) {
-    int digits = 0, high = 0;
+   blanks only), added to the recording's bytes: the count, or -1 for a
+   pattern. Blanks may stand anywhere in a check, even inside a pair, so
+   the digits are gathered before the pairs are read (the interpreter has
+   refused an odd count already); an answer longer than any response is
+   only counted, for the caller to refuse. */
+int exact_bytes(const ScriptCheck *check, ReplayRecording *recording, ReplayLines *lines) {
+    int count = 0;
 
     for (int i = 0; i < check->patterns_length; i++) {
         char c = check->patterns[i];
         if (c == ' ' || c == '\t')
             continue;
-        int value = hex_digit_value(c);
-        if (value < 0)
+        if (hex_digit_value(c) < 0)
             return -1;
-        if (digits++ % 2 == 0) {
-            high = value;
-            continue;
-        }
-        unsigned char byte = (unsigned char)(high << 4 | value);
-        text_buffer_add(&recording->bytes, &byte, 1);
+        if (count < REPLAY_DIGITS_MAX)
+            lines->digits[count] = c;
+        count++;
     }
-    return digits / 2;
+    if (count > 2 * XFER_RESPONSE_MAX)
+        return count / 2;
+    lines->digits[count] = 0;
+    int read = hex_pairs_read(lines->digits, lines->answer, XFER_RESPONSE_MAX);
+    if (read > 0)
+        text_buffer_add(&recording->bytes, lines->answer, (size_t)read);
+    return read;
 }
 
 /* "/EXPECT" and its continuations: the answer of the command before it.
@@ -183,7 +196,7 @@ int read_check(ReplayReading *reading, ReplayLines *lines) {
     if (check.patterns_length == 0)
         return 1;
     size_t at = recording->bytes.used;
-    int count = exact_bytes(&check, recording);
+    int count = exact_bytes(&check, recording, lines);
     if (count < 0)
         return refuse(reading, number, "a pattern cannot be replayed");
     if (count > XFER_RESPONSE_MAX)
