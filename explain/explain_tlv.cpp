@@ -247,6 +247,19 @@ static void tlv_write_object(ExplainOut *out, const unsigned char *data, const T
     explain_out_text(out, "\n");
 }
 
+/* A constructed object at the deepest level: its contents are not walked,
+   and the tree says so. */
+static int tlv_too_deep(ExplainOut *out, const TlvHeader *header, size_t depth) {
+    if (depth < EXPLAIN_DEPTH_MAX)
+        return 0;
+    if (out && header->length) {
+        tlv_write_indent(out, depth + 1);
+        explain_out_format(out, "(%lu bytes not parsed: nested deeper than %d levels)\n",
+                           (unsigned long)header->length, (int)EXPLAIN_DEPTH_MAX);
+    }
+    return 1;
+}
+
 /* One walk over data: checks it (out 0) or writes its tree (out given). */
 static int tlv_walk(const unsigned char *data, size_t length, ExplainOut *out, char *reason,
                     size_t size) {
@@ -271,16 +284,8 @@ static int tlv_walk(const unsigned char *data, size_t length, ExplainOut *out, c
         if (out)
             tlv_write_object(out, data, &header, depth, level->tag);
         at = header.value + header.length;
-        if (!header.constructed)
+        if (!header.constructed || tlv_too_deep(out, &header, depth))
             continue;
-        if (depth == EXPLAIN_DEPTH_MAX) {
-            if (out && header.length) {
-                tlv_write_indent(out, depth + 1);
-                explain_out_format(out, "(%lu bytes not parsed: nested deeper than %d levels)\n",
-                                   (unsigned long)header.length, (int)EXPLAIN_DEPTH_MAX);
-            }
-            continue;
-        }
         stack[depth].end = at;
         stack[depth].tag = header.tag;
         depth++;
