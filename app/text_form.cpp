@@ -1,8 +1,8 @@
 /*
- * text_form.cpp: bytes as hexadecimal text and capped decimal numbers. The
- * card, script, dialog, network and runner code all show bytes and read
- * numbers the same way, so each form is written once here and tested on the
- * host under the sanitizers.
+ * text_form.cpp: bytes as hexadecimal text, capped decimal numbers and the
+ * walk over words. The card, script, dialog, network and runner code all
+ * show bytes and read numbers and words the same way, so each form is
+ * written once here and tested on the host under the sanitizers.
  */
 #include "app/text_form.h"
 
@@ -135,4 +135,17 @@ int hex_pairs_read(const char *text, unsigned char *bytes, int capacity) {
         at += 2;
     }
     return count;
+}
+
+const char *text_word_next(const char **at, int (*is_separator)(char), size_t *length) {
+    const char *word = *at;
+
+    while (*word && is_separator(*word))
+        word++;
+    const char *end = word;
+    while (*end && !is_separator(*end))
+        end++;
+    *at = end;
+    *length = (size_t)(end - word);
+    return word;
 }

@@ -1,7 +1,8 @@
 /*
- * text_form.h: numbers as text, the one place each form is written or read:
- * bytes as upper-case hexadecimal pairs, and capped decimal numbers. No
- * Win32 here; callable from any thread (no state).
+ * text_form.h: numbers and words as text, the one place each form is
+ * written or read: bytes as upper-case hexadecimal pairs, capped decimal
+ * numbers, and words between separators. No Win32 here; callable from any
+ * thread (no state).
  */
 #ifndef VORLANE_TEXT_FORM_H
 #define VORLANE_TEXT_FORM_H
@@ -40,5 +41,12 @@ int hex_pairs_read(const char *text, unsigned char *bytes, int capacity);
    any run of digits is read whole. Returns the character after the digits
    and sets *value; 0 (and *value untouched) when no digit comes. */
 const char *decimal_scan(const char *text, int *value);
+
+/* The next word of *at: the characters is_separator takes are skipped,
+   then the word runs to the next separator or the end of the text (a NUL
+   ends it whatever is_separator says). Returns the word's start and sets
+   *length, 0 when no word is left; *at moves past the word. Each reader
+   passes its own separators, so what splits its words stays its own. */
+const char *text_word_next(const char **at, int (*is_separator)(char), size_t *length);
 
 #endif

@@ -22,16 +22,10 @@ static int atr_is_space(char c) {
 /* "%s": skips white space and takes the next word. Returns its length, 0
    when the text has no further word. */
 static size_t atr_scan_word(const char **at, const char **word) {
-    const char *start = *at;
+    size_t length;
 
-    while (atr_is_space(*start))
-        start++;
-    const char *end = start;
-    while (*end && !atr_is_space(*end))
-        end++;
-    *word = start;
-    *at = end;
-    return (size_t)(end - start);
+    *word = text_word_next(at, atr_is_space, &length);
+    return length;
 }
 
 /* "%d": skips white space, then an optional sign and at least one digit,

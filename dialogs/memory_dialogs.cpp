@@ -5,8 +5,9 @@
  *
  * The memory and tag members of each pair run the same steps; a variant
  * record says what differs (chunk routine and size, how P1 P2 is made from
- * the address, the file dialog's title, and which AppState fields hold the
- * dialog's values).
+ * the address, the file dialog's title, which AppState fields hold the
+ * dialog's values, and the write or read dialog's own buttons). One
+ * procedure serves all four.
  */
 #include "dialogs/dialogs.h"
 
@@ -23,6 +24,11 @@
 
 typedef int (*ChunkRoutine)(unsigned char *buffer, int length, unsigned p1p2);
 
+struct MemoryVariant;
+/* A dialog's start, and its buttons other than QUIT */
+typedef INT_PTR (*MemoryInit)(HWND dialog, const MemoryVariant *variant);
+typedef INT_PTR (*MemoryClick)(HWND dialog, int id, const MemoryVariant *variant);
+
 struct MemoryVariant {
     ChunkRoutine chunk;     /* one command APDU per chunk */
     int chunk_size;         /* bytes per chunk */
@@ -33,12 +39,40 @@ struct MemoryVariant {
     int *text_format;       /* text format flag (Read dialogs) */
     char *dump_path;        /* dump path (Read dialogs) */
     FILE **dump_file;       /* dump file during READ and SAVE (Read dialogs) */
+    int quit_id;            /* the QUIT button, which also stops a work in flight */
+    MemoryInit on_init;
+    MemoryClick on_click;
 };
 
-static const MemoryVariant memory_write_variant = {
-    memory_write_binary, 32, 0, "Loading a File", &app.gui.memory_write_address, 0, 0, 0, 0};
-static const MemoryVariant tag_write_variant = {
-    tag_update_binary, 4, 2, "Loading a File", &app.gui.tag_write_address, 0, 0, 0, 0};
+static INT_PTR memory_write_on_init(HWND dialog, const MemoryVariant *variant);
+static INT_PTR memory_write_on_click(HWND dialog, int id, const MemoryVariant *variant);
+static INT_PTR memory_read_on_init(HWND dialog, const MemoryVariant *variant);
+static INT_PTR memory_read_on_click(HWND dialog, int id, const MemoryVariant *variant);
+
+static const MemoryVariant memory_write_variant = {memory_write_binary,
+                                                   32,
+                                                   0,
+                                                   "Loading a File",
+                                                   &app.gui.memory_write_address,
+                                                   0,
+                                                   0,
+                                                   0,
+                                                   0,
+                                                   IDC_WRITE_QUIT,
+                                                   memory_write_on_init,
+                                                   memory_write_on_click};
+static const MemoryVariant tag_write_variant = {tag_update_binary,
+                                                4,
+                                                2,
+                                                "Loading a File",
+                                                &app.gui.tag_write_address,
+                                                0,
+                                                0,
+                                                0,
+                                                0,
+                                                IDC_WRITE_QUIT,
+                                                memory_write_on_init,
+                                                memory_write_on_click};
 static const MemoryVariant memory_read_variant = {memory_read_binary,
                                                   16,
                                                   0,
@@ -47,7 +81,10 @@ static const MemoryVariant memory_read_variant = {memory_read_binary,
                                                   &app.gui.memory_read_size,
                                                   &app.gui.memory_read_text_format,
                                                   app.gui.memory_dump_path,
-                                                  &app.gui.memory_dump_file};
+                                                  &app.gui.memory_dump_file,
+                                                  IDC_READ_QUIT,
+                                                  memory_read_on_init,
+                                                  memory_read_on_click};
 static const MemoryVariant tag_read_variant = {tag_read_binary,
                                                4,
                                                2,
@@ -56,7 +93,10 @@ static const MemoryVariant tag_read_variant = {tag_read_binary,
                                                &app.gui.tag_read_size,
                                                &app.gui.tag_read_text_format,
                                                app.gui.tag_dump_path,
-                                               &app.gui.tag_dump_file};
+                                               &app.gui.tag_dump_file,
+                                               IDC_READ_QUIT,
+                                               memory_read_on_init,
+                                               memory_read_on_click};
 
 /* Filter lists: description and pattern pairs, ended by an empty text */
 static const char memory_write_filter[] = "All  files   (*.*)\0*.*\0"
@@ -73,6 +113,27 @@ enum { MEMORY_WORK_SIZE = CARD_TRANSMIT_CAPACITY };
 
 static void memory_print_ready(void) {
     reader_print("%s Card is ready\r\n", app_prompt);
+}
+
+/* The one procedure of the four dialogs. Only clicks count: while a READ
+   or WRITE is in flight every click goes to the work (QUIT stops it and
+   closes the dialog after it), else QUIT closes at once and any other
+   button is the variant's. */
+static INT_PTR memory_dialog(HWND dialog, UINT message, WPARAM wparam,
+                             const MemoryVariant *variant) {
+    switch (message) {
+        case WM_INITDIALOG: return variant->on_init(dialog, variant);
+        case WM_COMMAND:
+            if (HIWORD(wparam) != BN_CLICKED)
+                return FALSE;
+            if (dlg_work_command(LOWORD(wparam), variant->quit_id))
+                return TRUE;
+            if (LOWORD(wparam) != variant->quit_id)
+                return variant->on_click(dialog, LOWORD(wparam), variant);
+            EndDialog(dialog, 0);
+            return TRUE;
+    }
+    return FALSE;
 }
 
 /* ---- Write dialogs ---- */
@@ -164,35 +225,26 @@ static void memory_write(HWND dialog, const MemoryVariant *variant) {
     dlg_work_end(dialog);
 }
 
-static INT_PTR memory_write_dialog(HWND dialog, UINT message, WPARAM wparam,
-                                   const MemoryVariant *variant) {
-    switch (message) {
-        case WM_INITDIALOG:
-            *variant->address = 0;
-            dlg_item_printf(dialog, IDC_WRITE_ADDRESS, "%u", *variant->address);
-            file_dialog_init_filter(dialog, memory_write_filter);
-            return TRUE;
-        case WM_COMMAND:
-            if (HIWORD(wparam) != BN_CLICKED)
-                return FALSE;
-            if (dlg_work_command(LOWORD(wparam), IDC_WRITE_QUIT))
-                return TRUE; /* a WRITE is in flight */
-            switch (LOWORD(wparam)) {
-                case IDC_WRITE_WRITE: memory_write(dialog, variant); return TRUE;
-                case IDC_WRITE_QUIT: EndDialog(dialog, 0); return TRUE;
-            }
-    }
-    return FALSE;
+static INT_PTR memory_write_on_init(HWND dialog, const MemoryVariant *variant) {
+    *variant->address = 0;
+    dlg_item_printf(dialog, IDC_WRITE_ADDRESS, "%u", *variant->address);
+    file_dialog_init_filter(dialog, memory_write_filter);
+    return TRUE;
 }
 
-INT_PTR CALLBACK memory_write_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-    (void)lparam;
-    return memory_write_dialog(dialog, message, wparam, &memory_write_variant);
+static INT_PTR memory_write_on_click(HWND dialog, int id, const MemoryVariant *variant) {
+    if (id != IDC_WRITE_WRITE)
+        return FALSE;
+    memory_write(dialog, variant);
+    return TRUE;
 }
 
-INT_PTR CALLBACK tag_write_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-    (void)lparam;
-    return memory_write_dialog(dialog, message, wparam, &tag_write_variant);
+INT_PTR CALLBACK memory_write_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    return memory_dialog(dialog, message, wparam, &memory_write_variant);
+}
+
+INT_PTR CALLBACK tag_write_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    return memory_dialog(dialog, message, wparam, &tag_write_variant);
 }
 
 /* ---- Read dialogs ---- */
@@ -275,34 +327,21 @@ static INT_PTR memory_read_on_init(HWND dialog, const MemoryVariant *variant) {
     return TRUE;
 }
 
-static INT_PTR memory_read_dialog(HWND dialog, UINT message, WPARAM wparam,
-                                  const MemoryVariant *variant) {
-    switch (message) {
-        case WM_INITDIALOG: return memory_read_on_init(dialog, variant);
-        case WM_COMMAND:
-            if (HIWORD(wparam) != BN_CLICKED)
-                return FALSE;
-            if (dlg_work_command(LOWORD(wparam), IDC_READ_QUIT))
-                return TRUE; /* a READ is in flight */
-            switch (LOWORD(wparam)) {
-                case IDC_READ_READ: memory_read(dialog, variant); return TRUE;
-                case IDC_READ_SAVE: memory_read_and_save(dialog, variant); return TRUE;
-                case IDC_READ_TEXT_FORMAT:
-                    *variant->text_format =
-                        IsDlgButtonChecked(dialog, IDC_READ_TEXT_FORMAT) == BST_CHECKED;
-                    return TRUE;
-                case IDC_READ_QUIT: EndDialog(dialog, 0); return TRUE;
-            }
+static INT_PTR memory_read_on_click(HWND dialog, int id, const MemoryVariant *variant) {
+    switch (id) {
+        case IDC_READ_READ: memory_read(dialog, variant); return TRUE;
+        case IDC_READ_SAVE: memory_read_and_save(dialog, variant); return TRUE;
+        case IDC_READ_TEXT_FORMAT:
+            *variant->text_format = IsDlgButtonChecked(dialog, IDC_READ_TEXT_FORMAT) == BST_CHECKED;
+            return TRUE;
     }
     return FALSE;
 }
 
-INT_PTR CALLBACK memory_read_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-    (void)lparam;
-    return memory_read_dialog(dialog, message, wparam, &memory_read_variant);
+INT_PTR CALLBACK memory_read_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    return memory_dialog(dialog, message, wparam, &memory_read_variant);
 }
 
-INT_PTR CALLBACK tag_read_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-    (void)lparam;
-    return memory_read_dialog(dialog, message, wparam, &tag_read_variant);
+INT_PTR CALLBACK tag_read_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    return memory_dialog(dialog, message, wparam, &tag_read_variant);
 }

@@ -36,26 +36,39 @@ static int net_hex_pair(const char *text) {
     return high * 16 + low;
 }
 
+/* The data bytes a request announces: its length pair, or for a length of
+   00 the long request's 256 plus the command byte's low nibble; -1 when a
+   pair read is not hexadecimal. */
+static int net_frame_count(const char *text) {
+    int count = net_hex_pair(text + 2);
+    if (count != 0)
+        return count;
+    int command = net_hex_pair(text + 4);
+    return command < 0 ? -1 : NET_FRAME_LONG_BASE + (command & 0x0F);
+}
+
+/* count data pairs from text into out; 0 at the first pair that is not
+   hexadecimal, which leaves out partly written. */
+static int net_frame_data(const char *text, int count, unsigned char *out) {
+    for (int i = 0; i < count; i++) {
+        int value = net_hex_pair(text + 2 * i);
+        if (value < 0)
+            return 0;
+        out[i] = (unsigned char)value;
+    }
+    return 1;
+}
+
 int net_frame_parse(char *text, int length, unsigned char *out) {
     if (!text || !out || length < NET_FRAME_MIN)
         return 0;
-    int count = net_hex_pair(text + 2);
+    int count = net_frame_count(text);
     if (count < 0)
         return -1;
-    if (count == 0) {
-        int command = net_hex_pair(text + 4);
-        if (command < 0)
-            return -1;
-        count = NET_FRAME_LONG_BASE + (command & 0x0F);
-    }
     if (length < 2 * count + NET_FRAME_MIN)
         return 0;
-    for (int i = 0; i < count; i++) {
-        int value = net_hex_pair(text + 4 + 2 * i);
-        if (value < 0)
-            return -1;
-        out[i] = (unsigned char)value;
-    }
+    if (!net_frame_data(text + 4, count, out))
+        return -1;
     int check = net_hex_pair(text + 4 + 2 * count);
     out[count] = (unsigned char)(check < 0 ? 0 : check);
     /* A decoded frame is marked as taken: with the character after its start

@@ -27,15 +27,10 @@ static int words_blank(char c) {
 }
 
 const char *script_word_next(const char **at, int *length) {
-    const char *p = *at;
+    size_t count;
+    const char *word = text_word_next(at, words_blank, &count);
 
-    while (words_blank(*p))
-        p++;
-    const char *word = p;
-    while (*p && !words_blank(*p))
-        p++;
-    *at = p;
-    *length = (int)(p - word);
+    *length = (int)count;
     return word;
 }
 

@@ -97,6 +97,13 @@ TEST(AtrParse, OverLongFieldsFollowTheirRule) {
     /* Only the first 127 characters of a line are looked at. */
     std::string wide = "W 3B 1" + std::string(121, ' ') + "late.txt";
     EXPECT_EQ(atr_line_parse(wide.c_str(), &record), ATR_LINE_END);
+    /* Fields part at any white space sscanf knows, vertical tab and form
+       feed included, unlike a script line's words. */
+    ASSERT_EQ(atr_line_parse("Odd\v3B02\f5\rodd.txt", &record), ATR_LINE_RECORD);
+    EXPECT_STREQ(record.name, "Odd");
+    EXPECT_STREQ(record.atr_text, "3B02");
+    EXPECT_EQ(record.value, 5);
+    EXPECT_STREQ(record.script, "odd.txt");
 }
 
 TEST(AtrParse, TableStopsAtItsSize) {

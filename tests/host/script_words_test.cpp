@@ -91,6 +91,7 @@ TEST(ScriptWords, SplitAtBlanks) {
     EXPECT_EQ(words, (std::vector<std::string>{"ENC", "$K", "MAC", "00"}));
     EXPECT_EQ(script_words_count(" ENC\t$K  MAC 00 "), 4);
     EXPECT_EQ(script_words_count(" \t "), 0);
+    EXPECT_EQ(script_words_count("A\vB\fC\rD"), 1); /* only blanks and tabs part words */
     static const ScriptName names[] = {{"VISA2", 1}, {"EMV", 2}};
     EXPECT_EQ(script_word_find("EMV", 3, names, 2), 2);
     EXPECT_EQ(script_word_find("EMVX", 3, names, 2), 2); /* the length given counts */

@@ -1,10 +1,15 @@
 /*
- * text_form_test.cpp: bytes as hexadecimal text and capped decimal numbers,
- * the forms every pane line, frame and number field is built from.
+ * text_form_test.cpp: bytes as hexadecimal text, capped decimal numbers and
+ * words between separators, the forms every pane line, frame, number field
+ * and table line is built from.
  */
 #include <gtest/gtest.h>
 
+#include <ctype.h>
 #include <string.h>
+
+#include <string>
+#include <vector>
 
 #include "app/text_form.h"
 
@@ -61,5 +66,46 @@ TEST(TextForm, DecimalScanReadsSignAndDigitsOnlyAndCapsToInt) {
         const char *end = decimal_scan(c.text, &value);
         EXPECT_EQ(value, c.value) << c.text;
         EXPECT_EQ(end ? (size_t)(end - c.text) : 0u, c.end) << c.text;
+    }
+}
+
+static int separator_blank(char c) { /* a script line's */
+    return c == ' ' || c == '\t';
+}
+
+static int separator_space(char c) { /* atr.txt's, as sscanf sees white space */
+    return isspace((unsigned char)c) != 0;
+}
+
+static int separator_with_nul(char c) { /* a careless one: the NUL must still end the text */
+    return c == ' ' || c == 0;
+}
+
+TEST(TextForm, WordsRunBetweenTheSeparatorsTheReaderPasses) {
+    struct Case {
+        int (*separator)(char);
+        const char *text;
+        std::vector<std::string> words;
+    } cases[] = {
+        {separator_blank, "  00A4 \t0400  ", {"00A4", "0400"}},
+        {separator_blank, "a\vb\r\nc d", {"a\vb\r\nc", "d"}},
+        {separator_space, "a\vb\r\nc d", {"a", "b", "c", "d"}},
+        {separator_space, " \f\n", {}},
+        {separator_blank, "", {}},
+        {separator_with_nul, "a b ", {"a", "b"}},
+    };
+    for (const Case &c : cases) {
+        const char *at = c.text;
+        std::vector<std::string> words;
+        size_t length = 0;
+        for (int i = 0; i < 10; i++) {
+            const char *word = text_word_next(&at, c.separator, &length);
+            if (length == 0)
+                break;
+            words.push_back(std::string(word, length));
+        }
+        EXPECT_EQ(words, c.words) << c.text;
+        EXPECT_EQ(length, 0u) << c.text;
+        EXPECT_EQ(at, c.text + strlen(c.text)) << c.text; /* the whole text walked, not past it */
     }
 }
