@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -20,8 +21,10 @@
 #include "run/run_main.h"
 #include "run/run_state.h"
 #include "script/script_check.h"
+#include "script/script_run.h"
 #include "card/xfer_limits.h"
 #include "tests/fake/pcsc_fake.h"
+#include "tests/stream_read.h"
 
 /* Every response size a path must carry or refuse: around the short
    limits, 512 (card_transmit's room), 4,096, the largest a virtual reader
@@ -89,14 +92,16 @@ inline void core_file_write(const std::string &path, const std::string &text) {
 
 /* Everything a stream received so far. */
 inline std::string core_stream_text(FILE *stream) {
-    std::string text;
-    char piece[4096];
-    size_t n;
-    fflush(stream);
-    rewind(stream);
-    while ((n = fread(piece, 1, sizeof piece, stream)) > 0)
-        text.append(piece, n);
-    return text;
+    return stream_read_all(stream);
+}
+
+/* Times piece stands in text, overlapping ones counted; 0 for no piece. */
+inline int core_count(const std::string &text, const std::string &piece) {
+    int n = 0;
+    for (size_t at = piece.empty() ? std::string::npos : text.find(piece); at != std::string::npos;
+         at = text.find(piece, at + 1))
+        n++;
+    return n;
 }
 
 /* The run time of a script, which the clock decides, as "Time: # ms". */
@@ -108,16 +113,28 @@ inline std::string core_time_masked(std::string text) {
     return text;
 }
 
-/* A folder of its own for a test's files, removed with everything in it. */
+/* A folder of its own for a test's files, removed with everything in it;
+   while it is entered it is the working directory, as the runner's own
+   folder is for the reports and logs it names. */
 struct CoreDir {
     std::string path;
+    char left[4096] = ""; /* the working directory entering left */
+    bool entered = false;
     CoreDir() {
         char pattern[] = "/tmp/vorlane-core-XXXXXX";
         path = mkdtemp(pattern) ? pattern : "";
     }
     ~CoreDir() {
+        if (entered)
+            EXPECT_EQ(chdir(left), 0);
         if (!path.empty())
             EXPECT_EQ(system(("rm -rf " + path).c_str()), 0);
+    }
+    /* Makes the folder the working directory until it goes; false when the
+       one to come back to is not known or the folder cannot be entered. */
+    bool enter() {
+        entered = getcwd(left, sizeof left) != nullptr && chdir(path.c_str()) == 0;
+        return entered;
     }
     std::string operator/(const std::string &name) const {
         return path + "/" + name;
@@ -213,5 +230,25 @@ inline std::vector<std::string> core_tally_names(ScriptTally *tally, std::string
     }
     return names;
 }
+
+/* One row of a script table: a folder of its own, reader 0's session
+   connected with its pane captured, and the row's script run there as
+   row.txt; the tally is freed and the pane closed when the row is done. */
+struct CoreRowRun {
+    CoreDir dir;
+    CardSession *session = nullptr;
+    FILE *pane = nullptr;
+    int reader = core_script_ready(&session, &pane);
+    ScriptTally tally = {};
+    ~CoreRowRun() {
+        script_tally_free(&tally);
+        fclose(pane);
+    }
+    /* lines written as the row's script and run; script_run's result. */
+    int run(const std::vector<std::string> &lines) {
+        core_script_write(dir / "row.txt", lines);
+        return script_run(session, (dir / "row.txt").c_str(), &tally);
+    }
+};
 
 #endif

@@ -114,18 +114,11 @@ std::string reader_name(int n) {
     return "Fake Reader " + std::to_string(n);
 }
 
-int count_of(const std::string &text, const char *piece) {
-    int n = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-        n++;
-    return n;
-}
-
 /* Waits until standard output (written unbuffered to path) holds text
    `times` times. */
 void wait_out(const std::string &path, const char *text, int times, int tries = 1000) {
     for (int i = 0; i < tries; i++) {
-        if (count_of(core_file_text(path), text) >= times)
+        if (core_count(core_file_text(path), text) >= times)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -164,9 +157,7 @@ void step_take(const Step &step, const std::string &out) {
 
 TEST(CoreLine, ReadersAndCardsComeAndGo) {
     CoreDir dir;
-    char here[4096];
-    ASSERT_NE(getcwd(here, sizeof here), nullptr);
-    ASSERT_EQ(chdir(dir.path.c_str()), 0);
+    ASSERT_TRUE(dir.enter());
     core_file_write("ok.txt", "00A4040000\n/EXPECT 9000\n");
     core_file_write("two.txt", "00A4040000\n00A4040000\n");
     core_file_write("pause.txt", "00A4040000\n/W 3000\n");
@@ -188,19 +179,18 @@ TEST(CoreLine, ReadersAndCardsComeAndGo) {
         EXPECT_EQ(status, row.status);
         std::string text = core_file_text("out.txt");
         for (const Count &piece : row.out)
-            EXPECT_EQ(count_of(text, piece.text), piece.times) << piece.text << "\n" << text;
+            EXPECT_EQ(core_count(text, piece.text), piece.times) << piece.text << "\n" << text;
         std::string errors = core_stream_text(err);
         EXPECT_TRUE(*row.err ? errors.find(row.err) != std::string::npos : errors.empty())
             << errors;
         std::string report = core_file_text("r.xml");
         for (const Count &piece : row.report)
-            EXPECT_EQ(count_of(report, piece.text), piece.times) << piece.text << "\n" << report;
+            EXPECT_EQ(core_count(report, piece.text), piece.times) << piece.text << "\n" << report;
         remove("r.xml");
         fclose(out);
         fclose(err);
     }
     signal(SIGINT, SIG_DFL);
-    EXPECT_EQ(chdir(here), 0);
 }
 
 /* Long answers fill the writer's halves faster than it writes them out

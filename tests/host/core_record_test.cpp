@@ -182,9 +182,7 @@ std::string body_of(const std::string &file) {
 
 TEST(CoreRecord, RecordAndReplay) {
     CoreDir dir;
-    char here[4096];
-    ASSERT_NE(getcwd(here, sizeof here), nullptr);
-    ASSERT_EQ(chdir(dir.path.c_str()), 0);
+    ASSERT_TRUE(dir.enter());
     ASSERT_EQ(system("mkdir dir.d"), 0);
     for (const auto &file : record_files)
         core_file_write(file.first, file.second);
@@ -204,13 +202,8 @@ TEST(CoreRecord, RecordAndReplay) {
         EXPECT_EQ(core_runner(row.words, out, err), row.status);
         std::string text = core_stream_text(out), errors = core_stream_text(err);
         outs[row.name] = text;
-        for (const auto &piece : row.out) {
-            int n = 0;
-            for (size_t at = text.find(piece.first); at != std::string::npos;
-                 at = text.find(piece.first, at + 1))
-                n++;
-            EXPECT_EQ(n, piece.second) << piece.first << "\n" << text;
-        }
+        for (const auto &piece : row.out)
+            EXPECT_EQ(core_count(text, piece.first), piece.second) << piece.first << "\n" << text;
         EXPECT_TRUE(*row.err ? errors.find(row.err) != std::string::npos : errors.empty())
             << errors;
         if (row.status == 2) /* refused before any script */
@@ -224,7 +217,6 @@ TEST(CoreRecord, RecordAndReplay) {
         fclose(out);
         fclose(err);
     }
-    EXPECT_EQ(chdir(here), 0);
 }
 
 /* The secure channel's marks, as the interpreter gives them: the exchanges
@@ -269,14 +261,6 @@ const std::vector<std::pair<std::string, std::string>> pair_files = {
     {"p.txt", "00A4040000\n00B0000002\n00B0000002\n"},
 };
 
-int count_in(const std::string &text, const std::string &piece) {
-    int n = 0;
-    for (size_t at = piece.empty() ? std::string::npos : text.find(piece); at != std::string::npos;
-         at = text.find(piece, at + 1))
-        n++;
-    return n;
-}
-
 struct PairRow {
     const char *name;
     std::vector<std::string> words;
@@ -296,9 +280,7 @@ const std::vector<PairRow> pair_rows = {
    and suite, while both exchange at once. */
 TEST(CoreRecord, ReplayReadersKeepTheirOwnState) {
     CoreDir dir;
-    char here[4096];
-    ASSERT_NE(getcwd(here, sizeof here), nullptr);
-    ASSERT_EQ(chdir(dir.path.c_str()), 0);
+    ASSERT_TRUE(dir.enter());
     for (const auto &file : pair_files)
         core_file_write(file.first, file.second);
     for (const PairRow &row : pair_rows) {
@@ -314,16 +296,15 @@ TEST(CoreRecord, ReplayReadersKeepTheirOwnState) {
                                  "[0] replay a.txt: no more recorded exchanges\n",
                                  "[1] p.txt line 2: 0x80100016 SCARD_E_NOT_TRANSACTED\n",
                                  "[1] replay b.txt line 4: expected 00B0000004, sent 00B0000002\n"})
-            EXPECT_EQ(count_in(errors, line), 1) << line << errors;
-        EXPECT_EQ(count_in(errors, "replay"), 2) << errors;
+            EXPECT_EQ(core_count(errors, line), 1) << line << errors;
+        EXPECT_EQ(core_count(errors, "replay"), 2) << errors;
         /* each in its own suite's error, as its message and its text */
-        EXPECT_EQ(count_in(xml, "(replay a.txt: no more recorded exchanges)"), 2) << xml;
-        EXPECT_EQ(count_in(xml, "(replay b.txt line 4: expected 00B0000004, sent 00B0000002)"), 2)
+        EXPECT_EQ(core_count(xml, "(replay a.txt: no more recorded exchanges)"), 2) << xml;
+        EXPECT_EQ(core_count(xml, "(replay b.txt line 4: expected 00B0000004, sent 00B0000002)"), 2)
             << xml;
-        EXPECT_EQ(count_in(core_stream_text(out), row.out), *row.out ? 1 : 0);
+        EXPECT_EQ(core_count(core_stream_text(out), row.out), *row.out ? 1 : 0);
         fclose(out);
         fclose(err);
         fake_service_start();
     }
-    EXPECT_EQ(chdir(here), 0);
 }

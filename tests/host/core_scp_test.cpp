@@ -202,34 +202,26 @@ bool sent_matches(const std::string &want, const std::string &got) {
 TEST(CoreScp, LevelsAndFailures) {
     for (const ScpLineRow &row : scp_line_rows) {
         SCOPED_TRACE(row.name);
-        CoreDir dir;
-        CardSession *session;
-        FILE *pane;
-        int reader = core_script_ready(&session, &pane);
+        CoreRowRun run;
         for (const std::string &answer : row.answers)
-            fake_answer_push(reader, core_answer_hex(answer));
-        core_script_write(dir / "row.txt", row.lines);
-        ScriptTally tally;
-        memset(&tally, 0, sizeof tally);
+            fake_answer_push(run.reader, core_answer_hex(answer));
 
-        EXPECT_EQ(script_run(session, (dir / "row.txt").c_str(), &tally), SCRIPT_RUN_DONE);
-        std::string text = core_stream_text(pane);
-        std::vector<std::vector<uint8_t>> commands = fake_commands(reader);
+        EXPECT_EQ(run.run(row.lines), SCRIPT_RUN_DONE);
+        std::string text = core_stream_text(run.pane);
+        std::vector<std::vector<uint8_t>> commands = fake_commands(run.reader);
         ASSERT_EQ(commands.size(), row.sent.size()) << text;
         for (size_t i = 0; i < commands.size(); i++)
             EXPECT_TRUE(sent_matches(row.sent[i], core_hex(commands[i])))
                 << i << ": " << core_hex(commands[i]);
         EXPECT_EQ(core_failures(text), row.failures) << text;
-        EXPECT_EQ(tally.failed, (int)row.failures.size());
+        EXPECT_EQ(run.tally.failed, (int)row.failures.size());
         std::string shown = text;
-        EXPECT_EQ(core_tally_names(&tally, &shown), row.records);
+        EXPECT_EQ(core_tally_names(&run.tally, &shown), row.records);
         for (const std::string &piece : row.shown)
             EXPECT_NE(text.find(piece), std::string::npos) << piece << "\n" << text;
         for (const char *key : {"000102030405060708090A0B0C0D0E0F",
                                 "101102030405060708090A0B0C0D0E0F", "4041424344454647"})
             EXPECT_EQ(shown.find(key), std::string::npos) << key;
-        script_tally_free(&tally);
-        fclose(pane);
     }
 }
 

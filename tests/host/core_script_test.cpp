@@ -191,58 +191,39 @@ std::vector<ScriptRow> script_rows(void) {
 TEST(CoreScript, LongCommandsAndFollowUps) {
     for (const ScriptRow &row : script_rows()) {
         SCOPED_TRACE(row.name);
-        CoreDir dir;
-        CardSession *session;
-        FILE *pane;
-        int reader = core_script_ready(&session, &pane);
+        CoreRowRun run;
         for (const FakeAnswer &answer : row.answers)
-            fake_answer_push(reader, answer);
-        fake_answer_default(reader, row.fallback);
-        core_script_write(dir / "row.txt", row.lines);
+            fake_answer_push(run.reader, answer);
+        fake_answer_default(run.reader, row.fallback);
         if (!row.files.empty())
-            EXPECT_EQ(system(("mkdir -p " + (dir / "sub")).c_str()), 0);
+            EXPECT_EQ(system(("mkdir -p " + (run.dir / "sub")).c_str()), 0);
         for (const auto &file : row.files)
-            core_file_write(dir / file.first, file.second);
-        ScriptTally tally;
-        memset(&tally, 0, sizeof tally);
+            core_file_write(run.dir / file.first, file.second);
 
-        EXPECT_EQ(script_run(session, (dir / "row.txt").c_str(), &tally), SCRIPT_RUN_DONE);
-        std::string text = core_stream_text(pane);
-        EXPECT_TRUE(fake_commands(reader) == row.sent) << fake_commands(reader).size();
-        for (const ScriptPiece &piece : row.shown) {
-            int n = 0;
-            for (size_t at = text.find(piece.text); at != std::string::npos;
-                 at = text.find(piece.text, at + 1))
-                n++;
-            EXPECT_EQ(n, piece.count) << piece.text << "\n" << text.substr(0, 2000);
-        }
-        EXPECT_EQ(tally.passed, row.passed) << text.substr(0, 2000);
-        EXPECT_EQ(tally.failed, row.failed) << text.substr(0, 2000);
-        script_tally_free(&tally);
-        fclose(pane);
+        EXPECT_EQ(run.run(row.lines), SCRIPT_RUN_DONE);
+        std::string text = core_stream_text(run.pane);
+        EXPECT_TRUE(fake_commands(run.reader) == row.sent) << fake_commands(run.reader).size();
+        for (const ScriptPiece &piece : row.shown)
+            EXPECT_EQ(core_count(text, piece.text), piece.count) << piece.text << "\n"
+                                                                 << text.substr(0, 2000);
+        EXPECT_EQ(run.tally.passed, row.passed) << text.substr(0, 2000);
+        EXPECT_EQ(run.tally.failed, row.failed) << text.substr(0, 2000);
     }
 }
 
 /* Explained under T=0: the answer a GET RESPONSE brings is read for the
    line's own command (here GET STATUS), and so is a failed check's SW. */
 TEST(CoreScript, FollowUpAnswersAreExplainedForTheirLine) {
-    CoreDir dir;
-    CardSession *session;
-    FILE *pane;
-    int reader = core_script_ready(&session, &pane);
-    session->explain = 1;
-    fake_answer_push(reader, answer_of("6116"));
-    fake_answer_push(reader, answer_of("E3144F09F0564F524C414E45019F700107C5030000006310"));
-    core_script_write(dir / "row.txt", {"/T=0", "80F24002024F0000", "/EXPECT 9000"});
-    ScriptTally tally = {};
-    EXPECT_EQ(script_run(session, (dir / "row.txt").c_str(), &tally), SCRIPT_RUN_DONE);
-    std::string text = core_stream_text(pane), more = "(03 after 02)";
+    CoreRowRun run;
+    run.session->explain = 1;
+    fake_answer_push(run.reader, answer_of("6116"));
+    fake_answer_push(run.reader, answer_of("E3144F09F0564F524C414E45019F700107C5030000006310"));
+    EXPECT_EQ(run.run({"/T=0", "80F24002024F0000", "/EXPECT 9000"}), SCRIPT_RUN_DONE);
+    std::string text = core_stream_text(run.pane), more = "(03 after 02)";
     EXPECT_NE(text.find("\r\nSW 6310: more data: repeat with P2 b1 set " + more + "\r\nE3 14 "),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("C5030000006310 (more data: repeat with P2 b1 set " + more + ")\r\n"),
               std::string::npos)
         << text;
-    script_tally_free(&tally);
-    fclose(pane);
 }

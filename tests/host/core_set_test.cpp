@@ -136,29 +136,21 @@ const std::vector<SetRow> set_rows = {
 TEST(CoreSet, FunctionsAndTheirFailures) {
     for (const SetRow &row : set_rows) {
         SCOPED_TRACE(row.name);
-        CoreDir dir;
-        CardSession *session;
-        FILE *pane;
-        int reader = core_script_ready(&session, &pane);
-        fake_answer_default(reader, core_answer_hex(row.answer));
-        core_script_write(dir / "row.txt", row.lines);
-        ScriptTally tally;
-        memset(&tally, 0, sizeof tally);
+        CoreRowRun run;
+        fake_answer_default(run.reader, core_answer_hex(row.answer));
 
-        EXPECT_EQ(script_run(session, (dir / "row.txt").c_str(), &tally), SCRIPT_RUN_DONE);
-        std::string text = core_stream_text(pane);
+        EXPECT_EQ(run.run(row.lines), SCRIPT_RUN_DONE);
+        std::string text = core_stream_text(run.pane);
         std::vector<std::string> sent;
-        for (const std::vector<uint8_t> &command : fake_commands(reader))
+        for (const std::vector<uint8_t> &command : fake_commands(run.reader))
             sent.push_back(core_hex(command));
         EXPECT_EQ(sent, row.sent);
         EXPECT_EQ(core_failures(text), row.failures) << text;
-        EXPECT_EQ(tally.passed, 0) << "a function that succeeds is no check";
-        EXPECT_EQ(tally.failed, (int)row.failures.size());
+        EXPECT_EQ(run.tally.passed, 0) << "a function that succeeds is no check";
+        EXPECT_EQ(run.tally.failed, (int)row.failures.size());
         std::string shown = text; /* the pane and the report */
-        EXPECT_EQ(core_tally_names(&tally, &shown), row.records);
+        EXPECT_EQ(core_tally_names(&run.tally, &shown), row.records);
         for (const std::string &hidden : row.hidden)
             EXPECT_EQ(shown.find(hidden), std::string::npos) << hidden << "\n" << shown;
-        script_tally_free(&tally);
-        fclose(pane);
     }
 }

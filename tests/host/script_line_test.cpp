@@ -69,13 +69,14 @@ TEST(ScriptLineRead, LongLinesComeInPiecesWithoutLosingACharacter) {
 }
 
 TEST(ScriptLineChomp, OnlyTheLineEndingGoes) {
-    EXPECT_EQ(chomped("00A4\r\n"), "00A4");
-    EXPECT_EQ(chomped("00A4\n"), "00A4");
-    EXPECT_EQ(chomped("00A4"), "00A4");
-    EXPECT_EQ(chomped("00A4\r"), "00A4\r");
-    EXPECT_EQ(chomped("a\r\r\n"), "a\r");
-    EXPECT_EQ(chomped("\r\n"), "");
-    EXPECT_EQ(chomped("  \n"), "  ");
+    const struct {
+        const char *line, *kept;
+    } cases[] = {
+        {"00A4\r\n", "00A4"}, {"00A4\n", "00A4"}, {"00A4", "00A4"}, {"00A4\r", "00A4\r"},
+        {"a\r\r\n", "a\r"},   {"\r\n", ""},       {"  \n", "  "},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(chomped(c.line), c.kept) << c.line;
 }
 
 /* Directives by their rows. "/O" lines are told apart by their third

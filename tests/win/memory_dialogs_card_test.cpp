@@ -61,51 +61,63 @@ static std::string read_memory(HWND dialog, const std::string &address, const st
     return dialog_get(dialog, IDC_READ_ADDRESS);
 }
 
-TEST_F(MemoryDialogsCard, MemoryWriteOfSeventyBytesInThreeChunks) {
-    std::string path = harness_temp_path("vorlane_card_70.bin");
-    std::string data = pattern(70, 1);
+/* A write dialog's WRITE of a file of `size` pattern bytes from `start`:
+   the pane's lines, the address field after it, the first ten digits of
+   each command and the data bytes of the last, and the card's memory from
+   `written_at`. */
+struct WriteCase {
+    DLGPROC proc;
+    const char *file;
+    size_t size;
+    unsigned seed;
+    const char *start;
+    std::vector<std::string> lines;
+    const char *address;
+    std::vector<std::string> heads;
+    size_t last_data;
+    unsigned written_at;
+};
+
+static void write_check(const WriteCase &c) {
+    std::string path = harness_temp_path(c.file);
+    std::string data = pattern(c.size, c.seed);
     ASSERT_TRUE(harness_file_write(path, data));
     std::string address;
     std::vector<std::string> lines;
-    ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", memory_write_dialog_proc, [&](HWND dialog) {
-        address = write_file(dialog, "0", path);
+    ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", c.proc, [&](HWND dialog) {
+        address = write_file(dialog, c.start, path);
         lines = harness_lines(app.gui.panes[PANE_READER].edit);
     }));
-    std::vector<std::string> expected = {
-        "Adr=0000, 32 bytes written 90 00", "Adr=0032, 32 bytes written 90 00",
-        "Adr=0064, 06 bytes written 90 00", "70 bytes written", "Velmo:> Card is ready"};
-    EXPECT_EQ(lines, expected);
-    EXPECT_EQ(address, "70");
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(address, c.address);
     std::vector<std::string> commands = dialog_card_commands();
-    ASSERT_EQ(commands.size(), 3u);
-    EXPECT_EQ(commands[0].substr(0, 10), "00D0000020");
-    EXPECT_EQ(commands[1].substr(0, 10), "00D0002020");
-    EXPECT_EQ(commands[2].substr(0, 10), "00D0004006");
-    EXPECT_EQ(commands[2].size(), 2u * (5 + 6));
-    EXPECT_EQ(bytes_text(testcard_memory(0, 0, 70)), data);
+    ASSERT_EQ(commands.size(), c.heads.size());
+    for (size_t i = 0; i < commands.size(); i++)
+        EXPECT_EQ(commands[i].substr(0, 10), c.heads[i]);
+    EXPECT_EQ(commands.back().size(), 2u * (5 + c.last_data));
+    EXPECT_EQ(bytes_text(testcard_memory(0, c.written_at, (unsigned)c.size)), data);
+}
+
+// clang-format off
+const WriteCase write_cases[] = {
+    {memory_write_dialog_proc, "vorlane_card_70.bin", 70, 1, "0",
+     {"Adr=0000, 32 bytes written 90 00", "Adr=0032, 32 bytes written 90 00",
+      "Adr=0064, 06 bytes written 90 00", "70 bytes written", "Velmo:> Card is ready"},
+     "70", {"00D0000020", "00D0002020", "00D0004006"}, 6, 0},
+    /* A tag's P1 P2 is the block number: the address over 4. */
+    {tag_write_dialog_proc, "vorlane_card_10.bin", 10, 2, "8",
+     {"Adr=0008, 04 bytes written 90 00", "Adr=0012, 04 bytes written 90 00",
+      "Adr=0016, 02 bytes written 90 00", "10 bytes written", "Velmo:> Card is ready"},
+     "18", {"FFD6000204", "FFD6000304", "FFD6000402"}, 2, 8},
+};
+// clang-format on
+
+TEST_F(MemoryDialogsCard, MemoryWriteOfSeventyBytesInThreeChunks) {
+    write_check(write_cases[0]);
 }
 
 TEST_F(MemoryDialogsCard, TagWriteUsesBlockNumbers) {
-    std::string path = harness_temp_path("vorlane_card_10.bin");
-    std::string data = pattern(10, 2);
-    ASSERT_TRUE(harness_file_write(path, data));
-    std::string address;
-    std::vector<std::string> lines;
-    ASSERT_TRUE(dialog_drive(RES_DIALOG_WRITE, "Write", tag_write_dialog_proc, [&](HWND dialog) {
-        address = write_file(dialog, "8", path);
-        lines = harness_lines(app.gui.panes[PANE_READER].edit);
-    }));
-    std::vector<std::string> expected = {
-        "Adr=0008, 04 bytes written 90 00", "Adr=0012, 04 bytes written 90 00",
-        "Adr=0016, 02 bytes written 90 00", "10 bytes written", "Velmo:> Card is ready"};
-    EXPECT_EQ(lines, expected);
-    EXPECT_EQ(address, "18");
-    std::vector<std::string> commands = dialog_card_commands();
-    ASSERT_EQ(commands.size(), 3u);
-    EXPECT_EQ(commands[0].substr(0, 10), "FFD6000204");
-    EXPECT_EQ(commands[1].substr(0, 10), "FFD6000304");
-    EXPECT_EQ(commands[2].substr(0, 10), "FFD6000402");
-    EXPECT_EQ(bytes_text(testcard_memory(0, 8, 10)), data);
+    write_check(write_cases[1]);
 }
 
 TEST_F(MemoryDialogsCard, MemoryReadInChunksOfSixteenWithHexAndCharacters) {

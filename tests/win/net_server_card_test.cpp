@@ -76,17 +76,7 @@ class NetServerCard : public testing::Test {
         WSACleanup();
     }
     bool wait_listening() {
-        bool up = false;
-        harness_with_pump([&] {
-            for (int i = 0; i < 500 && !up; i++) {
-                SOCKET s = net_client_connect(port);
-                up = s != INVALID_SOCKET;
-                if (up)
-                    closesocket(s);
-                else
-                    Sleep(10);
-            }
-        });
+        bool up = net_client_probe(port);
         harness_pump(200);
         harness_pane_clear(app.gui.panes[PANE_READER].edit, 0);
         return up;

@@ -56,17 +56,7 @@ class NetServer : public testing::Test {
         ASSERT_TRUE(wait_listening());
     }
     bool wait_listening() {
-        bool up = false;
-        harness_with_pump([&] {
-            for (int i = 0; i < 500 && !up; i++) {
-                SOCKET s = net_client_connect(port_);
-                up = s != INVALID_SOCKET;
-                if (up)
-                    closesocket(s);
-                else
-                    Sleep(10);
-            }
-        });
+        bool up = net_client_probe(port_);
         /* That probe was a client: let its session end. */
         harness_pump_until(probe_done, 3000);
         return up;

@@ -14,6 +14,7 @@
 #include "app/app_state.h"
 #include "console/console.h"
 #include "console/pane_streams.h"
+#include "tests/stream_read.h"
 
 namespace {
 
@@ -28,17 +29,6 @@ std::string stream_text(const std::string &text) {
     std::vector<char> out(2 * text.size() + 1);
     return std::string(out.data(),
                        (size_t)pane_stream_text(text.data(), (int)text.size(), out.data()));
-}
-
-std::string file_text(FILE *file) {
-    std::string text;
-    char chunk[4096];
-    size_t n;
-    fflush(file);
-    rewind(file);
-    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, n);
-    return text;
 }
 
 } // namespace
@@ -69,10 +59,10 @@ TEST(PaneStream, EachPaneToItsStreamThenNowhere) {
     pane_stream_end(1);
     app.gui.panes[1].edit = 0;
     EXPECT_EQ(console_print("dropped\r\n"), 0);
-    std::string text = file_text(reader);
+    std::string text = stream_read_all(reader);
     EXPECT_EQ(text.substr(0, 21), "Time: 12 ms\r\nline 0\r\n") << "no 600-line limit";
     EXPECT_NE(text.find("line 699\r\n"), std::string::npos);
-    EXPECT_EQ(file_text(console), "007: 00A4\r\n");
+    EXPECT_EQ(stream_read_all(console), "007: 00A4\r\n");
     pane_stream_end(0);
     pane_streams_attach(0);
     fclose(reader);
@@ -93,7 +83,7 @@ TEST(PaneStream, ThreadsPrintWholeLines) {
     b.join();
     pane_stream_end(0);
     pane_streams_attach(0);
-    std::string text = file_text(reader);
+    std::string text = stream_read_all(reader);
     fclose(reader);
     ASSERT_EQ(text.size(), 600u * 202u);
     for (size_t at = 0; at < text.size(); at += 202)

@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "tests/win/harness/frame.h"
+
 /* A connected client socket, or INVALID_SOCKET. */
 SOCKET net_client_connect(int port, const char *address) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -20,6 +22,21 @@ SOCKET net_client_connect(int port, const char *address) {
         return INVALID_SOCKET;
     }
     return s;
+}
+
+bool net_client_probe(int port) {
+    bool up = false;
+    harness_with_pump([&] {
+        for (int i = 0; i < 500 && !up; i++) {
+            SOCKET s = net_client_connect(port);
+            up = s != INVALID_SOCKET;
+            if (up)
+                closesocket(s);
+            else
+                Sleep(10);
+        }
+    });
+    return up;
 }
 
 bool net_client_send(SOCKET s, const std::string &text) {

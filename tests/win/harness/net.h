@@ -15,6 +15,10 @@
 
 /* A connected client socket, or INVALID_SOCKET. */
 SOCKET net_client_connect(int port, const char *address = "127.0.0.1");
+/* Connects to port until a connection is taken (at most about 5 s), with
+   this thread pumping its messages meanwhile (the server prints through
+   it); the probe's connection is closed at once. True when one was taken. */
+bool net_client_probe(int port);
 bool net_client_send(SOCKET s, const std::string &text);
 /* 1 when data is waiting, 0 on time-out, -1 on error. */
 int net_client_wait(SOCKET s, int ms);

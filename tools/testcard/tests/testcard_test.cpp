@@ -45,31 +45,45 @@ struct CardFixture : ::testing::Test {
         bool close = false;
         return card_control_line(card, line, close);
     }
+    /* A conversation, one step a row in order: an APDU and its whole
+       answer, or a control line and its whole reply, or (ERROR_REPLY) a
+       control line whose reply only has to start with the text given. */
+    enum Kind { APDU, CONTROL, ERROR_REPLY };
+    struct Step {
+        const char *sent, *expected;
+        Kind kind = APDU;
+    };
+    void steps(const std::vector<Step> &conversation) {
+        for (const Step &step : conversation) {
+            if (step.kind == APDU)
+                EXPECT_EQ(answer(step.sent), step.expected) << step.sent;
+            else if (step.kind == CONTROL)
+                EXPECT_EQ(control(step.sent), step.expected) << step.sent;
+            else
+                EXPECT_EQ(control(step.sent).rfind(step.expected, 0), 0u) << step.sent;
+        }
+    }
 };
 
 TEST_F(CardFixture, MemoryReadsWritesAndBounds) {
-    EXPECT_EQ(answer("00D0FFFC0411223344"), "9000");
-    EXPECT_EQ(answer("00B0FFFC04"), "112233449000");
-    EXPECT_EQ(answer("00B0FFFD04"), "6B00"); /* one byte past the end */
-    EXPECT_EQ(answer("00D0FFFD0411223344"), "6B00");
+    steps({{"00D0FFFC0411223344", "9000"},
+           {"00B0FFFC04", "112233449000"},
+           {"00B0FFFD04", "6B00"}, /* one byte past the end */
+           {"00D0FFFD0411223344", "6B00"}});
     EXPECT_EQ(answer("00B0FF0000").size(), 256u * 2 + 4); /* Le 00 reads 256 */
-    EXPECT_EQ(answer("00B0FF0100"), "6B00");
-    /* Blocks of 4 bytes: block 0x3FFF is the last one. */
-    EXPECT_EQ(answer("FFB03FFF04"), "112233449000");
-    EXPECT_EQ(answer("FFD600010455667788"), "9000");
-    EXPECT_EQ(answer("00B0000408"), "556677880000000090"
-                                    "00");
-    EXPECT_EQ(answer("FFB0400004"), "6B00");
-    EXPECT_EQ(answer("FFD64000020102"), "6B00");
-    EXPECT_EQ(answer("00D00000"), "6700"); /* a write without data */
-    EXPECT_EQ(answer("00B00000"), "6700"); /* a read without Le in T=1 mode */
+    steps({{"00B0FF0100", "6B00"},
+           /* Blocks of 4 bytes: block 0x3FFF is the last one. */
+           {"FFB03FFF04", "112233449000"},
+           {"FFD600010455667788", "9000"},
+           {"00B0000408", "55667788000000009000"},
+           {"FFB0400004", "6B00"},
+           {"FFD64000020102", "6B00"},
+           {"00D00000", "6700"},   /* a write without data */
+           {"00B00000", "6700"}}); /* a read without Le in T=1 mode */
 }
 
 TEST_F(CardFixture, PatternAnswersExactlyNBytes) {
-    EXPECT_EQ(answer("80F00000"), "");
-    EXPECT_EQ(answer("80F00001"), "90");
-    EXPECT_EQ(answer("80F00002"), "9000");
-    EXPECT_EQ(answer("80F00005"), "0001029000");
+    steps({{"80F00000", ""}, {"80F00001", "90"}, {"80F00002", "9000"}, {"80F00005", "0001029000"}});
     std::vector<uint8_t> command = hex("80F00102"), response;
     card_apdu_answer(card, command.data(), command.size(), response);
     ASSERT_EQ(response.size(), 258u);
@@ -82,15 +96,15 @@ TEST_F(CardFixture, PatternAnswersExactlyNBytes) {
 }
 
 TEST_F(CardFixture, UnknownAndMalformedCommands) {
-    EXPECT_EQ(answer("00EE0000"), "6D00");
-    EXPECT_EQ(answer("80B00000"), "6D00");
-    EXPECT_EQ(answer("A0B0000010"), "6E00");
-    EXPECT_EQ(answer("00B0"), "6700");
-    EXPECT_EQ(answer("00B000"), "6700");
-    EXPECT_EQ(answer("00D000000511"), "6700");     /* Lc 5, one byte */
-    EXPECT_EQ(answer("00D0000000000111"), "9000"); /* extended Lc 1 */
-    EXPECT_EQ(answer("00D00000011122"), "9000");   /* Lc, data, Le */
-    EXPECT_EQ(answer("00C0000000"), "6985");       /* nothing pending */
+    steps({{"00EE0000", "6D00"},
+           {"80B00000", "6D00"},
+           {"A0B0000010", "6E00"},
+           {"00B0", "6700"},
+           {"00B000", "6700"},
+           {"00D000000511", "6700"},     /* Lc 5, one byte */
+           {"00D0000000000111", "9000"}, /* extended Lc 1 */
+           {"00D00000011122", "9000"},   /* Lc, data, Le */
+           {"00C0000000", "6985"}});     /* nothing pending */
 }
 
 /* A command of `head`, `data` bytes i*7+1 and `tail` is answered by `answer`
@@ -135,63 +149,63 @@ TEST_F(CardFixture, ExtendedLengthTable) {
 
 TEST_F(CardFixture, T0ModeSelectGetResponseAndWrongLe) {
     card.t0_mode = true;
-    EXPECT_EQ(answer("00A4040002A0B1"), "6106");
-    EXPECT_EQ(answer("00C0000010"), "6C06");
-    EXPECT_EQ(answer("00C0000002"), "6F046104"); /* part of it, 4 left */
-    EXPECT_EQ(answer("00C0000004"), "8402A0B19000");
-    EXPECT_EQ(answer("00C0000004"), "6985");
-    EXPECT_EQ(answer("00C0010004"), "6A86");
-    EXPECT_EQ(answer("00A4000C0000"), "6700");   /* Lc 0 is no short APDU */
-    EXPECT_EQ(answer("00A4000C02A0B1"), "9000"); /* P2 0C: no FCI */
-    /* Any other command drops the pending data. */
-    EXPECT_EQ(answer("00A4040000"), "6104"); /* no name: Le only */
-    EXPECT_EQ(answer("00A4040001AA"), "6105");
-    EXPECT_EQ(answer("80F00002"), "9000");
-    EXPECT_EQ(answer("00C0000005"), "6985");
-    /* READ BINARY with Le 00 (or none) wants the card's 8-byte record. */
-    EXPECT_EQ(answer("00B0000000"), "6C08");
-    EXPECT_EQ(answer("00B00000"), "6C08");
-    EXPECT_EQ(answer("00B0000008"), "00000000000000009000");
+    steps({{"00A4040002A0B1", "6106"},
+           {"00C0000010", "6C06"},
+           {"00C0000002", "6F046104"}, /* part of it, 4 left */
+           {"00C0000004", "8402A0B19000"},
+           {"00C0000004", "6985"},
+           {"00C0010004", "6A86"},
+           {"00A4000C0000", "6700"},   /* Lc 0 is no short APDU */
+           {"00A4000C02A0B1", "9000"}, /* P2 0C: no FCI */
+           /* Any other command drops the pending data. */
+           {"00A4040000", "6104"}, /* no name: Le only */
+           {"00A4040001AA", "6105"},
+           {"80F00002", "9000"},
+           {"00C0000005", "6985"},
+           /* READ BINARY with Le 00 (or none) wants the card's 8-byte record. */
+           {"00B0000000", "6C08"},
+           {"00B00000", "6C08"},
+           {"00B0000008", "00000000000000009000"}});
     EXPECT_EQ(answer("00B0000000 0100").size(), 516u); /* extended Le 256 is served */
     card.t0_mode = false;
     EXPECT_EQ(answer("00A4040002A0B1"), "6F048402A0B19000");
 }
 
 TEST_F(CardFixture, ForcedStatusAndReset) {
-    EXPECT_EQ(control("force 6A82 2"), "ok\n");
-    EXPECT_EQ(answer("80F00005"), "6A82");
-    EXPECT_EQ(answer("00D00000011122"), "6A82"); /* not executed */
-    EXPECT_EQ(answer("80F00005"), "0001029000");
-    EXPECT_EQ(answer("00B0000001"), "009000");
-    EXPECT_EQ(control("force 6100 -1"), "ok\n");
+    steps({{"force 6A82 2", "ok\n", CONTROL},
+           {"80F00005", "6A82"},
+           {"00D00000011122", "6A82"}, /* not executed */
+           {"80F00005", "0001029000"},
+           {"00B0000001", "009000"},
+           {"force 6100 -1", "ok\n", CONTROL}});
     for (int i = 0; i < 5; i++)
         EXPECT_EQ(answer("00B0000001"), "6100");
-    EXPECT_EQ(control("memset 0x10 AABB"), "ok\n");
-    EXPECT_EQ(control("delay 7"), "ok\n");
-    EXPECT_EQ(control("reset"), "ok\n");
-    EXPECT_EQ(answer("00B0001002"), "00009000");
+    steps({{"memset 0x10 AABB", "ok\n", CONTROL},
+           {"delay 7", "ok\n", CONTROL},
+           {"reset", "ok\n", CONTROL},
+           {"00B0001002", "00009000"}});
     EXPECT_EQ(card.delay_ms, 0);
 }
 
 TEST_F(CardFixture, ControlCommands) {
-    EXPECT_EQ(control("memset 65534 0102"), "ok\n");
-    EXPECT_EQ(control("memset 65535 0102"), "error past the end of memory\n");
-    EXPECT_EQ(control("mem 65534 2"), "ok 0102\n");
-    EXPECT_EQ(control("mem 65535 2"), "error past the end of memory\n");
-    EXPECT_EQ(control("mem 0 0"), "ok\n");
-    EXPECT_EQ(control("mem 0x0 4"), "ok 00000000\n");
-    EXPECT_EQ(control("mem -1 4").rfind("error", 0), 0u);
-    EXPECT_EQ(control("mem 0 4 5").rfind("error", 0), 0u);
-    EXPECT_EQ(control("memset 0 ABC").rfind("error", 0), 0u);
-    EXPECT_EQ(control("force 90 1").rfind("error", 0), 0u);
-    EXPECT_EQ(control("force 9000 -2").rfind("error", 0), 0u);
-    EXPECT_EQ(control("delay x").rfind("error", 0), 0u);
-    EXPECT_EQ(control("insert 3B").rfind("error bad ATR", 0), 0u);
-    EXPECT_EQ(control("insert 3BZZ t0").rfind("error bad ATR", 0), 0u);
-    EXPECT_EQ(control("frobnicate"), "error unknown command frobnicate\n");
-    EXPECT_EQ(control(""), "error empty command\n");
-    EXPECT_EQ(control("remove now"), "error remove takes no argument\n");
-    EXPECT_EQ(control("remove"), "ok\n");
+    steps({{"memset 65534 0102", "ok\n", CONTROL},
+           {"memset 65535 0102", "error past the end of memory\n", CONTROL},
+           {"mem 65534 2", "ok 0102\n", CONTROL},
+           {"mem 65535 2", "error past the end of memory\n", CONTROL},
+           {"mem 0 0", "ok\n", CONTROL},
+           {"mem 0x0 4", "ok 00000000\n", CONTROL},
+           {"mem -1 4", "error", ERROR_REPLY},
+           {"mem 0 4 5", "error", ERROR_REPLY},
+           {"memset 0 ABC", "error", ERROR_REPLY},
+           {"force 90 1", "error", ERROR_REPLY},
+           {"force 9000 -2", "error", ERROR_REPLY},
+           {"delay x", "error", ERROR_REPLY},
+           {"insert 3B", "error bad ATR", ERROR_REPLY},
+           {"insert 3BZZ t0", "error bad ATR", ERROR_REPLY},
+           {"frobnicate", "error unknown command frobnicate\n", CONTROL},
+           {"", "error empty command\n", CONTROL},
+           {"remove now", "error remove takes no argument\n", CONTROL},
+           {"remove", "ok\n", CONTROL}});
     EXPECT_FALSE(card.inserted);
 
     EXPECT_EQ(answer("80F00002"), "9000"); /* not logged: only the reader path logs */

@@ -46,6 +46,8 @@ std::string hex_of(const BYTE *bytes, DWORD length) {
 
 struct PcscCard : ::testing::Test {
     SCARDCONTEXT context = 0;
+    SCARDHANDLE card = 0; /* demo_card's */
+    DWORD protocol = 0;
     void SetUp() override {
         ASSERT_TRUE(testcard_reset_state(0)) << "is the rig running? (scripts/rig start)";
         ASSERT_TRUE(testcard_reset_state(1));
@@ -65,6 +67,11 @@ struct PcscCard : ::testing::Test {
                                 SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol),
                   SCARD_S_SUCCESS);
         return card;
+    }
+    /* A demo card put into reader 0 and connected to: card and protocol. */
+    void demo_card() {
+        ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
+        card = connect(reader0, protocol);
     }
     /* One exchange; the response as hexadecimal, or "ERROR xxxxxxxx". */
     std::string exchange(SCARDHANDLE card, DWORD protocol, const char *command) {
@@ -178,9 +185,7 @@ TEST_F(PcscCard, T1AndT0CardsAndTheirAtr) {
 }
 
 TEST_F(PcscCard, MemoryWrittenAndReadBack) {
-    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
-    DWORD protocol = 0;
-    SCARDHANDLE card = connect(reader0, protocol);
+    ASSERT_NO_FATAL_FAILURE(demo_card());
     EXPECT_EQ(exchange(card, protocol, "00D0001004CAFEBABE"), "9000");
     EXPECT_EQ(exchange(card, protocol, "00B0001004"), "CAFEBABE9000");
     EXPECT_EQ(testcard_memory(0, 0x10, 4), bytes_of("CAFEBABE"));
@@ -214,9 +219,7 @@ TEST_F(PcscCard, T0CardAnswers61xxAnd6Cxx) {
 }
 
 TEST_F(PcscCard, ResponseLengthsAndSmallReceiveBuffer) {
-    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
-    DWORD protocol = 0;
-    SCARDHANDLE card = connect(reader0, protocol);
+    ASSERT_NO_FATAL_FAILURE(demo_card());
     EXPECT_EQ(exchange(card, protocol, "80F00002"), "9000");
     EXPECT_EQ(exchange(card, protocol, "80F00004"), "00019000");
     BYTE command[] = {0x80, 0xF0, 0x01, 0x02}, response[300];
@@ -235,9 +238,7 @@ TEST_F(PcscCard, ResponseLengthsAndSmallReceiveBuffer) {
 }
 
 TEST_F(PcscCard, CardRemovedAndInsertedAgain) {
-    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
-    DWORD protocol = 0;
-    SCARDHANDLE card = connect(reader0, protocol);
+    ASSERT_NO_FATAL_FAILURE(demo_card());
     EXPECT_EQ(exchange(card, protocol, "80F00002"), "9000");
     ASSERT_TRUE(testcard_remove(0));
     ASSERT_TRUE(wait_for(reader0, false, 5000));
@@ -312,9 +313,7 @@ TEST_F(PcscCard, CleanErrorCodes) {
 }
 
 TEST_F(PcscCard, AttributesTransactionsAndReconnect) {
-    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
-    DWORD protocol = 0;
-    SCARDHANDLE card = connect(reader0, protocol);
+    ASSERT_NO_FATAL_FAILURE(demo_card());
     /* The virtual readers support no attribute; the program sees the Windows
        code for that, and a null length is refused before any call. */
     BYTE value[4];
@@ -343,9 +342,7 @@ TEST_F(PcscCard, AttributesTransactionsAndReconnect) {
 }
 
 TEST_F(PcscCard, ThreadsShareOneCardHandle) {
-    ASSERT_TRUE(testcard_insert(0, testcard_demo_atr));
-    DWORD protocol = 0;
-    SCARDHANDLE card = connect(reader0, protocol);
+    ASSERT_NO_FATAL_FAILURE(demo_card());
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; t++) {
