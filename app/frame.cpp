@@ -105,9 +105,9 @@ static LRESULT frame_forward(HWND window, UINT message, WPARAM wparam, LPARAM lp
 /* "Explain": traces of the reader pane explained or not, the menu item
    checked to match. Off at start, so the pane shows what it always did. */
 static void frame_toggle_explain(void) {
-    LONG on = !gui_session()->explain;
+    int on = !card_session_explains(gui_session());
 
-    InterlockedExchange(&gui_session()->explain, on);
+    platform_counter_set(&gui_session()->explain, on);
     CheckMenuItem(app.gui.frame_menu, IDM_EXPLAIN, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
 }
 

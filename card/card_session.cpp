@@ -23,7 +23,7 @@ void card_session_init(CardSession *session, int reader_pane, int console_pane) 
     session->script_name[0] = 0;
     session->reader_pane = reader_pane;
     session->console_pane = console_pane;
-    session->explain = 0;
+    platform_counter_set(&session->explain, 0);
     session->record = 0;
 }
 

@@ -13,10 +13,9 @@
  * each holds one beside its own fields.
  *
  * Locks (their place among the program's is app/app_state.h's):
- * card_lock guards the connection and xfer_counter; xfer_lock, taken
- * inside card_lock, guards the total, the statistics and script_name. Both
- * are recursive, created once (card_session_locks_create) and never touched
- * by card_session_init.
+ * card_lock guards the connection and xfer_counter; xfer_lock guards the
+ * total, the statistics and script_name. Both are recursive, created once
+ * (card_session_locks_create) and never touched by card_session_init.
  */
 #ifndef VORLANE_CARD_SESSION_H
 #define VORLANE_CARD_SESSION_H
@@ -66,8 +65,7 @@ struct CardSession {
     unsigned long card_reset_connection;   /* the connection the last reset made
                                               (card_reconnect), 0 before any */
 
-    /* --- The exchanges' accounting, guarded by xfer_lock (taken inside
-       card_lock). --- */
+    /* --- The exchanges' accounting, guarded by xfer_lock. --- */
     PlatformLock xfer_lock;
     int xfer_total_ms;                       /* ms in exchanges since the last script start */
     XferStat xfer_stats[2];                  /* two-slot averages */
@@ -78,8 +76,9 @@ struct CardSession {
        PANE_NONE. Written by the owner before any exchange or run. --- */
     int reader_pane;           /* script traces and messages */
     int console_pane;          /* the Console's exchange lines */
-    volatile LONG explain;     /* 1: traces explained (-x, the GUI's "Explain");
-                                  any thread, interlocked */
+    PlatformCounter explain;   /* 1: traces explained (-x, the GUI's "Explain");
+                                  any thread, atomic: platform_counter_set, and
+                                  card_session_explains to read it */
     int locks_ready;           /* 1 once both locks exist; the owner, before any thread */
     struct CardRecord *record; /* its exchanges are recorded here (card/card_record.h), or
                                   0; set and cleared by the thread that drives it */
@@ -91,5 +90,9 @@ struct CardSession {
 void card_session_init(CardSession *session, int reader_pane, int console_pane);
 /* Creates the session's locks, once; they live as long as their holder. */
 void card_session_locks_create(CardSession *session);
+/* 1 when the session's traces are explained; any thread, no lock. */
+inline int card_session_explains(const CardSession *session) {
+    return platform_counter_read(&session->explain) != 0;
+}
 
 #endif

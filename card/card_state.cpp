@@ -130,7 +130,7 @@ static void card_presence_check(CardSession *session) {
 static void card_explain_later(const CardSession *session, CardLines *lines) {
     char text[CARD_EXPLAIN_SIZE];
 
-    if (!session->explain)
+    if (!card_session_explains(session))
         return;
     explain_atr_text(text, sizeof text, session->card_atr, session->card_atr_len);
     card_lines_add(lines, "%s", text);

@@ -92,7 +92,7 @@ static void command_print_received(const unsigned char *head, int head_count,
         }
     }
     reader_print("%s\r\nReader Status: %X\r\n\r\n", text, (unsigned)status & 0xFFFF);
-    if (gui_session()->explain)
+    if (card_session_explains(gui_session()))
         explain_print_response(PANE_READER, head, head_count, bytes, count);
     reader_print("%s Card is ready\r\n", app_prompt);
 }
@@ -128,7 +128,7 @@ static void command_send(HWND dialog) {
     dlg_work_run(dialog, IDC_CMD_CANCEL, command_exchange, &exchange);
     if (exchange.received < 0) {
         reader_print("Reader is busy, try later...\r\n");
-        if (gui_session()->explain && exchange.status != 0)
+        if (card_session_explains(gui_session()) && exchange.status != 0)
             explain_print_status(PANE_READER, exchange.status);
     } else {
         command_print_received(head, head_count, app.gui.apdu_buffer, exchange.received,

@@ -59,7 +59,7 @@ int run_reader_join(RunReader *reader, const char *name) {
 
     run_reader_thread_join(reader); /* an --each-card slot taken again */
     card_session_init(&reader->session, pane, runner.args->console ? pane : PANE_NONE);
-    reader->session.explain = runner.args->explain;
+    platform_counter_set(&reader->session.explain, runner.args->explain);
     reader->session.pcsc = runner.pcsc;
     snprintf(reader->session.reader_name, sizeof reader->session.reader_name, "%s", name);
     reader->used = 1;

@@ -277,7 +277,7 @@ static void script_do_expect(ScriptRun *run) {
     else
         held = script_check_judge(&check, run->values->response, run->response_count,
                                   run->response_ms, message, sizeof message);
-    if (!held && line && run->response_count >= 0 && run->session->explain) {
+    if (!held && line && run->response_count >= 0 && card_session_explains(run->session)) {
         size_t used = strlen(message); /* the status word's meaning, last */
         explain_check_suffix(message + used, sizeof message - used, run->line_head,
                              run->line_head_count, run->values->response, run->response_count);
@@ -359,7 +359,7 @@ static int script_exchange_failed(ScriptRun *run, int error) {
     run->values->response_length = 0;
     script_note_error(run, error);
     script_print(run, "\r\nReader is busy, try later...\r\n");
-    if (error != 0 && run->session->explain)
+    if (error != 0 && card_session_explains(run->session))
         explain_print_status(run->session->reader_pane, error);
     return -1;
 }
@@ -373,7 +373,7 @@ static void script_show_answer(ScriptRun *run, int opening, int received, int se
         script_log_write(run, response, (size_t)received - 2);
     if (run->trace && !secured)
         script_print_trace(run, "Received", response, received);
-    if (opening < 0 && run->trace && run->session->explain)
+    if (opening < 0 && run->trace && card_session_explains(run->session))
         explain_print_response(run->session->reader_pane, run->line_head, run->line_head_count,
                                response, received);
 }

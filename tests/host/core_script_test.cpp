@@ -10,6 +10,9 @@
 
 #include <string.h>
 
+#include <atomic>
+#include <thread>
+
 #include "script/script_check.h"
 #include "script/script_line.h"
 #include "script/script_run.h"
@@ -215,7 +218,7 @@ TEST(CoreScript, LongCommandsAndFollowUps) {
    line's own command (here GET STATUS), and so is a failed check's SW. */
 TEST(CoreScript, FollowUpAnswersAreExplainedForTheirLine) {
     CoreRowRun run;
-    run.session->explain = 1;
+    platform_counter_set(&run.session->explain, 1);
     fake_answer_push(run.reader, answer_of("6116"));
     fake_answer_push(run.reader, answer_of("E3144F09F0564F524C414E45019F700107C5030000006310"));
     EXPECT_EQ(run.run({"/T=0", "80F24002024F0000", "/EXPECT 9000"}), SCRIPT_RUN_DONE);
@@ -226,4 +229,25 @@ TEST(CoreScript, FollowUpAnswersAreExplainedForTheirLine) {
     EXPECT_NE(text.find("C5030000006310 (more data: repeat with P2 b1 set " + more + ")\r\n"),
               std::string::npos)
         << text;
+}
+
+/* The GUI's "Explain" is turned on its own thread, through the atomic
+   counter as the menu does, while a script runs on another and reads it at
+   every answer: the run stays whole, every answer traced, and under
+   ThreadSanitizer neither side's access is a race. */
+TEST(CoreScript, ExplainTurnedWhileAScriptRuns) {
+    CoreRowRun run;
+    fake_answer_default(run.reader, answer_of("9000"));
+    std::atomic<bool> done(false);
+    int result = -1;
+    std::thread script([&] {
+        result = run.run(std::vector<std::string>(300, "00A4040000"));
+        done = true;
+    });
+    for (int on = 1; !done; on = !on)
+        platform_counter_set(&run.session->explain, on);
+    script.join();
+    EXPECT_EQ(result, SCRIPT_RUN_DONE);
+    EXPECT_EQ(fake_commands(run.reader).size(), 300u);
+    EXPECT_EQ(core_count(core_stream_text(run.pane), "Received"), 300);
 }

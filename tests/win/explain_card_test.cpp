@@ -57,7 +57,7 @@ TEST_F(ExplainCard, MenuItemsExplainTracesChecksFailuresAndTheAtr) {
     menu(IDM_ATR_DETAILS);
     EXPECT_EQ(card_reader_lines().back(), "No card is ready");
     EXPECT_FALSE(checked());
-    EXPECT_EQ(gui_session()->explain, 0);
+    EXPECT_EQ(card_session_explains(gui_session()), 0);
 
     menu(IDM_EXPLAIN);
     EXPECT_TRUE(checked());
@@ -106,5 +106,5 @@ TEST_F(ExplainCard, MenuItemsExplainTracesChecksFailuresAndTheAtr) {
 
     menu(IDM_EXPLAIN); /* off again: the pane shows what it always did */
     EXPECT_FALSE(checked());
-    EXPECT_EQ(gui_session()->explain, 0);
+    EXPECT_EQ(card_session_explains(gui_session()), 0);
 }
