@@ -21,6 +21,7 @@
 #include <winscard.h>
 
 #include "bench/bench_clock.h"
+#include "bench/bench_frame.h"
 #include "app/app.h"
 #include "app/app_state.h"
 #include "card/card.h"
@@ -32,31 +33,6 @@
 
 static const unsigned char bench_command[4] = {0x80, 0xF0, 0x00, 0x04};
 static const int bench_block = 20; /* exchanges per timed block */
-
-/* The program's frame and reader window, hidden, with the card ready. */
-static int bench_open(void) {
-    HINSTANCE instance = GetModuleHandleA(NULL);
-
-    app_state_init();
-    app.gui.instance = instance;
-    app.gui.gui_thread_id = GetCurrentThreadId();
-    app_locks_create();
-    strcpy(app.auto_script_name, "no-such-script.txt");
-    app_register_classes(instance);
-    app.gui.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
-    app.gui.window_menu = GetSubMenu(app.gui.frame_menu, 1);
-    if (!app_create_frame(SW_HIDE))
-        return 0;
-    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
-    for (int i = 0; i < 100 && gui_session()->card_state != CARD_READY; i++)
-        harness_pump(50);
-    if (gui_session()->card_state != CARD_READY)
-        return 0;
-    while (!script_runs_wait(0))
-        harness_pump(5);
-    KillTimer(app.gui.panes[PANE_READER].window, 1); /* no presence checks during the timing */
-    return 1;
-}
 
 static double bench_raw(int count) {
     unsigned char response[512];
@@ -152,8 +128,7 @@ int main(int argc, char **argv) {
 
     if (count < bench_block)
         count = bench_block;
-    testcard_remove(1);
-    if (!testcard_insert(0, testcard_demo_atr) || !bench_open()) {
+    if (!bench_card_insert() || !bench_frame_open(SW_HIDE)) {
         printf("card_transmit_bench: no ready card on reader 0 (is the rig running?)\n");
         return 1;
     }

@@ -1,6 +1,7 @@
 /*
  * native_roundtrip.cpp: the reference side of the PC/SC round-trip benchmark:
- * a native pcsc-lite loop of SCardTransmit against one card.
+ * a native pcsc-lite loop of SCardTransmit against one card (the loop both
+ * sides share is bench/roundtrip_loop.h).
  *   pcsc_roundtrip_native [READER] [COUNT]
  * Prints "native <count> <microseconds per exchange> <median>".
  *   pcsc_roundtrip_native READER -f SCRIPT
@@ -17,6 +18,8 @@
 #include <vector>
 
 #include <PCSC/winscard.h>
+
+#include "bench/roundtrip_loop.h"
 
 /* The command bytes of every line made only of hexadecimal pairs and blanks. */
 static std::vector<std::vector<BYTE>> script_commands(const char *path) {
@@ -64,46 +67,23 @@ static int script_loop(SCARDHANDLE card, const SCARD_IO_REQUEST *pci, const char
     return 0;
 }
 
+static double native_now_us(void) {
+    return std::chrono::duration<double, std::micro>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+static void native_report(const char *what, int, LONG rv) {
+    fprintf(stderr, "native: %s: %s\n", what, pcsc_stringify_error(rv));
+}
+
 int main(int argc, char **argv) {
-    const char *reader = argc > 1 ? argv[1] : "Virtual PCD 00 00";
-    int count = argc > 2 ? atoi(argv[2]) : 2000;
-    if (count < 1)
-        count = 1;
-    SCARDCONTEXT context = 0;
-    SCARDHANDLE card = 0;
-    DWORD protocol = 0;
-    LONG rv = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context);
-    if (rv == SCARD_S_SUCCESS)
-        rv = SCardConnect(context, reader, SCARD_SHARE_SHARED,
-                          SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
-    if (rv != SCARD_S_SUCCESS) {
-        fprintf(stderr, "native: %s: %s\n", reader, pcsc_stringify_error(rv));
+    const RoundtripSide side = {"native", native_now_us, native_report};
+    RoundtripCard open;
+    int count = roundtrip_start(side, argc, argv, open);
+    if (!count)
         return 1;
-    }
-    const SCARD_IO_REQUEST *pci = protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
     if (argc > 3 && strcmp(argv[2], "-f") == 0)
-        return script_loop(card, pci, argv[3]);
-    const BYTE command[] = {0x80, 0xF0, 0x00, 0x12};
-    std::vector<double> times;
-    for (int i = -100; i < count; i++) {
-        BYTE response[64];
-        DWORD length = sizeof response;
-        auto start = std::chrono::steady_clock::now();
-        rv = SCardTransmit(card, pci, command, sizeof command, nullptr, response, &length);
-        auto end = std::chrono::steady_clock::now();
-        if (rv != SCARD_S_SUCCESS || length != 0x12) {
-            fprintf(stderr, "native: exchange failed: %s\n", pcsc_stringify_error(rv));
-            return 1;
-        }
-        if (i >= 0) /* the first 100 warm up */
-            times.push_back(std::chrono::duration<double, std::micro>(end - start).count());
-    }
-    double total = 0;
-    for (double t : times)
-        total += t;
-    std::sort(times.begin(), times.end());
-    printf("native %d %.1f %.1f\n", count, total / count, times[times.size() / 2]);
-    SCardDisconnect(card, SCARD_LEAVE_CARD);
-    SCardReleaseContext(context);
-    return 0;
+        return script_loop(open.card, open.pci, argv[3]);
+    return roundtrip_run(side, open, count);
 }

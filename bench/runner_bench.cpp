@@ -25,6 +25,7 @@
 #include <winscard.h>
 
 #include "bench/bench_clock.h"
+#include "bench/bench_frame.h"
 #include "tests/win/harness/process.h"
 #include "tests/win/harness/testcard.h"
 
@@ -111,13 +112,8 @@ int main(int argc, char **argv) {
         bench_bytes = bench_extended;
         bench_lengths[0] = bench_lengths[1] = 7;
     }
-    if (count < 2)
-        count = 2;
-    if (rounds < 1)
-        rounds = 1;
-    testcard_remove(1);
-    testcard_reset_state(0);
-    if (!testcard_insert(0, testcard_demo_atr)) {
+    bench_counts_floor(&count, &rounds);
+    if (!bench_card_insert()) {
         printf("runner_bench: no card on reader 0 (is the rig running?)\n");
         return 1;
     }

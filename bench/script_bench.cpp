@@ -34,6 +34,7 @@
 #include <winscard.h>
 
 #include "bench/bench_clock.h"
+#include "bench/bench_frame.h"
 #include "app/app.h"
 #include "app/app_state.h"
 #include "card/card.h"
@@ -155,30 +156,6 @@ static int bench_write_script(const char *path, int count, int trace) {
     return 1;
 }
 
-/* The program's frame and reader window, hidden, with the card ready. */
-static int bench_open(void) {
-    HINSTANCE instance = GetModuleHandleA(NULL);
-
-    app_state_init();
-    app.gui.instance = instance;
-    app.gui.gui_thread_id = GetCurrentThreadId();
-    app_locks_create();
-    strcpy(app.auto_script_name, "no-such-script.txt");
-    app_register_classes(instance);
-    app.gui.frame_menu = LoadMenuA(instance, RES_MENU_MAIN);
-    app.gui.window_menu = GetSubMenu(app.gui.frame_menu, 1);
-    if (!app_create_frame(bench_visible() ? SW_SHOWMAXIMIZED : SW_HIDE))
-        return 0;
-    SendMessageA(app.gui.frame_window, WM_COMMAND, IDM_NEW_READER, 0);
-    for (int i = 0; i < 100 && gui_session()->card_state != CARD_READY; i++)
-        harness_pump(50);
-    if (gui_session()->card_state != CARD_READY)
-        return 0;
-    bench_loop_until_runs_end();
-    KillTimer(app.gui.panes[PANE_READER].window, 1); /* no presence checks during the timing */
-    return 1;
-}
-
 /* A reader pane emptied between runs, so every run starts alike. */
 static void bench_pane_clear(void) {
     for (int pane = 0; pane < PANE_COUNT; pane++) {
@@ -254,13 +231,8 @@ int main(int argc, char **argv) {
     int rounds = argc > 2 && !memory ? atoi(argv[2]) : 2;
     BenchTimes sum = {0, 0, 0, 0, 0};
 
-    if (count < 2)
-        count = 2;
-    if (rounds < 1)
-        rounds = 1;
-    testcard_remove(1);
-    testcard_reset_state(0);
-    if (!testcard_insert(0, testcard_demo_atr) || !bench_open()) {
+    bench_counts_floor(&count, &rounds);
+    if (!bench_card_insert() || !bench_frame_open(bench_visible() ? SW_SHOWMAXIMIZED : SW_HIDE)) {
         printf("script_bench: no ready card on reader 0 (is the rig running?)\n");
         return 1;
     }

@@ -12,14 +12,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 #include <vector>
 
-#include "run/run_main.h"
+#include "bench/host/host_bench.h"
 #include "tests/fake/pcsc_fake.h"
 
-static double bench_run(std::vector<std::string> words) {
+static double bench_run(const std::vector<std::string> &words) {
     fake_pcsc_reset();
     FakeAnswer slow = fake_pattern(16);
     slow.delay_ms = 10;
@@ -28,15 +27,9 @@ static double bench_run(std::vector<std::string> words) {
         fake_card_insert(reader, {0x3B, 0x00});
         fake_answer_default(reader, slow);
     }
-    std::vector<char *> argv;
-    for (std::string &word : words)
-        argv.push_back(&word[0]);
-    FILE *out = fopen("/dev/null", "wb");
-    auto start = std::chrono::steady_clock::now();
-    int status = run_main((int)argv.size(), argv.data(), stdin, out, stderr);
-    double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    fclose(out);
+    BenchClock::time_point start = BenchClock::now();
+    int status = bench_run_words(words);
+    double ms = bench_ms_since(start);
     if (status != 0) {
         fprintf(stderr, "line_bench: vorlane-run ended with %d\n", status);
         exit(1);
@@ -44,23 +37,10 @@ static double bench_run(std::vector<std::string> words) {
     return ms;
 }
 
-static double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 int main(int argc, char **argv) {
-    int lines = argc > 1 ? atoi(argv[1]) : 100;
-    int rounds = argc > 2 ? atoi(argv[2]) : 6;
+    int lines = 100, rounds = 6;
     char dir[] = "/tmp/vorlane-line-bench-XXXXXX";
-    if (lines < 1 || rounds < 1 || !mkdtemp(dir))
-        return 2;
-    std::string script = std::string(dir) + "/bench.txt";
-    FILE *file = fopen(script.c_str(), "wb");
-    for (int i = 0; i < lines && file; i++)
-        fputs(i % 2 ? "00B0000010\n" : "80F00004\n", file);
-    if (!file || fclose(file) != 0)
-        return 2;
+    std::string script = bench_script_make(argc, argv, &lines, &rounds, dir);
     std::vector<double> one, two, ratios;
     for (int r = 0; r < rounds; r++) {
         double a, b;
@@ -77,11 +57,11 @@ int main(int argc, char **argv) {
     }
     std::sort(ratios.begin(), ratios.end());
     printf("%d APDUs answered after 10 ms, %d rounds\n", lines, rounds);
-    printf("one reader:  %.0f ms (median)\n", median(one));
-    printf("two readers: %.0f ms (median), %.0f APDUs a second against %.0f\n", median(two),
-           2000.0 * lines / median(two), 1000.0 * lines / median(one));
-    printf("ratio two / one: median %.3f (spread %.3f to %.3f)\n", median(ratios), ratios.front(),
-           ratios.back());
+    printf("one reader:  %.0f ms (median)\n", bench_median(one));
+    printf("two readers: %.0f ms (median), %.0f APDUs a second against %.0f\n", bench_median(two),
+           2000.0 * lines / bench_median(two), 1000.0 * lines / bench_median(one));
+    printf("ratio two / one: median %.3f (spread %.3f to %.3f)\n", bench_median(ratios),
+           ratios.front(), ratios.back());
     unlink(script.c_str());
     rmdir(dir);
     return 0;
