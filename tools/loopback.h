@@ -63,37 +63,39 @@ inline int loopback_connect(int port) {
     return fd;
 }
 
-/* Sends all length bytes (a signal retries); false when the peer is gone. */
-inline bool loopback_send_all(int fd, const void *data, size_t length) {
-    const char *at = (const char *)data;
-    while (length > 0) {
-        ssize_t sent = send(fd, at, length, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
+/* Moves length bytes by calls of step(offset, left), each moving some of
+   them (send or recv): a call a signal broke is made again; false at an
+   error or when the peer is gone. */
+template <typename Step> inline bool loopback_move_all(size_t length, Step step) {
+    size_t done = 0;
+    while (done < length) {
+        ssize_t moved = step(done, length - done);
+        if (moved < 0 && errno == EINTR)
             continue;
-        if (sent <= 0)
+        if (moved <= 0)
             return false;
-        at += sent;
-        length -= (size_t)sent;
+        done += (size_t)moved;
     }
     return true;
+}
+
+/* Sends all length bytes (a signal retries); false when the peer is gone. */
+inline bool loopback_send_all(int fd, const void *data, size_t length) {
+    const char *bytes = (const char *)data;
+    return loopback_move_all(length, [&](size_t offset, size_t left) {
+        return send(fd, bytes + offset, left, MSG_NOSIGNAL);
+    });
 }
 
 /* Receives exactly length bytes, asking for quick ACKs before each receive
    (without them a peer that writes in pieces waits for a delayed ACK). */
 inline bool loopback_recv_all(int fd, void *data, size_t length) {
-    char *at = (char *)data;
-    while (length > 0) {
+    char *bytes = (char *)data;
+    return loopback_move_all(length, [&](size_t offset, size_t left) {
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-        ssize_t got = recv(fd, at, length, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        at += got;
-        length -= (size_t)got;
-    }
-    return true;
+        return recv(fd, bytes + offset, left, 0);
+    });
 }
 
 #endif

@@ -53,42 +53,27 @@ int apdu_le(const uint8_t *field, bool extended) {
     return le ? le : apdu_extended_le_max;
 }
 
-/* CLA INS P1 P2 [Lc data] [Le], one byte each. */
-bool apdu_parse_short(const uint8_t *command, size_t length, Apdu &apdu) {
-    if (length == 5) {
-        apdu.le = apdu_le(command + 4, false);
+/* The length fields from at: after CLA INS P1 P2 one byte each (Le, Lc
+   data, or Lc data Le), or after CLA INS P1 P2 00 two bytes each (Le1 Le2,
+   Lc1 Lc2 data, or Lc1 Lc2 data Le1 Le2). False for fields that do not
+   match the length, and for an Lc of zero. */
+bool apdu_parse_body(const uint8_t *command, size_t length, size_t at, bool extended, Apdu &apdu) {
+    size_t width = extended ? 2 : 1;
+    apdu.extended = extended;
+    if (length == at + width) {
+        apdu.le = apdu_le(command + at, extended);
         return true;
     }
-    size_t lc = command[4];
+    size_t lc = extended ? (size_t)command[at] << 8 | command[at + 1] : command[at];
     if (lc == 0)
         return false;
-    apdu.data = command + 5;
+    apdu.data = command + at + width;
     apdu.lc = lc;
-    if (length == 5 + lc)
+    size_t end = at + width + lc;
+    if (length == end)
         return true;
-    if (length == 6 + lc) {
-        apdu.le = apdu_le(command + 5 + lc, false);
-        return true;
-    }
-    return false;
-}
-
-/* CLA INS P1 P2 00 then Le1 Le2, Lc1 Lc2 data, or Lc1 Lc2 data Le1 Le2. */
-bool apdu_parse_extended(const uint8_t *command, size_t length, Apdu &apdu) {
-    apdu.extended = true;
-    if (length == 7) {
-        apdu.le = apdu_le(command + 5, true);
-        return true;
-    }
-    size_t lc = (size_t)command[5] << 8 | command[6];
-    if (lc == 0)
-        return false;
-    apdu.data = command + 7;
-    apdu.lc = lc;
-    if (length == 7 + lc)
-        return true;
-    if (length == 9 + lc) {
-        apdu.le = apdu_le(command + 7 + lc, true);
+    if (length == end + width) {
+        apdu.le = apdu_le(command + end, extended);
         return true;
     }
     return false;
@@ -224,8 +209,8 @@ bool card_apdu_parse(const uint8_t *command, size_t length, bool extended_allowe
     if (length == 4)
         return true;
     if (extended_allowed && length >= 7 && command[4] == 0)
-        return apdu_parse_extended(command, length, apdu);
-    return apdu_parse_short(command, length, apdu);
+        return apdu_parse_body(command, length, 5, true, apdu);
+    return apdu_parse_body(command, length, 4, false, apdu);
 }
 
 void card_apdu_answer(TestCard &card, const uint8_t *command, size_t length,

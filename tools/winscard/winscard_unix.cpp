@@ -100,33 +100,35 @@ intptr_t unix_connect(int port) {
     return (intptr_t)fd;
 }
 
-bool unix_send(intptr_t fd, const uint8_t *bytes, size_t length) {
+/* Moves length bytes by raw calls of step(offset, left), each moving some
+   of them: a call a signal broke is made again; false at an error or when
+   the peer is gone. */
+template <typename Step> static bool unix_move_all(size_t length, Step step) {
     size_t done = 0;
     while (done < length) {
-        long long sent = linux_call(sys_sendto, fd, (long long)(intptr_t)(bytes + done),
-                                    (long long)(length - done), linux_msg_nosignal);
-        if (sent == -linux_eintr)
+        long long moved = step(done, length - done);
+        if (moved == -linux_eintr)
             continue;
-        if (sent <= 0)
+        if (moved <= 0)
             return false;
-        done += (size_t)sent;
+        done += (size_t)moved;
     }
     return true;
 }
 
+bool unix_send(intptr_t fd, const uint8_t *bytes, size_t length) {
+    return unix_move_all(length, [&](size_t offset, size_t left) {
+        return linux_call(sys_sendto, fd, (long long)(intptr_t)(bytes + offset), (long long)left,
+                          linux_msg_nosignal);
+    });
+}
+
 bool unix_receive(intptr_t fd, uint8_t *bytes, size_t length) {
-    size_t done = 0;
-    while (done < length) {
+    return unix_move_all(length, [&](size_t offset, size_t left) {
         option_set(fd, linux_tcp_quickack);
-        long long got = linux_call(sys_recvfrom, fd, (long long)(intptr_t)(bytes + done),
-                                   (long long)(length - done), 0);
-        if (got == -linux_eintr)
-            continue;
-        if (got <= 0)
-            return false;
-        done += (size_t)got;
-    }
-    return true;
+        return linux_call(sys_recvfrom, fd, (long long)(intptr_t)(bytes + offset), (long long)left,
+                          0);
+    });
 }
 
 void unix_shutdown(intptr_t fd) {
