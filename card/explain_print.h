@@ -1,5 +1,5 @@
 /*
- * explain_print.h: explanations (card/explain.h) printed where traces go:
+ * explain_print.h: explanations (explain/explain.h) printed where traces go:
  * into a pane or a runner's stream, as lines ending in CR LF, or into a
  * text the card state machine collects under its lock.
  */

@@ -18,8 +18,7 @@
  * reaches it through the provider's self. Threads: the owner opens it
  * before any session uses it and closes it after the last has ended.
  * Meanwhile each card's place, presence and failure text are guarded by
- * ReplayProvider.lock, which a session's thread takes inside its
- * card_lock and which takes no other lock (app/app_state.h).
+ * ReplayProvider.lock (its place among the program's locks: app/app_state.h).
  */
 #ifndef VORLANE_REPLAY_PROVIDER_H
 #define VORLANE_REPLAY_PROVIDER_H

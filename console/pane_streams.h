@@ -9,9 +9,8 @@
  * Locks: pane_stream_lock guards the streams' copies, prefixes and
  * unfinished lines and every change of a stream, and is held while one
  * print is written, so the text of one print is never split by another
- * thread's; stream_queue_lock
- * guards the writer's queue and is taken last (app/app_state.h places
- * both among the program's locks).
+ * thread's; stream_queue_lock guards the writer's queue (app/app_state.h
+ * places both among the program's locks).
  */
 #ifndef VORLANE_PANE_STREAMS_H
 #define VORLANE_PANE_STREAMS_H

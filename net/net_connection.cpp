@@ -8,7 +8,7 @@
  * blocking receive and send; after one it looks at the state again, so a
  * stop that closed the socket meanwhile (NET_SLOT_IDLE) wins. Requests are
  * answered with the lock held, so card_transmit and card_get_atr take
- * card_lock inside it: connection lock first, then card_lock. Nothing here
+ * card_lock while it is held (app/app_state.h places the two). Nothing here
  * prints while card_lock is held; those routines take and leave it
  * themselves.
  *

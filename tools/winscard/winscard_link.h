@@ -10,8 +10,9 @@
  * shared (shared_ptr) by its context and its cards, and by any call running
  * on it, so a context released by one thread while another thread is in a
  * call on it stays alive until that call returns. `link.lock` serialises the
- * request/response pairs of one link between threads; lock order is
- * table_lock, then link.lock, and table_lock is never held across the network.
+ * request/response pairs of one link between threads. A thread that needs
+ * both takes table_lock first and link.lock inside it, never the other way
+ * round, and table_lock is never held across the network.
  */
 #ifndef VORLANE_WINSCARD_LINK_H
 #define VORLANE_WINSCARD_LINK_H
