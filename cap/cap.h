@@ -35,6 +35,11 @@ enum {
     CAP_PACKAGE_NAME_SIZE = 256,   /* a Header's package name (one-byte length) and its NUL */
     CAP_MESSAGE_SIZE = 320,        /* why a file was refused, its name included */
     CAP_NAME_SHOWN = 160,          /* the most of a file's name a message shows */
+    CAP_LOAD_BLOCKS_MAX = 256,     /* LOAD blocks of one load file: P2 numbers them in a byte */
+    CAP_HASH_MAX = 64,             /* a load file hash, at most */
+    CAP_PARAMS_MAX = 252,          /* install parameters (C9's value) that fit its field */
+    CAP_INSTALL_DATA_MAX = 320,    /* room to build an INSTALL's data before its length is
+                                      checked against a short command's 255 */
 };
 
 /* The components, by their tag byte */
@@ -95,6 +100,16 @@ struct CapFile {
     char message[CAP_MESSAGE_SIZE]; /* after a refusal: "NAME: what is wrong" */
 };
 
+/* What INSTALL [for install] installs */
+struct CapInstall {
+    CapAid package, module, instance;
+    unsigned char privileges[3];
+    int privileges_length;       /* 1 or 3 */
+    const unsigned char *params; /* the install parameters, C9's value */
+    int params_length;
+    int selectable; /* 1: for install and make selectable (P1 0C); 0: for install (04) */
+};
+
 /* Receives text in pieces; lines end with "\n" (LF only). */
 typedef void (*CapSink)(void *context, const char *text, size_t length);
 
@@ -130,6 +145,33 @@ int cap_load_file_hash(const CapFile *cap, int descriptor, int hash, unsigned ch
 const CapAid *cap_applet(const CapFile *cap, int n);
 /* The package's version as two bytes, major first: 1.2 gives 01 02. */
 void cap_package_version(const CapFile *cap, unsigned char version[2]);
+
+/* Exports from cap/cap_commands.cpp: each builds one command into command
+   (capacity bytes) with the class byte cla and returns its length, or -1
+   when it does not fit a short command (INSTALL, DELETE) or the room. */
+
+/* INSTALL [for load] (80 E6 02 00): the package's AID, the security
+   domain's (none: the one selected), the load file hash (none, or its
+   bytes), empty load parameters and token; Le 00. */
+int cap_install_for_load(unsigned char cla, const CapAid *package, const unsigned char *domain,
+                         int domain_length, const unsigned char *hash, int hash_length,
+                         unsigned char *command, int capacity);
+/* INSTALL [for install and make selectable] (80 E6 0C 00), or for install
+   alone (04 00): package, module and instance AIDs, privileges, C9 and the
+   install parameters, an empty token; Le 00. */
+int cap_install_for_install(unsigned char cla, const CapInstall *install, unsigned char *command,
+                            int capacity);
+/* DELETE (80 E4 00 00; 00 80 with its related objects) of 4F AID; Le 00. */
+int cap_delete(unsigned char cla, const CapAid *aid, int related, unsigned char *command,
+               int capacity);
+/* The LOAD blocks of block bytes a load file of load_length bytes takes
+   (C4 and its length first), or -1 when it takes more than
+   CAP_LOAD_BLOCKS_MAX. */
+int cap_load_block_count(size_t load_length, size_t block);
+/* LOAD block index (from 0): P1 80 on the last one, P2 the index, the
+   extended form for a block past 255 bytes; Le 00. */
+int cap_load_command(unsigned char cla, const unsigned char *load, size_t load_length, size_t block,
+                     int index, unsigned char *command, size_t capacity);
 
 /* Exports from cap/cap_info.cpp */
 

@@ -227,6 +227,9 @@ int scp03_derive(const unsigned char *key, size_t key_length, int constant,
 void scp_session_wipe(ScpSession *session);
 
 /* Exports from scp/scp_wrap.cpp */
+/* The most plain data bytes a command may carry so that, once wrapped
+   by the session (MAC, padding at ENC levels), its Lc is at most lc. */
+size_t scp_data_room(const ScpSession *session, size_t lc);
 /* plain (length bytes, a command APDU of any case, short or extended)
    wrapped into out (capacity bytes), its length into *out_length. The Le
    goes out as 00 (0000 extended) unless keep_le, which sends it as it is

@@ -358,3 +358,15 @@ int scp_unwrap(ScpSession *session, unsigned char *answer, int length, int *plai
     *plain_length = (int)plain + 2;
     return SCP_OK;
 }
+
+size_t scp_data_room(const ScpSession *session, size_t lc) {
+    size_t block = session->protocol == SCP_PROTOCOL_02 ? 8 : 16;
+
+    if (lc < session->mac_length)
+        return 0;
+    size_t room = lc - session->mac_length;
+    if (!(session->level & SCP_LEVEL_ENC))
+        return room;
+    /* the data and at least one padding byte fill whole blocks */
+    return room < block ? 0 : room / block * block - 1;
+}

@@ -107,6 +107,12 @@ static ScriptLineKind script_line_classify_word(const char *line) {
         return SCRIPT_LINE_END;
     if (script_line_word(line, "/SCP"))
         return SCRIPT_LINE_SCP;
+    if (script_line_word(line, "/LOAD"))
+        return SCRIPT_LINE_LOAD;
+    if (script_line_word(line, "/INSTALL"))
+        return SCRIPT_LINE_INSTALL;
+    if (script_line_word(line, "/DELETE"))
+        return SCRIPT_LINE_DELETE;
     return SCRIPT_LINE_APDU;
 }
 

@@ -42,6 +42,9 @@ enum ScriptLineKind {
     SCRIPT_LINE_REPEAT,    /* "/REPEAT COUNT [NAME]": run the block up to "/END" */
     SCRIPT_LINE_END,       /* "/END": a block's end */
     SCRIPT_LINE_SCP,       /* "/SCP LEVEL KEYS ..." or "/SCP END": a secure channel */
+    SCRIPT_LINE_LOAD,      /* "/LOAD FILE ...": a CAP file's package onto the card */
+    SCRIPT_LINE_INSTALL,   /* "/INSTALL PACKAGE APPLET ...": an applet installed */
+    SCRIPT_LINE_DELETE,    /* "/DELETE AID [RELATED]": card content deleted */
     SCRIPT_LINE_APDU,      /* anything else: hexadecimal command bytes */
 };
 

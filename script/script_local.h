@@ -168,6 +168,13 @@ int script_do_scp(ScriptRun *run);
    not sent. A channel whose card was reset, removed or replaced since it
    opened breaks here. */
 int script_scp_refuses(ScriptRun *run);
+/* script_scp_refuses without the check: 1 with "not sent: ..." in message
+   when the channel is broken, for a directive that names its own check. */
+int script_scp_refusal(ScriptRun *run, char *message, size_t size);
+/* The class byte of a GlobalPlatform command the run sends (80, or that of
+   the open channel's logical channel) and the data bytes that fit a short
+   command once the open channel has wrapped it (255 without one). */
+void script_scp_command_class(const ScriptRun *run, unsigned char *cla, size_t *room);
 /* The T=0 follow-up of the answer (received bytes) to run->command by
    the protocol's rule (scp_follow_up), written over run->command: for the
    opening's command on logical channel opening, or (opening -1) for a
@@ -185,6 +192,16 @@ int script_scp_follow_up(ScriptRun *run, int opening, int received);
 int script_scp_exchange(ScriptRun *run, int count, int *error, int *ms);
 /* At the run's end: its own channel ends, its room is freed. */
 void script_scp_free(ScriptRun *run);
+
+/* Exports from script/script_content.cpp */
+/* "/LOAD FILE ...", "/INSTALL PACKAGE APPLET ..." and "/DELETE AID ...":
+   each a check; 0 when an exchange failed and the run ends. */
+int script_do_load(ScriptRun *run);
+int script_do_install(ScriptRun *run);
+int script_do_delete(ScriptRun *run);
+/* "/SET NAME CAP FILE PART": text is what follows CAP; a failure is a
+   check named title. */
+void script_content_set(ScriptRun *run, const char *name, const char *text, const char *title);
 
 /* Exports from script/script_source.cpp */
 /* The script itself as the first source: the tally's input, or the file
@@ -204,6 +221,9 @@ void script_place_text(const ScriptPlace *place, char *text, size_t size);
 /* "/INCLUDE FILE", "/REPEAT COUNT [NAME]" (with the block up to its "/END")
    and an "/END" alone. */
 void script_do_include(ScriptRun *run);
+/* A file's path as "/INCLUDE" finds it: name as it is when absolute, else
+   beside the script that names it. 0 when it is too long. */
+int script_path_beside(const ScriptRun *run, const char *name, char *path, size_t size);
 void script_do_repeat(ScriptRun *run);
 void script_do_end(ScriptRun *run);
 

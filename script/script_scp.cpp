@@ -407,8 +407,7 @@ int script_do_scp(ScriptRun *run) {
 
 /* ---- Exchanges while a channel is open ---- */
 
-int script_scp_refuses(ScriptRun *run) {
-    char message[SCRIPT_CHANNEL_PLACE_SIZE + 64];
+int script_scp_refusal(ScriptRun *run, char *message, size_t size) {
     ScriptChannel *channel = run->channel;
     const char *moved = channel->state == SCRIPT_CHANNEL_OPEN ? script_channel_moved(run) : 0;
 
@@ -416,10 +415,25 @@ int script_scp_refuses(ScriptRun *run) {
         script_channel_break(run, moved);
     if (channel->state != SCRIPT_CHANNEL_BROKEN)
         return 0;
-    snprintf(message, sizeof message, "not sent: the secure channel failed at %s",
-             channel->broken_at);
+    snprintf(message, size, "not sent: the secure channel failed at %s", channel->broken_at);
+    return 1;
+}
+
+int script_scp_refuses(ScriptRun *run) {
+    char message[SCRIPT_CHANNEL_PLACE_SIZE + 64];
+
+    if (!script_scp_refusal(run, message, sizeof message))
+        return 0;
     script_check_done(run, message);
     return 1;
+}
+
+void script_scp_command_class(const ScriptRun *run, unsigned char *cla, size_t *room) {
+    const ScriptChannel *channel = run->channel;
+    int open = channel->state == SCRIPT_CHANNEL_OPEN;
+
+    *cla = scp_channel_cla(1, open ? channel->scp.channel : 0);
+    *room = open ? scp_data_room(&channel->scp, 255) : 255;
 }
 
 int script_scp_follow_up(ScriptRun *run, int opening, int received) {

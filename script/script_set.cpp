@@ -19,6 +19,7 @@
 
 #include "crypto/crypto_wipe.h"
 #include "script/script_local.h"
+#include "script/script_words.h"
 
 /* R and SW: names the script may read but not set, quoted as they are. */
 static int script_set_reserved(const char *name, size_t length) {
@@ -29,7 +30,8 @@ void script_set_title(char *title, size_t size, const char *name, size_t length,
                       const char *function, int function_length) {
     if (!script_set_reserved(name, length) && !script_value_name_ok(name, (int)length))
         snprintf(title, size, "/SET");
-    else if (function_length > 0 && script_call_known(function, function_length))
+    else if (function_length > 0 && (script_call_known(function, function_length) ||
+                                     script_word_is(function, function_length, "CAP")))
         snprintf(title, size, "/SET %.*s %.*s", (int)length, name, function_length, function);
     else
         snprintf(title, size, "/SET %.*s", (int)length, name);
@@ -57,6 +59,10 @@ int script_set_call(ScriptRun *run, const char *name, size_t length) {
     script_set_title(title, sizeof title, name, length, text + skipped, word);
     if (!script_value_name_ok(name, (int)length)) {
         script_set_bad_name(message, sizeof message, name, length);
+    } else if (script_word_is(text + skipped, word, "CAP")) {
+        snprintf(kept, sizeof kept, "%.*s", (int)length, name);
+        script_content_set(run, kept, text + skipped + word, title);
+        return 1;
     } else if (!run->call && !(run->call = (ScriptCallSpace *)malloc(sizeof *run->call))) {
         snprintf(message, sizeof message, "no memory for %s", title + 5);
     } else {

@@ -214,9 +214,7 @@ static void source_argument(const char *line, size_t word, char *out, size_t siz
     out[length] = 0;
 }
 
-/* The file's path: name as it is when absolute, else beside the script
-   that includes it. 0 when it is too long. */
-static int source_include_path(const ScriptRun *run, const char *name, char *path, size_t size) {
+int script_path_beside(const ScriptRun *run, const char *name, char *path, size_t size) {
     const char *including = run->sources[run->depth - 1].path;
     size_t folder = strlen(including);
     int absolute = name[0] == '/' || name[0] == '\\' || (name[0] && name[1] == ':');
@@ -255,7 +253,7 @@ void script_do_include(ScriptRun *run) {
     FILE *file = 0;
 
     source_argument(run->line, strlen("/INCLUDE"), name, sizeof name);
-    if (!name[0] || !source_include_path(run, name, path, sizeof path))
+    if (!name[0] || !script_path_beside(run, name, path, sizeof path))
         refused = "no such regular file";
     if (!refused)
         refused = source_include_refused(run, path);

@@ -462,12 +462,30 @@ static void script_line_wipe(ScriptRun *run) {
     crypto_wipe(run->line, strlen(run->line));
 }
 
+/* The lines that exchange with the card: 0 when an exchange failed and
+   the run ends. */
+static int script_do_exchanges(ScriptRun *run, ScriptLineKind kind) {
+    int going;
+
+    switch (kind) {
+        case SCRIPT_LINE_SCP:
+            going = script_do_scp(run);
+            script_line_wipe(run);
+            return going;
+        case SCRIPT_LINE_LOAD: return script_do_load(run);
+        case SCRIPT_LINE_INSTALL: return script_do_install(run);
+        case SCRIPT_LINE_DELETE: return script_do_delete(run);
+        default: return script_do_apdu(run);
+    }
+}
+
 /* Executes lines until the end of the script or a failed exchange.
    Returns 0 when an exchange failed, 1 when the script was read to its
    end. */
 static int script_run_lines(ScriptRun *run) {
     while (script_next_line(run) != 0) {
-        switch (script_line_classify(run->line)) {
+        ScriptLineKind kind = script_line_classify(run->line);
+        switch (kind) {
             case SCRIPT_LINE_SET:
                 script_do_set(run);
                 script_line_wipe(run);
@@ -475,13 +493,6 @@ static int script_run_lines(ScriptRun *run) {
             case SCRIPT_LINE_INCLUDE: script_do_include(run); break;
             case SCRIPT_LINE_REPEAT: script_do_repeat(run); break;
             case SCRIPT_LINE_END: script_do_end(run); break;
-            case SCRIPT_LINE_SCP:
-                if (!script_do_scp(run)) {
-                    script_line_wipe(run);
-                    return 0;
-                }
-                script_line_wipe(run);
-                break;
             case SCRIPT_LINE_SKIP: break;
             case SCRIPT_LINE_COMMENT: script_print(run, "%s\r\n", run->line); break;
             case SCRIPT_LINE_WAIT: script_do_wait(run); break;
@@ -491,8 +502,8 @@ static int script_run_lines(ScriptRun *run) {
             case SCRIPT_LINE_T0: run->t0 = 1; break;
             case SCRIPT_LINE_CLOSE: script_do_close(run); break;
             case SCRIPT_LINE_EXPECT: script_do_expect(run); break;
-            case SCRIPT_LINE_APDU:
-                if (!script_do_apdu(run))
+            default:
+                if (!script_do_exchanges(run, kind))
                     return 0;
                 break;
         }

@@ -80,6 +80,14 @@ inline const std::vector<std::pair<std::string, std::string>> runner_files = {
                "80F28002024F0000\n80F22002024F0000\n80CA9F7F00\n80CA006600\n"},
     {"scp-bad.txt", "00A4040008A000000151000000\n/SCP MAC KEY 00112233445566778899AABBCCDDEEFF\n"
                     "80F00004\n"},
+    {"content.txt",
+     "00A4040008A000000151000000\n/SCP MAC+ENC+RMAC+RENC KEY 404142434445464748494A4B4C4D4E4F\n"
+     "/OFF\n/LOAD AlgTest_v1.8.2_jc222.cap HASH SHA-256\n/ON\n"
+     "/INSTALL 4A43416C6754657374 4A43416C675465737431 PARAMS 0102\n80F24002024F0000\n"
+     "/EXPECT E3 XX 4F0A4A43416C675465737431 9F700107 * 9000\n/SCP END\n"
+     "00A404000A4A43416C675465737431\n/EXPECT * 9000\n8012000000\n/EXPECT 0102 9000\n"
+     "00A4040008A000000151000000\n/SCP MAC KEY 404142434445464748494A4B4C4D4E4F\n"
+     "/DELETE 4A43416C6754657374 RELATED\n/DELETE 4A43416C6754657374\n"},
     {"scp-channels.txt",
      "0070000001\n/EXPECT 01 9000\n00700005\n/EXPECT 9000\n01A4040008A000000151000000\n"
      "41A4040008A000000151000000\n/SCP MAC+RMAC KEY 404142434445464748494A4B4C4D4E4F CHANNEL 1\n"
@@ -270,6 +278,17 @@ inline const std::vector<RunnerCase> runner_cases = {
       {"Sending\r\n00B0000002\r\nReceived\r\n", 1}, {"Sending\r\nC150000008", 1},
       {"Secured\r\nE1F0000408", 1}, {"Plain\r\n00019000\r\n", 2}, {"Check failed", 0}},
      "", 0, 0},
+    // A package loaded from its CAP file, its applet installed, selected
+    // and answering, then deleted, through the card's security domain.
+    {"card content", {"--junit", "content.xml", "content.txt"}, 1, 0, RUNNER_NO_EVENT, 3,
+     {{"Sending\r\n80E60C0028094A43416C67546573740A4A43416C6754657374310A4A43416C67\r\n", 1},
+      {"Sending\r\n8012000000\r\nReceived\r\n01029000\r\n", 1},
+      {"Sending\r\n80E400800B4F094A43416C675465737400\r\nSecured\r\n84E4008013", 1},
+      {"!!! Check failed, line 17: DELETE answered 6A88 (referenced data or reference data not "
+       "found)\r\nChecks: 8 passed, 1 failed\r\n", 1}},
+     "", 0, 0, "content.xml",
+     {{"<testcase name=\"line 4: /LOAD AlgTest_v1.8.2_jc222.cap\" classname=\"content.txt\" ", 1},
+      {"<testcase name=\"line 6: /INSTALL\" ", 1}, {"<testcase name=\"line 16: /DELETE\" ", 1}}},
     // Functions in /SET: a key check value, a CMAC, a hash and random bytes
     // reach the card; a function that fails is a failed check named without
     // its arguments, and no key is ever shown.

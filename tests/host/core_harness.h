@@ -209,6 +209,16 @@ inline void core_script_write(const std::string &path, const std::vector<std::st
     core_file_write(path, script);
 }
 
+/* A command as sent against what a row wants: the same hexadecimal, or
+   "A*B": it starts with A and ends with B. */
+inline bool core_sent_matches(const std::string &want, const std::string &got) {
+    size_t star = want.find('*'), tail = star == std::string::npos ? 0 : want.size() - star - 1;
+    return star == std::string::npos
+               ? want == got
+               : got.size() >= want.size() - 1 && got.rfind(want.substr(0, star), 0) == 0 &&
+                     got.compare(got.size() - tail, tail, want, star + 1, tail) == 0;
+}
+
 /* The pane's failed checks ("!!! " to the end of its line), in order. */
 inline std::vector<std::string> core_failures(const std::string &text) {
     std::vector<std::string> failures;
