@@ -94,25 +94,23 @@ static int script_line_word(const char *line, const char *word) {
            (line[length] == 0 || line[length] == ' ' || line[length] == '\t');
 }
 
-/* The words of the language's later directives; any other "/" line that
-   starts like one is still no directive. */
+/* The words of the language's later directives, each the whole first word
+   of its line; any other "/" line that starts like one is still no
+   directive. */
+static const struct {
+    const char *word;
+    ScriptLineKind kind;
+} script_line_words[] = {
+    {"/SET", SCRIPT_LINE_SET},         {"/INCLUDE", SCRIPT_LINE_INCLUDE},
+    {"/REPEAT", SCRIPT_LINE_REPEAT},   {"/END", SCRIPT_LINE_END},
+    {"/SCP", SCRIPT_LINE_SCP},         {"/LOAD", SCRIPT_LINE_LOAD},
+    {"/INSTALL", SCRIPT_LINE_INSTALL}, {"/DELETE", SCRIPT_LINE_DELETE},
+};
+
 static ScriptLineKind script_line_classify_word(const char *line) {
-    if (script_line_word(line, "/SET"))
-        return SCRIPT_LINE_SET;
-    if (script_line_word(line, "/INCLUDE"))
-        return SCRIPT_LINE_INCLUDE;
-    if (script_line_word(line, "/REPEAT"))
-        return SCRIPT_LINE_REPEAT;
-    if (script_line_word(line, "/END"))
-        return SCRIPT_LINE_END;
-    if (script_line_word(line, "/SCP"))
-        return SCRIPT_LINE_SCP;
-    if (script_line_word(line, "/LOAD"))
-        return SCRIPT_LINE_LOAD;
-    if (script_line_word(line, "/INSTALL"))
-        return SCRIPT_LINE_INSTALL;
-    if (script_line_word(line, "/DELETE"))
-        return SCRIPT_LINE_DELETE;
+    for (size_t i = 0; i < sizeof script_line_words / sizeof script_line_words[0]; i++)
+        if (script_line_word(line, script_line_words[i].word))
+            return script_line_words[i].kind;
     return SCRIPT_LINE_APDU;
 }
 
