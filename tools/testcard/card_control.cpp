@@ -156,6 +156,16 @@ std::string control_simple(TestCard &card, const std::string &command, bool &clo
     return "ok\n";
 }
 
+/* The commands that take arguments of their own, by their first word */
+struct ControlCommand {
+    const char *name;
+    std::string (*handler)(TestCard &card, const std::vector<std::string> &words);
+};
+const ControlCommand control_commands[] = {
+    {"insert", control_insert}, {"mem", control_memory},  {"memset", control_memory_set},
+    {"force", control_force},   {"delay", control_delay},
+};
+
 } // namespace
 
 std::string card_control_line(TestCard &card, const std::string &line, bool &close) {
@@ -164,16 +174,9 @@ std::string card_control_line(TestCard &card, const std::string &line, bool &clo
     if (words.empty())
         return "error empty command\n";
     const std::string &command = words[0];
-    if (command == "insert")
-        return control_insert(card, words);
-    if (command == "mem")
-        return control_memory(card, words);
-    if (command == "memset")
-        return control_memory_set(card, words);
-    if (command == "force")
-        return control_force(card, words);
-    if (command == "delay")
-        return control_delay(card, words);
+    for (const ControlCommand &entry : control_commands)
+        if (command == entry.name)
+            return entry.handler(card, words);
     if (card_sd_control_known(command)) {
         std::lock_guard<std::mutex> hold(card.lock);
         return card_sd_control(card.sd, words);

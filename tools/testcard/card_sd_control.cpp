@@ -134,6 +134,21 @@ std::string sd_challenge(CardSd &sd, const std::vector<std::string> &words) {
     return "ok\n";
 }
 
+/* "scp" alone reports, with words it sets the protocol. */
+std::string sd_scp(CardSd &sd, const std::vector<std::string> &words) {
+    return words.size() == 1 ? sd_report(sd) : sd_protocol(sd, words);
+}
+
+/* The security domain's control commands, by their first word */
+struct SdCommand {
+    const char *name;
+    std::string (*handler)(CardSd &sd, const std::vector<std::string> &words);
+};
+const SdCommand sd_commands[] = {
+    {"scp", sd_scp},      {"keys", sd_keys},           {"kdd", sd_kdd},
+    {"seq", sd_sequence}, {"challenge", sd_challenge}, {"content", sd_registry_control},
+};
+
 } // namespace
 
 std::string card_sd_state(const SdSession &s) {
@@ -145,21 +160,15 @@ std::string card_sd_state(const SdSession &s) {
 }
 
 bool card_sd_control_known(const std::string &command) {
-    return command == "scp" || command == "keys" || command == "kdd" || command == "seq" ||
-           command == "challenge" || command == "content";
+    for (const SdCommand &entry : sd_commands)
+        if (command == entry.name)
+            return true;
+    return false;
 }
 
 std::string card_sd_control(CardSd &sd, const std::vector<std::string> &words) {
-    const std::string &command = words[0];
-    if (command == "scp")
-        return words.size() == 1 ? sd_report(sd) : sd_protocol(sd, words);
-    if (command == "keys")
-        return sd_keys(sd, words);
-    if (command == "kdd")
-        return sd_kdd(sd, words);
-    if (command == "seq")
-        return sd_sequence(sd, words);
-    if (command == "content")
-        return sd_registry_control(sd, words);
-    return sd_challenge(sd, words);
+    for (const SdCommand &entry : sd_commands)
+        if (words[0] == entry.name)
+            return entry.handler(sd, words);
+    return "error unknown command " + words[0] + "\n";
 }

@@ -219,6 +219,41 @@ TEST_F(CardFixture, ControlCommands) {
     EXPECT_TRUE(close);
 }
 
+/* The loop behind every send and receive of the rig's tools: a call a
+   signal broke is made again, a partial move goes on from where it
+   stopped, and a peer gone (0) or another error fails. Each row gives what
+   the calls return, -1 with its errno. */
+TEST(LoopbackMoveAll, RetriesSignalsAndGoesOnAfterPartialMoves) {
+    struct Call {
+        ssize_t result;
+        int error;
+    };
+    const struct {
+        std::vector<Call> calls;
+        bool moved;
+        std::vector<size_t> offsets; /* where each call was asked to start */
+    } cases[] = {
+        {{{7, 0}}, true, {0}},
+        {{{-1, EINTR}, {3, 0}, {4, 0}}, true, {0, 0, 3}},
+        {{{2, 0}, {-1, EINTR}, {5, 0}}, true, {0, 2, 2}},
+        {{{2, 0}, {0, 0}}, false, {0, 2}},
+        {{{-1, ECONNRESET}}, false, {0}},
+    };
+    for (const auto &c : cases) {
+        size_t next = 0;
+        std::vector<size_t> offsets;
+        bool moved = loopback_move_all(7, [&](size_t offset, size_t left) -> ssize_t {
+            offsets.push_back(offset);
+            EXPECT_EQ(offset + left, 7u);
+            const Call &call = c.calls[next < c.calls.size() ? next++ : c.calls.size() - 1];
+            errno = call.error;
+            return call.result;
+        });
+        EXPECT_EQ(moved, c.moved) << c.calls.size();
+        EXPECT_EQ(offsets, c.offsets) << c.calls.size();
+    }
+}
+
 /* ---- the program, over the reader protocol ---- */
 
 int listen_loopback(int &port) {
